@@ -38,7 +38,8 @@ struct TSetupField {
 const std::array<TSetupField, 9>& SetupFields();
 
 // The change handler's arithmetic: the field's current text (unparsable
-// text reads as 0) times the factor, stored as the parameter.
+// text reads as 0) times the factor, stored as the parameter. A product
+// beyond the double range throws EOverflow and leaves the parameter as it was.
 void SetParamFromFieldText(TExperiment& e, int fieldIndex /*0..8*/, const std::string& text, char decimalSep);
 
 } // namespace vinsk

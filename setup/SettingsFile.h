@@ -20,7 +20,10 @@ inline constexpr const char* SettingsVersionWarning =
 // Writes the version and the nine values into the file, updating an existing
 // file key by key and keeping every other line. Either the complete new file
 // is there afterwards or the old one is untouched; a failure throws
-// std::runtime_error("Unable to write to " + path).
+// std::runtime_error("Unable to write to " + path). The new file is written
+// beside the target and renamed over it, keeping the target's permissions;
+// a read-only target or folder is refused. Saving through a symbolic link
+// updates the file it points to.
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep);
 
 struct TSettingsValue {
@@ -33,8 +36,14 @@ struct TSettingsLoad {
     std::array<TSettingsValue, 9> Values{};
 };
 
-// Reads the file (a missing file counts as one without keys). A missing,
-// empty or unparsable value gives the current parameter in the file's unit.
+// Parses settings text of any bytes, LF or CR LF line ends. Blanks around a
+// value are ignored and a value is cut to 2047 characters; a missing, empty
+// or unparsable value (a number beyond the double range included) gives the
+// current parameter in the file's unit.
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep);
+
+// Reads the file with LoadSettingsText; a missing or unreadable file counts
+// as one without keys.
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep);
 
 } // namespace vinsk

@@ -1,0 +1,307 @@
+#include "setup/SettingsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <random>
+#include <stdexcept>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace vinsk;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& p, const std::string& text)
+{
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+    ASSERT_TRUE(out.good()) << p;
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "vinsk-setup-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        Dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    std::string Path(const char* name) const { return (Dir / name).string(); }
+
+    fs::path Dir;
+};
+
+const char* const InitialFile = "[VinskFile]\r\nversion=1.1\r\n\r\n"
+                                "[Mount]\r\nDistance=10\r\nMountSpeed=15\r\n\r\n"
+                                "[Camera]\r\nHPixSize=5.7\r\nWPixSize=5.7\r\nHSensor=14.8\r\nWSensor=22.2\r\n\r\n"
+                                "[Lens]\r\nFocal=400\r\nDiameter=40\r\n\r\n"
+                                "[Exposition]\r\ntime=480\r\n";
+
+TEST_F(SettingsFileTest, InitialParametersGiveTheTableValuesInOrder)
+{
+    SaveSettingsFile(Path("new.ini"), TExperiment{}, '.');
+    EXPECT_EQ(ReadFile(Path("new.ini")), InitialFile);
+}
+
+TEST_F(SettingsFileTest, UpdateKeepsForeignLinesAndReplacesInPlace)
+{
+    WriteFile(Path("old.ini"), "; written by hand\n"
+                               "[lens]\n"
+                               "FOCAL = 135\n"
+                               "Colour=red\n"
+                               "\n"
+                               "[Observer]\n"
+                               "Name=me\n"
+                               "[MOUNT]\n"
+                               "distance=3\n");
+    TExperiment e;
+    e.PixelHeight = 0.00000574; // typed with more decimals than the field shows
+    e.SensorWidth = 0.0236;
+    SaveSettingsFile(Path("old.ini"), e, ',');
+    EXPECT_EQ(ReadFile(Path("old.ini")), "; written by hand\n"
+                                         "[lens]\n"
+                                         "FOCAL=400\n"
+                                         "Colour=red\n"
+                                         "Diameter=40\n"
+                                         "\n"
+                                         "[Observer]\n"
+                                         "Name=me\n"
+                                         "[MOUNT]\n"
+                                         "distance=10\n"
+                                         "MountSpeed=15\n"
+                                         "\n"
+                                         "[VinskFile]\n"
+                                         "version=1.1\n"
+                                         "\n"
+                                         "[Camera]\n"
+                                         "HPixSize=5,74\n"
+                                         "WPixSize=5,7\n"
+                                         "HSensor=14,8\n"
+                                         "WSensor=23,6\n"
+                                         "\n"
+                                         "[Exposition]\n"
+                                         "time=480\n");
+}
+
+TEST_F(SettingsFileTest, SavedValuesLoadBackAtFullPrecision)
+{
+    TExperiment e;
+    e.StarDistance = 12.25;
+    e.PixelWidth = 0.00000465;
+    e.PixelHeight = 0.00000574;
+    e.FocalLength = 0.0035;
+    e.ExposureTime = 0.5;
+    e.MountSpeed = -7.5;
+    SaveSettingsFile(Path("trip.ini"), e, '.');
+    const TSettingsLoad load = LoadSettingsFile(Path("trip.ini"), TExperiment{}, '.');
+    EXPECT_FALSE(load.VersionMismatch);
+    const double expected[] = {12.25, -7.5, 5.74, 4.65, 14.8, 22.2, 3.5, 40, 0.5};
+    for (std::size_t i = 0; i < 9; ++i)
+        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << load.Values[i].FieldName;
+}
+
+TEST_F(SettingsFileTest, SavingTwiceChangesOnlyTheValues)
+{
+    SaveSettingsFile(Path("twice.ini"), TExperiment{}, '.');
+    SaveSettingsFile(Path("twice.ini"), TExperiment{}, '.');
+    EXPECT_EQ(ReadFile(Path("twice.ini")), InitialFile);
+}
+
+TEST_F(SettingsFileTest, MissingFolderFailsWithTheMessage)
+{
+    const std::string path = Path("no-such-folder/x.ini");
+    try {
+        SaveSettingsFile(path, TExperiment{}, '.');
+        FAIL() << "no error";
+    } catch (const std::runtime_error& err) {
+        EXPECT_STREQ(err.what(), ("Unable to write to " + path).c_str());
+    }
+    EXPECT_FALSE(fs::exists(Dir / "no-such-folder"));
+}
+
+TEST_F(SettingsFileTest, DirectoryAsTargetIsRefused)
+{
+    fs::create_directory(Dir / "folder.ini");
+    WriteFile(Dir / "folder.ini" / "inside", "keep");
+    const std::string path = Path("folder.ini");
+    EXPECT_THROW(
+        {
+            try {
+                SaveSettingsFile(path, TExperiment{}, '.');
+            } catch (const std::runtime_error& err) {
+                EXPECT_STREQ(err.what(), ("Unable to write to " + path).c_str());
+                throw;
+            }
+        },
+        std::runtime_error);
+    EXPECT_TRUE(fs::is_directory(Dir / "folder.ini"));
+    EXPECT_EQ(ReadFile(Dir / "folder.ini" / "inside"), "keep");
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsFileTest, WriteFailingHalfwayLeavesTheOldFileByteIdentical)
+{
+    // A file-size limit makes the write fail partway, also for root.
+    const std::string old = "[Notes]\r\n" + std::string(8000, 'n') + "\r\n[Lens]\r\nFocal=135\r\n";
+    WriteFile(Dir / "big.ini", old);
+    const std::string path = Path("big.ini");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message;
+    try {
+        SaveSettingsFile(path, TExperiment{}, '.');
+    } catch (const std::runtime_error& err) {
+        message = err.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(message, "Unable to write to " + path);
+    EXPECT_EQ(ReadFile(Dir / "big.ini"), old);
+    // No half-written companion is left behind either.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsFileTest, PermissionsOfTheTargetStay)
+{
+    WriteFile(Dir / "perm.ini", "[Lens]\nFocal=1\n");
+    fs::permissions(Dir / "perm.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    SaveSettingsFile(Path("perm.ini"), TExperiment{}, '.');
+    EXPECT_EQ(fs::status(Dir / "perm.ini").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(SettingsFileTest, SavingThroughALinkUpdatesItsFile)
+{
+    WriteFile(Dir / "real.ini", "[Lens]\nFocal=1\n");
+    fs::create_symlink("real.ini", Dir / "link.ini");
+    SaveSettingsFile(Path("link.ini"), TExperiment{}, '.');
+    EXPECT_TRUE(fs::is_symlink(Dir / "link.ini"));
+    TExperiment other;
+    other.FocalLength = 0.001;
+    EXPECT_EQ(LoadSettingsFile(Path("real.ini"), other, '.').Values[6].Value, 400);
+}
+
+TEST_F(SettingsFileTest, MissingFileLoadsTheCurrentValues)
+{
+    TExperiment current;
+    current.FocalLength = 0.25;
+    current.PixelHeight = 0.0000024;
+    const TSettingsLoad load = LoadSettingsFile(Path("absent.ini"), current, '.');
+    EXPECT_FALSE(load.VersionMismatch);
+    const char* names[] = {"RxSpinEdit1", "RxSpinEdit9", "RxSpinEdit3", "RxSpinEdit2", "RxSpinEdit5",
+                           "RxSpinEdit4", "RxSpinEdit6", "RxSpinEdit7", "RxSpinEdit8"};
+    const double expected[] = {10, 15, 2.4, 5.7, 14.8, 22.2, 250, 40, 480};
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_STREQ(load.Values[i].FieldName, names[i]);
+        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << names[i];
+    }
+}
+
+struct LoadRow {
+    const char* name;
+    std::string content;
+    char sep;
+    std::size_t index; // position in reading order
+    double expected;   // in the file's unit
+    bool mismatch;
+};
+
+void PrintTo(const LoadRow& r, std::ostream* os) { *os << r.name; }
+
+class LoadRows : public ::testing::TestWithParam<LoadRow> {};
+
+TEST_P(LoadRows, ValueAndVersion)
+{
+    const LoadRow& row = GetParam();
+    const TSettingsLoad load = LoadSettingsText(row.content, TExperiment{}, row.sep);
+    EXPECT_EQ(load.VersionMismatch, row.mismatch);
+    EXPECT_DOUBLE_EQ(load.Values[row.index].Value, row.expected) << load.Values[row.index].FieldName;
+}
+
+constexpr std::size_t Focal = 6, HPix = 2;
+
+// "250." followed by zeros up to `length` characters, then "x".
+std::string LongFocal(std::size_t length)
+{
+    std::string v = "250.";
+    v.append(length - v.size(), '0');
+    return "[Lens]\nFocal=" + v + "x\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SettingsFile, LoadRows,
+    ::testing::Values(
+        LoadRow{"version110", "[VinskFile]\nversion=1.10\n[Lens]\nFocal=250\n", '.', Focal, 250, true},
+        LoadRow{"noVersionSection", "[Lens]\nFocal=250\n", '.', Focal, 250, false},
+        LoadRow{"noVersionKey", "[VinskFile]\n[Lens]\nFocal=250\n", '.', Focal, 250, false},
+        LoadRow{"emptyVersion", "[VinskFile]\nversion=\n", '.', Focal, 400, true},
+        LoadRow{"versionWithBlanks", "[vinskfile]\r\nVERSION =  1.1 \r\n", '.', Focal, 400, false},
+        LoadRow{"caseInsensitiveCrLf", "[LENS]\r\nfocal=250\r\n", '.', Focal, 250, false},
+        LoadRow{"missingFocalStaysInMillimetres", "[Lens]\nDiameter=50\n", '.', Focal, 400, false},
+        LoadRow{"emptyFocal", "[Lens]\nFocal=\n", '.', Focal, 400, false},
+        LoadRow{"unparsableFocal", "[Lens]\nFocal=abc\n", '.', Focal, 400, false},
+        LoadRow{"beyondDoubleRange", "[Lens]\nFocal=1e400\n", '.', Focal, 400, false},
+        LoadRow{"blanksAroundValue", "[Lens]\nFocal =  \t250  \n", '.', Focal, 250, false},
+        LoadRow{"quotedValue", "[Lens]\nFocal=\"250\"\n", '.', Focal, 250, false},
+        LoadRow{"keyAboveSections", "Focal=250\n[Lens]\n", '.', Focal, 400, false},
+        LoadRow{"keyInOtherSection", "[Camera]\nFocal=250\n", '.', Focal, 400, false},
+        LoadRow{"firstDuplicateSectionWins", "[Lens]\nFocal=250\n[Lens]\nFocal=300\n", '.', Focal, 250, false},
+        LoadRow{"noLineEnd", "[Lens]\nFocal=250", '.', Focal, 250, false},
+        LoadRow{"moreDecimalsThanTheField", "[Camera]\nHPixSize=6.45\n", '.', HPix, 6.45, false},
+        LoadRow{"commaUnderPoint", "[Camera]\nHPixSize=6,45\n", '.', HPix, 5.7, false},
+        LoadRow{"commaUnderComma", "[Camera]\nHPixSize=6,45\n", ',', HPix, 6.45, false},
+        LoadRow{"pointUnderComma", "[Camera]\nHPixSize=6.45\n", ',', HPix, 5.7, false},
+        // The value is cut to 2047 characters: the trailing "x" falls away
+        // only when it stands beyond them.
+        LoadRow{"cutBeforeTheX", LongFocal(2047), '.', Focal, 250, false},
+        LoadRow{"xWithinTheLimit", LongFocal(2046), '.', Focal, 400, false}),
+    [](const ::testing::TestParamInfo<LoadRow>& info) { return std::string(info.param.name); });
+
+TEST(LoadSettingsText, AllValuesInReadingOrder)
+{
+    const TSettingsLoad load = LoadSettingsText("[Exposition]\ntime=600\n[Lens]\nDiameter=80\nFocal=135\n"
+                                                "[Camera]\nWSensor=23.5\nHSensor=15.6\nWPixSize=3.9\nHPixSize=4.1\n"
+                                                "[Mount]\nMountSpeed=7.5\nDistance=25\n",
+                                                TExperiment{}, '.');
+    const char* names[] = {"RxSpinEdit1", "RxSpinEdit9", "RxSpinEdit3", "RxSpinEdit2", "RxSpinEdit5",
+                           "RxSpinEdit4", "RxSpinEdit6", "RxSpinEdit7", "RxSpinEdit8"};
+    const double expected[] = {25, 7.5, 4.1, 3.9, 15.6, 23.5, 135, 80, 600};
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_STREQ(load.Values[i].FieldName, names[i]);
+        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << names[i];
+    }
+}
+
+TEST(LoadSettingsText, HugeLineAndStrayBytes)
+{
+    std::string content = "[Lens]\nFocal=";
+    content.append(5'000'000, '9');
+    static const char tail[] = "\n\0\xff[\r\r\n[Mount]\nDistance=\0" "7\n";
+    content.append(tail, sizeof tail - 1);
+    content += "[Lens]";
+    const TSettingsLoad load = LoadSettingsText(content, TExperiment{}, '.');
+    EXPECT_DOUBLE_EQ(load.Values[Focal].Value, 400); // 2047 nines overflow a double
+    EXPECT_DOUBLE_EQ(load.Values[0].Value, 10);
+}
+
+} // namespace
