@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and benchmarking
+# need. Does nothing when they are all present already.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev libqcustomplot-dev
+  libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
+  libgtest-dev googletest libbenchmark-dev libfftw3-dev
+  xvfb xauth
+)
+# Extra packages some steps ask for: "fuzz", "verify" (independent file readers
+# and reference tools used by tests and benchmarks).
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
+    verify) PACKAGES+=(libjpeg-turbo-progs libtiff-tools imagemagick emf2svg librsvg2-bin libwmf-bin fonts-urw-base35) ;;
+    *) echo "deps.sh: unknown extra '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
