@@ -1,0 +1,145 @@
+// JPEG pictures through libjpeg's decompression interface. Errors come back
+// by longjmp to a frame without C++ objects, warnings are never printed.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "image/formats/ReaderUtil.h"
+
+namespace vinsk::formats {
+
+namespace {
+
+// More scans than this only serve to make decoding take forever.
+constexpr int MaxScans = 1000;
+
+struct TJpegState {
+    jpeg_decompress_struct Info;
+    jpeg_error_mgr Errors;
+    jpeg_progress_mgr Progress;
+    std::jmp_buf Jump;
+    char Message[JMSG_LENGTH_MAX];
+    bool Truncated;
+    bool Corrupt;
+    char CorruptMessage[JMSG_LENGTH_MAX];
+};
+
+TJpegState* StateOf(j_common_ptr info) { return static_cast<TJpegState*>(info->client_data); }
+
+void ErrorExit(j_common_ptr info)
+{
+    TJpegState* s = StateOf(info);
+    info->err->format_message(info, s->Message);
+    std::longjmp(s->Jump, 1);
+}
+
+void EmitMessage(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return; // trace messages
+    TJpegState* s = StateOf(info);
+    const int code = info->err->msg_code;
+    if (code == JWRN_JPEG_EOF) {
+        s->Truncated = true;
+    } else if ((code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE || code == JWRN_MUST_RESYNC) && !s->Corrupt) {
+        s->Corrupt = true;
+        info->err->format_message(info, s->CorruptMessage);
+    }
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void Progress(j_common_ptr info)
+{
+    if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
+        TJpegState* s = StateOf(info);
+        std::snprintf(s->Message, sizeof s->Message, "the JPEG data have more than %d scans", MaxScans);
+        std::longjmp(s->Jump, 1);
+    }
+}
+
+// Everything that may longjmp happens here; its frame holds no C++ object.
+// Returns false with s->Message set on a library error.
+bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits* limits)
+{
+    if (setjmp(s->Jump) != 0)
+        return false;
+    jpeg_create_decompress(&s->Info);
+    s->Info.mem->max_memory_to_use = static_cast<long>(limits->MaxBytes);
+    s->Info.progress = &s->Progress;
+    jpeg_mem_src(&s->Info, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&s->Info, TRUE);
+    CheckRasterSize(s->Info.image_width, s->Info.image_height, *limits);
+
+    const bool cmyk = s->Info.jpeg_color_space == JCS_CMYK || s->Info.jpeg_color_space == JCS_YCCK;
+    s->Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    jpeg_start_decompress(&s->Info);
+    AllocateRaster(*bmp, s->Info.output_width, s->Info.output_height, *limits);
+    // Photoshop writes CMYK inverted and says so in its Adobe marker.
+    const bool inverted = s->Info.saw_Adobe_marker;
+    JSAMPARRAY cmykRow =
+        cmyk ? (*s->Info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s->Info), JPOOL_IMAGE,
+                                            s->Info.output_width * 4, 1)
+             : nullptr;
+    while (s->Info.output_scanline < s->Info.output_height) {
+        const auto y = static_cast<std::int32_t>(s->Info.output_scanline);
+        std::uint32_t* dst = bmp->ScanLine(y);
+        if (!cmyk) {
+            JSAMPROW row = reinterpret_cast<JSAMPROW>(dst);
+            jpeg_read_scanlines(&s->Info, &row, 1);
+            continue;
+        }
+        jpeg_read_scanlines(&s->Info, cmykRow, 1);
+        const JSAMPLE* p = cmykRow[0];
+        for (JDIMENSION x = 0; x < s->Info.output_width; ++x, p += 4) {
+            std::uint32_t c = p[0], m = p[1], ye = p[2], k = p[3];
+            if (!inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                ye = 255 - ye;
+                k = 255 - k;
+            }
+            dst[x] = Opaque((c * k + 127) / 255, (m * k + 127) / 255, (ye * k + 127) / 255);
+        }
+    }
+    if (s->Truncated || s->Corrupt)
+        return true; // reported by the caller; the tables need not be read
+    jpeg_finish_decompress(&s->Info);
+    return true;
+}
+
+} // namespace
+
+void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+{
+    TJpegState s;
+    std::memset(&s, 0, sizeof s);
+    s.Info.err = jpeg_std_error(&s.Errors);
+    s.Info.client_data = &s;
+    s.Errors.error_exit = ErrorExit;
+    s.Errors.emit_message = EmitMessage;
+    s.Errors.output_message = OutputMessage;
+    s.Progress.progress_monitor = Progress;
+
+    TBitmap32 bmp;
+    bool ok = false;
+    try {
+        ok = Decompress(&s, data, &bmp, &limits);
+    } catch (...) {
+        jpeg_destroy_decompress(&s.Info);
+        throw;
+    }
+    jpeg_destroy_decompress(&s.Info);
+    if (!ok)
+        Fail(std::string("JPEG error: ") + s.Message);
+    if (s.Truncated)
+        FailTruncated();
+    if (s.Corrupt)
+        Fail(std::string("the JPEG data are corrupt: ") + s.CorruptMessage);
+    out.Swap(bmp);
+}
+
+} // namespace vinsk::formats

@@ -1,0 +1,179 @@
+// TIFF pictures (tif, tiff, fax) through libtiff's RGBA interface, read from
+// memory; the library's messages are caught, never printed.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include <tiffio.h>
+
+#include "image/formats/ReaderUtil.h"
+
+namespace vinsk::formats {
+
+namespace {
+
+struct TTiffSource {
+    TBytes Data;
+    toff_t Pos = 0;
+    char Message[512] = {};
+};
+
+tmsize_t ReadProc(thandle_t h, void* dst, tmsize_t size)
+{
+    auto* s = static_cast<TTiffSource*>(h);
+    if (size < 0 || s->Pos > s->Data.size())
+        return -1;
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), s->Data.size() - s->Pos);
+    if (n > 0)
+        std::memcpy(dst, s->Data.data() + s->Pos, n);
+    s->Pos += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t SeekProc(thandle_t h, toff_t offset, int whence)
+{
+    auto* s = static_cast<TTiffSource*>(h);
+    toff_t base = 0;
+    if (whence == SEEK_CUR)
+        base = s->Pos;
+    else if (whence == SEEK_END)
+        base = s->Data.size();
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
+    // Seeking past the end is allowed; the next read then gives nothing.
+    if (offset > ~toff_t{0} - base)
+        return static_cast<toff_t>(-1);
+    s->Pos = base + offset;
+    return s->Pos;
+}
+
+int CloseProc(thandle_t) { return 0; }
+
+toff_t SizeProc(thandle_t h) { return static_cast<TTiffSource*>(h)->Data.size(); }
+
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
+{
+    auto* s = static_cast<TTiffSource*>(user);
+    if (s->Message[0] == 0) {
+        // The first error is the cause; later ones follow from it.
+        char text[400];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        std::snprintf(s->Message, sizeof s->Message, "%s%s%s", module ? module : "", module ? ": " : "", text);
+    }
+    return 1;
+}
+
+int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Messages raised where no handle is at hand go to the global handlers.
+void SilenceGlobalHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
+
+std::uint32_t ToColorWord(std::uint32_t abgr)
+{
+    std::uint32_t a = TIFFGetA(abgr);
+    std::uint32_t r = TIFFGetR(abgr);
+    std::uint32_t g = TIFFGetG(abgr);
+    std::uint32_t b = TIFFGetB(abgr);
+    // The RGBA interface premultiplies by alpha; the raster holds straight colours.
+    if (a != 0 && a != 255) {
+        r = std::min<std::uint32_t>(255, (r * 255 + a / 2) / a);
+        g = std::min<std::uint32_t>(255, (g * 255 + a / 2) / a);
+        b = std::min<std::uint32_t>(255, (b * 255 + a / 2) / a);
+    }
+    return Color32(a, r, g, b);
+}
+
+// libtiff keeps only the high byte of 16-bit grey; this rounds instead.
+void PutGrey16(TIFFRGBAImage* img, std::uint32_t* cp, std::uint32_t, std::uint32_t, std::uint32_t w, std::uint32_t h,
+               std::int32_t fromskew, std::int32_t toskew, unsigned char* pp)
+{
+    const std::size_t step = 2u * img->samplesperpixel;
+    const bool invert = img->photometric == PHOTOMETRIC_MINISWHITE;
+    for (; h > 0; --h) {
+        for (std::uint32_t x = 0; x < w; ++x, pp += step) {
+            std::uint16_t v;
+            std::memcpy(&v, pp, 2); // already in the machine's byte order
+            std::uint32_t g = Scale16(v);
+            if (invert)
+                g = 255 - g;
+            *cp++ = 0xFF000000u | (g << 16) | (g << 8) | g;
+        }
+        cp += toskew;
+        pp += static_cast<std::ptrdiff_t>(fromskew) * static_cast<std::ptrdiff_t>(step);
+    }
+}
+
+} // namespace
+
+void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+{
+    SilenceGlobalHandlers();
+    TTiffSource src;
+    src.Data = data;
+
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr)
+        Fail("not enough memory for the TIFF reader");
+    TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &src);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &src);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.MaxBytes));
+    TIFF* tif = TIFFClientOpenExt("picture", "rm", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
+                                  UnmapProc, options);
+    TIFFOpenOptionsFree(options);
+    auto fail = [&](const char* fallback) {
+        const std::string message = src.Message[0] != 0 ? src.Message : fallback;
+        Fail("TIFF error: " + message);
+    };
+    if (tif == nullptr)
+        fail("not a TIFF picture");
+
+    struct TCloser {
+        TIFF* Tif;
+        ~TCloser() { TIFFClose(Tif); }
+    } closer{tif};
+
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) != 1)
+        fail("the picture size is missing");
+    CheckRasterSize(width, height, limits);
+    char reason[1024] = {};
+    if (TIFFRGBAImageOK(tif, reason) != 1)
+        Fail(std::string("TIFF error: ") + reason);
+
+    TBitmap32 bmp;
+    AllocateRaster(bmp, width, height, limits);
+    TIFFRGBAImage img;
+    std::memset(&img, 0, sizeof img);
+    if (TIFFRGBAImageBegin(&img, tif, 1, reason) != 1)
+        Fail(std::string("TIFF error: ") + reason);
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    if (img.isContig && img.bitspersample == 16 &&
+        (img.photometric == PHOTOMETRIC_MINISBLACK || img.photometric == PHOTOMETRIC_MINISWHITE))
+        img.put.contig = PutGrey16;
+    const int got = TIFFRGBAImageGet(&img, bmp.Bits(), width, height);
+    TIFFRGBAImageEnd(&img);
+    if (got != 1)
+        fail("the picture data cannot be read");
+    std::uint32_t* bits = bmp.Bits();
+    for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i)
+        bits[i] = ToColorWord(bits[i]);
+    out.Swap(bmp);
+}
+
+} // namespace vinsk::formats

@@ -1,0 +1,283 @@
+#include "PictureBytes.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+namespace vinsk::test {
+
+TWriter& TWriter::U8(std::uint32_t v)
+{
+    FBytes.push_back(static_cast<std::uint8_t>(v));
+    return *this;
+}
+TWriter& TWriter::U16LE(std::uint32_t v) { return U8(v).U8(v >> 8); }
+TWriter& TWriter::U16BE(std::uint32_t v) { return U8(v >> 8).U8(v); }
+TWriter& TWriter::U32LE(std::uint32_t v) { return U16LE(v).U16LE(v >> 16); }
+TWriter& TWriter::U32BE(std::uint32_t v) { return U16BE(v >> 16).U16BE(v); }
+TWriter& TWriter::Bytes(std::initializer_list<std::uint8_t> b)
+{
+    FBytes.insert(FBytes.end(), b.begin(), b.end());
+    return *this;
+}
+TWriter& TWriter::Bytes(const TFileBytes& b)
+{
+    FBytes.insert(FBytes.end(), b.begin(), b.end());
+    return *this;
+}
+TWriter& TWriter::Text(const std::string& s)
+{
+    FBytes.insert(FBytes.end(), s.begin(), s.end());
+    return *this;
+}
+TWriter& TWriter::Zeros(std::size_t n)
+{
+    FBytes.insert(FBytes.end(), n, 0);
+    return *this;
+}
+
+namespace {
+
+std::uint8_t R(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 16); }
+std::uint8_t G(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 8); }
+std::uint8_t B(std::uint32_t c) { return static_cast<std::uint8_t>(c); }
+std::uint8_t A(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 24); }
+
+void PngAppend(png_structp png, png_bytep data, png_size_t n)
+{
+    auto* out = static_cast<TFileBytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + n);
+}
+void PngFlush(png_structp) {}
+
+TFileBytes WritePng(int width, int height, int bitDepth, int colorType, bool interlaced,
+                    const std::vector<TFileBytes>& rows, const std::vector<png_color>& palette,
+                    const std::vector<png_byte>& alphas)
+{
+    TFileBytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("libpng could not write the test picture");
+    }
+    png_set_write_fn(png, &out, PngAppend, PngFlush);
+    png_set_IHDR(png, info, width, height, bitDepth, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty())
+        png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    if (!alphas.empty())
+        png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+    std::vector<png_bytep> pointers;
+    for (const TFileBytes& r : rows)
+        pointers.push_back(const_cast<png_bytep>(r.data()));
+    png_set_rows(png, info, pointers.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+} // namespace
+
+TFileBytes MakePng(const TSourceImage& img, TPngKind kind)
+{
+    std::vector<TFileBytes> rows(img.Height);
+    std::vector<png_color> palette;
+    std::vector<png_byte> alphas;
+    std::map<std::uint32_t, int> indexOf;
+    for (int y = 0; y < img.Height; ++y) {
+        for (int x = 0; x < img.Width; ++x) {
+            const std::uint32_t c = img.Pixels[y * img.Width + x];
+            TFileBytes& row = rows[y];
+            if (kind == TPngKind::PaletteWithAlpha) {
+                auto [it, added] = indexOf.emplace(c, static_cast<int>(palette.size()));
+                if (added) {
+                    palette.push_back({R(c), G(c), B(c)});
+                    alphas.push_back(A(c));
+                }
+                row.push_back(static_cast<std::uint8_t>(it->second));
+                continue;
+            }
+            row.insert(row.end(), {R(c), G(c), B(c)});
+            if (kind == TPngKind::Rgba8)
+                row.push_back(A(c));
+        }
+    }
+    const int colorType = kind == TPngKind::Rgba8              ? PNG_COLOR_TYPE_RGBA
+                          : kind == TPngKind::PaletteWithAlpha ? PNG_COLOR_TYPE_PALETTE
+                                                               : PNG_COLOR_TYPE_RGB;
+    return WritePng(img.Width, img.Height, 8, colorType, kind == TPngKind::Rgb8Interlaced, rows, palette, alphas);
+}
+
+TFileBytes MakePngGrey16(int width, int height, const std::vector<std::uint16_t>& samples)
+{
+    std::vector<TFileBytes> rows(height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint16_t v = samples[y * width + x];
+            rows[y].insert(rows[y].end(), {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+        }
+    return WritePng(width, height, 16, PNG_COLOR_TYPE_GRAY, false, rows, {}, {});
+}
+
+TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = img.Width;
+    info.image_height = img.Height;
+    int components = 3;
+    if (kind == TJpegKind::Grey) {
+        components = 1;
+        info.in_color_space = JCS_GRAYSCALE;
+    } else if (kind == TJpegKind::InvertedCmyk) {
+        components = 4;
+        info.in_color_space = JCS_CMYK;
+    } else {
+        info.in_color_space = JCS_RGB;
+    }
+    info.input_components = components;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    for (int i = 0; i < info.num_components; ++i) {
+        info.comp_info[i].h_samp_factor = 1;
+        info.comp_info[i].v_samp_factor = 1;
+    }
+    if (kind == TJpegKind::Progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(img.Width) * components);
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < img.Width; ++x) {
+            const std::uint32_t c = img.Pixels[y * img.Width + x];
+            JSAMPLE* p = row.data() + static_cast<std::size_t>(x) * components;
+            if (kind == TJpegKind::Grey) {
+                p[0] = G(c);
+            } else if (kind == TJpegKind::InvertedCmyk) {
+                // Photoshop's convention: 255 is no ink; K carries the darkness.
+                const std::uint8_t k = std::max({R(c), G(c), B(c)});
+                p[0] = k == 0 ? 255 : static_cast<JSAMPLE>(R(c) * 255 / k);
+                p[1] = k == 0 ? 255 : static_cast<JSAMPLE>(G(c) * 255 / k);
+                p[2] = k == 0 ? 255 : static_cast<JSAMPLE>(B(c) * 255 / k);
+                p[3] = k;
+            } else {
+                p[0] = R(c);
+                p[1] = G(c);
+                p[2] = B(c);
+            }
+        }
+        JSAMPROW rp = row.data();
+        jpeg_write_scanlines(&info, &rp, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    TFileBytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+namespace {
+
+TFileBytes ReadBack(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    TFileBytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int bits, int photometric)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr)
+        throw std::runtime_error("libtiff could not create " + path);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    return tif;
+}
+
+} // namespace
+
+TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind)
+{
+    const std::string path = TempPath("made.tif");
+    const int samples = kind == TTiffKind::RgbaUnassociated ? 4 : 3;
+    TIFF* tif = OpenTiff(path, img.Width, img.Height, samples, 8, PHOTOMETRIC_RGB);
+    if (kind == TTiffKind::RgbaUnassociated) {
+        const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, kind == TTiffKind::Rgb8Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+    const bool bottomUp = kind == TTiffKind::Rgb8BottomLeft;
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, bottomUp ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(img.Width) * samples);
+    for (int i = 0; i < img.Height; ++i) {
+        const int y = bottomUp ? img.Height - 1 - i : i;
+        for (int x = 0; x < img.Width; ++x) {
+            const std::uint32_t c = img.Pixels[y * img.Width + x];
+            std::uint8_t* p = row.data() + static_cast<std::size_t>(x) * samples;
+            p[0] = R(c);
+            p[1] = G(c);
+            p[2] = B(c);
+            if (samples == 4)
+                p[3] = A(c);
+        }
+        TIFFWriteScanline(tif, row.data(), i, 0);
+    }
+    TIFFClose(tif);
+    return ReadBack(path);
+}
+
+TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples)
+{
+    const std::string path = TempPath("made16.tif");
+    TIFF* tif = OpenTiff(path, width, height, 1, 16, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    std::vector<std::uint16_t> row(width);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            row[x] = samples[y * width + x];
+        TIFFWriteScanline(tif, row.data(), y, 0);
+    }
+    TIFFClose(tif);
+    return ReadBack(path);
+}
+
+std::string TempPath(const std::string& name)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("vinsk_formats_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+void WriteFile(const std::string& path, const TFileBytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+} // namespace vinsk::test

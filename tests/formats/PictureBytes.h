@@ -1,0 +1,55 @@
+// Picture files made in the test: byte writers for the formats read by our
+// own code, and the real libraries for PNG, JPEG and TIFF.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace vinsk::test {
+
+using TFileBytes = std::vector<std::uint8_t>;
+
+class TWriter {
+public:
+    TWriter& U8(std::uint32_t v);
+    TWriter& U16LE(std::uint32_t v);
+    TWriter& U16BE(std::uint32_t v);
+    TWriter& U32LE(std::uint32_t v);
+    TWriter& U32BE(std::uint32_t v);
+    TWriter& Bytes(std::initializer_list<std::uint8_t> b);
+    TWriter& Bytes(const TFileBytes& b);
+    TWriter& Text(const std::string& s);
+    TWriter& Zeros(std::size_t n);
+    std::size_t Size() const { return FBytes.size(); }
+    TFileBytes Take() const { return FBytes; }
+
+private:
+    TFileBytes FBytes;
+};
+
+// Pixels for the library writers: $AARRGGBB words, row-major, top row first.
+struct TSourceImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint32_t> Pixels;
+};
+
+enum class TPngKind { Rgb8, Rgba8, PaletteWithAlpha, Rgb8Interlaced };
+TFileBytes MakePng(const TSourceImage& img, TPngKind kind);
+// 16-bit grey samples given directly.
+TFileBytes MakePngGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
+
+enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive };
+TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind);
+
+enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw };
+TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind);
+TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
+
+// A fresh path in the temporary folder with the given file name.
+std::string TempPath(const std::string& name);
+void WriteFile(const std::string& path, const TFileBytes& bytes);
+
+} // namespace vinsk::test

@@ -1,0 +1,189 @@
+// The format list, the open dialog's filter and the choice of the reader.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "DecodeCases.h"
+#include "image/formats/Picture.h"
+
+namespace vinsk::test {
+namespace {
+
+TEST(PictureFormats, FilterListsTheFormatsFromTheLastRegistration)
+{
+    const std::string patterns =
+        "*.png;*.psp;*.cut;*.pcd;*.pic;*.cel;*.pbm;*.pgm;*.ppm;*.pdd;*.psd;*.bw;*.rgba;*.rgb;*.sgi;*.rla;*.rpf;"
+        "*.scr;*.pcc;*.pcx;*.eps;*.fax;*.tif;*.tiff;*.icb;*.tga;*.vda;*.vst;*.win;*.dib;*.rle;*.jpeg;*.jpe;*.jpg;"
+        "*.jfif;*.emf;*.wmf;*.ico;*.bmp;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
+    const std::string expected =
+        "All (" + patterns + ")|" + patterns +
+        "|Portable network graphic images (*.png)|*.png"
+        "|Paintshop Pro images (*.psp)|*.psp"
+        "|Dr. Halo images (*.cut)|*.cut"
+        "|Kodak Photo-CD images (*.pcd)|*.pcd"
+        "|Autodesk images (*.pic)|*.pic"
+        "|Autodesk images (*.cel)|*.cel"
+        "|Portable bitmap images (*.pbm)|*.pbm"
+        "|Portable gray map images (*.pgm)|*.pgm"
+        "|Portable pixel map images (*.ppm)|*.ppm"
+        "|Photoshop images (*.pdd)|*.pdd"
+        "|Photoshop images (*.psd)|*.psd"
+        "|SGI black/white images (*.bw)|*.bw"
+        "|SGI true color images with alpha (*.rgba)|*.rgba"
+        "|SGI true color images (*.rgb)|*.rgb"
+        "|SGI true color images (*.sgi)|*.sgi"
+        "|Alias/Wavefront images (*.rla)|*.rla"
+        "|Alias/Wavefront images (*.rpf)|*.rpf"
+        "|Word 5.x screen capture images (*.scr)|*.scr"
+        "|ZSoft Paintbrush images (*.pcc)|*.pcc"
+        "|ZSoft Paintbrush images (*.pcx)|*.pcx"
+        "|Encapsulated Postscript images (*.eps)|*.eps"
+        "|GFI fax images (*.fax)|*.fax"
+        "|PC TIF images (*.tif)|*.tif"
+        "|Macintosh TIFF images (*.tiff)|*.tiff"
+        "|Truevision images (*.icb)|*.icb"
+        "|Truevision images (*.tga)|*.tga"
+        "|Truevision images (*.vda)|*.vda"
+        "|Truevision images (*.vst)|*.vst"
+        "|Truevision images (*.win)|*.win"
+        "|Device independant Windows bitmaps (*.dib)|*.dib"
+        "|Run length encoded Windows bitmaps (*.rle)|*.rle"
+        "|JPEG images (*.jpeg)|*.jpeg"
+        "|JPE images (*.jpe)|*.jpe"
+        "|JPG images (*.jpg)|*.jpg"
+        "|JFIF images (*.jfif)|*.jfif"
+        "|Windows enhanced meta files (*.emf)|*.emf"
+        "|Windows metafiles (*.wmf)|*.wmf"
+        "|Windows icons (*.ico)|*.ico"
+        "|Windows bitmaps (*.bmp)|*.bmp"
+        "|JPEG Image File (*.jpg)|*.jpg"
+        "|JPEG Image File (*.jpeg)|*.jpeg"
+        "|Bitmaps (*.bmp)|*.bmp"
+        "|Icons (*.ico)|*.ico"
+        "|Enhanced Metafiles (*.emf)|*.emf"
+        "|Metafiles (*.wmf)|*.wmf";
+    EXPECT_EQ(PictureOpenFilter(), expected);
+}
+
+TEST(PictureFormats, RegistrationOrderRunsFromMetafilesToPng)
+{
+    const auto& formats = RegisteredPictureFormats();
+    ASSERT_EQ(formats.size(), 45u);
+    EXPECT_EQ(formats.front().Extension, "wmf");
+    EXPECT_EQ(formats.front().Description, "Metafiles");
+    EXPECT_EQ(formats.back().Extension, "png");
+    EXPECT_EQ(formats.back().Description, "Portable network graphic images");
+}
+
+struct TLookupCase {
+    std::string FileName;
+    std::string CaseName; // the decode case whose bytes the file holds; empty: a few junk bytes
+    std::string Error;    // empty: decodes; else the whole message after "Cannot load <path>: ",
+                          // or the whole message when it starts with "Unknown"
+};
+
+void PrintTo(const TLookupCase& c, std::ostream* os) { *os << c.FileName; }
+
+class PictureLookup : public ::testing::TestWithParam<TLookupCase> {};
+
+TEST_P(PictureLookup, ExtensionChoosesTheReader)
+{
+    const TLookupCase& c = GetParam();
+    const std::string path = TempPath(c.FileName);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    const TDecodeCase* source = nullptr;
+    for (const TDecodeCase& d : DecodeCases())
+        if (d.Name == c.CaseName)
+            source = &d;
+    ASSERT_TRUE(source != nullptr || c.CaseName.empty()) << c.CaseName;
+    WriteFile(path, source ? source->Bytes : TFileBytes{1, 2, 3, 4});
+
+    TBitmap32 bmp;
+    bmp.SetSize(1, 1);
+    bmp.SetOuterColor(0xFFFFFFFFu);
+    try {
+        LoadPicture(path, bmp);
+        EXPECT_EQ(c.Error, "") << "decoded";
+        ASSERT_NE(source, nullptr);
+        EXPECT_EQ(bmp.Width(), source->Width);
+        EXPECT_EQ(bmp.PixelS(1, 0), source->Pixels[1]);
+        EXPECT_EQ(bmp.OuterColor(), 0xFFFFFFFFu);
+    } catch (const EPictureError& e) {
+        const std::string expected = c.Error.rfind("Unknown", 0) == 0 ? c.Error : "Cannot load " + path + ": " + c.Error;
+        EXPECT_EQ(std::string(e.what()), expected);
+        EXPECT_EQ(bmp.Width(), 1);
+    }
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PictureLookup,
+    ::testing::Values(TLookupCase{"lower.jpg", "jpeg_rgb", ""}, TLookupCase{"UPPER.JPG", "jpeg_rgb", ""},
+                      TLookupCase{"Mixed.JpEg", "jpeg_rgb", ""}, TLookupCase{"two.dots.tif", "tiff_rgb", ""},
+                      TLookupCase{"picture.TGA", "tga24_bottom_up", ""},
+                      TLookupCase{"picture.xyz", "", "Unknown picture file extension (.xyz)"},
+                      TLookupCase{"picture.XyZ", "", "Unknown picture file extension (.XyZ)"},
+                      TLookupCase{"no_extension", "", "Unknown picture file extension (.)"},
+                      TLookupCase{"dotted.dir/no_extension", "", "Unknown picture file extension (.)"},
+                      TLookupCase{"picture.jpg.gz", "", "Unknown picture file extension (.gz)"},
+                      // The extension, not the content, chooses the reader.
+                      TLookupCase{"png_inside.bmp", "png_rgb", "not a Windows bitmap (no BM signature)"},
+                      TLookupCase{"drawing.eps", "", "reading Encapsulated Postscript images is not supported"},
+                      TLookupCase{"drawing.WMF", "", "reading Windows metafiles is not supported"},
+                      TLookupCase{"drawing.emf", "", "reading Windows enhanced meta files is not supported"},
+                      TLookupCase{"render.rla", "", "reading Alias/Wavefront images is not supported"},
+                      TLookupCase{"render.rpf", "", "reading Alias/Wavefront images is not supported"},
+                      TLookupCase{"anim.cel", "", "reading Autodesk images is not supported"},
+                      TLookupCase{"anim.pic", "", "reading Autodesk images is not supported"},
+                      TLookupCase{"photo.pcd", "", "reading Kodak Photo-CD images is not supported"},
+                      TLookupCase{"paint.cut", "", "reading Dr. Halo images is not supported"},
+                      TLookupCase{"paint.psp", "", "reading Paintshop Pro images is not supported"}));
+
+TEST(PictureFile, MissingEmptyAndFolderAreReported)
+{
+    TBitmap32 bmp;
+    const std::string missing = TempPath("missing.png");
+    std::filesystem::remove(missing);
+    EXPECT_THROW(
+        {
+            try {
+                LoadPicture(missing, bmp);
+            } catch (const EPictureError& e) {
+                EXPECT_EQ(std::string(e.what()), "Cannot load " + missing + ": No such file or directory");
+                throw;
+            }
+        },
+        EPictureError);
+
+    const std::string empty = TempPath("empty.png");
+    WriteFile(empty, {});
+    EXPECT_THROW(
+        {
+            try {
+                LoadPicture(empty, bmp);
+            } catch (const EPictureError& e) {
+                EXPECT_EQ(std::string(e.what()), "Cannot load " + empty + ": the file is empty");
+                throw;
+            }
+        },
+        EPictureError);
+    std::filesystem::remove(empty);
+
+    const std::string folder = TempPath("folder.png");
+    std::filesystem::create_directories(folder);
+    EXPECT_THROW(
+        {
+            try {
+                LoadPicture(folder, bmp);
+            } catch (const EPictureError& e) {
+                EXPECT_EQ(std::string(e.what()), "Cannot load " + folder + ": not a regular file");
+                throw;
+            }
+        },
+        EPictureError);
+    std::filesystem::remove(folder);
+    EXPECT_TRUE(bmp.Empty());
+}
+
+} // namespace
+} // namespace vinsk::test
