@@ -1,0 +1,201 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <exception>
+
+#include "app/ErrorReport.h"
+#include "app/u_about.h"
+#include "app/widgets/RadioGroup.h"
+#include "app/widgets/SpinEdits.h"
+
+namespace vinsk {
+
+namespace {
+
+char LocaleDecimalSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point[0].unicode() < 0x80)
+        return static_cast<char>(point[0].unicode());
+    return '.';
+}
+
+} // namespace
+
+TVinsk_main::TVinsk_main(TDialogs& dialogs, QWidget* parent) : QMainWindow(parent), FDialogs(dialogs)
+{
+    setObjectName(QStringLiteral("Vinsk_main"));
+    FState.DecimalSeparator = LocaleDecimalSeparator();
+
+    OpenDialog1.Name = QStringLiteral("OpenDialog1");
+    SaveDialog1.Name = QStringLiteral("SaveDialog1");
+    OPD.Name = QStringLiteral("OPD");
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setDocumentMode(true);
+    TabSheet1 = BuildSetupTab();
+    TabSheet2 = BuildImageTab();
+    TabSheet3 = BuildGraphTab();
+    PageControl1->addTab(TabSheet1, QStringLiteral("&1. Setup"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("&2. Image"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("&3. Graph"));
+    PageControl1->setCurrentIndex(0);
+    setCentralWidget(PageControl1);
+
+    BuildMenus();
+    BuildStatusBar();
+    SetTabOrder();
+
+    resize(777, 571);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+TVinsk_main::~TVinsk_main() = default;
+
+void TVinsk_main::FormCreate()
+{
+    CaclValue();
+    FMarkerDragging = false;
+    FVersion = ReadVersionTexts();
+    setWindowTitle(QStringLiteral("Vinsk, ver. ") + FVersion.ProductVersionText);
+}
+
+void TVinsk_main::BuildMenus()
+{
+    auto item = [this](QMenu* menu, const char* name, const QString& caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    Exit1 = item(file, "Exit1", QStringLiteral("&Exit"));
+
+    QMenu* setup = bar->addMenu(QStringLiteral("Setup"));
+    setup->setObjectName(QStringLiteral("Setup1"));
+    Open1 = item(setup, "Open1", QStringLiteral("&Open experiment"));
+    Openimage1 = item(setup, "Openimage1", QStringLiteral("&Save experiment"));
+
+    QMenu* image = bar->addMenu(QStringLiteral("Image"));
+    image->setObjectName(QStringLiteral("Image2"));
+    Openimage2 = item(image, "Openimage2", QStringLiteral("Open i&mage"));
+    ApplyDark1 = item(image, "ApplyDark1", QStringLiteral("Apply &Dark"));
+    ApplyFlat1 = item(image, "ApplyFlat1", QStringLiteral("Apply &Flat"));
+
+    QMenu* graphs = bar->addMenu(QStringLiteral("Graphs"));
+    graphs->setObjectName(QStringLiteral("Graphs1"));
+    PlotGraph1 = item(graphs, "PlotGraph1", QStringLiteral("Plot &Graph"));
+    Saveresults1 = item(graphs, "Saveresults1", QStringLiteral("Save results"));
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    About1 = item(help, "About1", QStringLiteral("&About"));
+
+    Wire(Exit1, &QAction::triggered, &TVinsk_main::Exit1Click);
+    Wire(Open1, &QAction::triggered, &TVinsk_main::OpenFile);
+    Wire(Openimage1, &QAction::triggered, &TVinsk_main::SaveFile);
+    Wire(Openimage2, &QAction::triggered, &TVinsk_main::OpenimageClick);
+    Wire(ApplyDark1, &QAction::triggered, &TVinsk_main::BitBtn10Click);
+    Wire(ApplyFlat1, &QAction::triggered, &TVinsk_main::BitBtn12Click);
+    Wire(About1, &QAction::triggered, &TVinsk_main::About1Click);
+}
+
+void TVinsk_main::BuildStatusBar()
+{
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(StatusBar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        if (i < 2)
+            panel->setFixedWidth(150);
+        // A long read-out must not widen the window.
+        panel->setMinimumWidth(i < 2 ? 150 : 1);
+        StatusBar->addWidget(panel, i < 2 ? 0 : 1);
+        StatusPanels[static_cast<std::size_t>(i)] = panel;
+    }
+    setStatusBar(StatusBar);
+}
+
+void TVinsk_main::SetTabOrder()
+{
+    auto chain = [](std::initializer_list<QWidget*> order) {
+        QWidget* previous = nullptr;
+        for (QWidget* w : order) {
+            if (previous)
+                setTabOrder(previous, w);
+            previous = w;
+        }
+    };
+    chain({SetupEdits[0], SetupEdits[1], SetupEdits[2], SetupEdits[3], SetupEdits[4], SetupEdits[5], SetupEdits[6],
+           SetupEdits[7], SetupEdits[8], BitBtn1, BitBtn2, BitBtn7});
+    chain({BitBtn3, BitBtn10, BitBtn12, sbScale, RatioButtons[0], RatioButtons[1], RatioButtons[2], RatioButtons[3],
+           RatioButtons[4], SpeedButton6, BitBtn4, PointEdits[0][0], PointEdits[0][1], BitBtn5, PointEdits[1][0],
+           PointEdits[1][1], BitBtn9, PointEdits[2][0], PointEdits[2][1], BitBtn6});
+    chain({BitBtn8, RadioGroup2, RadioGroup1, chLog, CheckBox2, RxSpinEdit16, BitBtn11});
+}
+
+void TVinsk_main::RunCommand(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const std::exception& e) {
+        ReportError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ReportError(QStringLiteral("Unknown error"));
+    }
+    SyncStatus();
+}
+
+void TVinsk_main::ReportError(const QString& message)
+{
+    FDialogs.MessageBox(TMessageKind::Error, ApplicationTitle(), ErrorReportText(message));
+}
+
+void TVinsk_main::SyncStatus()
+{
+    for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+        const QString text = QString::fromStdString(FState.Status.Panels[i]);
+        if (StatusPanels[i]->text() != text)
+            StatusPanels[i]->setText(text);
+    }
+}
+
+void TVinsk_main::Exit1Click()
+{
+    close();
+}
+
+void TVinsk_main::About1Click()
+{
+    TAboutBox::Execute(FVersion.FileVersionText, FVersion.ProductVersionText);
+}
+
+void TVinsk_main::BitBtn7Click()
+{
+    PageControl1->setCurrentWidget(TabSheet2);
+    OpenimageClick();
+}
+
+} // namespace vinsk

@@ -1,0 +1,217 @@
+// The main window: three tab sheets (Setup, Image, Graph), the menus and the
+// status bar. It holds the program state and binds the commands of the core
+// to the controls. Split by tab: Unit1.cpp (frame), Unit1Setup.cpp,
+// Unit1Image.cpp, Unit1Graph.cpp.
+#pragma once
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "app/VersionInfo.h"
+#include "app/dialogs/Dialogs.h"
+#include "common/Status.h"
+#include "image/ImageState.h"
+#include "setup/Experiment.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QScrollBar;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+
+namespace vinsk {
+
+class TFloatSpinEdit;
+class TIntSpinEdit;
+class TImageLayer;
+class TImageView;
+class TRadioGroup;
+class TShape;
+
+// What the window's commands work on.
+struct TWindowState {
+    TExperiment Experiment;
+    TImageState Image;
+    TStatusPanels Status;
+    char DecimalSeparator = '.';
+    // The check point that the next left press on the image places
+    // (0 START, 1 STOP, 2 IN-LINE), or NoPlacing.
+    std::int32_t PlacingMode = 255;
+};
+
+inline constexpr std::int32_t NoPlacing = 255;
+
+class TVinsk_main : public QMainWindow {
+    Q_OBJECT
+public:
+    // The dialogs are not owned and must outlive the window.
+    explicit TVinsk_main(TDialogs& dialogs, QWidget* parent = nullptr);
+    ~TVinsk_main() override;
+
+    const TWindowState& State() const { return FState; }
+    const TVersionTexts& Version() const { return FVersion; }
+    bool MarkerDragging() const { return FMarkerDragging; }
+
+    // Runs a command: what it throws ends it and is shown by the general
+    // error report; the status bar follows the state afterwards either way.
+    void RunCommand(const std::function<void()>& command);
+
+    // Commands shared by buttons and menu items.
+    void OpenFile();
+    void SaveFile();
+    void OpenimageClick();
+    void CaclValue();
+
+private:
+    // Connects a control's signal to a handler that runs as a command.
+    template <typename Sender, typename Signal, typename... Args>
+    void Wire(Sender* sender, Signal signal, void (TVinsk_main::*handler)(Args...));
+
+    // Frame
+    void FormCreate();
+    void BuildMenus();
+    void BuildStatusBar();
+    void SetTabOrder();
+    void SyncStatus();
+    void ReportError(const QString& message);
+    void Exit1Click();
+    void About1Click();
+    void BitBtn7Click();
+
+    // Setup tab
+    QWidget* BuildSetupTab();
+    void SetupFieldChange(int index);
+    void RxSpinEdit1Change();
+    void RxSpinEdit2Change();
+    void RxSpinEdit3Change();
+    void RxSpinEdit4Change();
+    void RxSpinEdit5Change();
+    void RxSpinEdit6Change();
+    void RxSpinEdit7Change();
+    void RxSpinEdit8Change();
+    void RxSpinEdit9Change();
+
+    // Image tab
+    QWidget* BuildImageTab();
+    void UpdateIndicators();
+    void BitBtn10Click();
+    void BitBtn12Click();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void BitBtn9Click();
+    void Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ImageMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
+    void Image1MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ShapeMouseDown(TImageLayer* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ShapeMouseMove(TImageLayer* sender, Qt::KeyboardModifiers shift, int x, int y);
+    void ShapeMouseUp(TImageLayer* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void CreateMarker(std::int32_t x, std::int32_t y, std::int32_t kind);
+    void MoveMarkerToEdits(int kind);
+    void SetPointEdits(int kind, std::int32_t x, std::int32_t y);
+    void RxSpinEdit10Change();
+    void RxSpinEdit12Change();
+    void RxSpinEdit14Change();
+    void sbScaleChange(int position);
+    void SpeedButton4Click();
+    void chFitClick();
+    std::int32_t ImageX(int viewX) const;
+    std::int32_t ImageY(int viewY) const;
+
+    // Graph tab
+    QWidget* BuildGraphTab();
+
+    TDialogs& FDialogs;
+    TWindowState FState;
+    TVersionTexts FVersion;
+    bool FImageButtonDown = false;
+    bool FMarkerDragging = false;
+
+    TFileDialog OpenDialog1;
+    TFileDialog SaveDialog1;
+    TFileDialog OPD;
+
+    // Frame
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    std::array<QLabel*, 3> StatusPanels{};
+    QAction* Exit1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Openimage1 = nullptr;
+    QAction* Openimage2 = nullptr;
+    QAction* ApplyDark1 = nullptr;
+    QAction* ApplyFlat1 = nullptr;
+    QAction* PlotGraph1 = nullptr;
+    QAction* Saveresults1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // Setup tab
+    std::array<TFloatSpinEdit*, 9> SetupEdits{}; // RxSpinEdit1 ... RxSpinEdit9
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* Label22 = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* Label24 = nullptr;
+    QLabel* Label25 = nullptr;
+    QLabel* Label26 = nullptr;
+    QLabel* Label27 = nullptr;
+    QLabel* Label30 = nullptr;
+    QLabel* Label31 = nullptr;
+    QLabel* Label32 = nullptr;
+    QLabel* Label33 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    QPushButton* BitBtn7 = nullptr;
+
+    // Image tab
+    TImageView* Image1 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QPushButton* BitBtn10 = nullptr;
+    QPushButton* BitBtn12 = nullptr;
+    TShape* Shape1 = nullptr;
+    TShape* Shape2 = nullptr;
+    QLabel* Label34 = nullptr;
+    QScrollBar* sbScale = nullptr;
+    std::array<QToolButton*, 5> RatioButtons{}; // SpeedButton4, 1, 2, 3, 5
+    QToolButton* SpeedButton6 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QPushButton* BitBtn5 = nullptr;
+    QPushButton* BitBtn9 = nullptr;
+    std::array<std::array<TIntSpinEdit*, 2>, 3> PointEdits{}; // RxSpinEdit10 ... RxSpinEdit15
+    QPushButton* BitBtn6 = nullptr;
+
+    // Graph tab
+    QWidget* Chart1 = nullptr;
+    QPushButton* BitBtn8 = nullptr;
+    TRadioGroup* RadioGroup2 = nullptr;
+    TRadioGroup* RadioGroup1 = nullptr;
+    QCheckBox* chLog = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QLabel* Label36 = nullptr;
+    TIntSpinEdit* RxSpinEdit16 = nullptr;
+    QLabel* Label40 = nullptr;
+    QLabel* Label42 = nullptr;
+    QLabel* Label43 = nullptr;
+    QPushButton* BitBtn11 = nullptr;
+};
+
+template <typename Sender, typename Signal, typename... Args>
+void TVinsk_main::Wire(Sender* sender, Signal signal, void (TVinsk_main::*handler)(Args...))
+{
+    connect(sender, signal, this, [this, handler](Args... args) {
+        RunCommand([&] { (this->*handler)(args...); });
+    });
+}
+
+} // namespace vinsk

@@ -1,0 +1,262 @@
+#include "app/widgets/ImageView.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QScrollBar>
+
+#include <cmath>
+
+namespace vinsk {
+
+TImageLayer::TImageLayer(TImageView* view) : QObject(nullptr), FView(view) {}
+
+void TImageLayer::SetLocation(const QRectF& r)
+{
+    if (r == FLocation)
+        return;
+    FLocation = r;
+    FView->LayerChanged();
+}
+
+void TImageLayer::SetScaled(bool scaled)
+{
+    if (scaled == FScaled)
+        return;
+    FScaled = scaled;
+    FView->LayerChanged();
+}
+
+void TImageLayer::SetBitmap(const QImage& bitmap)
+{
+    QImage img = bitmap.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < img.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x)
+            if (line[x] == 0xFFFFFFFFu)
+                line[x] = 0;
+    }
+    FBitmap = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    FView->LayerChanged();
+}
+
+TImageView::TImageView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    // The picture and the background are painted over the whole exposed
+    // area, so Qt need not clear it first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::CrossCursor);
+    horizontalScrollBar()->setSingleStep(16);
+    verticalScrollBar()->setSingleStep(16);
+}
+
+TImageView::~TImageView() = default;
+
+void TImageView::SetBitmap(const TBitmap32* bitmap)
+{
+    FBitmap = bitmap;
+    Changed();
+}
+
+int TImageView::BitmapWidth() const
+{
+    return FBitmap && !FBitmap->Empty() ? FBitmap->Width() : 0;
+}
+
+int TImageView::BitmapHeight() const
+{
+    return FBitmap && !FBitmap->Empty() ? FBitmap->Height() : 0;
+}
+
+void TImageView::SetScale(float scale)
+{
+    if (scale == FScale || !(scale > 0))
+        return;
+    const QSize vs = viewport()->size();
+    const double cx = (vs.width() / 2.0 - FOffsetHorz) / FScale;
+    const double cy = (vs.height() / 2.0 - FOffsetVert) / FScale;
+    FScale = scale;
+    UpdateGeometry();
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(cx * FScale - vs.width() / 2.0)));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(cy * FScale - vs.height() / 2.0)));
+    UpdateOffsets();
+    if (FUpdateCount == 0)
+        viewport()->update();
+}
+
+void TImageView::EndUpdate()
+{
+    if (FUpdateCount > 0)
+        --FUpdateCount;
+}
+
+void TImageView::Changed()
+{
+    if (FUpdateCount > 0)
+        return;
+    UpdateGeometry();
+    viewport()->update();
+}
+
+void TImageView::LayerChanged()
+{
+    if (FUpdateCount == 0)
+        viewport()->update();
+}
+
+TImageLayer* TImageView::AddLayer()
+{
+    FLayers.push_back(std::make_unique<TImageLayer>(this));
+    LayerChanged();
+    return FLayers.back().get();
+}
+
+void TImageView::ClearLayers()
+{
+    FMouseLayer = nullptr;
+    FLayers.clear();
+    LayerChanged();
+}
+
+QRectF TImageView::PictureViewRect() const
+{
+    return QRectF(FOffsetHorz, FOffsetVert, BitmapWidth() * static_cast<double>(FScale),
+                  BitmapHeight() * static_cast<double>(FScale));
+}
+
+QRectF TImageView::LayerViewRect(const TImageLayer& layer) const
+{
+    const QRectF& l = layer.Location();
+    if (!layer.Scaled())
+        return l;
+    const double s = FScale;
+    return QRectF(l.left() * s + FOffsetHorz, l.top() * s + FOffsetVert, l.width() * s, l.height() * s);
+}
+
+TImageLayer* TImageView::LayerAt(QPointF p) const
+{
+    for (auto it = FLayers.rbegin(); it != FLayers.rend(); ++it) {
+        const QRectF r = LayerViewRect(**it);
+        if (p.x() >= r.left() && p.x() < r.right() && p.y() >= r.top() && p.y() < r.bottom())
+            return it->get();
+    }
+    return nullptr;
+}
+
+void TImageView::UpdateGeometry()
+{
+    const QSize vs = viewport()->size();
+    const double sw = BitmapWidth() * static_cast<double>(FScale);
+    const double sh = BitmapHeight() * static_cast<double>(FScale);
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    h->setPageStep(vs.width());
+    v->setPageStep(vs.height());
+    h->setRange(0, std::max(0, static_cast<int>(std::ceil(sw - vs.width()))));
+    v->setRange(0, std::max(0, static_cast<int>(std::ceil(sh - vs.height()))));
+    UpdateOffsets();
+}
+
+void TImageView::UpdateOffsets()
+{
+    const QSize vs = viewport()->size();
+    const double sw = BitmapWidth() * static_cast<double>(FScale);
+    const double sh = BitmapHeight() * static_cast<double>(FScale);
+    // A picture smaller than the view stands in its middle.
+    FOffsetHorz = sw > vs.width() ? -static_cast<float>(horizontalScrollBar()->value())
+                                  : static_cast<float>(std::floor((vs.width() - sw) / 2));
+    FOffsetVert = sh > vs.height() ? -static_cast<float>(verticalScrollBar()->value())
+                                   : static_cast<float>(std::floor((vs.height() - sh) / 2));
+    if (BitmapWidth() == 0) {
+        FOffsetHorz = 0;
+        FOffsetVert = 0;
+    }
+}
+
+void TImageView::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    UpdateGeometry();
+}
+
+void TImageView::scrollContentsBy(int, int)
+{
+    UpdateOffsets();
+    viewport()->update();
+}
+
+void TImageView::paintEvent(QPaintEvent* e)
+{
+    QPainter p(viewport());
+    const QRect clip = e->rect();
+    QRegion background(clip);
+    if (BitmapWidth() > 0) {
+        const QRectF target = PictureViewRect();
+        // The raster's words are $AARRGGBB, the memory layout of Format_RGB32;
+        // the wrapper shares the pixels. Alpha is ignored for display.
+        const QImage picture(reinterpret_cast<const uchar*>(FBitmap->Bits()), FBitmap->Width(), FBitmap->Height(),
+                             static_cast<qsizetype>(FBitmap->Width()) * 4, QImage::Format_RGB32);
+        p.drawImage(target, picture);
+        // The raster engine writes the pixels from the rounded left edge to
+        // the rounded right edge; the background takes the rest.
+        const QRect covered(QPoint(qRound(target.left()), qRound(target.top())),
+                            QPoint(qRound(target.right()) - 1, qRound(target.bottom()) - 1));
+        background -= QRegion(covered);
+    }
+    for (const QRect& r : background)
+        p.fillRect(r, palette().color(QPalette::Dark));
+    for (const auto& layer : FLayers) {
+        if (layer->Bitmap().isNull())
+            continue;
+        const QRectF r = LayerViewRect(*layer);
+        if (r.intersects(QRectF(clip)))
+            p.drawImage(r, layer->Bitmap());
+    }
+}
+
+void TImageView::mousePressEvent(QMouseEvent* e)
+{
+    const QPointF pos = e->position();
+    const int x = static_cast<int>(std::floor(pos.x()));
+    const int y = static_cast<int>(std::floor(pos.y()));
+    if (!FMouseLayer)
+        FMouseLayer = LayerAt(pos);
+    if (QPointer<TImageLayer> layer = FMouseLayer)
+        emit layer->MouseDown(layer, e->button(), e->modifiers(), x, y);
+    emit MouseDown(e->button(), e->modifiers(), x, y);
+    e->accept();
+}
+
+void TImageView::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    mousePressEvent(e);
+}
+
+void TImageView::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPointF pos = e->position();
+    const int x = static_cast<int>(std::floor(pos.x()));
+    const int y = static_cast<int>(std::floor(pos.y()));
+    QPointer<TImageLayer> layer = FMouseLayer ? FMouseLayer.data() : LayerAt(pos);
+    if (layer)
+        emit layer->MouseMove(layer, e->modifiers(), x, y);
+    emit MouseMove(e->buttons(), e->modifiers(), x, y);
+    e->accept();
+}
+
+void TImageView::mouseReleaseEvent(QMouseEvent* e)
+{
+    const QPointF pos = e->position();
+    const int x = static_cast<int>(std::floor(pos.x()));
+    const int y = static_cast<int>(std::floor(pos.y()));
+    QPointer<TImageLayer> layer = FMouseLayer;
+    if (e->buttons() == Qt::NoButton)
+        FMouseLayer = nullptr;
+    if (layer)
+        emit layer->MouseUp(layer, e->button(), e->modifiers(), x, y);
+    emit MouseUp(e->button(), e->modifiers(), x, y);
+    e->accept();
+}
+
+} // namespace vinsk

@@ -1,0 +1,12 @@
+// The bitmaps of the check-point markers.
+#pragma once
+
+#include <QImage>
+
+namespace vinsk {
+
+// The 33 x 33 marker of a kind (0 START, 1 STOP, 2 IN-LINE) in its colour on
+// white; the view draws white transparent.
+QImage MarkerImage(int kind);
+
+} // namespace vinsk

@@ -1,0 +1,100 @@
+// Scripted dialogs and helpers for driving the window in tests.
+#pragma once
+
+#include <QApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "app/dialogs/Dialogs.h"
+
+namespace vinsk::test {
+
+struct TShownMessage {
+    TMessageKind Kind;
+    QString Caption;
+    QString Text;
+};
+
+// Answers file dialogs from a queue and records every message box. A dialog
+// that the test did not expect fails the test and is cancelled.
+class TScriptedDialogs : public TDialogs {
+public:
+    void Answer(const QString& fileName, int filterIndex = 1) { FAnswers.push_back(TFileChoice{fileName, filterIndex}); }
+    void Cancel() { FAnswers.push_back(std::nullopt); }
+    bool AllAnswered() const { return FAnswers.empty(); }
+
+    std::vector<TShownMessage> Messages;
+    std::vector<QString> DialogsRun; // names of the file dialogs shown, in order
+
+    void MessageBox(TMessageKind kind, const QString& caption, const QString& text) override
+    {
+        Messages.push_back({kind, caption, text});
+    }
+    std::optional<TFileChoice> OpenFile(const TFileDialog& d) override { return Next(d); }
+    std::optional<TFileChoice> SaveFile(const TFileDialog& d) override { return Next(d); }
+    std::optional<TFileChoice> OpenPicture(const TFileDialog& d) override { return Next(d); }
+
+private:
+    std::optional<TFileChoice> Next(const TFileDialog& d)
+    {
+        DialogsRun.push_back(d.Name);
+        if (FAnswers.empty()) {
+            ADD_FAILURE() << "unexpected file dialog " << d.Name.toStdString();
+            return std::nullopt;
+        }
+        auto a = FAnswers.front();
+        FAnswers.pop_front();
+        return a;
+    }
+
+    std::deque<std::optional<TFileChoice>> FAnswers;
+};
+
+// Mouse events sent straight to a widget, with the buttons held during a drag.
+inline void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+inline void Press(QWidget* w, QPoint pos, Qt::MouseButton b = Qt::LeftButton)
+{
+    SendMouse(w, QEvent::MouseButtonPress, pos, b, b);
+}
+inline void Drag(QWidget* w, QPoint pos, Qt::MouseButtons held = Qt::LeftButton)
+{
+    SendMouse(w, QEvent::MouseMove, pos, Qt::NoButton, held);
+}
+inline void Release(QWidget* w, QPoint pos, Qt::MouseButton b = Qt::LeftButton)
+{
+    SendMouse(w, QEvent::MouseButtonRelease, pos, b, Qt::NoButton);
+}
+inline void Click(QWidget* w, QPoint pos, Qt::MouseButton b = Qt::LeftButton)
+{
+    Press(w, pos, b);
+    Release(w, pos, b);
+}
+
+// A picture of one colour ($AARRGGBB) with optional single pixels set.
+inline QImage Picture(int w, int h, QRgb fill)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(fill);
+    return img;
+}
+
+inline QString SaveImage(const QTemporaryDir& dir, const QString& name, const QImage& img)
+{
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(img.save(path)) << path.toStdString();
+    return path;
+}
+
+} // namespace vinsk::test
