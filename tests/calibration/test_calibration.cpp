@@ -64,27 +64,33 @@ TEST(ApplyDark, SubtractsPerChannelAndStopsAtZero)
     EXPECT_EQ(status.Panels[1], "Dark image  has been applied.");
 }
 
+// The vector path takes four pixels at a time; a width of 258 leaves two
+// columns for the pixel-by-pixel tail.
+constexpr std::uint32_t kCols = 258, kRows = 256;
+
 TEST(ApplyDark, EveryPairOfBytesInEveryChannel)
 {
-    // 256 x 256 pixels: each channel meets every (image, dark) pair once,
-    // the channels in different arrangements so a mixed-up byte shows.
+    // Each channel meets every (image, dark) pair at least once, the channels
+    // in different arrangements so a mixed-up byte shows.
     TImageState s;
-    s.Bitmap.SetSize(256, 256);
+    s.Bitmap.SetSize(kCols, kRows);
     TBitmap32 dark;
-    dark.SetSize(256, 256);
-    for (std::uint32_t y = 0; y < 256; ++y)
-        for (std::uint32_t x = 0; x < 256; ++x) {
+    dark.SetSize(kCols, kRows);
+    for (std::uint32_t y = 0; y < kRows; ++y)
+        for (std::uint32_t x = 0; x < kCols; ++x) {
+            const std::uint32_t u = x & 0xFF;
             const std::int32_t xi = static_cast<std::int32_t>(x), yi = static_cast<std::int32_t>(y);
-            s.Bitmap.SetPixelS(xi, yi, Color32((x * 7) & 0xFF, x, y, 255 - x));
-            dark.SetPixelS(xi, yi, Color32(0xFF, y, x, (x + y) & 0xFF));
+            s.Bitmap.SetPixelS(xi, yi, Color32((u * 7) & 0xFF, u, y, 255 - u));
+            dark.SetPixelS(xi, yi, Color32(0xFF, y, u, (u + y) & 0xFF));
         }
     TStatusPanels status;
     ApplyDark(s, dark, status);
     auto sub = [](std::uint32_t a, std::uint32_t b) { return a > b ? a - b : 0u; };
-    for (std::uint32_t y = 0; y < 256; ++y)
-        for (std::uint32_t x = 0; x < 256; ++x) {
+    for (std::uint32_t y = 0; y < kRows; ++y)
+        for (std::uint32_t x = 0; x < kCols; ++x) {
+            const std::uint32_t u = x & 0xFF;
             const std::uint32_t want =
-                Color32((x * 7) & 0xFF, sub(x, y), sub(y, x), sub(255 - x, (x + y) & 0xFF));
+                Color32((u * 7) & 0xFF, sub(u, y), sub(y, u), sub(255 - u, (u + y) & 0xFF));
             ASSERT_EQ(s.Bitmap.PixelS(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)), want)
                 << "at " << x << ", " << y;
         }
@@ -147,16 +153,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ApplyFlat, EveryPairOfBytesMatchesTheFormula)
 {
-    // Flat bytes run over all 256 values in each channel, so each mean is
-    // 127.5; the expected byte is Round(p * 127.5 / f), halves to even.
+    // Flat bytes run over all 256 values in each channel, and the two tail
+    // columns add 0 and 255, so each mean is 127.5; the expected byte is
+    // Round(p * 127.5 / f), halves to even, and p itself where f is 0.
     TBitmap32 flat, image;
-    flat.SetSize(256, 256);
-    image.SetSize(256, 256);
-    for (std::uint32_t y = 0; y < 256; ++y)
-        for (std::uint32_t x = 0; x < 256; ++x) {
+    flat.SetSize(kCols, kRows);
+    image.SetSize(kCols, kRows);
+    auto flatByte = [](std::uint32_t x) { return x < 256 ? x : (x == 256 ? 0u : 255u); };
+    for (std::uint32_t y = 0; y < kRows; ++y)
+        for (std::uint32_t x = 0; x < kCols; ++x) {
             const std::int32_t xi = static_cast<std::int32_t>(x), yi = static_cast<std::int32_t>(y);
-            flat.SetPixelS(xi, yi, Color32(0, x, y, 255 - x));
-            image.SetPixelS(xi, yi, Color32(0x33, y, x, y));
+            const std::uint32_t f = flatByte(x);
+            flat.SetPixelS(xi, yi, Color32(0, f, y, 255 - f));
+            image.SetPixelS(xi, yi, Color32(0x33, y, f, y));
         }
     TImageState s = Darkened(std::move(image));
     TStatusPanels status;
@@ -167,11 +176,35 @@ TEST(ApplyFlat, EveryPairOfBytesMatchesTheFormula)
         const long double q = std::nearbyint(static_cast<long double>(p) * 255.0L / (2.0L * f));
         return q > 255 ? 255u : static_cast<std::uint32_t>(q);
     };
-    for (std::uint32_t y = 0; y < 256; ++y)
-        for (std::uint32_t x = 0; x < 256; ++x)
+    for (std::uint32_t y = 0; y < kRows; ++y)
+        for (std::uint32_t x = 0; x < kCols; ++x) {
+            const std::uint32_t f = flatByte(x);
             ASSERT_EQ(s.Bitmap.PixelS(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)),
-                      Color32(0x33, want(y, x), want(x, y), want(y, 255 - x)))
+                      Color32(0x33, want(y, f), want(f, y), want(y, 255 - f)))
                 << "at " << x << ", " << y;
+        }
+}
+
+TEST(ApplyFlat, AFlatByteOnlyInTheLastColumnIsCorrectedToo)
+{
+    // Five columns: four go through the vector path, the fifth alone holds
+    // the smallest and the largest flat byte of its row pair.
+    TBitmap32 flat, image;
+    flat.SetSize(5, 2);
+    image.SetSize(5, 2);
+    for (std::int32_t y = 0; y < 2; ++y)
+        for (std::int32_t x = 0; x < 5; ++x) {
+            flat.SetPixelS(x, y, Color32(0xFF, 100, 100, 100));
+            image.SetPixelS(x, y, Color32(0xFF, 60, 60, 60));
+        }
+    flat.SetPixelS(4, 0, Color32(0xFF, 10, 10, 10));   // mean (8 * 100 + 10 + 190) / 10 = 100
+    flat.SetPixelS(4, 1, Color32(0xFF, 190, 190, 190));
+    TImageState s = Darkened(std::move(image));
+    TStatusPanels status;
+    ApplyFlat(s, flat, status);
+    EXPECT_EQ(s.Bitmap.PixelS(0, 0), Color32(0xFF, 60, 60, 60));
+    EXPECT_EQ(s.Bitmap.PixelS(4, 0), Color32(0xFF, 255, 255, 255)); // 600 capped
+    EXPECT_EQ(s.Bitmap.PixelS(4, 1), Color32(0xFF, 32, 32, 32));    // 31.58
 }
 
 TEST(ApplyFlat, SetsTheFlagAndThePanel)

@@ -1,0 +1,486 @@
+// vinsk-cli run as a program on trails drawn with a known periodic error.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "setup/SettingsFile.h"
+#include "tools/sample-gen/TrailScene.h"
+
+using namespace vinsk;
+using namespace vinsk::tools;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs a program in the C locale with its output caught in files.
+TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& dir)
+{
+    std::string cmd = "LC_ALL=C " + Quote(program);
+    for (const std::string& a : args)
+        cmd += " " + Quote(a);
+    const fs::path out = dir / "run.out", err = dir / "run.err";
+    cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+    const int status = std::system(cmd.c_str());
+    TRun r;
+    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.Out = ReadAll(out);
+    r.Err = ReadAll(err);
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+// The numbers of the three statistics lines.
+struct TStats {
+    double Min = NAN, Max = NAN, Sigma = NAN, Sigma3 = NAN;
+};
+
+TStats ParseStats(const std::vector<std::string>& lines)
+{
+    TStats s;
+    std::smatch m;
+    const std::regex minMax(R"re(^Min/Max PE \["\]: (-?[0-9.]+)/(-?[0-9.]+)$)re");
+    const std::regex i68(R"re(^68% interval\["\]:  \+/- ([0-9.]+)$)re");
+    const std::regex i99(R"re(^99% interval\["\]:  \+/- ([0-9.]+)$)re");
+    if (lines.size() >= 3) {
+        if (std::regex_match(lines[0], m, minMax)) {
+            s.Min = std::stod(m[1]);
+            s.Max = std::stod(m[2]);
+        }
+        if (std::regex_match(lines[1], m, i68))
+            s.Sigma = std::stod(m[1]);
+        if (std::regex_match(lines[2], m, i99))
+            s.Sigma3 = std::stod(m[1]);
+    }
+    return s;
+}
+
+// One trail drawn for the whole suite: a PNG exposure with its dark, flat and
+// settings, and what the analyser should find on it.
+class Cli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Dir = new fs::path(fs::temp_directory_path() / ("vinsk-cli-" + std::to_string(::getpid())));
+        fs::create_directories(*Dir);
+        Options = new TSceneOptions();
+        const TScene scene = RenderScene(*Options);
+        Expected = new TExpectedPE(scene.Expected);
+        WritePng(File("trail.png"), scene.Image);
+        WritePng(File("dark.png"), scene.Dark);
+        WritePng(File("flat.png"), scene.Flat);
+        TExperiment e;
+        e.FocalLength = Options->FocalMm / 1000;
+        e.ExposureTime = Options->ExposureS;
+        SaveSettingsFile(File("trail.ini"), e, '.');
+        e.FocalLength = 0;
+        SaveSettingsFile(File("f0.ini"), e, '.');
+        // A frame one pixel narrower than the exposure.
+        WritePng(File("small.png"), TRgbImage(Options->Width - 1, Options->Height));
+    }
+
+    static void TearDownTestSuite()
+    {
+        fs::remove_all(*Dir);
+        delete Dir;
+        delete Options;
+        delete Expected;
+    }
+
+    static std::string File(const std::string& name) { return (*Dir / name).string(); }
+
+    static std::string Point(TPoint p) { return std::to_string(p.X) + "," + std::to_string(p.Y); }
+
+    // The full calibrated run, with extra arguments.
+    static std::vector<std::string> Args(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> a = {"--image",    File("trail.png"),      "--dark",   File("dark.png"),
+                                      "--flat",     File("flat.png"),       "--settings", File("trail.ini"),
+                                      "--start",    Point(Options->Start),  "--stop",   Point(Options->Stop),
+                                      "--inline",   Point(Expected->InLine)};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+
+    static TRun Cli_(const std::vector<std::string>& args) { return RunProgram(VINSK_CLI, args, *Dir); }
+
+    static inline fs::path* Dir = nullptr;
+    static inline TSceneOptions* Options = nullptr;
+    static inline TExpectedPE* Expected = nullptr;
+};
+
+TEST_F(Cli, StatisticsMatchTheKnownPeriodicError)
+{
+    const TRun r = Cli_(Args());
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const auto lines = Lines(r.Out);
+    const TStats s = ParseStats(lines);
+    // The labels round to 0.1"; the rest is the picture's noise, its 8-bit
+    // levels and the walk reading whole pixels across the trail.
+    EXPECT_NEAR(s.Sigma, Expected->Sigma, 0.05 * Expected->Sigma + 0.1) << r.Out;
+    EXPECT_NEAR(s.Sigma3, 3 * Expected->Sigma, 0.15 * Expected->Sigma + 0.1) << r.Out;
+    EXPECT_NEAR(s.Min, Expected->Min, 1.5) << r.Out;
+    EXPECT_NEAR(s.Max, Expected->Max, 1.5) << r.Out;
+    // The run posts the measurement error, a hundred times the mean error,
+    // as a fourth line; here it is the offset that keeps the brightness mean.
+    ASSERT_EQ(lines.size(), 4u) << r.Out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[3], m, std::regex(R"(^Measurement error: \+/-([0-9.]+)%$)"))) << lines[3];
+    double mean = 0;
+    for (double v : Expected->PE)
+        mean += v / static_cast<double>(Expected->PE.size());
+    EXPECT_NEAR(std::stod(m[1]), std::abs(mean) * 100, 5.0) << lines[3];
+}
+
+TEST_F(Cli, WithoutTheFlatTheVignettingSpoilsTheMeasurement)
+{
+    std::vector<std::string> a = Args();
+    a.erase(a.begin() + 4, a.begin() + 6); // --flat FILE
+    const TRun r = Cli_(a);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const TStats s = ParseStats(Lines(r.Out));
+    // The light falls off by some 16 % towards the trail's ends, which reads
+    // as a large negative error there.
+    EXPECT_LT(s.Min, Expected->Min - 3) << r.Out;
+}
+
+TEST_F(Cli, EveryChannelSeesTheSameError)
+{
+    for (const char* ch : {"r", "g", "b"}) {
+        const TRun r = Cli_(Args({"--channel", ch}));
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const TStats s = ParseStats(Lines(r.Out));
+        EXPECT_NEAR(s.Sigma, Expected->Sigma, 0.08 * Expected->Sigma + 0.1) << ch << ": " << r.Out;
+    }
+}
+
+TEST_F(Cli, SettingsEnterThroughTheFieldsOneDecimal)
+{
+    // Half the focal length doubles the angle of a step and with it the
+    // error; 199.96 mm shows as 200.0 in the field and gives the same run.
+    TExperiment e;
+    e.ExposureTime = Options->ExposureS;
+    e.FocalLength = 0.2;
+    SaveSettingsFile(File("f200.ini"), e, '.');
+    e.FocalLength = 0.19996;
+    SaveSettingsFile(File("f19996.ini"), e, '.');
+    auto with = [&](const std::string& ini) {
+        std::vector<std::string> a = Args();
+        a[7] = File(ini);
+        return Cli_(a);
+    };
+    const TRun base = Cli_(Args());
+    const TRun f200 = with("f200.ini");
+    const TRun f19996 = with("f19996.ini");
+    ASSERT_EQ(f200.Code, 0) << f200.Err;
+    EXPECT_EQ(f19996.Out, f200.Out);
+    const double ratio = ParseStats(Lines(f200.Out)).Sigma / ParseStats(Lines(base.Out)).Sigma;
+    EXPECT_NEAR(ratio, 2.0, 0.05) << base.Out << f200.Out;
+}
+
+TEST_F(Cli, AnotherVersionOfTheSettingsWarnsAndGoesOn)
+{
+    std::string ini = ReadAll(File("trail.ini"));
+    ini.replace(ini.find("version=1.1"), 11, "version=1.10");
+    std::ofstream(File("v110.ini"), std::ios::binary) << ini;
+    std::vector<std::string> a = Args();
+    a[7] = File("v110.ini");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Err, std::string(SettingsVersionWarning) + "\n");
+    EXPECT_EQ(r.Out, Cli_(Args()).Out);
+}
+
+// The CSV of each figure: header, number of points, x range.
+struct CsvRow {
+    const char* Figure;
+    const char* Header;
+    bool Curve; // 501 estimation points instead of one per sample
+};
+
+void PrintTo(const CsvRow& r, std::ostream* os)
+{
+    *os << r.Figure;
+}
+
+class CliCsv : public Cli, public ::testing::WithParamInterface<CsvRow> {};
+
+TEST_P(CliCsv, HasTheFiguresHeaderAndPoints)
+{
+    const CsvRow& row = GetParam();
+    const TRun r = Cli_(Args({"--figure", row.Figure, "--csv", File("fig.csv")}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string csv = ReadAll(File("fig.csv"));
+    ASSERT_GE(csv.size(), 2u);
+    ASSERT_EQ(csv.substr(csv.size() - 2), "\r\n");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < csv.size();) {
+        const std::size_t end = csv.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        lines.push_back(csv.substr(at, end - at));
+        at = end + 2;
+    }
+    EXPECT_EQ(lines[0], row.Header);
+    const std::size_t points = row.Curve ? 501u : static_cast<std::size_t>(Expected->Samples);
+    ASSERT_EQ(lines.size(), points + 1);
+    double last = -INFINITY;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto sep = lines[i].find("; ");
+        ASSERT_NE(sep, std::string::npos) << lines[i];
+        const double x = std::stod(lines[i].substr(0, sep));
+        EXPECT_GE(x, last) << "line " << i;
+        last = x;
+    }
+    // The statistics go to standard output as without --csv.
+    EXPECT_EQ(Lines(r.Out).size(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Figures, CliCsv,
+    ::testing::Values(CsvRow{"profile", "Coordinates [pix]; Brightness [-]", false},
+                      CsvRow{"error", "Time [s]; PE [\"]", false},
+                      CsvRow{"estimation", "PE [\"]; Error rate [-]", true},
+                      CsvRow{"spectrum", "Frequence [Hz]; Power density [-]", false}),
+    [](const ::testing::TestParamInfo<CsvRow>& info) { return std::string(info.param.Figure); });
+
+// Points of a CSV text: x and y of every line after the header.
+std::vector<std::pair<double, double>> Points(const std::string& csv)
+{
+    std::vector<std::pair<double, double>> p;
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const auto sep = line.find("; ");
+        p.emplace_back(std::stod(line.substr(0, sep)), std::stod(line.substr(sep + 2)));
+    }
+    return p;
+}
+
+TEST_F(Cli, TheSpectrumShowsTheWormAndItsHarmonic)
+{
+    // --csv - puts the points on standard output and the statistics on
+    // standard error.
+    const TRun r = Cli_(Args({"--figure", "spectrum", "--csv", "-"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(ParseStats(Lines(r.Err)).Sigma, ParseStats(Lines(Cli_(Args()).Out)).Sigma);
+    const auto p = Points(r.Out);
+    ASSERT_EQ(p.size(), static_cast<std::size_t>(Expected->Samples));
+    // The period of 40 s fits three times into 120 s: bin 3 at 1/40 Hz holds
+    // half of A1, bin 6 half of A2; the bins are 1/120 Hz apart.
+    EXPECT_NEAR(p[3].first, 3.0 / 120, 1e-12);
+    EXPECT_NEAR(p[3].second, Options->A1 / 2, 0.25);
+    EXPECT_NEAR(p[6].second, Options->A2 / 2, 0.25);
+    for (std::size_t i = 1; i < 40; ++i) {
+        if (i != 3 && i != 6) {
+            EXPECT_LT(p[i].second, 0.6) << "bin " << i;
+        }
+    }
+}
+
+TEST_F(Cli, TheErrorFigureFollowsTheMountsError)
+{
+    const TRun r = Cli_(Args({"--csv", "-"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto p = Points(r.Out);
+    ASSERT_EQ(p.size(), Expected->PE.size());
+    double worst = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        EXPECT_NEAR(p[i].first, Options->ExposureS * static_cast<double>(i) / (p.size() - 1), 1e-9);
+        worst = std::max(worst, std::abs(p[i].second - Expected->PE[i]));
+    }
+    // Single samples carry the picture's noise.
+    EXPECT_LT(worst, 2.0);
+}
+
+TEST_F(Cli, TheAverageLineSmoothsTheFigureButNotTheStatistics)
+{
+    const TRun raw = Cli_(Args({"--csv", "-"}));
+    const TRun smooth = Cli_(Args({"--average", "10", "--csv", "-"}));
+    ASSERT_EQ(smooth.Code, 0) << smooth.Err;
+    EXPECT_EQ(smooth.Err, raw.Err);
+    // Roughness: the mean step between neighbouring points.
+    auto roughness = [](const std::string& csv) {
+        const auto p = Points(csv);
+        double s = 0;
+        for (std::size_t i = 12; i < p.size(); ++i)
+            s += std::abs(p[i].second - p[i - 1].second);
+        return s / static_cast<double>(p.size() - 12);
+    };
+    EXPECT_LT(roughness(smooth.Out), 0.6 * roughness(raw.Out));
+}
+
+// A run that is refused or fails: exit 1 and the message.
+struct FailRow {
+    const char* Name;
+    std::vector<std::string> Args; // replacing the standard ones by name
+    const char* Message;
+};
+
+void PrintTo(const FailRow& r, std::ostream* os)
+{
+    *os << r.Name;
+}
+
+class CliFails : public Cli, public ::testing::WithParamInterface<FailRow> {};
+
+TEST_P(CliFails, WithItsMessage)
+{
+    std::vector<std::string> a = Args();
+    const FailRow& row = GetParam();
+    for (std::size_t i = 0; i + 1 < row.Args.size(); i += 2) {
+        auto at = std::find(a.begin(), a.end(), row.Args[i]);
+        std::string value = row.Args[i + 1];
+        if (value.rfind("@", 0) == 0)
+            value = File(value.substr(1));
+        if (at == a.end()) {
+            a.push_back(row.Args[i]);
+            a.push_back(value);
+        } else if (value == "-") {
+            a.erase(at, at + 2);
+        } else {
+            *(at + 1) = value;
+        }
+    }
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, std::string(row.Message) + "\n");
+    EXPECT_EQ(r.Out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliFails,
+    ::testing::Values(
+        FailRow{"flat_without_dark", {"--dark", "-"}, "Dark image is not applied. Load dark image first!"},
+        FailRow{"dark_of_another_size", {"--dark", "@small.png"}, "Dark image must have equal size!"},
+        FailRow{"flat_of_another_size", {"--flat", "@small.png"}, "Flat image must have equal size!"},
+        FailRow{"start_equals_stop", {"--stop", "54,220"}, "Invalid floating point operation"},
+        FailRow{"focal_length_zero", {"--settings", "@f0.ini"}, "Floating point division by zero"},
+        FailRow{"unwritable_csv", {"--csv", "/nonexistent-folder/x.csv"},
+                "Cannot create file /nonexistent-folder/x.csv"}),
+    [](const ::testing::TestParamInfo<FailRow>& info) { return std::string(info.param.Name); });
+
+TEST_F(Cli, AFileThatCannotBeReadFailsWithTheLoadersMessage)
+{
+    std::vector<std::string> a = Args();
+    a[1] = File("missing.png");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("missing.png"), std::string::npos) << r.Err;
+    EXPECT_EQ(Lines(r.Err).size(), 1u) << r.Err;
+    EXPECT_EQ(r.Out, "");
+}
+
+// Bad arguments: exit 2 and one line on standard error.
+struct ArgRow {
+    const char* Name;
+    std::vector<std::string> Args;
+    const char* Mentions;
+};
+
+void PrintTo(const ArgRow& r, std::ostream* os)
+{
+    *os << r.Name;
+}
+
+class CliArguments : public Cli, public ::testing::WithParamInterface<ArgRow> {};
+
+TEST_P(CliArguments, AreRefusedWithOneLine)
+{
+    const ArgRow& row = GetParam();
+    std::vector<std::string> a = row.Args;
+    for (std::string& s : a)
+        if (s == "@image")
+            s = File("trail.png");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(Lines(r.Err).size(), 1u) << r.Err;
+    EXPECT_NE(r.Err.find(row.Mentions), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliArguments,
+    ::testing::Values(
+        ArgRow{"nothing", {}, "--image"},
+        ArgRow{"no_inline", {"--image", "@image", "--start", "1,1", "--stop", "9,2"}, "--inline"},
+        ArgRow{"bad_point", {"--image", "@image", "--start", "1;1", "--stop", "9,2", "--inline", "5,3"}, "--start"},
+        ArgRow{"fraction", {"--image", "@image", "--start", "1.5,1", "--stop", "9,2", "--inline", "5,3"}, "1.5"},
+        ArgRow{"unknown_figure",
+               {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--figure", "histogram"},
+               "histogram"},
+        ArgRow{"unknown_channel",
+               {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--channel", "x"},
+               "--channel"},
+        ArgRow{"average_too_small",
+               {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--average", "1"},
+               "--average"},
+        ArgRow{"missing_value", {"--image"}, "--image"},
+        ArgRow{"unknown_option", {"--image", "@image", "--zoom", "2"}, "--zoom"},
+        ArgRow{"twice", {"--image", "@image", "--image", "@image"}, "twice"}),
+    [](const ::testing::TestParamInfo<ArgRow>& info) { return std::string(info.param.Name); });
+
+TEST_F(Cli, HelpExplainsTheOptions)
+{
+    const TRun r = Cli_({"--help"});
+    EXPECT_EQ(r.Code, 0);
+    for (const char* word : {"--image", "--dark", "--flat", "--settings", "--start", "--stop", "--inline",
+                             "--figure", "--channel", "--average", "--csv"})
+        EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+}
+
+TEST_F(Cli, TheGeneratorPrintsTheCheckPointsItDrew)
+{
+    const TRun r = RunProgram(VINSK_SAMPLE_GEN, {"--out", Dir->string(), "--name", "gen"}, *Dir);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string points = "--start " + Point(Options->Start) + " --stop " + Point(Options->Stop) +
+                               " --inline " + Point(Expected->InLine);
+    EXPECT_NE(r.Out.find(points), std::string::npos) << r.Out;
+    for (const char* f : {"gen.png", "gen-dark.png", "gen-flat.png", "gen.ini"})
+        EXPECT_TRUE(fs::exists(*Dir / f)) << f;
+    EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--out", Dir->string(), "--pe", "40,3,40"}, *Dir).Code, 1);
+    EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--size", "10"}, *Dir).Code, 2);
+}
+
+} // namespace

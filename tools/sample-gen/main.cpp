@@ -1,0 +1,172 @@
+// vinsk-sample-gen: writes a star-trail exposure with a known periodic error,
+// its dark and flat frames and a settings file, and prints the check points
+// and what the analyser should find.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "setup/Experiment.h"
+#include "setup/SettingsFile.h"
+#include "tools/sample-gen/TrailScene.h"
+
+using namespace vinsk;
+using namespace vinsk::tools;
+
+namespace {
+
+const char* const Usage =
+    "usage: vinsk-sample-gen --out DIR [options]\n"
+    "Writes DIR/NAME.EXT (the exposure), DIR/NAME-dark.EXT, DIR/NAME-flat.EXT and\n"
+    "DIR/NAME.ini (the experiment settings), then prints the check points and the\n"
+    "periodic error the analyser should report.\n"
+    "  --name NAME          file name stem (default trail)\n"
+    "  --format png|jpg|tif picture format (default png)\n"
+    "  --size WxH           picture size (default 720x400)\n"
+    "  --start X,Y          START check point (default 54,220)\n"
+    "  --stop X,Y           STOP check point (default 666,196)\n"
+    "  --sag PIXELS         bow of the arc off the chord, signed (default 16)\n"
+    "  --sigma PIXELS       Gaussian width of the trail (default 3)\n"
+    "  --pe A1,A2,PERIOD    error amplitudes in arc seconds and the period in\n"
+    "                       seconds (default 8,3,40)\n"
+    "  --phase P1,P2        phases in radians (default 0,1)\n"
+    "  --optics PIXEL,FOCAL pixel size in um and focal length in mm (default 5.7,400)\n"
+    "  --exposure SECONDS   exposure time (default 120)\n"
+    "  --speed ARCSEC/S     mount speed (default 15)\n"
+    "  --noise FACTOR       scales every noise (default 1)\n"
+    "  --seed N             noise seed (default 1)\n";
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "vinsk-sample-gen: %s\n", message.c_str());
+    std::exit(2);
+}
+
+double Number(const std::string& text, const char* option)
+{
+    try {
+        std::size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used == text.size())
+            return v;
+    } catch (const std::exception&) {
+    }
+    Fail(std::string("bad number '") + text + "' for " + option);
+}
+
+// "a<sep>b" into two numbers.
+void Pair(const std::string& text, char sep, const char* option, double& a, double& b)
+{
+    const auto at = text.find(sep);
+    if (at == std::string::npos)
+        Fail(std::string("expected two numbers separated by '") + sep + "' for " + option);
+    a = Number(text.substr(0, at), option);
+    b = Number(text.substr(at + 1), option);
+}
+
+TPoint Point(const std::string& text, const char* option)
+{
+    double x = 0, y = 0;
+    Pair(text, ',', option, x, y);
+    return {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TSceneOptions o;
+    std::string out, name = "trail", format = "png";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc)
+            Fail("missing value after " + a + " (see --help)");
+        const std::string v = argv[++i];
+        const char* opt = argv[i - 1];
+        if (a == "--out") {
+            out = v;
+        } else if (a == "--name") {
+            name = v;
+        } else if (a == "--format") {
+            if (v != "png" && v != "jpg" && v != "tif")
+                Fail("--format must be png, jpg or tif");
+            format = v;
+        } else if (a == "--size") {
+            double w = 0, h = 0;
+            Pair(v, 'x', opt, w, h);
+            o.Width = static_cast<std::int32_t>(w);
+            o.Height = static_cast<std::int32_t>(h);
+        } else if (a == "--start") {
+            o.Start = Point(v, opt);
+        } else if (a == "--stop") {
+            o.Stop = Point(v, opt);
+        } else if (a == "--sag") {
+            o.Sag = Number(v, opt);
+        } else if (a == "--sigma") {
+            o.Sigma = Number(v, opt);
+        } else if (a == "--pe") {
+            const auto at = v.find(',');
+            if (at == std::string::npos)
+                Fail("--pe needs A1,A2,PERIOD");
+            o.A1 = Number(v.substr(0, at), opt);
+            Pair(v.substr(at + 1), ',', opt, o.A2, o.Period);
+        } else if (a == "--phase") {
+            Pair(v, ',', opt, o.Phase1, o.Phase2);
+        } else if (a == "--optics") {
+            Pair(v, ',', opt, o.PixelUm, o.FocalMm);
+        } else if (a == "--exposure") {
+            o.ExposureS = Number(v, opt);
+        } else if (a == "--speed") {
+            o.MountSpeed = Number(v, opt);
+        } else if (a == "--noise") {
+            const double f = Number(v, opt);
+            o.ReadNoise *= f;
+            o.DarkNoise *= f;
+            o.FlatNoise *= f;
+            o.ElectronsPerLevel /= f * f;
+        } else if (a == "--seed") {
+            o.Seed = static_cast<std::uint64_t>(Number(v, opt));
+        } else {
+            Fail("unknown option " + a + " (see --help)");
+        }
+    }
+    if (out.empty())
+        Fail("--out DIR is required (see --help)");
+
+    try {
+        const TScene scene = RenderScene(o);
+        const std::string stem = out + "/" + name;
+        WritePicture(stem + "." + format, scene.Image);
+        WritePicture(stem + "-dark." + format, scene.Dark);
+        WritePicture(stem + "-flat." + format, scene.Flat);
+
+        TExperiment e;
+        e.PixelWidth = o.PixelUm * 1e-6;
+        e.PixelHeight = o.PixelUm * 1e-6;
+        e.FocalLength = o.FocalMm * 1e-3;
+        e.ExposureTime = o.ExposureS;
+        e.MountSpeed = o.MountSpeed;
+        SaveSettingsFile(stem + ".ini", e, '.');
+
+        const TExpectedPE& x = scene.Expected;
+        std::printf("image %s.%s, dark %s-dark.%s, flat %s-flat.%s, settings %s.ini\n", stem.c_str(),
+                    format.c_str(), stem.c_str(), format.c_str(), stem.c_str(), format.c_str(), stem.c_str());
+        std::printf("--start %d,%d --stop %d,%d --inline %d,%d\n", o.Start.X, o.Start.Y, o.Stop.X, o.Stop.Y,
+                    x.InLine.X, x.InLine.Y);
+        std::printf("periodic error [\"]: %g sin(2 pi t / %g s + %g) + %g sin(4 pi t / %g s + %g) %c %.4f\n", o.A1,
+                    o.Period, o.Phase1, o.A2, o.Period, o.Phase2, x.Offset < 0 ? '-' : '+', std::abs(x.Offset));
+        std::printf("samples %d, step angle %.4f\", time step %.6g s\n", x.Samples, x.Alpha,
+                    o.ExposureS / (x.Samples - 1));
+        std::printf("expected min/max [\"]: %.2f/%.2f\n", x.Min, x.Max);
+        std::printf("expected sigma [\"]: %.3f\n", x.Sigma);
+    } catch (const std::exception& ex) {
+        std::fprintf(stderr, "vinsk-sample-gen: %s\n", ex.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+// The command-line analyser: one plotting run on a picture file, the same
+// way the window does it, with its CSV text and statistics as output.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "figures/PlotRun.h"
+
+namespace vinsk::cli {
+
+struct TCliOptions {
+    std::string Image;
+    std::optional<std::string> Dark;
+    std::optional<std::string> Flat;
+    std::optional<std::string> Settings;
+    // START x, y, STOP x, y, IN-LINE x, y.
+    std::array<long double, 6> CheckPoints{};
+    int Figure = FigurePeriodicError;
+    int Channel = 3; // average of the three channels
+    std::optional<int> AverageWidth; // the average line, when given
+    std::optional<std::string> Csv;  // a file, or "-" for standard output
+};
+
+struct TCliResult {
+    int ExitCode = 0;
+    std::string Error;             // the message of a refused or failed run
+    std::string Warning;           // the settings file's version warning
+    TChartModel Chart;             // the figure as plotted
+    std::array<std::string, 3> Statistics;
+    std::optional<std::string> MeasurementError; // posted by the run
+};
+
+// Loads the picture, then the dark, then the flat, with the window's
+// refusals; takes the nine parameters from the settings file through the
+// Setup fields' one-decimal texts; runs ShowGraph. Never throws: a refusal
+// or failure gives exit code 1 and its message.
+TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
+
+// Writes the result where the options say: the CSV to its file or to
+// standard output, the statistics (and the measurement error) one a line to
+// standard output, or to standard error when the CSV takes standard output.
+// Returns the exit code: the result's, or 1 when the CSV file cannot be
+// written.
+int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
+                std::FILE* err);
+
+} // namespace vinsk::cli

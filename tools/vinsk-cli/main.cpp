@@ -1,0 +1,132 @@
+// vinsk-cli: the periodic error of a star-trail picture from the command line.
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "tools/vinsk-cli/CliRun.h"
+
+namespace {
+
+const char* const Usage =
+    "usage: vinsk-cli --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
+    "                 --start X,Y --stop X,Y --inline X,Y\n"
+    "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
+    "                 [--average N] [--csv FILE]\n"
+    "\n"
+    "Measures a mount's periodic error from a star-trail picture. The picture is\n"
+    "loaded, corrected by the dark frame and then the flat frame when given, and\n"
+    "sampled along the circle through the check points START, STOP and IN-LINE\n"
+    "(whole image pixels). The experiment's parameters come from the settings\n"
+    "file (shown with one decimal, as the window's fields show them), or are the\n"
+    "initial ones.\n"
+    "\n"
+    "  --figure   the figure whose points --csv writes (default error)\n"
+    "  --channel  the colour channel to measure (default avg)\n"
+    "  --average  smooth the brightness over N + 1 pixels (2 to 100) before the\n"
+    "             figure; the statistics always use the raw series\n"
+    "  --csv      write the figure's points as the window's CSV export does, to\n"
+    "             FILE, or to standard output with -\n"
+    "\n"
+    "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
+    "when the run posts one, to standard output (to standard error when the CSV\n"
+    "takes standard output). Numbers use the locale's decimal separator.\n"
+    "Exit status: 0 done, 1 the run was refused or failed (message on standard\n"
+    "error), 2 bad arguments.\n";
+
+[[noreturn]] void BadArguments(const std::string& problem)
+{
+    std::fprintf(stderr, "vinsk-cli: %s (see --help)\n", problem.c_str());
+    std::exit(2);
+}
+
+long ParseInt(const std::string& text, const std::string& option)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < -2147483648L || v > 2147483647L)
+        BadArguments("bad whole number '" + text + "' for " + option);
+    return v;
+}
+
+void ParsePoint(const std::string& text, const std::string& option, long double& x, long double& y)
+{
+    const auto comma = text.find(',');
+    if (comma == std::string::npos)
+        BadArguments(option + " needs X,Y in whole pixels, not '" + text + "'");
+    x = static_cast<long double>(ParseInt(text.substr(0, comma), option));
+    y = static_cast<long double>(ParseInt(text.substr(comma + 1), option));
+}
+
+int Choice(const std::string& text, const std::string& option, std::initializer_list<const char*> names)
+{
+    int i = 0;
+    for (const char* n : names) {
+        if (text == n)
+            return i;
+        ++i;
+    }
+    BadArguments("unknown value '" + text + "' for " + option);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    const char* point = std::localeconv()->decimal_point;
+    const char sep = point && point[0] ? point[0] : '.';
+
+    vinsk::cli::TCliOptions o;
+    std::set<std::string> seen;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (a.rfind("--", 0) != 0)
+            BadArguments("unexpected argument '" + a + "'");
+        if (!seen.insert(a).second)
+            BadArguments(a + " given twice");
+        if (i + 1 >= argc)
+            BadArguments("missing value after " + a);
+        const std::string v = argv[++i];
+        if (a == "--image")
+            o.Image = v;
+        else if (a == "--dark")
+            o.Dark = v;
+        else if (a == "--flat")
+            o.Flat = v;
+        else if (a == "--settings")
+            o.Settings = v;
+        else if (a == "--start")
+            ParsePoint(v, a, o.CheckPoints[0], o.CheckPoints[1]);
+        else if (a == "--stop")
+            ParsePoint(v, a, o.CheckPoints[2], o.CheckPoints[3]);
+        else if (a == "--inline")
+            ParsePoint(v, a, o.CheckPoints[4], o.CheckPoints[5]);
+        else if (a == "--figure")
+            o.Figure = Choice(v, a, {"profile", "error", "estimation", "spectrum"});
+        else if (a == "--channel")
+            o.Channel = Choice(v, a, {"r", "g", "b", "avg"});
+        else if (a == "--average") {
+            const long n = ParseInt(v, a);
+            if (n < 2 || n > 100)
+                BadArguments("--average takes 2 to 100 pixels");
+            o.AverageWidth = static_cast<int>(n);
+        } else if (a == "--csv")
+            o.Csv = v;
+        else
+            BadArguments("unknown option " + a);
+    }
+    for (const char* required : {"--image", "--start", "--stop", "--inline"})
+        if (!seen.count(required))
+            BadArguments(std::string(required) + " is required");
+
+    const vinsk::cli::TCliResult result = vinsk::cli::RunAnalysis(o, sep);
+    return vinsk::cli::WriteResult(o, result, sep, stdout, stderr);
+}

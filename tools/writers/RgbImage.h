@@ -1,0 +1,52 @@
+// Plain 8-bit pictures for the tools, and their PNG, JPEG and TIFF writers.
+// The program itself only reads pictures; these writers serve the sample
+// generator and the benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vinsk::tools {
+
+// Width x Height pixels of Channels bytes (1: grey, 3: red, green, blue),
+// row-major, top row first.
+struct TRgbImage {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Channels = 3;
+    std::vector<std::uint8_t> Pixels;
+
+    TRgbImage() = default;
+    TRgbImage(std::int32_t w, std::int32_t h, std::int32_t channels = 3)
+        : Width(w), Height(h), Channels(channels),
+          Pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(channels))
+    {
+    }
+
+    std::uint8_t* Row(std::int32_t y)
+    {
+        return Pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) * Channels;
+    }
+    const std::uint8_t* Row(std::int32_t y) const
+    {
+        return Pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) * Channels;
+    }
+};
+
+class EWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Each writer creates or replaces the file; on failure it throws EWriteError
+// naming the file and removes what it had begun to write.
+void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel = 6);
+void WriteJpeg(const std::string& path, const TRgbImage& img, int quality = 92);
+void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate);
+
+// By the file name's extension (.png, .jpg/.jpeg, .tif/.tiff, any case).
+void WritePicture(const std::string& path, const TRgbImage& img);
+
+} // namespace vinsk::tools

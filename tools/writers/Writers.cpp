@@ -1,0 +1,202 @@
+#include "tools/writers/RgbImage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+
+namespace vinsk::tools {
+
+namespace {
+
+void CheckShape(const std::string& path, const TRgbImage& img)
+{
+    if (img.Width <= 0 || img.Height <= 0 || (img.Channels != 1 && img.Channels != 3) ||
+        img.Pixels.size() != static_cast<std::size_t>(img.Width) * img.Height * img.Channels)
+        throw EWriteError("Cannot write " + path + ": the picture has no valid size");
+}
+
+// The C libraries report through longjmp; nothing with a destructor lives in
+// the frames they jump over.
+struct TPngErr {
+    std::jmp_buf Jump;
+    char Message[200];
+};
+
+void PngError(png_structp png, png_const_charp msg)
+{
+    auto* e = static_cast<TPngErr*>(png_get_error_ptr(png));
+    std::snprintf(e->Message, sizeof e->Message, "%s", msg);
+    std::longjmp(e->Jump, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+// Returns an empty text or the library's complaint.
+std::string PngToFile(std::FILE* f, const TRgbImage& img, int level)
+{
+    TPngErr err{};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngError, PngWarning);
+    if (!png)
+        return "out of memory";
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return "out of memory";
+    }
+    if (setjmp(err.Jump)) {
+        png_destroy_write_struct(&png, &info);
+        return err.Message;
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, level);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img.Width), static_cast<png_uint_32>(img.Height), 8,
+                 img.Channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (std::int32_t y = 0; y < img.Height; ++y)
+        png_write_row(png, img.Row(y));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return {};
+}
+
+struct TJpegErr {
+    jpeg_error_mgr Base;
+    std::jmp_buf Jump;
+    char Message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr cinfo)
+{
+    auto* e = reinterpret_cast<TJpegErr*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->Message);
+    std::longjmp(e->Jump, 1);
+}
+
+void JpegSilent(j_common_ptr) {}
+
+std::string JpegToFile(std::FILE* f, const TRgbImage& img, int quality)
+{
+    jpeg_compress_struct cinfo{};
+    TJpegErr err{};
+    cinfo.err = jpeg_std_error(&err.Base);
+    err.Base.error_exit = JpegErrorExit;
+    err.Base.output_message = JpegSilent;
+    if (setjmp(err.Jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return err.Message;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, f);
+    cinfo.image_width = static_cast<JDIMENSION>(img.Width);
+    cinfo.image_height = static_cast<JDIMENSION>(img.Height);
+    cinfo.input_components = img.Channels;
+    cinfo.in_color_space = img.Channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(img.Row(static_cast<std::int32_t>(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return {};
+}
+
+std::string& TiffMessage()
+{
+    static std::string m;
+    return m;
+}
+
+void TiffError(const char*, const char* fmt, va_list ap)
+{
+    char buf[256];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    TiffMessage() = buf;
+}
+
+void TiffWarning(const char*, const char*, va_list) {}
+
+template <class Writer>
+void WriteWith(const std::string& path, const TRgbImage& img, Writer&& write)
+{
+    CheckShape(path, img);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        throw EWriteError("Cannot create file " + path);
+    std::string problem = write(f);
+    if (std::fclose(f) != 0 && problem.empty())
+        problem = "write failed";
+    if (!problem.empty()) {
+        std::remove(path.c_str());
+        throw EWriteError("Cannot write " + path + ": " + problem);
+    }
+}
+
+} // namespace
+
+void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel)
+{
+    WriteWith(path, img, [&](std::FILE* f) { return PngToFile(f, img, zlibLevel); });
+}
+
+void WriteJpeg(const std::string& path, const TRgbImage& img, int quality)
+{
+    WriteWith(path, img, [&](std::FILE* f) { return JpegToFile(f, img, quality); });
+}
+
+void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate)
+{
+    CheckShape(path, img);
+    TIFFSetErrorHandler(TiffError);
+    TIFFSetWarningHandler(TiffWarning);
+    TiffMessage().clear();
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    if (!t)
+        throw EWriteError("Cannot create file " + path);
+    bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(img.Width)) &&
+              TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(img.Height)) &&
+              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(img.Channels)) &&
+              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(8)) &&
+              TIFFSetField(t, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(ORIENTATION_TOPLEFT)) &&
+              TIFFSetField(t, TIFFTAG_PLANARCONFIG, static_cast<std::uint16_t>(PLANARCONFIG_CONTIG)) &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
+                           static_cast<std::uint16_t>(img.Channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)) &&
+              TIFFSetField(t, TIFFTAG_COMPRESSION,
+                           static_cast<std::uint16_t>(deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE)) &&
+              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    for (std::int32_t y = 0; ok && y < img.Height; ++y)
+        ok = TIFFWriteScanline(t, const_cast<std::uint8_t*>(img.Row(y)), static_cast<std::uint32_t>(y), 0) >= 0;
+    if (ok)
+        ok = TIFFWriteDirectory(t) != 0;
+    TIFFClose(t);
+    if (!ok) {
+        std::remove(path.c_str());
+        throw EWriteError("Cannot write " + path + ": " + (TiffMessage().empty() ? "write failed" : TiffMessage()));
+    }
+}
+
+void WritePicture(const std::string& path, const TRgbImage& img)
+{
+    const auto dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == "png")
+        WritePng(path, img);
+    else if (ext == "jpg" || ext == "jpeg")
+        WriteJpeg(path, img);
+    else if (ext == "tif" || ext == "tiff")
+        WriteTiff(path, img, true);
+    else
+        throw EWriteError("Cannot write " + path + ": unknown picture file extension");
+}
+
+} // namespace vinsk::tools
