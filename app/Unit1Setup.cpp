@@ -132,7 +132,10 @@ QWidget* TVinsk_main::BuildSetupTab()
     };
     auto group = [&](const char* name, const QString& text) {
         right->addSpacing(6);
-        right->addWidget(Heading(panel, name, text));
+        QLabel* heading = Heading(panel, name, text);
+        // Wider fonts than the panel was drawn for would cut a long heading.
+        heading->setWordWrap(true);
+        right->addWidget(heading);
     };
     group("Label20", QStringLiteral("Angle per pixel [\"/pix]:"));
     result(Label10, "Label10", "width:");

@@ -3,10 +3,11 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QRegion>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vinsk {
 
@@ -77,6 +78,7 @@ void TImageView::SetScale(float scale)
     const double cx = (vs.width() / 2.0 - FOffsetHorz) / FScale;
     const double cy = (vs.height() / 2.0 - FOffsetVert) / FScale;
     FScale = scale;
+    FFrameValid = false;
     UpdateGeometry();
     horizontalScrollBar()->setValue(static_cast<int>(std::lround(cx * FScale - vs.width() / 2.0)));
     verticalScrollBar()->setValue(static_cast<int>(std::lround(cy * FScale - vs.height() / 2.0)));
@@ -93,6 +95,7 @@ void TImageView::EndUpdate()
 
 void TImageView::Changed()
 {
+    FFrameValid = false;
     if (FUpdateCount > 0)
         return;
     UpdateGeometry();
@@ -177,35 +180,92 @@ void TImageView::UpdateOffsets()
 void TImageView::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
+    FFrameValid = false;
     UpdateGeometry();
 }
 
 void TImageView::scrollContentsBy(int, int)
 {
+    FFrameValid = false;
     UpdateOffsets();
     viewport()->update();
 }
 
+void TImageView::RenderFrame()
+{
+    const QSize vs = viewport()->size();
+    if (FFrame.size() != vs)
+        FFrame = QImage(vs, QImage::Format_RGB32);
+    FFrameValid = true;
+    if (FFrame.isNull())
+        return;
+    const QRgb background = palette().color(QPalette::Dark).rgb();
+    const int vw = vs.width();
+    const int vh = vs.height();
+    const int w = BitmapWidth();
+    const int h = BitmapHeight();
+    if (w == 0) {
+        FFrame.fill(background);
+        return;
+    }
+    // Nearest neighbour: the view pixel shows the picture pixel under its
+    // centre. The source column of every view column is looked up once.
+    const double s = FScale;
+    FColumns.resize(static_cast<std::size_t>(vw));
+    int x0 = vw;
+    int x1 = 0;
+    for (int vx = 0; vx < vw; ++vx) {
+        const int sx = static_cast<int>(std::floor((vx + 0.5 - FOffsetHorz) / s));
+        const bool inside = sx >= 0 && sx < w;
+        FColumns[static_cast<std::size_t>(vx)] = inside ? sx : -1;
+        if (inside) {
+            x0 = std::min(x0, vx);
+            x1 = std::max(x1, vx + 1);
+        }
+    }
+    // At 1:1 the columns run on without gaps: a plain sequential copy.
+    const bool unitScale = FScale == 1.0f;
+    int previousRow = -1;
+    const QRgb* previousLine = nullptr;
+    for (int vy = 0; vy < vh; ++vy) {
+        auto* line = reinterpret_cast<QRgb*>(FFrame.scanLine(vy));
+        const int sy = static_cast<int>(std::floor((vy + 0.5 - FOffsetVert) / s));
+        if (sy < 0 || sy >= h || x0 >= x1) {
+            std::fill(line, line + vw, background);
+            previousRow = -1;
+            continue;
+        }
+        if (sy == previousRow) {
+            // A magnified row repeats the one above.
+            std::memcpy(line, previousLine, static_cast<std::size_t>(vw) * sizeof(QRgb));
+            continue;
+        }
+        std::fill(line, line + x0, background);
+        std::fill(line + x1, line + vw, background);
+        // The raster's words are $AARRGGBB like Format_RGB32; alpha is not
+        // shown, and Format_RGB32 wants it opaque.
+        const std::uint32_t* src = FBitmap->ScanLine(sy);
+        if (unitScale) {
+            const std::uint32_t* run = src + FColumns[static_cast<std::size_t>(x0)];
+            for (int vx = x0; vx < x1; ++vx)
+                line[vx] = *run++ | 0xFF000000u;
+        } else {
+            const int* col = FColumns.data();
+            for (int vx = x0; vx < x1; ++vx)
+                line[vx] = src[col[vx]] | 0xFF000000u;
+        }
+        previousRow = sy;
+        previousLine = line;
+    }
+}
+
 void TImageView::paintEvent(QPaintEvent* e)
 {
+    if (!FFrameValid)
+        RenderFrame();
     QPainter p(viewport());
     const QRect clip = e->rect();
-    QRegion background(clip);
-    if (BitmapWidth() > 0) {
-        const QRectF target = PictureViewRect();
-        // The raster's words are $AARRGGBB, the memory layout of Format_RGB32;
-        // the wrapper shares the pixels. Alpha is ignored for display.
-        const QImage picture(reinterpret_cast<const uchar*>(FBitmap->Bits()), FBitmap->Width(), FBitmap->Height(),
-                             static_cast<qsizetype>(FBitmap->Width()) * 4, QImage::Format_RGB32);
-        p.drawImage(target, picture);
-        // The raster engine writes the pixels from the rounded left edge to
-        // the rounded right edge; the background takes the rest.
-        const QRect covered(QPoint(qRound(target.left()), qRound(target.top())),
-                            QPoint(qRound(target.right()) - 1, qRound(target.bottom()) - 1));
-        background -= QRegion(covered);
-    }
-    for (const QRect& r : background)
-        p.fillRect(r, palette().color(QPalette::Dark));
+    p.drawImage(clip.topLeft(), FFrame, clip);
     for (const auto& layer : FLayers) {
         if (layer->Bitmap().isNull())
             continue;

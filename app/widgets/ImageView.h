@@ -104,6 +104,7 @@ private:
     void LayerChanged();
     void UpdateGeometry();
     void UpdateOffsets();
+    void RenderFrame();
     int BitmapWidth() const;
     int BitmapHeight() const;
 
@@ -114,6 +115,11 @@ private:
     int FUpdateCount = 0;
     std::vector<std::unique_ptr<TImageLayer>> FLayers;
     QPointer<TImageLayer> FMouseLayer; // the layer that holds the mouse until release
+    // The picture as the view shows it, rebuilt when the zoom, the scrolling,
+    // the view's size or the pixels change; layers are drawn over it.
+    QImage FFrame;
+    bool FFrameValid = false;
+    std::vector<int> FColumns;
 };
 
 } // namespace vinsk

@@ -84,7 +84,10 @@ void Report(benchmark::State& state, double paintMs, double copyMs)
     state.counters["ratio"] = paintMs / copyMs;
 }
 
-void PaintAt(benchmark::State& state, float scale)
+// rebuild: the picture's pixels are taken anew for every repaint, as after
+// scrolling or a change of the pixels; otherwise the repaint reuses the
+// picture as last shown, as when a marker moves.
+void PaintAt(benchmark::State& state, float scale, bool rebuild)
 {
     TFixture& f = Fixture();
     f.View->SetScale(scale);
@@ -96,6 +99,8 @@ void PaintAt(benchmark::State& state, float scale)
     std::int64_t n = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
+        if (rebuild)
+            f.View->Changed();
         f.Repaint();
         total += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
         ++n;
@@ -103,20 +108,24 @@ void PaintAt(benchmark::State& state, float scale)
     Report(state, total / static_cast<double>(n), copyMs);
 }
 
+float FitScale()
+{
+    return vinsk::ZoomScale(vinsk::ClampZoom(vinsk::FitZoom(Fixture().View->width(), PictureW)));
+}
+
 void BM_PaintFit(benchmark::State& state)
 {
-    TFixture& f = Fixture();
-    PaintAt(state, vinsk::ZoomScale(vinsk::ClampZoom(vinsk::FitZoom(f.View->width(), PictureW))));
+    PaintAt(state, FitScale(), state.range(0) != 0);
 }
 
 void BM_Paint100(benchmark::State& state)
 {
-    PaintAt(state, 1.0f);
+    PaintAt(state, 1.0f, state.range(0) != 0);
 }
 
 void BM_Paint300(benchmark::State& state)
 {
-    PaintAt(state, 3.0f);
+    PaintAt(state, 3.0f, state.range(0) != 0);
 }
 
 // A zoom step as the scroll bar makes it: new scale, new offsets, repaint.
@@ -139,9 +148,9 @@ void BM_ZoomChange(benchmark::State& state)
     Report(state, total / static_cast<double>(n), copyMs);
 }
 
-BENCHMARK(BM_PaintFit)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Paint100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Paint300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintFit)->ArgName("rebuild")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paint100)->ArgName("rebuild")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paint300)->ArgName("rebuild")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZoomChange)->Unit(benchmark::kMillisecond);
 
 } // namespace
