@@ -12,9 +12,7 @@
 
 #include "app/VersionInfo.h"
 #include "app/dialogs/Dialogs.h"
-#include "common/Status.h"
-#include "image/ImageState.h"
-#include "setup/Experiment.h"
+#include "figures/PlotRun.h"
 
 class QAction;
 class QCheckBox;
@@ -35,18 +33,15 @@ class TImageView;
 class TRadioGroup;
 class TShape;
 
-// What the window's commands work on.
-struct TWindowState {
-    TExperiment Experiment;
-    TImageState Image;
-    TStatusPanels Status;
-    char DecimalSeparator = '.';
+inline constexpr std::int32_t NoPlacing = 255;
+
+// What the window's commands work on: the program state shared with the
+// plotting run, and the placing of check points.
+struct TWindowState : TVinskState {
     // The check point that the next left press on the image places
     // (0 START, 1 STOP, 2 IN-LINE), or NoPlacing.
-    std::int32_t PlacingMode = 255;
+    std::int32_t PlacingMode = NoPlacing;
 };
-
-inline constexpr std::int32_t NoPlacing = 255;
 
 class TVinsk_main : public QMainWindow {
     Q_OBJECT

@@ -353,12 +353,13 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
         return;
     const std::int32_t ix = ImageX(x);
     const std::int32_t iy = ImageY(y);
-    Image1->BeginUpdate();
-    TImageLayer* layer = Image1->Layer(FState.PlacingMode);
-    layer->SetLocation(QRectF(ix - 16.0, iy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
-    SetPointEdits(FState.PlacingMode, ix, iy);
-    Image1->EndUpdate();
-    Image1->Changed();
+    {
+        TViewUpdate update(Image1);
+        TImageLayer* layer = Image1->Layer(FState.PlacingMode);
+        layer->SetLocation(QRectF(ix - 16.0, iy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+        SetPointEdits(FState.PlacingMode, ix, iy);
+    }
+    Image1->LayersChanged();
 }
 
 void TVinsk_main::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
@@ -392,18 +393,19 @@ void TVinsk_main::ShapeMouseUp(TImageLayer*, Qt::MouseButton, Qt::KeyboardModifi
 
 void TVinsk_main::CreateMarker(std::int32_t x, std::int32_t y, std::int32_t kind)
 {
-    Image1->BeginUpdate();
-    TImageLayer* layer = Image1->AddLayer();
-    Wire(layer, &TImageLayer::MouseDown, &TVinsk_main::ShapeMouseDown);
-    Wire(layer, &TImageLayer::MouseMove, &TVinsk_main::ShapeMouseMove);
-    Wire(layer, &TImageLayer::MouseUp, &TVinsk_main::ShapeMouseUp);
-    layer->SetTag(kind + 1);
-    layer->SetBitmap(MarkerImage(kind));
-    layer->SetLocation(QRectF(x - 16.0, y - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
-    layer->SetScaled(true);
-    SetPointEdits(kind, x, y);
-    Image1->EndUpdate();
-    Image1->Changed();
+    {
+        TViewUpdate update(Image1);
+        TImageLayer* layer = Image1->AddLayer();
+        Wire(layer, &TImageLayer::MouseDown, &TVinsk_main::ShapeMouseDown);
+        Wire(layer, &TImageLayer::MouseMove, &TVinsk_main::ShapeMouseMove);
+        Wire(layer, &TImageLayer::MouseUp, &TVinsk_main::ShapeMouseUp);
+        layer->SetTag(kind + 1);
+        layer->SetBitmap(MarkerImage(kind));
+        layer->SetLocation(QRectF(x - 16.0, y - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+        layer->SetScaled(true);
+        SetPointEdits(kind, x, y);
+    }
+    Image1->LayersChanged();
 }
 
 void TVinsk_main::SetPointEdits(int kind, std::int32_t x, std::int32_t y)
@@ -418,11 +420,12 @@ void TVinsk_main::MoveMarkerToEdits(int kind)
         return;
     const std::int32_t vx = PointEdits[static_cast<std::size_t>(kind)][0]->Value();
     const std::int32_t vy = PointEdits[static_cast<std::size_t>(kind)][1]->Value();
-    Image1->BeginUpdate();
-    TImageLayer* layer = Image1->Layer(kind);
-    layer->SetLocation(QRectF(vx - 16.0, vy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
-    Image1->EndUpdate();
-    Image1->Changed();
+    {
+        TViewUpdate update(Image1);
+        TImageLayer* layer = Image1->Layer(kind);
+        layer->SetLocation(QRectF(vx - 16.0, vy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+    }
+    Image1->LayersChanged();
 }
 
 void TVinsk_main::RxSpinEdit10Change() { MoveMarkerToEdits(0); }

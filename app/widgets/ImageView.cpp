@@ -18,7 +18,7 @@ void TImageLayer::SetLocation(const QRectF& r)
     if (r == FLocation)
         return;
     FLocation = r;
-    FView->LayerChanged();
+    FView->LayersChanged();
 }
 
 void TImageLayer::SetScaled(bool scaled)
@@ -26,7 +26,7 @@ void TImageLayer::SetScaled(bool scaled)
     if (scaled == FScaled)
         return;
     FScaled = scaled;
-    FView->LayerChanged();
+    FView->LayersChanged();
 }
 
 void TImageLayer::SetBitmap(const QImage& bitmap)
@@ -39,7 +39,7 @@ void TImageLayer::SetBitmap(const QImage& bitmap)
                 line[x] = 0;
     }
     FBitmap = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    FView->LayerChanged();
+    FView->LayersChanged();
 }
 
 TImageView::TImageView(QWidget* parent) : QAbstractScrollArea(parent)
@@ -102,7 +102,7 @@ void TImageView::Changed()
     viewport()->update();
 }
 
-void TImageView::LayerChanged()
+void TImageView::LayersChanged()
 {
     if (FUpdateCount == 0)
         viewport()->update();
@@ -111,7 +111,7 @@ void TImageView::LayerChanged()
 TImageLayer* TImageView::AddLayer()
 {
     FLayers.push_back(std::make_unique<TImageLayer>(this));
-    LayerChanged();
+    LayersChanged();
     return FLayers.back().get();
 }
 
@@ -119,7 +119,7 @@ void TImageView::ClearLayers()
 {
     FMouseLayer = nullptr;
     FLayers.clear();
-    LayerChanged();
+    LayersChanged();
 }
 
 QRectF TImageView::PictureViewRect() const

@@ -70,8 +70,11 @@ public:
 
     void BeginUpdate() { ++FUpdateCount; }
     void EndUpdate();
-    // Recomputes the scroll ranges and repaints, unless an update is open.
+    // The raster's size or pixels changed: recomputes the scroll ranges and
+    // repaints, unless an update is open.
     void Changed();
+    // Only layers moved or changed: repaints unless an update is open.
+    void LayersChanged();
 
     int LayerCount() const { return static_cast<int>(FLayers.size()); }
     TImageLayer* Layer(int index) const { return FLayers.at(static_cast<std::size_t>(index)).get(); }
@@ -101,7 +104,6 @@ protected:
 
 private:
     friend class TImageLayer;
-    void LayerChanged();
     void UpdateGeometry();
     void UpdateOffsets();
     void RenderFrame();
@@ -120,6 +122,19 @@ private:
     QImage FFrame;
     bool FFrameValid = false;
     std::vector<int> FColumns;
+};
+
+// An update of the view for one scope: it ends also when the scope is left
+// by an exception, so the view never stays frozen.
+class TViewUpdate {
+public:
+    explicit TViewUpdate(TImageView* view) : FView(view) { FView->BeginUpdate(); }
+    ~TViewUpdate() { FView->EndUpdate(); }
+    TViewUpdate(const TViewUpdate&) = delete;
+    TViewUpdate& operator=(const TViewUpdate&) = delete;
+
+private:
+    TImageView* FView;
 };
 
 } // namespace vinsk
