@@ -185,16 +185,6 @@ TEST_F(Cli, WithoutTheFlatTheVignettingSpoilsTheMeasurement)
     EXPECT_LT(s.Min, Expected->Min - 3) << r.Out;
 }
 
-TEST_F(Cli, EveryChannelSeesTheSameError)
-{
-    for (const char* ch : {"r", "g", "b"}) {
-        const TRun r = Cli_(Args({"--channel", ch}));
-        ASSERT_EQ(r.Code, 0) << r.Err;
-        const TStats s = ParseStats(Lines(r.Out));
-        EXPECT_NEAR(s.Sigma, Expected->Sigma, 0.08 * Expected->Sigma + 0.1) << ch << ": " << r.Out;
-    }
-}
-
 TEST_F(Cli, SettingsEnterThroughTheFieldsOneDecimal)
 {
     // Half the focal length doubles the angle of a step and with it the
@@ -450,9 +440,6 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"unknown_figure",
                {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--figure", "histogram"},
                "histogram"},
-        ArgRow{"unknown_channel",
-               {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--channel", "x"},
-               "--channel"},
         ArgRow{"average_too_small",
                {"--image", "@image", "--start", "1,1", "--stop", "9,2", "--inline", "5,3", "--average", "1"},
                "--average"},

@@ -1,4 +1,4 @@
-#include "tools/vinsk-cli/CliRun.h"
+#include "tools/cli/CliRun.h"
 
 #include <exception>
 

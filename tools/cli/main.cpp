@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "tools/vinsk-cli/CliRun.h"
+#include "tools/cli/CliRun.h"
 
 namespace {
 
