@@ -1,0 +1,264 @@
+#include "app/chart/Chart1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+
+#include <QSaveFile>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+#include "app/metafile/MetafileDevice.h"
+
+namespace vinsk {
+namespace {
+
+// Room around the data, so the first and last points are not under an axis.
+constexpr double Margin = 0.025;
+
+// The file appears, or is replaced, only when completely written.
+void WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& write)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit())
+        throw std::runtime_error("Cannot create file " + path.toStdString());
+}
+
+void WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes)
+{
+    WriteWhole(path, [&bytes](QIODevice& out) {
+        const auto size = static_cast<qint64>(bytes.size());
+        return out.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+    });
+}
+
+struct TSpan {
+    double Lo = 0;
+    double Hi = 0;
+};
+
+// A range with the margin added; an empty span is opened up first.
+QCPRange Padded(TSpan s, bool logarithmic)
+{
+    if (logarithmic) {
+        if (s.Hi <= s.Lo) {
+            s.Lo /= 2;
+            s.Hi *= 2;
+        }
+        const double f = std::pow(s.Hi / s.Lo, Margin);
+        return {s.Lo / f, s.Hi * f};
+    }
+    if (s.Hi <= s.Lo) {
+        const double d = s.Lo == 0 ? 1 : std::abs(s.Lo) * 0.1;
+        s.Lo -= d;
+        s.Hi += d;
+    }
+    const double d = (s.Hi - s.Lo) * Margin;
+    return {s.Lo - d, s.Hi + d};
+}
+
+} // namespace
+
+TChart1::TChart1(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Chart1"));
+    FPlot = new QCustomPlot(this);
+    FPlot->setObjectName(QStringLiteral("Chart1Plot"));
+    FPlot->setCursor(Qt::CrossCursor);
+    FPlot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FPlot);
+
+    FPlot->plotLayout()->insertRow(0);
+    FTitle = new QCPTextElement(FPlot, QString(), QFont(QStringLiteral("Arial"), 12, QFont::Bold));
+    FPlot->plotLayout()->addElement(0, 0, FTitle);
+    for (QCPAxis* axis : {FPlot->xAxis, FPlot->yAxis}) {
+        axis->setLabelFont(QFont(QStringLiteral("Arial"), 10));
+        axis->setTickLabelFont(QFont(QStringLiteral("Arial"), 9));
+    }
+
+    // Above the axes: a click near an axis goes to the axis on a lower
+    // layer, so points close to the edge of the plot could not be clicked.
+    FPlot->addLayer(QStringLiteral("series"), FPlot->layer(QStringLiteral("axes")), QCustomPlot::limAbove);
+    FSeries = FPlot->addGraph();
+    FSeries->setLayer(QStringLiteral("series"));
+    FSeries->setObjectName(QStringLiteral("Series1"));
+    FSeries->setName(QStringLiteral("Series1"));
+    FSeries->setPen(QPen(Qt::red, 2));
+    FSeries->setLineStyle(QCPGraph::lsLine);
+    FSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    FSeries->removeFromLegend();
+    FPlot->legend->setVisible(false);
+
+    connect(FPlot, &QCustomPlot::plottableClick, this,
+            [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
+                if (plottable == FSeries && dataIndex >= 0 && dataIndex < Count())
+                    emit ClickSeries(dataIndex);
+            });
+
+    SetTitle(QString::fromUtf8(InitialChartTitle));
+    SetBottomCaption(QString::fromUtf8(InitialBottomCaption));
+    SetLeftCaption(QString::fromUtf8(InitialLeftCaption));
+    FitAxes();
+}
+
+TChart1::~TChart1() = default;
+
+void TChart1::SetTitle(const QString& title)
+{
+    FTitle->setText(title);
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString TChart1::Title() const
+{
+    return FTitle->text();
+}
+
+void TChart1::SetBottomCaption(const QString& caption)
+{
+    FPlot->xAxis->setLabel(caption);
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString TChart1::BottomCaption() const
+{
+    return FPlot->xAxis->label();
+}
+
+void TChart1::SetLeftCaption(const QString& caption)
+{
+    FPlot->yAxis->setLabel(caption);
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString TChart1::LeftCaption() const
+{
+    return FPlot->yAxis->label();
+}
+
+void TChart1::SetPoints(std::vector<TChartPoint> points)
+{
+    // Normally sorted already; a stable sort keeps equal X in their order
+    // (a NaN X goes last, so the order stays strict).
+    const auto before = [](const TChartPoint& a, const TChartPoint& b) {
+        if (std::isnan(a.X) || std::isnan(b.X))
+            return !std::isnan(a.X) && std::isnan(b.X);
+        return a.X < b.X;
+    };
+    if (!std::is_sorted(points.begin(), points.end(), before))
+        std::stable_sort(points.begin(), points.end(), before);
+    FPoints = std::move(points);
+    QVector<QCPGraphData> data;
+    data.reserve(static_cast<qsizetype>(FPoints.size()));
+    for (const TChartPoint& p : FPoints)
+        data.append(QCPGraphData(p.X, p.Y));
+    FSeries->data()->set(data, true);
+    FitAxes();
+}
+
+void TChart1::SetBottomLogarithmic(bool on)
+{
+    if (on) {
+        FPlot->xAxis->setScaleType(QCPAxis::stLogarithmic);
+        FPlot->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    } else {
+        FPlot->xAxis->setScaleType(QCPAxis::stLinear);
+        FPlot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    }
+    FitAxes();
+}
+
+bool TChart1::BottomLogarithmic() const
+{
+    return FPlot->xAxis->scaleType() == QCPAxis::stLogarithmic;
+}
+
+void TChart1::Show(const TChartModel& model)
+{
+    SetTitle(QString::fromStdString(model.Title));
+    SetBottomCaption(QString::fromStdString(model.BottomCaption));
+    SetLeftCaption(QString::fromStdString(model.LeftCaption));
+    SetPoints(model.Points);
+    SetBottomLogarithmic(model.BottomLogarithmic);
+}
+
+// On a logarithmic axis the points at X <= 0 cannot show. The line towards
+// such a point is drawn from outside the plot, so the range starts exactly
+// at the smallest positive X and that line stays clipped away.
+void TChart1::FitAxes()
+{
+    const bool log = BottomLogarithmic();
+    TSpan x{INFINITY, -INFINITY};
+    TSpan y{INFINITY, -INFINITY};
+    bool hidden = false;
+    for (const TChartPoint& p : FPoints) {
+        if (!std::isfinite(p.X) || !std::isfinite(p.Y))
+            continue;
+        if (log && p.X <= 0) {
+            hidden = true;
+            continue;
+        }
+        x = {std::min(x.Lo, p.X), std::max(x.Hi, p.X)};
+        y = {std::min(y.Lo, p.Y), std::max(y.Hi, p.Y)};
+    }
+    if (x.Lo > x.Hi) {
+        FPlot->xAxis->setRange(log ? QCPRange(1, 10) : QCPRange(0, 1));
+        FPlot->yAxis->setRange(0, 1);
+    } else {
+        QCPRange xr = Padded(x, log);
+        if (hidden)
+            xr.lower = x.Lo;
+        FPlot->xAxis->setRange(xr);
+        FPlot->yAxis->setRange(Padded(y, false));
+    }
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TChart1::SaveBmp(const QString& path) const
+{
+    const QImage image = FPlot->toPixmap(std::max(FPlot->width(), 1), std::max(FPlot->height(), 1)).toImage();
+    WriteWhole(path, [&image](QIODevice& out) { return image.save(&out, "BMP"); });
+}
+
+namespace {
+
+metafile::TMetafile Record(QCustomPlot& plot)
+{
+    const int w = std::max(plot.width(), 1);
+    const int h = std::max(plot.height(), 1);
+    metafile::TMetafileDevice device(w, h);
+    QCPPainter painter(&device);
+    painter.setMode(QCPPainter::pmVectorized);
+    plot.toPainter(&painter, w, h);
+    painter.end();
+    return device.Metafile();
+}
+
+} // namespace
+
+void TChart1::SaveWmf(const QString& path) const
+{
+    WriteBytes(path, metafile::WmfBytes(Record(*FPlot)));
+}
+
+void TChart1::SaveEmf(const QString& path) const
+{
+    WriteBytes(path, metafile::EmfBytes(Record(*FPlot)));
+}
+
+QWidget* TChart1::PlotWidget() const
+{
+    return FPlot;
+}
+
+QPointF TChart1::PointPosition(int index) const
+{
+    FPlot->replot(); // lays the axes out for the current size
+    const TChartPoint& p = Point(index);
+    return FSeries->coordsToPixels(p.X, p.Y);
+}
+
+} // namespace vinsk

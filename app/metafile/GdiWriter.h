@@ -1,0 +1,124 @@
+// What the WMF and EMF encoders share: the byte sink, the object table and
+// the selection, clipping through SaveDC/RestoreDC, and the lazy selection
+// of pens, brushes, fonts, text colour and fill mode before each drawing.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "app/metafile/MetafileRecords.h"
+
+namespace vinsk::metafile {
+
+// Little-endian output with patching of sizes written later.
+class TByteSink {
+public:
+    std::vector<std::uint8_t> Data;
+
+    std::size_t Size() const { return Data.size(); }
+    void U8(unsigned v) { Data.push_back(static_cast<std::uint8_t>(v)); }
+    void U16(unsigned v)
+    {
+        U8(v & 0xFFu);
+        U8((v >> 8) & 0xFFu);
+    }
+    void U32(std::uint32_t v)
+    {
+        U16(v & 0xFFFFu);
+        U16(v >> 16);
+    }
+    void I16(std::int32_t v) { U16(static_cast<std::uint16_t>(static_cast<std::int16_t>(v))); }
+    void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
+    void F32(float f);
+    void Zeros(std::size_t n) { Data.insert(Data.end(), n, 0); }
+    void PadTo(std::size_t align)
+    {
+        while (Data.size() % align != 0)
+            U8(0);
+    }
+    void PatchU16(std::size_t at, unsigned v);
+    void PatchU32(std::size_t at, std::uint32_t v);
+};
+
+// A 24-bit bottom-up DIB (BITMAPINFOHEADER and rows) of an image record,
+// transparency laid over white.
+struct TDib {
+    std::vector<std::uint8_t> Header; // 40 bytes
+    std::vector<std::uint8_t> Bits;
+};
+TDib MakeDib(const TImage& image);
+
+class TGdiWriter {
+public:
+    virtual ~TGdiWriter() = default;
+    void Play(const TMetafile& mf);
+
+protected:
+    // EMF object indexes start at 1 (0 is reserved), WMF ones at 0.
+    explicit TGdiWriter(int firstSlot) : FFirstSlot(firstSlot) {}
+
+    // The highest object index used + 1.
+    int SlotCount() const { return FSlotCount; }
+
+    virtual void EmitBegin(const TMetafile& mf) = 0;
+    virtual void EmitEnd() = 0;
+    virtual void EmitCreatePen(int slot, const TPenSpec& pen) = 0;
+    virtual void EmitCreateBrush(int slot, const TBrushSpec& brush) = 0;
+    virtual void EmitCreateFont(int slot, const TFontSpec& font) = 0;
+    virtual void EmitSelect(int slot) = 0;
+    virtual void EmitDelete(int slot) = 0;
+    // Transparent text background, text placed by its baseline.
+    virtual void EmitModes() = 0;
+    virtual void EmitSaveDC() = 0;
+    virtual void EmitRestoreDC() = 0;
+    virtual void EmitIntersectClip(const TRect& r) = 0;
+    virtual void EmitTextColor(TColorRef c) = 0;
+    virtual void EmitFillMode(bool winding) = 0;
+    virtual void EmitPolyline(const std::vector<TPoint>& points) = 0;
+    virtual void EmitPolyPolygon(const std::vector<std::vector<TPoint>>& polygons) = 0;
+    virtual void EmitRectangle(const TRect& r) = 0;
+    virtual void EmitEllipse(const TRect& r) = 0;
+    virtual void EmitText(const TText& t) = 0;
+    virtual void EmitImage(const TImage& image) = 0;
+
+private:
+    enum TKind { KPen, KBrush, KFont, KindCount };
+    using TObject = std::variant<TPenSpec, TBrushSpec, TFontSpec>;
+    using TSelection = std::array<int, KindCount>;
+
+    struct TDcState {
+        TSelection Selected{-1, -1, -1};
+        std::optional<TColorRef> TextColor;
+        std::optional<bool> Winding;
+    };
+
+    void Draw(const TRecord& r);
+    void RealizeClip();
+    void Realize(TKind kind, const TObject& want);
+    void RealizeTextColor();
+    void RealizeFillMode(bool winding);
+    int Allocate(const TObject& obj);
+    void Free(int slot);
+
+    int FFirstSlot;
+    int FSlotCount = 0;
+    std::vector<std::optional<TObject>> FSlots;
+
+    // Wanted state, from the state records.
+    TPenSpec FPen;
+    TBrushSpec FBrush;
+    TFontSpec FFont;
+    TColorRef FTextColor = 0;
+    TSetClip FClip;
+
+    // State of the playing device context, and the one SaveDC kept.
+    TDcState FDc;
+    TSetClip FDcClip;
+    std::optional<TDcState> FSaved;
+};
+
+} // namespace vinsk::metafile
