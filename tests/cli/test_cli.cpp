@@ -391,6 +391,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "Cannot create file /nonexistent-folder/x.csv"}),
     [](const ::testing::TestParamInfo<FailRow>& info) { return std::string(info.param.Name); });
 
+TEST_F(Cli, AMissingSettingsFileIsAnErrorNotTheInitialValues)
+{
+    std::vector<std::string> a = Args();
+    a[7] = File("none.ini");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "Cannot open file " + File("none.ini") + "\n");
+    EXPECT_EQ(r.Out, "");
+}
+
 TEST_F(Cli, AFileThatCannotBeReadFailsWithTheLoadersMessage)
 {
     std::vector<std::string> a = Args();

@@ -1,6 +1,8 @@
 #include "tools/cli/CliRun.h"
 
 #include <exception>
+#include <fstream>
+#include <stdexcept>
 
 #include "common/NumText.h"
 #include "figures/CsvExport.h"
@@ -45,6 +47,10 @@ private:
 // the parameter from that text.
 void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string& warning)
 {
+    // The window lets a typed name that does not exist load nothing; on the
+    // command line that is a mistyped path, not a wish for initial values.
+    if (!std::ifstream(path))
+        throw std::runtime_error("Cannot open file " + path);
     const auto& fields = SetupFields();
     std::array<std::string, 9> shown;
     for (std::size_t i = 0; i < fields.size(); ++i)
