@@ -19,7 +19,7 @@ namespace {
 // options, refusals remembered instead of shown in a box.
 class TCliHost : public TPlotHost {
 public:
-    TCliHost(const TCliOptions& o) : FOptions(o)
+    explicit TCliHost(const TCliOptions& o) : FOptions(o)
     {
         FChoices.Figure = o.Figure;
         FChoices.Channel = o.Channel;
