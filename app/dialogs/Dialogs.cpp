@@ -101,7 +101,10 @@ void AddPreview(QFileDialog& fd)
 
 std::optional<TFileChoice> TQtDialogs::Run(const TFileDialog& dialog, bool save, bool preview)
 {
-    QFileDialog fd(FParent, dialog.Title);
+    const QString title = !dialog.Title.isEmpty() ? dialog.Title
+                          : save                  ? QStringLiteral("Save As")
+                                                  : QStringLiteral("Open");
+    QFileDialog fd(FParent, title);
     // The picture dialog carries a preview; Qt's own dialog is the one that
     // can hold it, and the same dialog everywhere looks consistent.
     fd.setOption(QFileDialog::DontUseNativeDialog, true);

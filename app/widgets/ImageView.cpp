@@ -96,6 +96,7 @@ void TImageView::EndUpdate()
 void TImageView::Changed()
 {
     FFrameValid = false;
+    FReduced.clear();
     if (FUpdateCount > 0)
         return;
     UpdateGeometry();
@@ -191,6 +192,31 @@ void TImageView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
+const TImageView::TReduced& TImageView::Reduced(int factor)
+{
+    for (const TReduced& r : FReduced)
+        if (r.Factor == factor)
+            return r;
+    // Every factor-th row and column, taken at the middle of each
+    // factor x factor block.
+    const int w = BitmapWidth();
+    const int h = BitmapHeight();
+    TReduced r;
+    r.Factor = factor;
+    r.Width = (w + factor - 1) / factor;
+    r.Height = (h + factor - 1) / factor;
+    r.Bits.resize(static_cast<std::size_t>(r.Width) * static_cast<std::size_t>(r.Height));
+    const int half = factor / 2;
+    for (int ly = 0; ly < r.Height; ++ly) {
+        const std::uint32_t* src = FBitmap->ScanLine(std::min(ly * factor + half, h - 1));
+        std::uint32_t* dst = r.Bits.data() + static_cast<std::size_t>(ly) * static_cast<std::size_t>(r.Width);
+        for (int lx = 0; lx < r.Width; ++lx)
+            dst[lx] = src[std::min(lx * factor + half, w - 1)];
+    }
+    FReduced.push_back(std::move(r));
+    return FReduced.back();
+}
+
 void TImageView::RenderFrame()
 {
     const QSize vs = viewport()->size();
@@ -209,15 +235,28 @@ void TImageView::RenderFrame()
         return;
     }
     // Nearest neighbour: the view pixel shows the picture pixel under its
-    // centre. The source column of every view column is looked up once.
+    // centre. Reduced by half or more, it shows a pixel near its centre
+    // taken from a smaller copy of the picture, which saves reading whole
+    // rows of a large picture for a few pixels each.
     const double s = FScale;
+    int factor = 1;
+    while (factor < 64 && factor * 2 * s <= 1.0)
+        factor *= 2;
+    const std::uint32_t* source = FBitmap->Bits();
+    std::size_t stride = static_cast<std::size_t>(w);
+    if (factor > 1) {
+        const TReduced& r = Reduced(factor);
+        source = r.Bits.data();
+        stride = static_cast<std::size_t>(r.Width);
+    }
+    // The source column of every view column is looked up once.
     FColumns.resize(static_cast<std::size_t>(vw));
     int x0 = vw;
     int x1 = 0;
     for (int vx = 0; vx < vw; ++vx) {
         const int sx = static_cast<int>(std::floor((vx + 0.5 - FOffsetHorz) / s));
         const bool inside = sx >= 0 && sx < w;
-        FColumns[static_cast<std::size_t>(vx)] = inside ? sx : -1;
+        FColumns[static_cast<std::size_t>(vx)] = inside ? sx / factor : -1;
         if (inside) {
             x0 = std::min(x0, vx);
             x1 = std::max(x1, vx + 1);
@@ -235,7 +274,8 @@ void TImageView::RenderFrame()
             previousRow = -1;
             continue;
         }
-        if (sy == previousRow) {
+        const int row = sy / factor;
+        if (row == previousRow) {
             // A magnified row repeats the one above.
             std::memcpy(line, previousLine, static_cast<std::size_t>(vw) * sizeof(QRgb));
             continue;
@@ -244,7 +284,7 @@ void TImageView::RenderFrame()
         std::fill(line + x1, line + vw, background);
         // The raster's words are $AARRGGBB like Format_RGB32; alpha is not
         // shown, and Format_RGB32 wants it opaque.
-        const std::uint32_t* src = FBitmap->ScanLine(sy);
+        const std::uint32_t* src = source + static_cast<std::size_t>(row) * stride;
         if (unitScale) {
             const std::uint32_t* run = src + FColumns[static_cast<std::size_t>(x0)];
             for (int vx = x0; vx < x1; ++vx)
@@ -254,7 +294,7 @@ void TImageView::RenderFrame()
             for (int vx = x0; vx < x1; ++vx)
                 line[vx] = src[col[vx]] | 0xFF000000u;
         }
-        previousRow = sy;
+        previousRow = row;
         previousLine = line;
     }
 }

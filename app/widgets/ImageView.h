@@ -107,6 +107,14 @@ private:
     void UpdateGeometry();
     void UpdateOffsets();
     void RenderFrame();
+    struct TReduced {
+        int Factor = 0;
+        int Width = 0;
+        int Height = 0;
+        std::vector<std::uint32_t> Bits;
+    };
+    // The picture reduced by a power of two, made when first needed.
+    const TReduced& Reduced(int factor);
     int BitmapWidth() const;
     int BitmapHeight() const;
 
@@ -122,6 +130,7 @@ private:
     QImage FFrame;
     bool FFrameValid = false;
     std::vector<int> FColumns;
+    std::vector<TReduced> FReduced; // dropped when the pixels change
 };
 
 // An update of the view for one scope: it ends also when the scope is left

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,40 @@ TEST_F(ImageViewTest, NearestNeighbourAtAnyZoom)
             }
         // just outside the picture: background
         EXPECT_NE(Shown(shot, ox + 4 * scale, oy), Bitmap.PixelS(3, 0));
+    }
+}
+
+TEST(ImageViewReduced, EveryViewPixelShowsAPixelUnderIt)
+{
+    // Each pixel's colour encodes its position.
+    TBitmap32 bitmap;
+    bitmap.SetSize(640, 480);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x)
+            bitmap.SetPixelS(x, y, 0xFF000000u | static_cast<std::uint32_t>(x) << 12 | static_cast<std::uint32_t>(y));
+    TImageView view;
+    view.resize(400, 300);
+    view.SetBitmap(&bitmap);
+    view.show();
+    for (float scale : {0.5f, 0.33f, 0.25f, 0.18f, 0.1f}) {
+        view.SetScale(scale);
+        const QImage shot = view.viewport()->grab().toImage();
+        const QRectF picture = view.PictureViewRect();
+        int checked = 0;
+        for (int vy = static_cast<int>(picture.top()) + 1; vy < static_cast<int>(picture.bottom()) - 1; vy += 3)
+            for (int vx = static_cast<int>(picture.left()) + 1; vx < static_cast<int>(picture.right()) - 1; vx += 3) {
+                const QRgb c = shot.pixel(vx, vy) & 0xFFFFFFu;
+                const double x = (c >> 12) + 0.5;
+                const double y = (c & 0xFFFu) + 0.5;
+                // The pixel shown lies under the view pixel: its centre is
+                // within half a view pixel (and half its own size) of the
+                // view pixel's centre.
+                const double reach = 0.5 / scale + 0.5;
+                ASSERT_LE(std::abs(x - (vx + 0.5 - view.OffsetHorz()) / scale), reach) << scale << " at " << vx;
+                ASSERT_LE(std::abs(y - (vy + 0.5 - view.OffsetVert()) / scale), reach) << scale << " at " << vy;
+                ++checked;
+            }
+        EXPECT_GT(checked, 100) << scale;
     }
 }
 
