@@ -1,15 +1,47 @@
 #include "Bitmap32.h"
 
+#include <cstdlib>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace vinsk {
+
+namespace {
+constexpr std::size_t HugePage = std::size_t(2) << 20;
+}
+
+void* AllocateRasterStorage(std::size_t bytes)
+{
+    if (bytes >= 2 * HugePage) {
+        const std::size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
+        if (void* p = std::aligned_alloc(HugePage, rounded)) {
+#if defined(MADV_HUGEPAGE)
+            madvise(p, rounded, MADV_HUGEPAGE); // only advice: failure is harmless
+#endif
+            return p;
+        }
+        throw std::bad_alloc();
+    }
+    return ::operator new(bytes);
+}
+
+void FreeRasterStorage(void* p, std::size_t bytes) noexcept
+{
+    if (bytes >= 2 * HugePage)
+        std::free(p);
+    else
+        ::operator delete(p);
+}
 
 void TBitmap32::SetSize(std::int32_t width, std::int32_t height)
 {
     if (width <= 0 || height <= 0) {
         FWidth = 0;
         FHeight = 0;
-        std::vector<std::uint32_t>().swap(FBits);
+        decltype(FBits)().swap(FBits);
         return;
     }
     FBits.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0u);

@@ -15,7 +15,7 @@ PACKAGES=(
 for extra in "$@"; do
   case "$extra" in
     fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
-    verify) PACKAGES+=(libjpeg-turbo-progs libtiff-tools imagemagick emf2svg librsvg2-bin libwmf-bin fonts-urw-base35) ;;
+    verify) PACKAGES+=(libjpeg-turbo-progs libtiff-tools netpbm imagemagick emf2svg librsvg2-bin libwmf-bin fonts-urw-base35) ;;
     *) echo "deps.sh: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
