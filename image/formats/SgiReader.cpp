@@ -72,8 +72,9 @@ void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     const unsigned channels = std::min<unsigned>(zsize, 4);
     const std::uint64_t rowBytes = std::uint64_t{xsize} * bpc;
     const std::uint64_t rows = std::uint64_t{ysize} * zsize;
+    // Every channel's data must be there, also those that are not shown.
     if (storage == 0) {
-        if (data.size() < HeaderSize || rowBytes * ysize * channels > data.size() - HeaderSize)
+        if (data.size() < HeaderSize || rowBytes * rows > data.size() - HeaderSize)
             FailTruncated();
     } else if (data.size() < HeaderSize || rows * 8 > data.size() - HeaderSize) {
         FailTruncated();

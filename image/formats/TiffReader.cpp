@@ -23,8 +23,12 @@ struct TTiffSource {
 tmsize_t ReadProc(thandle_t h, void* dst, tmsize_t size)
 {
     auto* s = static_cast<TTiffSource*>(h);
-    if (size < 0 || s->Pos > s->Data.size())
+    if (size < 0)
         return -1;
+    // At or past the end a read gives 0 bytes, as read(2) does: libtiff adds
+    // the result to its fill position, and -1 there writes before its buffer.
+    if (s->Pos >= s->Data.size())
+        return 0;
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), s->Data.size() - s->Pos);
     if (n > 0)
         std::memcpy(dst, s->Data.data() + s->Pos, n);

@@ -121,9 +121,10 @@ TFileBytes JpegOfSize(std::uint16_t width, std::uint16_t height)
     return jpeg;
 }
 
-// A little-endian TIFF of 8-bit grey that declares the size; the one strip
-// holds a single byte.
-TFileBytes TiffOfSize(std::uint32_t width, std::uint32_t height)
+// A little-endian TIFF of grey in one strip; by default the strip is the
+// single byte after the directory.
+TFileBytes TiffGrey(std::uint32_t width, std::uint32_t height, std::uint16_t bits = 8,
+                    std::uint32_t stripOffset = 8 + 2 + 8 * 12 + 4, std::uint32_t stripBytes = 1)
 {
     TWriter w;
     w.Text("II").U16LE(42).U32LE(8).U16LE(8);
@@ -136,12 +137,12 @@ TFileBytes TiffOfSize(std::uint32_t width, std::uint32_t height)
     };
     tag(256, 4, width);
     tag(257, 4, height);
-    tag(258, 3, 8);
+    tag(258, 3, bits);
     tag(259, 3, 1);
     tag(262, 3, 1);
-    tag(273, 4, 8 + 2 + 8 * 12 + 4);
+    tag(273, 4, stripOffset);
     tag(278, 4, height);
-    tag(279, 4, 1);
+    tag(279, 4, stripBytes);
     w.U32LE(0).U8(0);
     return w.Take();
 }
@@ -245,8 +246,10 @@ std::vector<TDamageCase> DamageCases()
         {"jpeg_wide", fmt::DecodeJpeg, JpegOfSize(30001, 1), limit},
         {"jpeg_large", fmt::DecodeJpeg, JpegOfSize(30000, 20000), memory},
         {"tiff_garbage", fmt::DecodeTiff, TWriter().Text("II*\0garbage").Take(), "TIFF error"},
-        {"tiff_wide", fmt::DecodeTiff, TiffOfSize(30001, 1), limit},
-        {"tiff_large", fmt::DecodeTiff, TiffOfSize(30000, 20000), memory},
+        // Found by fuzzing: reading a strip that lies past the end of the file.
+        {"tiff_strip_past_end", fmt::DecodeTiff, TiffGrey(3, 1, 16, 0x863, 6), "TIFF error"},
+        {"tiff_wide", fmt::DecodeTiff, TiffGrey(30001, 1), limit},
+        {"tiff_large", fmt::DecodeTiff, TiffGrey(30000, 20000), memory},
     };
 }
 
