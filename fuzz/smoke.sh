@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang in the given build folder and runs each
+# for a short while on its seed corpus.
+#   fuzz/smoke.sh BUILD_DIR [SECONDS]   (default 20 seconds per target)
+# A finding stops the script with the target's report and a non-zero exit.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:?usage: fuzz/smoke.sh BUILD_DIR [SECONDS]}
+seconds=${2:-20}
+jobs=${JOBS:-$(nproc)}
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVINSK_BUILD_FUZZ=ON -DVINSK_BUILD_GUI=OFF -DVINSK_BUILD_TESTS=OFF -DVINSK_BUILD_BENCH=OFF
+cmake --build "$build" --target vinsk_fuzz -j "$jobs"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+work="$build/fuzz-work"
+for corpus in "$here"/corpus/*/; do
+  target=$(basename "$corpus")
+  exe="$build/fuzz/fuzz_$target"
+  [ -x "$exe" ] || { echo "missing fuzz target $exe" >&2; exit 1; }
+  # New inputs go to a scratch folder; the seed corpus stays as committed.
+  rm -rf "$work/$target"
+  mkdir -p "$work/$target"
+  echo "== fuzz_$target (${seconds} s)"
+  log="$work/$target.log"
+  status=0
+  "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/$target/" -print_final_stats=1 "$work/$target" "$corpus" >"$log" 2>&1 || status=$?
+  grep -E '^(stat::peak_rss_mb|Done )' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$log" >&2
+    echo "fuzz_$target found a fault (exit $status); the input is in $work/$target/" >&2
+    exit "$status"
+  fi
+done
+echo "fuzz smoke passed"
