@@ -267,6 +267,7 @@ std::vector<TDecodeCase> MakeCases()
         add("jpeg_grey", "jpe", fmt::DecodeJpeg, MakeJpeg(greys, TJpegKind::Grey), 16, 8, greys.Pixels, 2, 2);
         add("jpeg_inverted_cmyk", "jfif", fmt::DecodeJpeg, MakeJpeg(inks, TJpegKind::InvertedCmyk), 16, 8,
             inks.Pixels, 2, 4);
+        add("tiff_jpeg", "tif", fmt::DecodeTiff, MakeTiff(blocks, TTiffKind::Rgb8Jpeg), 16, 16, blocks.Pixels, 0, 4);
     }
     add("tiff_rgb", "tif", fmt::DecodeTiff, MakeTiff(four, TTiffKind::Rgb8), 2, 2, four.Pixels);
     add("tiff_bottom_left_origin", "tiff", fmt::DecodeTiff, MakeTiff(four, TTiffKind::Rgb8BottomLeft), 2, 2,
@@ -279,6 +280,7 @@ std::vector<TDecodeCase> MakeCases()
     add("tiff_grey16_rounded", "tif", fmt::DecodeTiff, MakeTiffGrey16(3, 1, {255, 65280, 65535}), 3, 1,
         {Grey(1), Grey(254), Grey(255)}, 4);
     add("tiff_lzw_fax", "fax", fmt::DecodeTiff, MakeTiff(four, TTiffKind::Rgb8Lzw), 2, 2, four.Pixels);
+    add("tiff_deflate", "tiff", fmt::DecodeTiff, MakeTiff(four, TTiffKind::Rgb8Deflate), 2, 2, four.Pixels);
     return v;
 }
 

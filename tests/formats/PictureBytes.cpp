@@ -229,7 +229,23 @@ TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind)
         const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, kind == TTiffKind::Rgb8Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+    switch (kind) {
+    case TTiffKind::Rgb8Lzw:
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        break;
+    case TTiffKind::Rgb8Deflate:
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        break;
+    case TTiffKind::Rgb8Jpeg:
+        // JPEG strips hold whole 8-row blocks.
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 100);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, img.Height);
+        break;
+    default:
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        break;
+    }
     const bool bottomUp = kind == TTiffKind::Rgb8BottomLeft;
     TIFFSetField(tif, TIFFTAG_ORIENTATION, bottomUp ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(img.Width) * samples);

@@ -44,7 +44,7 @@ TFileBytes MakePngGrey16(int width, int height, const std::vector<std::uint16_t>
 enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive };
 TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind);
 
-enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw };
+enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw, Rgb8Deflate, Rgb8Jpeg };
 TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind);
 TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
 
