@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
 #include <QScreen>
@@ -116,6 +117,8 @@ void TVinsk_main::BuildMenus()
     Wire(Openimage2, &QAction::triggered, &TVinsk_main::OpenimageClick);
     Wire(ApplyDark1, &QAction::triggered, &TVinsk_main::BitBtn10Click);
     Wire(ApplyFlat1, &QAction::triggered, &TVinsk_main::BitBtn12Click);
+    Wire(PlotGraph1, &QAction::triggered, &TVinsk_main::ShowGraph);
+    Wire(Saveresults1, &QAction::triggered, &TVinsk_main::BitBtn11Click);
     Wire(About1, &QAction::triggered, &TVinsk_main::About1Click);
 }
 
@@ -168,6 +171,23 @@ void TVinsk_main::RunCommand(const std::function<void()>& command)
     SyncStatus();
 }
 
+void TVinsk_main::LayOutPage(QWidget* page)
+{
+    // The tab control sizes and lays out only the page that shows, and a
+    // hidden widget lays out its children only once it is shown.
+    if (page->isVisible() || !page->layout())
+        return;
+    if (QWidget* shown = PageControl1->currentWidget(); shown && shown != page)
+        page->setGeometry(shown->geometry());
+    page->layout()->invalidate();
+    page->layout()->activate();
+    for (QWidget* w : page->findChildren<QWidget*>()) // parents before their children
+        if (QLayout* l = w->layout()) {
+            l->invalidate();
+            l->activate();
+        }
+}
+
 void TVinsk_main::ReportError(const QString& message)
 {
     FDialogs.MessageBox(TMessageKind::Error, ApplicationTitle(), ErrorReportText(message));
@@ -177,8 +197,11 @@ void TVinsk_main::SyncStatus()
 {
     for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
         const QString text = QString::fromStdString(FState.Status.Panels[i]);
-        if (StatusPanels[i]->text() != text)
+        if (StatusPanels[i]->text() != text) {
             StatusPanels[i]->setText(text);
+            // The fixed panels cut longer texts, such as the measurement error.
+            StatusPanels[i]->setToolTip(text);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/VersionInfo.h"
 #include "app/dialogs/Dialogs.h"
@@ -30,6 +31,7 @@ class TFloatSpinEdit;
 class TIntSpinEdit;
 class TImageLayer;
 class TImageView;
+class TChart1;
 class TRadioGroup;
 class TShape;
 
@@ -43,7 +45,9 @@ struct TWindowState : TVinskState {
     std::int32_t PlacingMode = NoPlacing;
 };
 
-class TVinsk_main : public QMainWindow {
+// The window is also the plotting run's host: it reads the Graph tab's
+// controls and shows the run's refusals.
+class TVinsk_main : public QMainWindow, public TPlotHost {
     Q_OBJECT
 public:
     // The dialogs are not owned and must outlive the window.
@@ -75,6 +79,8 @@ private:
     void BuildStatusBar();
     void SetTabOrder();
     void SyncStatus();
+    // Lays out a page that is not showing, as it would be if it showed.
+    void LayOutPage(QWidget* page);
     void ReportError(const QString& message);
     void Exit1Click();
     void About1Click();
@@ -121,6 +127,20 @@ private:
 
     // Graph tab
     QWidget* BuildGraphTab();
+    void ShowGraph();
+    void ShowFigure(bool redrawChart);
+    void CheckBox2Click();
+    void RxSpinEdit16Change();
+    void Chart1ClickSeries(int valueIndex);
+    void BitBtn11Click();
+
+    // TPlotHost
+    int LayerCount() const override;
+    TCheckPointEdits ReadCheckPointEdits() const override;
+    TGraphChoices ReadChoices() const override;
+    void ShowError(const std::string& message) override;
+    void ActivateGraphTab() override;
+    void ClearLogBox() override;
 
     TDialogs& FDialogs;
     TWindowState FState;
@@ -131,6 +151,9 @@ private:
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
     TFileDialog OPD;
+    TFileDialog SavePictureDialog1;
+    // Set once a plotting run got past its check of the markers.
+    bool FFigureDue = false;
 
     // Frame
     QTabWidget* PageControl1 = nullptr;
@@ -187,7 +210,7 @@ private:
     QPushButton* BitBtn6 = nullptr;
 
     // Graph tab
-    QWidget* Chart1 = nullptr;
+    TChart1* Chart1 = nullptr;
     QPushButton* BitBtn8 = nullptr;
     TRadioGroup* RadioGroup2 = nullptr;
     TRadioGroup* RadioGroup1 = nullptr;

@@ -1,4 +1,5 @@
-// The Graph tab: the chart and the controls of the plotting run.
+// The Graph tab: the chart, the controls of the plotting run, and the export
+// of the figure.
 #include "app/Unit1.h"
 
 #include <QCheckBox>
@@ -6,21 +7,38 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <optional>
+
+#include "app/chart/Chart1.h"
+#include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
+#include "figures/CsvExport.h"
 
 namespace vinsk {
+
+namespace {
+
+// Entries of the save dialog's filter, 1-based as the dialog reports them.
+enum TPictureFilter : int { FilterBmp = 1, FilterWmf = 2, FilterEmf = 3, FilterCsv = 4, FilterAll = 5 };
+
+bool SameFigure(const TChartModel& a, const TChartModel& b)
+{
+    return a.Title == b.Title && a.BottomCaption == b.BottomCaption && a.LeftCaption == b.LeftCaption &&
+           a.BottomLogarithmic == b.BottomLogarithmic && a.Points == b.Points;
+}
+
+} // namespace
 
 QWidget* TVinsk_main::BuildGraphTab()
 {
     auto* tab = new QWidget;
     tab->setObjectName(QStringLiteral("TabSheet3"));
 
-    // Where the chart goes.
-    Chart1 = new QWidget(tab);
-    Chart1->setObjectName(QStringLiteral("Chart1"));
+    Chart1 = new TChart1(tab);
     Chart1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     auto* panel = new QFrame(tab);
@@ -93,9 +111,9 @@ QWidget* TVinsk_main::BuildGraphTab()
         v->addWidget(l);
         return l;
     };
-    Label40 = stat("Label40", QStringLiteral("Min/Max PE [\"]:  -0 / +0"));
-    Label42 = stat("Label42", QStringLiteral("68% interval[\"]:  -0 / +0"));
-    Label43 = stat("Label43", QStringLiteral("99% interval [\"]:  -0 / +0"));
+    Label40 = stat("Label40", QString::fromStdString(FState.Statistics.Label40));
+    Label42 = stat("Label42", QString::fromStdString(FState.Statistics.Label42));
+    Label43 = stat("Label43", QString::fromStdString(FState.Statistics.Label43));
 
     v->addStretch(1);
     BitBtn11 = new QPushButton(QStringLiteral("&Save graph"), panel);
@@ -108,7 +126,141 @@ QWidget* TVinsk_main::BuildGraphTab()
     layout->setSpacing(0);
     layout->addWidget(Chart1, 1);
     layout->addWidget(panel);
+
+    Wire(BitBtn8, &QPushButton::clicked, &TVinsk_main::ShowGraph);
+    Wire(RadioGroup2, &TRadioGroup::Click, &TVinsk_main::ShowGraph);
+    Wire(RadioGroup1, &TRadioGroup::Click, &TVinsk_main::ShowGraph);
+    // Only the user's click plots: the run unticks the box itself and
+    // plots the figure again on its own.
+    Wire(chLog, &QCheckBox::clicked, &TVinsk_main::ShowGraph);
+    Wire(CheckBox2, &QCheckBox::clicked, &TVinsk_main::CheckBox2Click);
+    Wire(RxSpinEdit16, &TIntSpinEdit::Change, &TVinsk_main::RxSpinEdit16Change);
+    Wire(Chart1, &TChart1::ClickSeries, &TVinsk_main::Chart1ClickSeries);
+    Wire(BitBtn11, &QPushButton::clicked, &TVinsk_main::BitBtn11Click);
+
+    SavePictureDialog1.Name = QStringLiteral("SavePictureDialog1");
+    SavePictureDialog1.Title = QStringLiteral("Save graph of the Periodic Error");
+    SavePictureDialog1.Filter = QStringLiteral(
+        "Bitmap picture (*.BMP)|*.bmp|Metafile picture (*.WMF)|*.wmf|Enhaced metafile picture (*.EMF)|*.emf|"
+        "Excel CSV file (*.csv)|*.csv|All files (*.*)|*.*");
+    SavePictureDialog1.DefaultExt = QStringLiteral("BMP");
+    SavePictureDialog1.FilterIndex = FilterBmp;
+    SavePictureDialog1.OverwritePrompt = false;
     return tab;
+}
+
+void TVinsk_main::ShowGraph()
+{
+    const TChartModel before = FState.Chart;
+    FFigureDue = false;
+    try {
+        vinsk::ShowGraph(FState, *this);
+    } catch (...) {
+        // An abandoned run shows what it already plotted, if anything.
+        ShowFigure(!SameFigure(FState.Chart, before));
+        throw;
+    }
+    ShowFigure(FFigureDue);
+}
+
+void TVinsk_main::ShowFigure(bool redrawChart)
+{
+    if (redrawChart)
+        Chart1->Show(FState.Chart);
+    Label40->setText(QString::fromStdString(FState.Statistics.Label40));
+    Label42->setText(QString::fromStdString(FState.Statistics.Label42));
+    Label43->setText(QString::fromStdString(FState.Statistics.Label43));
+}
+
+void TVinsk_main::CheckBox2Click()
+{
+    const bool on = CheckBox2->isChecked();
+    RxSpinEdit16->setEnabled(on);
+    Label36->setEnabled(on);
+    ShowGraph();
+}
+
+void TVinsk_main::RxSpinEdit16Change()
+{
+    CheckBox2Click();
+}
+
+void TVinsk_main::Chart1ClickSeries(int valueIndex)
+{
+    vinsk::Chart1ClickSeries(FState, static_cast<std::size_t>(valueIndex));
+}
+
+void TVinsk_main::BitBtn11Click()
+{
+    const std::optional<TFileChoice> choice = FDialogs.SaveFile(SavePictureDialog1);
+    if (!choice)
+        return;
+    // The dialog opens the next time with the entry chosen now, and names
+    // typed without an extension get that entry's.
+    SavePictureDialog1.FilterIndex = choice->FilterIndex;
+    const QString& name = choice->FileName;
+    if (choice->FilterIndex != FilterCsv)
+        LayOutPage(TabSheet3); // pictures have the chart's on-screen size
+    switch (choice->FilterIndex) {
+    case FilterWmf:
+        SavePictureDialog1.DefaultExt = QStringLiteral("WMF");
+        Chart1->SaveWmf(name);
+        break;
+    case FilterEmf:
+        SavePictureDialog1.DefaultExt = QStringLiteral("EMF");
+        Chart1->SaveEmf(name);
+        break;
+    case FilterCsv:
+        SavePictureDialog1.DefaultExt = QStringLiteral("CSV");
+        SaveChartCsv(FState.Chart, name.toStdString(), FState.DecimalSeparator);
+        break;
+    default: // FilterBmp, FilterAll
+        SavePictureDialog1.DefaultExt = QStringLiteral("BMP");
+        Chart1->SaveBmp(name);
+        break;
+    }
+}
+
+int TVinsk_main::LayerCount() const
+{
+    return Image1->LayerCount();
+}
+
+TCheckPointEdits TVinsk_main::ReadCheckPointEdits() const
+{
+    TCheckPointEdits edits{};
+    for (std::size_t k = 0; k < 3; ++k)
+        for (std::size_t c = 0; c < 2; ++c)
+            edits[2 * k + c] = PointEdits[k][c]->Value();
+    return edits;
+}
+
+TGraphChoices TVinsk_main::ReadChoices() const
+{
+    TGraphChoices choices;
+    choices.Figure = RadioGroup2->ItemIndex();
+    choices.Channel = RadioGroup1->ItemIndex();
+    choices.AverageLine = CheckBox2->isChecked();
+    choices.AverageWidth = RxSpinEdit16->Value();
+    choices.LogScale = chLog->isChecked();
+    return choices;
+}
+
+void TVinsk_main::ShowError(const std::string& message)
+{
+    FDialogs.ErrorBox(QString::fromStdString(message));
+}
+
+void TVinsk_main::ActivateGraphTab()
+{
+    FFigureDue = true;
+    PageControl1->setCurrentWidget(TabSheet3);
+}
+
+void TVinsk_main::ClearLogBox()
+{
+    // setChecked emits no click, so nothing else plots.
+    chLog->setChecked(false);
 }
 
 } // namespace vinsk

@@ -215,6 +215,7 @@ QWidget* TVinsk_main::BuildImageTab()
     for (QToolButton* b : RatioButtons)
         Wire(b, &QToolButton::clicked, &TVinsk_main::SpeedButton4Click);
     Wire(SpeedButton6, &QToolButton::clicked, &TVinsk_main::chFitClick);
+    Wire(BitBtn6, &QPushButton::clicked, &TVinsk_main::ShowGraph);
 
     OPD.Filter = QString::fromStdString(PictureOpenFilter());
     return tab;
@@ -446,14 +447,8 @@ void TVinsk_main::SpeedButton4Click()
 
 void TVinsk_main::chFitClick()
 {
-    // The tab control sizes and lays out only the page that shows; the view
-    // must have its real width when the fit comes from another page.
-    if (!Image1->isVisible() && TabSheet2->layout()) {
-        if (QWidget* shown = PageControl1->currentWidget(); shown && shown != TabSheet2)
-            TabSheet2->setGeometry(shown->geometry());
-        TabSheet2->layout()->invalidate();
-        TabSheet2->layout()->activate();
-    }
+    // The view must have its real width when the fit comes from another page.
+    LayOutPage(TabSheet2);
     sbScale->setValue(ClampZoom(FitZoom(Image1->width(), FState.Image.Bitmap.Width())));
 }
 

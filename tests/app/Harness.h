@@ -33,6 +33,7 @@ public:
 
     std::vector<TShownMessage> Messages;
     std::vector<QString> DialogsRun; // names of the file dialogs shown, in order
+    std::vector<TFileDialog> Shown;  // their settings as they opened
 
     void MessageBox(TMessageKind kind, const QString& caption, const QString& text) override
     {
@@ -46,6 +47,7 @@ private:
     std::optional<TFileChoice> Next(const TFileDialog& d)
     {
         DialogsRun.push_back(d.Name);
+        Shown.push_back(d);
         if (FAnswers.empty()) {
             ADD_FAILURE() << "unexpected file dialog " << d.Name.toStdString();
             return std::nullopt;
