@@ -1,8 +1,8 @@
 #include "figures/CsvExport.h"
 
-#include <fstream>
 #include <stdexcept>
 
+#include "common/AtomicFile.h"
 #include "common/NumText.h"
 
 namespace vinsk {
@@ -17,14 +17,9 @@ std::string ChartCsvText(const TChartModel& chart, char decimalSep)
 
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep)
 {
-    const std::string text = ChartCsvText(chart, decimalSep);
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (!out)
+    // The old file stays as it was unless the whole new one is written.
+    if (!WriteFileAtomically(fileName, ChartCsvText(chart, decimalSep)))
         throw std::runtime_error("Cannot create file " + fileName);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("Cannot write file " + fileName);
 }
 
 } // namespace vinsk

@@ -11,7 +11,7 @@ namespace vinsk {
 // chart's order; every line ends with CR LF.
 std::string ChartCsvText(const TChartModel& chart, char decimalSep);
 
-// Writes ChartCsvText to fileName, creating or truncating it. Throws
+// Writes ChartCsvText to fileName, creating or replacing it as a whole. Throws
 // std::runtime_error("Cannot create file " + fileName) when it cannot.
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep);
 

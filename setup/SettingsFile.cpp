@@ -1,7 +1,5 @@
 #include "setup/SettingsFile.h"
 
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -12,10 +10,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/AtomicFile.h"
 #include "common/MathFaults.h"
 #include "common/NumText.h"
 #include "setup/Optics.h"
@@ -86,135 +82,6 @@ std::string ReadWholeFile(const std::string& path)
     return in.bad() ? std::string() : std::move(content).str();
 }
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd = -1) : Fd(fd) {}
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    ~TFileDescriptor() { Close(); }
-    int Get() const { return Fd; }
-    bool Close()
-    {
-        if (Fd < 0)
-            return true;
-        const int rc = ::close(Fd);
-        Fd = -1;
-        return rc == 0;
-    }
-
-private:
-    int Fd;
-};
-
-bool ReadAll(int fd, std::string& out)
-{
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            out.append(buf, static_cast<std::size_t>(n));
-        else if (n == 0)
-            return true;
-        else if (errno != EINTR)
-            return false;
-    }
-}
-
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n > 0)
-            data.remove_prefix(static_cast<std::size_t>(n));
-        else if (n < 0 && errno != EINTR)
-            return false;
-    }
-    return true;
-}
-
-// Writes the new text beside the target and renames it over the target, so
-// a failure at any point leaves the old file as it was.
-class TAtomicSave {
-public:
-    explicit TAtomicSave(const std::string& path) : Path(path) {}
-
-    ~TAtomicSave()
-    {
-        if (!TempPath.empty())
-            ::unlink(TempPath.c_str());
-    }
-
-    // Reads the current content; false when the target cannot be replaced.
-    bool Open(std::string& content)
-    {
-        struct stat st {};
-        if (::lstat(Path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            // Saving through a link updates the file it points to.
-            char* real = ::realpath(Path.c_str(), nullptr);
-            if (real == nullptr)
-                return false;
-            Target = real;
-            std::free(real);
-        } else {
-            Target = Path;
-        }
-        if (::stat(Target.c_str(), &st) != 0)
-            return errno == ENOENT;
-        if (!S_ISREG(st.st_mode))
-            return false;
-        // Opening for writing is what refuses a read-only file.
-        TFileDescriptor fd(::open(Target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
-        if (fd.Get() < 0 || !ReadAll(fd.Get(), content))
-            return false;
-        Existing = st;
-        return true;
-    }
-
-    bool Commit(std::string_view content)
-    {
-        const std::filesystem::path target(Target);
-        std::filesystem::path dir = target.parent_path();
-        if (dir.empty())
-            dir = ".";
-        // Short enough for any file-name limit, whatever the target's name.
-        std::string name = "." + target.filename().string().substr(0, 200) + ".XXXXXX";
-        std::string pattern = (dir / name).string();
-        TFileDescriptor fd(::mkstemp(pattern.data()));
-        if (fd.Get() < 0)
-            return false;
-        TempPath = pattern;
-        if (!WriteAll(fd.Get(), content))
-            return false;
-        if (Existing) {
-            if (::fchmod(fd.Get(), Existing->st_mode & 07777) != 0)
-                return false;
-            // Only a privileged user can hand the file back to its owner.
-            if (::fchown(fd.Get(), Existing->st_uid, Existing->st_gid) != 0 && errno != EPERM)
-                return false;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            if (::fchmod(fd.Get(), 0666 & ~mask) != 0)
-                return false;
-        }
-        if (::fsync(fd.Get()) != 0 || !fd.Close())
-            return false;
-        if (::rename(TempPath.c_str(), Target.c_str()) != 0)
-            return false;
-        TempPath.clear();
-        TFileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dirFd.Get() >= 0)
-            ::fsync(dirFd.Get()); // the rename is done; this only hastens it to disk
-        return true;
-    }
-
-private:
-    std::string Path;
-    std::string Target;
-    std::string TempPath;
-    std::optional<struct stat> Existing;
-};
-
 } // namespace
 
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep)
@@ -226,7 +93,7 @@ void SaveSettingsFile(const std::string& path, const TExperiment& e, char decima
 
     TAtomicSave save(path);
     std::string content;
-    if (!save.Open(content))
+    if (!save.Open(&content))
         throw std::runtime_error("Unable to write to " + path);
     TProfileText ini(content);
     ini.Set(VersionSection, VersionKey, SettingsFileVersion);

@@ -2,11 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "figures/CsvExport.h"
 
@@ -56,6 +59,42 @@ TEST(SaveChartCsv, WritesTheTextAndReplacesAnExistingFile)
     EXPECT_EQ(bytes, "Time [s]; PE [\"]\r\n1; 2\r\n");
     in.close();
     std::filesystem::remove(path);
+}
+
+TEST(SaveChartCsv, AWriteFailingHalfwayKeepsTheOldFile)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "vinsk_test_csv_halfway";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const auto path = dir / "old.csv";
+    const std::string old = "old content\r\n";
+    std::ofstream(path, std::ios::binary) << old;
+    TChartModel chart;
+    for (int i = 0; i < 2000; ++i)
+        chart.AddXY(i, i * 0.5);
+
+    // A file-size limit below the new text makes the write stop partway.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message;
+    try {
+        SaveChartCsv(chart, path.string(), '.');
+    } catch (const std::runtime_error& e) {
+        message = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(message, "Cannot create file " + path.string());
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(SaveChartCsv, UnwritablePathNamesTheFile)

@@ -1,0 +1,39 @@
+// Replacing a file as a whole: the new content is written beside the target
+// and renamed over it, so a failure at any point leaves the old file as it
+// was and never a half-written one.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sys/stat.h>
+
+namespace vinsk {
+
+class TAtomicSave {
+public:
+    explicit TAtomicSave(const std::string& path) : Path(path) {}
+    TAtomicSave(const TAtomicSave&) = delete;
+    TAtomicSave& operator=(const TAtomicSave&) = delete;
+    ~TAtomicSave();
+
+    // Checks that the target can be replaced (not a folder, not read-only)
+    // and reads its current content into `content` when given (empty for a
+    // new file).
+    bool Open(std::string* content);
+
+    // Writes the complete new content and puts it in place.
+    bool Commit(std::string_view content);
+
+private:
+    std::string Path;
+    std::string Target;
+    std::string TempPath;
+    std::optional<struct stat> Existing;
+};
+
+// Open and Commit in one: false when the file could not be written.
+bool WriteFileAtomically(const std::string& path, std::string_view content);
+
+} // namespace vinsk
