@@ -21,18 +21,20 @@ void ReadCheckPoints(TTrailState& trail, const TCheckPointEdits& edits)
 
 TCircle CircleThrough3Points(TIntPoint A, TIntPoint B, TIntPoint C)
 {
-    // Unsigned arithmetic wraps modulo 2^32 without undefined behaviour; the
-    // results are read back as two's-complement 32-bit values.
-    const auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
-    const std::uint32_t x1 = u(A.X), y1 = u(A.Y);
-    const std::uint32_t x2 = u(B.X), y2 = u(B.Y);
-    const std::uint32_t x3 = u(C.X), y3 = u(C.Y);
-    const std::uint32_t s1 = x1 * x1 + y1 * y1;
-    const std::uint32_t s2 = x2 * x2 + y2 * y2;
-    const std::uint32_t s3 = x3 * x3 + y3 * y3;
-    const auto g = static_cast<std::int32_t>(x1 * (y3 - y2) + x2 * (y1 - y3) + x3 * (y2 - y1));
-    const auto nx = static_cast<std::int32_t>(s1 * (y2 - y3) + s2 * (y3 - y1) + s3 * (y1 - y2));
-    const auto ny = static_cast<std::int32_t>(s1 * (x3 - x2) + s2 * (x1 - x3) + s3 * (x2 - x1));
+    // Exact integer sums: the squares of picture coordinates reach far beyond
+    // 32 bits (a trail across a 6000-pixel picture already does), and
+    // 128 bits hold every sum for any pair of 32-bit coordinates. Wherever
+    // 32-bit sums were exact the circle is the same.
+    using Wide = __int128;
+    const Wide x1 = A.X, y1 = A.Y;
+    const Wide x2 = B.X, y2 = B.Y;
+    const Wide x3 = C.X, y3 = C.Y;
+    const Wide s1 = x1 * x1 + y1 * y1;
+    const Wide s2 = x2 * x2 + y2 * y2;
+    const Wide s3 = x3 * x3 + y3 * y3;
+    const Wide g = x1 * (y3 - y2) + x2 * (y1 - y3) + x3 * (y2 - y1);
+    const Wide nx = s1 * (y2 - y3) + s2 * (y3 - y1) + s3 * (y1 - y2);
+    const Wide ny = s1 * (x3 - x2) + s2 * (x1 - x3) + s3 * (x2 - x1);
 
     TCircle circle;
     if (g == 0) {
@@ -40,7 +42,7 @@ TCircle CircleThrough3Points(TIntPoint A, TIntPoint B, TIntPoint C)
         circle.Collinear = true;
         return circle;
     }
-    const long double gl = g;
+    const auto gl = static_cast<long double>(g);
     circle.Center.X = Low32(-Round(FDiv(static_cast<long double>(nx) * 0.5L, gl)));
     circle.Center.Y = Low32(-Round(FDiv(static_cast<long double>(ny) * 0.5L, gl)));
     const long double dx = static_cast<long double>(circle.Center.X) - A.X;

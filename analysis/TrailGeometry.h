@@ -27,8 +27,8 @@ struct TCircle {
 inline constexpr double CollinearRadius = 1e32;
 
 // Circumcentre of A, B, C rounded to whole pixels, and the distance from
-// that rounded centre to A. The determinants are formed in wrapping 32-bit
-// arithmetic, which is exact whenever they themselves fit in 32 bits. Three
+// that rounded centre to A. The determinants are formed exactly, also where
+// they exceed 32 bits (long trails on large pictures). Three
 // collinear points (or two equal ones) give centre (0, 0), radius 1e32.
 TCircle CircleThrough3Points(TIntPoint A, TIntPoint B, TIntPoint C);
 

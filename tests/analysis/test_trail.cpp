@@ -80,6 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
         // x^2 + y^2 exceeds 32 bits; the determinants themselves do not.
         CircleRow{"large coordinates", {40000, 40000}, {40020, 40000}, {40010, 40010}, {40010, 40000}, 10, false},
         CircleRow{"large negative", {-40000, -40000}, {-39980, -40000}, {-39990, -39990}, {-39990, -40000}, 10, false},
+        // A 5000-pixel trail across a 6000 x 4000 picture: the determinants
+        // themselves exceed 32 bits (Nx = 5123000000); exact circumcentre
+        // (3415.33, -18716.67).
+        CircleRow{"long trail", {500, 2000}, {5500, 2100}, {3000, 2200}, {3415, -18717}, 20921.073442823148, false},
         // Circumcentre (0.5, 0.5) rounds to (0, 0), which is A itself.
         CircleRow{"centre rounds onto A", {0, 0}, {1, 0}, {0, 1}, {0, 0}, 0, false},
         CircleRow{"one row", {10, 20}, {40, 20}, {25, 20}, {0, 0}, 1e32, true},
