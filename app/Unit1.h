@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/VersionInfo.h"
@@ -104,6 +105,8 @@ private:
     void UpdateIndicators();
     void BitBtn10Click();
     void BitBtn12Click();
+    void ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
+                    void (*apply)(TImageState&, const TBitmap32&, TStatusPanels&));
     void BitBtn4Click();
     void BitBtn5Click();
     void BitBtn9Click();

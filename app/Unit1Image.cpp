@@ -263,34 +263,29 @@ void TVinsk_main::OpenimageClick()
 
 void TVinsk_main::BitBtn10Click()
 {
-    if (const auto refusal = DarkRefusal(FState.Image)) {
-        FDialogs.ErrorBox(QString::fromStdString(*refusal));
-        return;
-    }
-    const std::optional<TFileChoice> choice = FDialogs.OpenPicture(OPD);
-    if (!choice)
-        return;
-    TBusyCursor busy(Image1->viewport());
-    TBitmap32 dark;
-    LoadPicture(choice->FileName.toStdString(), dark);
-    ApplyDark(FState.Image, dark, FState.Status);
-    UpdateIndicators();
-    Image1->Changed();
+    ApplyFrame(DarkRefusal, ApplyDark);
 }
 
 void TVinsk_main::BitBtn12Click()
 {
-    if (const auto refusal = FlatRefusal(FState.Image)) {
-        FDialogs.ErrorBox(QString::fromStdString(*refusal));
+    ApplyFrame(FlatRefusal, ApplyFlat);
+}
+
+// Dark and flat share their course: refusal, picture dialog, load, apply.
+void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
+                             void (*apply)(TImageState&, const TBitmap32&, TStatusPanels&))
+{
+    if (const auto message = refusal(FState.Image)) {
+        FDialogs.ErrorBox(QString::fromStdString(*message));
         return;
     }
     const std::optional<TFileChoice> choice = FDialogs.OpenPicture(OPD);
     if (!choice)
         return;
     TBusyCursor busy(Image1->viewport());
-    TBitmap32 flat;
-    LoadPicture(choice->FileName.toStdString(), flat);
-    ApplyFlat(FState.Image, flat, FState.Status);
+    TBitmap32 frame;
+    LoadPicture(choice->FileName.toStdString(), frame);
+    apply(FState.Image, frame, FState.Status);
     UpdateIndicators();
     Image1->Changed();
 }
