@@ -2,16 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include <sys/resource.h>
-
 #include "figures/CsvExport.h"
+#include "tests/support/FileSizeLimit.h"
 
 using namespace vinsk;
 
@@ -73,21 +71,15 @@ TEST(SaveChartCsv, AWriteFailingHalfwayKeepsTheOldFile)
     for (int i = 0; i < 2000; ++i)
         chart.AddXY(i, i * 0.5);
 
-    // A file-size limit below the new text makes the write stop partway.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
-    try {
-        SaveChartCsv(chart, path.string(), '.');
-    } catch (const std::runtime_error& e) {
-        message = e.what();
+    {
+        const test::TFileSizeLimit limit(4096);
+        try {
+            SaveChartCsv(chart, path.string(), '.');
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(message, "Cannot create file " + path.string());
     std::ifstream in(path, std::ios::binary);

@@ -1,8 +1,8 @@
 #include "setup/SettingsFile.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +11,6 @@
 #include <random>
 #include <stdexcept>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace vinsk;
@@ -161,20 +160,15 @@ TEST_F(SettingsFileTest, WriteFailingHalfwayLeavesTheOldFileByteIdentical)
     const std::string old = "[Notes]\r\n" + std::string(8000, 'n') + "\r\n[Lens]\r\nFocal=135\r\n";
     WriteFile(Dir / "big.ini", old);
     const std::string path = Path("big.ini");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
-    try {
-        SaveSettingsFile(path, TExperiment{}, '.');
-    } catch (const std::runtime_error& err) {
-        message = err.what();
+    {
+        const test::TFileSizeLimit limit(4096);
+        try {
+            SaveSettingsFile(path, TExperiment{}, '.');
+        } catch (const std::runtime_error& err) {
+            message = err.what();
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(message, "Unable to write to " + path);
     EXPECT_EQ(ReadFile(Dir / "big.ini"), old);
     // No half-written companion is left behind either.
