@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqcustomplot-dev
-  libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
+  libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libgraphicsmagick1-dev
   libgtest-dev googletest libbenchmark-dev libfftw3-dev
   xvfb xauth
 )

@@ -29,5 +29,9 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
 void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
 void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
 void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
+// Through GraphicsMagick.
+void DecodePcd(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
+void DecodeCut(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
+void DecodeRla(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
 
 } // namespace vinsk::formats

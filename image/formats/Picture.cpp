@@ -53,8 +53,9 @@ constexpr TRegistration Registrations[] = {
     {"pcx", "ZSoft Paintbrush images", formats::DecodePcx},
     {"pcc", "ZSoft Paintbrush images", formats::DecodePcx},
     {"scr", "Word 5.x screen capture images", formats::DecodePcx},
+    // GraphicsMagick has no RPF coder, and its RLA coder was never checked on RPF files.
     {"rpf", "Alias/Wavefront images", nullptr},
-    {"rla", "Alias/Wavefront images", nullptr},
+    {"rla", "Alias/Wavefront images", formats::DecodeRla},
     {"sgi", "SGI true color images", formats::DecodeSgi},
     {"rgb", "SGI true color images", formats::DecodeSgi},
     {"rgba", "SGI true color images with alpha", formats::DecodeSgi},
@@ -66,8 +67,8 @@ constexpr TRegistration Registrations[] = {
     {"pbm", "Portable bitmap images", formats::DecodePnm},
     {"cel", "Autodesk images", nullptr},
     {"pic", "Autodesk images", nullptr},
-    {"pcd", "Kodak Photo-CD images", nullptr},
-    {"cut", "Dr. Halo images", nullptr},
+    {"pcd", "Kodak Photo-CD images", formats::DecodePcd},
+    {"cut", "Dr. Halo images", formats::DecodeCut},
     {"psp", "Paintshop Pro images", nullptr},
     {"png", "Portable network graphic images", formats::DecodePng},
 };

@@ -232,6 +232,24 @@ std::vector<TDecodeCase> MakeCases()
     add("ppm_binary", "ppm", fmt::DecodePnm,
         TWriter().Text("P6\n2 1\n255\n").Bytes({0x10, 0x20, 0x30, 0xA0, 0xB0, 0xC0}).Take(), 2, 1, {C1, C2});
 
+    // Dr. Halo: lines of runs, 0x80 | count then one value, or count then the
+    // values; without its palette file a picture shows its indices as grey.
+    add("cut8_grey", "cut", fmt::DecodeCut,
+        Cut(3, 2, 0, {{0x03, 0x10, 0x80, 0xFF}, {0x82, 0x40, 0x01, 0x20}}), 3, 2,
+        {Grey(0x10), Grey(0x80), Grey(0xFF), Grey(0x40), Grey(0x40), Grey(0x20)});
+
+    // Alias/Wavefront: scanlines bottom first, each channel run-length coded
+    // with a signed count (n >= 0: n + 1 copies, n < 0: -n literal bytes).
+    add("rla_rgb", "rla", fmt::DecodeRla,
+        Rla(RlaHeader(3, 2, 3, 0), {{RlaRun(3, 0xA0), RlaLiteral({0x01, 0x02, 0x03}), RlaRun(3, 0xFF)},
+                                    {RlaLiteral({0x10, 0x40, 0x70}), RlaLiteral({0x20, 0x50, 0x80}),
+                                     RlaLiteral({0x30, 0x60, 0x90})}}),
+        3, 2, {C1, 0xFF405060u, 0xFF708090u, 0xFFA001FFu, 0xFFA002FFu, 0xFFA003FFu});
+    add("rla_matte", "rla", fmt::DecodeRla,
+        Rla(RlaHeader(2, 2, 3, 1), {{RlaRun(2, 0x10), RlaRun(2, 0x20), RlaRun(2, 0x30), RlaLiteral({0xFF, 0x40})},
+                                    {RlaRun(2, 0xA0), RlaRun(2, 0xB0), RlaRun(2, 0xC0), RlaLiteral({0x00, 0x80})}}),
+        2, 2, {Clear(C2), 0x80A0B0C0u, C1, 0x40102030u});
+
     // Through the libraries.
     const TSourceImage four{2, 2, {C1, C2, C3, Red}};
     add("png_rgb", "png", fmt::DecodePng, MakePng(four, TPngKind::Rgb8), 2, 2, four.Pixels);
@@ -370,6 +388,56 @@ TFileBytes PsdHeader(std::uint16_t channels, std::uint32_t height, std::uint32_t
                      std::uint16_t mode)
 {
     return TWriter().Text("8BPS").U16BE(1).Zeros(6).U16BE(channels).U32BE(height).U32BE(width).U16BE(depth).U16BE(mode).Take();
+}
+
+TFileBytes Cut(std::uint16_t width, std::uint16_t height, std::uint16_t reserved, const std::vector<TFileBytes>& lines)
+{
+    TWriter w;
+    w.U16LE(width).U16LE(height).U16LE(reserved);
+    // Each line: its length in bytes, its runs, and the closing 0.
+    for (const TFileBytes& runs : lines)
+        w.U16LE(static_cast<std::uint32_t>(runs.size() + 1)).Bytes(runs).U8(0);
+    return w.Take();
+}
+
+TFileBytes RlaHeader(std::int16_t width, std::int16_t height, std::uint16_t colourChannels,
+                     std::uint16_t matteChannels, std::uint16_t storage, const std::string& channelSpace)
+{
+    TWriter w;
+    // The window and the active window: left, right, bottom, top.
+    for (int i = 0; i < 2; ++i)
+        w.U16BE(0).U16BE(static_cast<std::uint16_t>(width - 1)).U16BE(0).U16BE(static_cast<std::uint16_t>(height - 1));
+    w.U16BE(1).U16BE(storage).U16BE(colourChannels).U16BE(matteChannels).U16BE(0).U16BE(0xFFFE);
+    w.Text("2.2").Zeros(13);      // gamma
+    w.Zeros(4 * 24).U32BE(0);     // primaries, white point, job number
+    w.Text("test picture").Zeros(128 - 12).Zeros(128 + 64 + 32 + 32 + 20 + 24 + 8);
+    w.Text(channelSpace).Zeros(32 - channelSpace.size());
+    w.U16BE(0).Zeros(12 + 32);    // field, time, filter
+    w.U16BE(8).U16BE(0).U16BE(8).U16BE(0).U16BE(0).Zeros(32 + 36).U32BE(0);
+    return w.Take();
+}
+
+TFileBytes Rla(const TFileBytes& header, const std::vector<std::vector<TFileBytes>>& scanlines)
+{
+    // The offset table follows the header, one 32-bit offset per scanline.
+    std::uint32_t offset = static_cast<std::uint32_t>(header.size() + 4 * scanlines.size());
+    TWriter table;
+    TWriter body;
+    for (const auto& channels : scanlines) {
+        table.U32BE(offset);
+        for (const TFileBytes& coded : channels) {
+            body.U16BE(static_cast<std::uint32_t>(coded.size())).Bytes(coded);
+            offset += static_cast<std::uint32_t>(2 + coded.size());
+        }
+    }
+    return Cat({header, table.Take(), body.Take()});
+}
+
+TFileBytes RlaRun(int count, std::uint8_t value) { return {static_cast<std::uint8_t>(count - 1), value}; }
+
+TFileBytes RlaLiteral(const TFileBytes& values)
+{
+    return TWriter().U8(static_cast<std::uint8_t>(-static_cast<int>(values.size()))).Bytes(values).Take();
 }
 
 const std::vector<TDecodeCase>& DecodeCases()

@@ -43,5 +43,13 @@ TFileBytes SgiHeader(std::uint8_t storage, std::uint8_t bpc, std::uint16_t dimen
                      std::uint16_t ysize, std::uint16_t zsize);
 TFileBytes PsdHeader(std::uint16_t channels, std::uint32_t height, std::uint32_t width, std::uint16_t depth,
                      std::uint16_t mode);
+// `lines` hold each line's runs without the length and the closing 0.
+TFileBytes Cut(std::uint16_t width, std::uint16_t height, std::uint16_t reserved, const std::vector<TFileBytes>& lines);
+TFileBytes RlaHeader(std::int16_t width, std::int16_t height, std::uint16_t colourChannels, std::uint16_t matteChannels,
+                     std::uint16_t storage = 0, const std::string& channelSpace = "rgb");
+// Scanlines bottom first, each a list of coded channels.
+TFileBytes Rla(const TFileBytes& header, const std::vector<std::vector<TFileBytes>>& scanlines);
+TFileBytes RlaRun(int count, std::uint8_t value);
+TFileBytes RlaLiteral(const TFileBytes& values);
 
 } // namespace vinsk::test

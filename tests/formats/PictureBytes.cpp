@@ -1,6 +1,7 @@
 #include "PictureBytes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include <jpeglib.h>
+#include <magick/api.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -279,6 +281,40 @@ TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t
     }
     TIFFClose(tif);
     return ReadBack(path);
+}
+
+TFileBytes MakePcd(const TSourceImage& img)
+{
+    ExceptionInfo exception;
+    GetExceptionInfo(&exception);
+    // The same start-up as the reader's; whichever runs first sets it up.
+    InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);
+    std::vector<std::uint8_t> rgb;
+    for (std::uint32_t c : img.Pixels)
+        rgb.insert(rgb.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                               static_cast<std::uint8_t>(c)});
+    Image* image = ConstituteImage(static_cast<unsigned long>(img.Width), static_cast<unsigned long>(img.Height), "RGB",
+                                   CharPixel, rgb.data(), &exception);
+    ImageInfo* info = CloneImageInfo(nullptr);
+    TFileBytes bytes;
+    if (image != nullptr && info != nullptr) {
+        std::strcpy(info->magick, "PCD");
+        std::strcpy(image->magick, "PCD");
+        std::size_t length = 0;
+        if (void* blob = ImageToBlob(info, image, &length, &exception)) {
+            const auto* p = static_cast<const std::uint8_t*>(blob);
+            bytes.assign(p, p + length);
+            MagickFree(blob);
+        }
+    }
+    if (info != nullptr)
+        DestroyImageInfo(info);
+    if (image != nullptr)
+        DestroyImage(image);
+    DestroyExceptionInfo(&exception);
+    if (bytes.empty())
+        throw std::runtime_error("GraphicsMagick could not write the test picture");
+    return bytes;
 }
 
 std::string TempPath(const std::string& name)

@@ -1,5 +1,5 @@
 // Picture files made in the test: byte writers for the formats read by our
-// own code, and the real libraries for PNG, JPEG and TIFF.
+// own code, and the real libraries for PNG, JPEG, TIFF and Photo CD.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +47,10 @@ TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind);
 enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw, Rgb8Deflate, Rgb8Jpeg };
 TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind);
 TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
+
+// A Photo CD file written by GraphicsMagick: the picture scaled into 768 x 512
+// (portrait ones turned a quarter, with the flag that turns them back).
+TFileBytes MakePcd(const TSourceImage& img);
 
 // A fresh path in the temporary folder with the given file name.
 std::string TempPath(const std::string& name);

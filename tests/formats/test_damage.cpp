@@ -147,6 +147,19 @@ TFileBytes TiffGrey(std::uint32_t width, std::uint32_t height, std::uint16_t bit
     return w.Take();
 }
 
+// A Dr. Halo line of `width` zero pixels in runs of at most 127.
+TFileBytes CutRunsOf(std::size_t width)
+{
+    TFileBytes runs;
+    for (std::size_t left = width; left > 0;) {
+        const std::size_t n = std::min<std::size_t>(left, 127);
+        runs.push_back(static_cast<std::uint8_t>(0x80 | n));
+        runs.push_back(0);
+        left -= n;
+    }
+    return runs;
+}
+
 std::vector<TDamageCase> DamageCases()
 {
     const std::string limit = "is above the limit of 30000 x 30000 pixels";
@@ -236,6 +249,40 @@ std::vector<TDamageCase> DamageCases()
         {"pnm_no_blank", fmt::DecodePnm, TWriter().Text("P5 1 1 255X").Take(), "does not end in a blank"},
         {"pnm_wide", fmt::DecodePnm, TWriter().Text("P6 30001 1 255\n").Take(), limit},
         {"pnm_large", fmt::DecodePnm, TWriter().Text("P6 30000 20000 255\n").Take(), memory},
+
+        // Dr. Halo, through GraphicsMagick.
+        {"cut_reserved", fmt::DecodeCut, Patched("cut8_grey", 4, {1}), "CUT error: Improper image header"},
+        {"cut_line_length", fmt::DecodeCut, Patched("cut8_grey", 6, {9}), "CUT error: Improper image header"},
+        {"cut_lines_not_the_width", fmt::DecodeCut, Cut(4, 1, 0, {{0x83, 0x10}}), "CUT error: Improper image header"},
+        {"cut_line_short", fmt::DecodeCut, Patched("cut8_grey", 15, {0x81}), "CUT line 2 codes 2 bytes, the first 3"},
+        {"cut_line_long", fmt::DecodeCut, Patched("cut8_grey", 15, {0x83}), "CUT line 2 codes 4 bytes, the first 3"},
+        {"cut_length_word_short", fmt::DecodeCut, Patched("cut8_grey", 13, {4}), "CUT line 2 is longer than"},
+        {"cut_length_word_long", fmt::DecodeCut, Cat({Patched("cut8_grey", 13, {6}), {0}}),
+         "CUT line 2 is shorter than"},
+        {"cut_png_inside", fmt::DecodeCut, Case("png_rgb").Bytes, "CUT error: Improper image header"},
+        {"cut_wide", fmt::DecodeCut, Cut(30001, 1, 0, {CutRunsOf(30001)}), limit},
+        {"cut_large", fmt::DecodeCut, Cut(30000, 20000, 0, {CutRunsOf(30000)}), memory},
+
+        // Alias/Wavefront, through GraphicsMagick.
+        {"rla_storage", fmt::DecodeRla, Cat({RlaHeader(3, 2, 3, 0, 1), Case("rla_rgb").Bytes}),
+         "RLA error: Improper image header"},
+        {"rla_channel_space", fmt::DecodeRla, Cat({RlaHeader(3, 2, 3, 0, 0, "xyz"), Case("rla_rgb").Bytes}),
+         "RLA error: Color type not supported"},
+        {"rla_offset_past_end", fmt::DecodeRla, Patched("rla_rgb", 740, {0x10}), "truncated"},
+        {"rla_offset_into_header", fmt::DecodeRla, Patched("rla_rgb", 744, {0, 0, 0, 0}),
+         "RLA scanline 2 starts inside the header"},
+        // The red channel of the bottom scanline: a run of 4 and of 2 in a row of 3.
+        {"rla_run_past_row", fmt::DecodeRla, Patched("rla_rgb", 750, {3}), "scanline 1 does not code a row of 3"},
+        {"rla_run_short_of_row", fmt::DecodeRla, Patched("rla_rgb", 750, {1}), "scanline 1 does not code a row of 3"},
+        {"rla_literal_past_length", fmt::DecodeRla, Patched("rla_rgb", 754, {0xFB}), "in channel 2"},
+        {"rla_one_colour_channel", fmt::DecodeRla, Patched("rla_rgb", 21, {1}), "with 1 colour channels"},
+        {"rla_png_inside", fmt::DecodeRla, Case("png_rgb").Bytes, "RLA error: Unexpected end-of-file"},
+        {"rla_taller_than_wide", fmt::DecodeRla,
+         Rla(RlaHeader(1, 2, 3, 0),
+             {{RlaRun(1, 1), RlaRun(1, 2), RlaRun(1, 3)}, {RlaRun(1, 4), RlaRun(1, 5), RlaRun(1, 6)}}),
+         "RLA pictures taller than wide (1 x 2) are not supported"},
+        {"rla_wide", fmt::DecodeRla, RlaHeader(30001, 1, 3, 0), limit},
+        {"rla_large", fmt::DecodeRla, RlaHeader(30000, 20000, 3, 0), memory},
 
         // Through the libraries.
         {"png_garbage", fmt::DecodePng, TWriter().Text("not a PNG file at all").Take(), "PNG error"},

@@ -131,12 +131,14 @@ INSTANTIATE_TEST_SUITE_P(
                       TLookupCase{"drawing.eps", "", "reading Encapsulated Postscript images is not supported"},
                       TLookupCase{"drawing.WMF", "", "reading Windows metafiles is not supported"},
                       TLookupCase{"drawing.emf", "", "reading Windows enhanced meta files is not supported"},
-                      TLookupCase{"render.rla", "", "reading Alias/Wavefront images is not supported"},
+                      TLookupCase{"render.RLA", "rla_rgb", ""},
                       TLookupCase{"render.rpf", "", "reading Alias/Wavefront images is not supported"},
                       TLookupCase{"anim.cel", "", "reading Autodesk images is not supported"},
                       TLookupCase{"anim.pic", "", "reading Autodesk images is not supported"},
-                      TLookupCase{"photo.pcd", "", "reading Kodak Photo-CD images is not supported"},
-                      TLookupCase{"paint.cut", "", "reading Dr. Halo images is not supported"},
+                      TLookupCase{"photo.pcd", "", "the file is truncated"},
+                      TLookupCase{"paint.cut", "cut8_grey", ""},
+                      // GraphicsMagick reads with the coder of the extension, never the content's.
+                      TLookupCase{"png_inside.cut", "png_rgb", "CUT error: Improper image header"},
                       TLookupCase{"paint.psp", "", "reading Paintshop Pro images is not supported"}));
 
 std::string LoadError(const std::string& path)
