@@ -242,6 +242,7 @@ void TVinsk_main::OpenimageClick()
     const std::optional<TFileChoice> choice = FDialogs.OpenPicture(OPD);
     if (!choice)
         return;
+    OPD.FilterIndex = choice->FilterIndex;
     // Decoded before anything is touched: a file that fails to load leaves
     // the markers, the picture, the flags and the zoom as they were.
     TBitmap32 picture;
@@ -282,6 +283,7 @@ void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageS
     const std::optional<TFileChoice> choice = FDialogs.OpenPicture(OPD);
     if (!choice)
         return;
+    OPD.FilterIndex = choice->FilterIndex;
     TBusyCursor busy(Image1->viewport());
     TBitmap32 frame;
     LoadPicture(choice->FileName.toStdString(), frame);

@@ -393,6 +393,22 @@ TEST_F(WindowTest, CancelledOpenKeepsMarkersAndPicture)
     EXPECT_EQ(W->State().Image.Bitmap.Width(), 400);
 }
 
+TEST_F(WindowTest, PictureDialogKeepsTheChosenFileType)
+{
+    // The one picture dialog serves image, dark and flat: it opens again
+    // with the file type the user left selected.
+    Dialogs.Answer(Save(QStringLiteral("p.png"), Picture(20, 10, 0xFF0A1E32u)), 2);
+    ClickButton("BitBtn3");
+    Dialogs.Answer(Save(QStringLiteral("d.png"), Picture(20, 10, 0xFF000000u)), 5);
+    ClickButton("BitBtn10");
+    Dialogs.Cancel();
+    ClickButton("BitBtn12");
+    ASSERT_EQ(Dialogs.Shown.size(), 3u);
+    EXPECT_EQ(Dialogs.Shown[0].FilterIndex, 1);
+    EXPECT_EQ(Dialogs.Shown[1].FilterIndex, 2);
+    EXPECT_EQ(Dialogs.Shown[2].FilterIndex, 5);
+}
+
 TEST_F(WindowTest, DarkThenFlatWithTheirRefusals)
 {
     ClickButton("BitBtn10");
