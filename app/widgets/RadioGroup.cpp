@@ -17,7 +17,12 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
         FButtons->addButton(b, i);
         grid->addWidget(b, i / cols, i % cols);
     }
-    connect(FButtons, &QButtonGroup::idClicked, this, [this](int) { emit Click(); });
+    // Only a click that selects another item counts: clicking the item
+    // already selected does nothing.
+    connect(FButtons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            emit Click();
+    });
 }
 
 int TRadioGroup::ItemIndex() const

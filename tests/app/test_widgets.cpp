@@ -14,6 +14,7 @@
 #include "Harness.h"
 #include "app/widgets/ImageView.h"
 #include "app/widgets/Markers.h"
+#include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
 
 namespace vinsk {
@@ -86,6 +87,22 @@ TEST(FloatSpinEdit, LocaleDecimalSeparator)
     EXPECT_EQ(e.Value(), 1.5L);
     Edit(e)->setText(QStringLiteral("1.5"));
     EXPECT_EQ(e.Value(), 0.0L);
+}
+
+TEST(RadioGroup, OnlyAClickThatChangesTheItemNotifies)
+{
+    TRadioGroup g(QStringLiteral(" &Figure "), {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}, 1);
+    g.SetItemIndex(0);
+    QSignalSpy clicks(&g, &TRadioGroup::Click);
+    g.Item(0)->click();
+    EXPECT_EQ(clicks.count(), 0);
+    g.Item(2)->click();
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_EQ(g.ItemIndex(), 2);
+    g.Item(2)->click();
+    EXPECT_EQ(clicks.count(), 1);
+    g.SetItemIndex(1);
+    EXPECT_EQ(clicks.count(), 1);
 }
 
 TEST(IntSpinEdit, TextToInteger)
