@@ -3,7 +3,8 @@
 #   ./build.sh run    install what is missing, build, start the window
 #   ./build.sh test   install what is missing, build, run every test
 #   ./build.sh bench  install what is missing, build, run the benchmarks
-# BUILD_DIR (default build) and JOBS (default: all cores) may be set.
+# BUILD_DIR (default build) and JOBS (default: all cores) may be set. Each
+# command sets the options it needs, so they can share one build folder.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -28,12 +29,12 @@ case "$cmd" in
     ;;
   test)
     scripts/deps.sh verify
-    configure_and_build
+    configure_and_build -DVINSK_BUILD_TESTS=ON -DVINSK_BUILD_BENCH=ON
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS"
     ;;
   bench)
     scripts/deps.sh verify
-    configure_and_build -DVINSK_BUILD_TESTS=OFF
+    configure_and_build -DVINSK_BUILD_TESTS=OFF -DVINSK_BUILD_BENCH=ON
     for b in "$BUILD_DIR"/bench/*/bench_*; do
       [ -x "$b" ] && "$b"
     done
