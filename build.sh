@@ -30,7 +30,7 @@ case "$cmd" in
   test)
     scripts/deps.sh verify
     configure_and_build -DVINSK_BUILD_TESTS=ON -DVINSK_BUILD_BENCH=ON
-    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS"
+    ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error -j "$JOBS"
     ;;
   bench)
     scripts/deps.sh verify
