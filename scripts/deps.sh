@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev libqcustomplot-dev
   libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libgraphicsmagick1-dev
   libgtest-dev googletest libbenchmark-dev libfftw3-dev
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 # Extra packages some steps ask for: "fuzz", "verify" (independent file readers
 # and reference tools used by tests and benchmarks).
