@@ -201,14 +201,3 @@ BENCHMARK(BM_ChartShow)->ArgName("figure")->DenseRange(0, 3)->Unit(benchmark::kM
 BENCHMARK(BM_ChartReplot)->ArgName("figure")->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -158,14 +158,3 @@ BENCHMARK(BM_Paint300)->ArgName("rebuild")->Arg(0)->Arg(1)->Unit(benchmark::kMil
 BENCHMARK(BM_ZoomChange)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
