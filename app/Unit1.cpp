@@ -126,17 +126,20 @@ void TVinsk_main::BuildStatusBar()
 {
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < StatusPanelCount; ++i) {
+        // The image-size and prompt panels have a fixed width; the read-out
+        // takes the rest.
+        const bool fixed = i != PanelReadout;
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        if (i < 2)
+        if (fixed)
             panel->setFixedWidth(150);
         // A long read-out must not widen the window.
-        panel->setMinimumWidth(i < 2 ? 150 : 1);
-        StatusBar->addWidget(panel, i < 2 ? 0 : 1);
-        StatusPanels[static_cast<std::size_t>(i)] = panel;
+        panel->setMinimumWidth(fixed ? 150 : 1);
+        StatusBar->addWidget(panel, fixed ? 0 : 1);
+        StatusPanels[i] = panel;
     }
     setStatusBar(StatusBar);
 }

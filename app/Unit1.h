@@ -41,8 +41,8 @@ inline constexpr std::int32_t NoPlacing = 255;
 // What the window's commands work on: the program state shared with the
 // plotting run, and the placing of check points.
 struct TWindowState : TVinskState {
-    // The check point that the next left press on the image places
-    // (0 START, 1 STOP, 2 IN-LINE), or NoPlacing.
+    // The check point (TCheckPointKind) that the next left press on the
+    // image places, or NoPlacing.
     std::int32_t PlacingMode = NoPlacing;
 };
 
@@ -164,7 +164,7 @@ private:
     QWidget* TabSheet2 = nullptr;
     QWidget* TabSheet3 = nullptr;
     QStatusBar* StatusBar = nullptr;
-    std::array<QLabel*, 3> StatusPanels{};
+    std::array<QLabel*, StatusPanelCount> StatusPanels{};
     QAction* Exit1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* Openimage1 = nullptr;

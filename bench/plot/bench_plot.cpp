@@ -161,7 +161,7 @@ void BM_PlotRun(benchmark::State& state)
     for (auto _ : state) {
         window += f.WindowRun();
         const auto t0 = Clock::now();
-        vinsk::ShowGraph(core, host);
+        vinsk::RunPlot(core, host);
         computation += Ms(Clock::now() - t0);
         ++n;
     }
