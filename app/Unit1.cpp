@@ -164,13 +164,21 @@ void TVinsk_main::SetTabOrder()
 
 void TVinsk_main::RunCommand(const std::function<void()>& command)
 {
+    if (FInCommand) {
+        command();
+        return;
+    }
+    FInCommand = true;
     try {
         command();
     } catch (const std::exception& e) {
+        FInCommand = false;
         ReportError(QString::fromUtf8(e.what()));
     } catch (...) {
+        FInCommand = false;
         ReportError(QStringLiteral("Unknown error"));
     }
+    FInCommand = false;
     SyncStatus();
 }
 

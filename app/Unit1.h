@@ -61,6 +61,9 @@ public:
 
     // Runs a command: what it throws ends it and is shown by the general
     // error report; the status bar follows the state afterwards either way.
+    // A handler that the command itself sets off (a value set on a field, the
+    // zoom bar moved by code) runs inside it and lets its fault through, so
+    // that the fault ends the whole command and is reported once.
     void RunCommand(const std::function<void()>& command);
 
     // Commands shared by buttons and menu items.
@@ -150,6 +153,7 @@ private:
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
     bool FMarkerDragging = false;
+    bool FInCommand = false;
 
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
