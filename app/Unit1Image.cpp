@@ -17,7 +17,7 @@
 #include "app/widgets/Markers.h"
 #include "app/widgets/Shape.h"
 #include "app/widgets/SpinEdits.h"
-#include "app/widgets/ViewMath.h"
+#include "graphics/ViewMath.h"
 #include "image/Calibration.h"
 #include "image/formats/Picture.h"
 
