@@ -321,4 +321,22 @@ TEST(ChartModel, NewPointGoesAfterEqualX)
     EXPECT_EQ(bulk.Points, chart.Points);
 }
 
+TEST(ChartModel, NaNXGoesLastWhicheverWayThePointsArrive)
+{
+    const double nan = std::nan("");
+    TChartModel added;
+    for (const auto& [x, y] : std::vector<std::pair<double, double>>{{2, 1}, {nan, 2}, {1, 3}, {nan, 4}, {3, 5}})
+        added.AddXY(x, y);
+    TChartModel bulk;
+    bulk.SetPoints({2, nan, 1, nan, 3}, {1, 2, 3, 4, 5}, 5);
+    for (const TChartModel* m : {&added, &bulk}) {
+        ASSERT_EQ(m->Points.size(), 5u);
+        const std::vector<double> ys{3, 1, 5, 2, 4};
+        for (std::size_t i = 0; i < 5; ++i) {
+            EXPECT_EQ(std::isnan(m->Points[i].X), i >= 3) << i;
+            EXPECT_EQ(m->Points[i].Y, ys[i]) << i;
+        }
+    }
+}
+
 } // namespace
