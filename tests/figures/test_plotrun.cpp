@@ -101,7 +101,7 @@ TEST_P(FigureTest, TitleCaptionsPointsAndRawArraysAfterwards)
     EXPECT_EQ(state.Trail.GraphX[200], 480.0);
     EXPECT_EQ(state.Trail.TrailPos[0], 100);
     EXPECT_NE(state.Statistics, TStatisticTexts{});
-    EXPECT_EQ(state.Status.Panels[2], "[300, 210] = [A:255, R:100, G:120, B:80]");
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "[300, 210] = [A:255, R:100, G:120, B:80]");
 }
 
 // clang-format off
@@ -133,10 +133,10 @@ TEST_F(RunPlotTest, FewerThanThreeMarkersRefusesAndChangesNothing)
 {
     host.layers = 2;
     state.Trail.GraphX = {1, 2};
-    state.Status.Panels[2] = "before";
+    state.Status.Panels[PanelReadout] = "before";
     for (int figure = 0; figure < 4; ++figure) {
         host.choices.Figure = figure;
-        RunPlot(state, host);
+        EXPECT_FALSE(RunPlot(state, host).MeasurementError) << figure;
     }
     EXPECT_EQ(host.errors, std::vector<std::string>(4, "Must be defined all 3 check points!"));
     EXPECT_EQ(host.tabActivations, 0);
@@ -146,7 +146,18 @@ TEST_F(RunPlotTest, FewerThanThreeMarkersRefusesAndChangesNothing)
     EXPECT_TRUE(state.Chart.Points.empty());
     EXPECT_EQ(state.Statistics, TStatisticTexts{});
     EXPECT_EQ(state.Trail.GraphX, (std::vector<double>{1, 2}));
-    EXPECT_EQ(state.Status.Panels[2], "before");
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "before");
+}
+
+TEST_F(RunPlotTest, ReturnsTheMeasurementErrorItPosted)
+{
+    // An earlier confirmation on the prompt panel is not the run's result.
+    state.Status.Panels[PanelPrompt] = "Flat image  has been applied.";
+    host.choices.Figure = FigurePeriodicError;
+    const TPlotResult r = RunPlot(state, host);
+    ASSERT_TRUE(r.MeasurementError);
+    EXPECT_THAT(*r.MeasurementError, testing::StartsWith("Measurement error: +/-"));
+    EXPECT_EQ(*r.MeasurementError, state.Status.Panels[PanelPrompt]);
 }
 
 TEST_F(RunPlotTest, AverageLineSmoothsThePlotButNotTheStatistics)
@@ -305,7 +316,7 @@ TEST(PointValueText, FullPrecisionUpTo15Digits)
     state.Chart = chart;
     state.DecimalSeparator = ',';
     PostPointValue(state, 1);
-    EXPECT_EQ(state.Status.Panels[2], "Point value: [2,4, -4,89878914803695]");
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "Point value: [2,4, -4,89878914803695]");
 }
 
 TEST(ChartModel, NewPointGoesAfterEqualX)
