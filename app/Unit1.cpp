@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include <exception>
+#include <utility>
 
 #include "app/ErrorReport.h"
 #include "app/u_about.h"
@@ -165,12 +166,22 @@ void TVinsk_main::SetTabOrder()
 void TVinsk_main::RunCommand(const std::function<void()>& command)
 {
     if (FInCommand) {
-        command();
+        // After a fault the command is ending: nothing more of it runs.
+        if (FNestedFault)
+            return;
+        try {
+            command();
+        } catch (...) {
+            FNestedFault = std::current_exception();
+        }
         return;
     }
     FInCommand = true;
+    FNestedFault = nullptr;
     try {
         command();
+        // A set-off handler's fault that no SetOff passed on.
+        RethrowNestedFault();
     } catch (const std::exception& e) {
         FInCommand = false;
         ReportError(QString::fromUtf8(e.what()));
@@ -179,7 +190,14 @@ void TVinsk_main::RunCommand(const std::function<void()>& command)
         ReportError(QStringLiteral("Unknown error"));
     }
     FInCommand = false;
+    FNestedFault = nullptr;
     SyncStatus();
+}
+
+void TVinsk_main::RethrowNestedFault()
+{
+    if (FNestedFault)
+        std::rethrow_exception(std::exchange(FNestedFault, nullptr));
 }
 
 void TVinsk_main::LayOutPage(QWidget* page)

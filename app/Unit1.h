@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -62,8 +63,10 @@ public:
     // Runs a command: what it throws ends it and is shown by the general
     // error report; the status bar follows the state afterwards either way.
     // A handler that the command itself sets off (a value set on a field, the
-    // zoom bar moved by code) runs inside it and lets its fault through, so
-    // that the fault ends the whole command and is reported once.
+    // zoom bar moved by code) runs inside it: its fault is kept for the
+    // command, ends it where the command set the handler off (SetOff), and
+    // is reported once. It is not thrown through Qt's own frames, which are
+    // not built for exceptions.
     void RunCommand(const std::function<void()>& command);
 
     // Commands shared by buttons and menu items.
@@ -73,6 +76,16 @@ public:
     void CaclValue();
 
 private:
+    // Runs code that sets off handlers; a fault in one of them ends the
+    // command here.
+    template <typename Code>
+    void SetOff(Code code)
+    {
+        code();
+        RethrowNestedFault();
+    }
+    void RethrowNestedFault();
+
     // Connects a control's signal to a handler that runs as a command.
     template <typename Sender, typename Signal, typename... Args>
     void Wire(Sender* sender, Signal signal, void (TVinsk_main::*handler)(Args...));
@@ -154,6 +167,7 @@ private:
     bool FImageButtonDown = false;
     bool FMarkerDragging = false;
     bool FInCommand = false;
+    std::exception_ptr FNestedFault; // the first fault of a set-off handler
 
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;

@@ -414,8 +414,10 @@ void TVinsk_main::CreateMarker(std::int32_t x, std::int32_t y, std::int32_t kind
 
 void TVinsk_main::SetPointEdits(int kind, std::int32_t x, std::int32_t y)
 {
-    PointEdits[static_cast<std::size_t>(kind)][0]->SetValue(x);
-    PointEdits[static_cast<std::size_t>(kind)][1]->SetValue(y);
+    SetOff([&] {
+        PointEdits[static_cast<std::size_t>(kind)][0]->SetValue(x);
+        PointEdits[static_cast<std::size_t>(kind)][1]->SetValue(y);
+    });
 }
 
 void TVinsk_main::MoveMarkerToEdits(int kind)
@@ -445,14 +447,15 @@ void TVinsk_main::sbScaleChange(int position)
 void TVinsk_main::SpeedButton4Click()
 {
     if (const QObject* s = sender())
-        sbScale->setValue(s->property("Tag").toInt());
+        SetOff([&] { sbScale->setValue(s->property("Tag").toInt()); });
 }
 
 void TVinsk_main::chFitClick()
 {
     // The view must have its real width when the fit comes from another page.
     LayOutPage(TabSheet2);
-    sbScale->setValue(ClampZoom(FitZoom(Image1->width(), FState.Image.Bitmap.Width())));
+    const std::int32_t zoom = ClampZoom(FitZoom(Image1->width(), FState.Image.Bitmap.Width()));
+    SetOff([&] { sbScale->setValue(zoom); });
 }
 
 } // namespace vinsk

@@ -246,7 +246,7 @@ void TVinsk_main::OpenFile()
     for (const TSettingsValue& v : load.Values)
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v.FieldName)
-                SetupEdits[i]->SetValue(v.Value);
+                SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
 }
 
 } // namespace vinsk
