@@ -102,17 +102,17 @@ class TSampler {
 public:
     TSampler(const IDriveSamples& s, TDriveChannel c) : FS(s), FC(c), FW(s.Width()), FH(s.Height()) {}
 
-    // false when the sample needs a pixel outside the picture.
-    bool Read(long double x, long double y, long double& v, bool& saturated)
+    // false when the sample needs a pixel outside the picture. Positions and
+    // weights in double: they are fractions of a pixel, and the extended
+    // format's rounding instructions made this the slowest line of the walk.
+    bool Read(long double xl, long double yl, long double& v, bool& saturated)
     {
-        const long double fx = floorl(x), fy = floorl(y);
-        if (fx < 0 || fy < 0 || fx + 1 > FW - 1 || fy + 1 > FH - 1) {
-            // on the last row or column exactly, the outer weight is zero
-            if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
-                return false;
-        }
+        const double x = static_cast<double>(xl), y = static_cast<double>(yl);
+        const double fx = std::floor(x), fy = std::floor(y);
+        if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
+            return false; // on the last row or column exactly, the outer weight is zero
         const auto ix = static_cast<std::int32_t>(fx), iy = static_cast<std::int32_t>(fy);
-        const long double ax = x - fx, ay = y - fy;
+        const double ax = x - fx, ay = y - fy;
         if (ix != FX || iy != FY)
             Load(ix, iy);
         v = (1 - ay) * ((1 - ax) * FP[0] + ax * FP[1]) + ay * ((1 - ax) * FP[2] + ax * FP[3]);
@@ -137,7 +137,7 @@ private:
     TDriveChannel FC;
     std::int32_t FW, FH;
     std::int32_t FX = -1, FY = -1;
-    long double FP[4] = {0, 0, 0, 0};
+    double FP[4] = {0, 0, 0, 0};
     bool FSat = false;
 };
 
