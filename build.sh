@@ -3,6 +3,8 @@
 #   ./build.sh run    install what is missing, build, start the window
 #   ./build.sh test   install what is missing, build, run every test
 #   ./build.sh bench  install what is missing, build, run the benchmarks
+#   ./build.sh guide  redraw the user's guide's pictures (docs/images) from the
+#                     window offscreen, and list those whose pixels changed
 # BUILD_DIR (default build) and JOBS (default: all cores) may be set. Each
 # command sets the options it needs, so they can share one build folder.
 set -euo pipefail
@@ -32,6 +34,20 @@ case "$cmd" in
     configure_and_build -DVINSK_BUILD_TESTS=ON -DVINSK_BUILD_BENCH=ON
     ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error -j "$JOBS"
     ;;
+  guide)
+    scripts/deps.sh verify
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vinsk-guide-shots
+    shots="$BUILD_DIR/guide-shots"
+    rm -rf "$shots"
+    # Fails when a picture cannot be produced, is empty, or the guide shows
+    # one that no shot produces; only then are the committed ones replaced.
+    QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/vinsk-guide-shots" --source . --out "$shots" \
+      --committed docs/images --guide docs/guide.md
+    mkdir -p docs/images
+    rm -f docs/images/*.png
+    cp "$shots"/*.png docs/images/
+    ;;
   bench)
     scripts/deps.sh verify
     configure_and_build -DVINSK_BUILD_TESTS=OFF -DVINSK_BUILD_BENCH=ON
@@ -40,7 +56,7 @@ case "$cmd" in
     done
     ;;
   *)
-    echo "usage: ./build.sh run|test|bench" >&2
+    echo "usage: ./build.sh run|test|bench|guide" >&2
     exit 2
     ;;
 esac

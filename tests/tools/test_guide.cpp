@@ -1,0 +1,138 @@
+// The user's guide quotes the program: its calculator panels and its
+// vinsk-cli runs must be what the program prints today.
+//
+// In docs/guide.md, a comment "<!-- calculator: RxSpinEdit6=300 ... -->"
+// (Setup fields as typed, the others at their initial values) comes before a
+// ```text block holding the thirteen "Statistic:" lines; a comment
+// "<!-- cli -->" comes before a ```console block of "$ command" lines, each
+// followed by what it prints on standard output.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "setup/Optics.h"
+
+using namespace vinsk;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TBlock {
+    std::string Comment; // what follows "<!-- " up to " -->"
+    int Line = 0;        // of the comment, 1-based
+    std::vector<std::string> Lines;
+};
+
+std::vector<std::string> GuideLines()
+{
+    std::ifstream in(fs::path(VINSK_SOURCE_DIR) / "docs" / "guide.md");
+    EXPECT_TRUE(in) << "docs/guide.md cannot be read";
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+// The fenced blocks that follow a comment beginning with `kind`.
+std::vector<TBlock> Blocks(const std::string& kind, const std::string& fence)
+{
+    const std::vector<std::string> lines = GuideLines();
+    std::vector<TBlock> blocks;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("<!-- " + kind, 0) != 0)
+            continue;
+        TBlock b;
+        b.Line = static_cast<int>(i) + 1;
+        const std::size_t end = lines[i].find(" -->");
+        b.Comment = lines[i].substr(5, end == std::string::npos ? std::string::npos : end - 5);
+        std::size_t j = i + 1;
+        while (j < lines.size() && lines[j].empty())
+            ++j;
+        EXPECT_TRUE(j < lines.size() && lines[j] == fence)
+            << "guide line " << b.Line << ": the comment is not followed by a " << fence << " block";
+        for (++j; j < lines.size() && lines[j] != "```"; ++j)
+            b.Lines.push_back(lines[j]);
+        blocks.push_back(b);
+        i = j;
+    }
+    return blocks;
+}
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(Guide, CalculatorPanelsAreWhatTheSetupTabShows)
+{
+    const std::vector<TBlock> blocks = Blocks("calculator:", "```text");
+    ASSERT_GE(blocks.size(), 2u) << "the guide shows the initial optics and the worked example";
+    for (const TBlock& b : blocks) {
+        SCOPED_TRACE("guide line " + std::to_string(b.Line));
+        TExperiment e;
+        std::istringstream fields(b.Comment.substr(std::string("calculator:").size()));
+        for (std::string setting; fields >> setting;) {
+            const std::size_t eq = setting.find('=');
+            ASSERT_NE(eq, std::string::npos) << setting;
+            int index = -1;
+            for (std::size_t f = 0; f < SetupFields().size(); ++f)
+                if (setting.substr(0, eq) == SetupFields()[f].Name)
+                    index = static_cast<int>(f);
+            ASSERT_GE(index, 0) << "no Setup field " << setting;
+            SetParamFromFieldText(e, index, setting.substr(eq + 1), '.');
+        }
+        const TOpticsTexts t = OpticsTexts(e, '.');
+        const std::vector<std::string> expected{t.Label10, t.Label11, t.Label12, t.Label22, t.Label23,
+                                                t.Label24, t.Label27, t.Label26, t.Label25, t.Label30,
+                                                t.Label33, t.Label31, t.Label32};
+        EXPECT_EQ(b.Lines, expected);
+    }
+}
+
+TEST(Guide, CommandLineRunsPrintWhatTheGuideShows)
+{
+    const std::vector<TBlock> blocks = Blocks("cli", "```console");
+    ASSERT_GE(blocks.size(), 2u) << "the guide shows the figures' run and the drive run";
+    const fs::path work = fs::temp_directory_path() / ("vinsk-guide-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    fs::create_directory_symlink(fs::path(VINSK_SOURCE_DIR) / "samples", work / "samples");
+    int commands = 0;
+    for (const TBlock& b : blocks) {
+        for (std::size_t i = 0; i < b.Lines.size();) {
+            ASSERT_EQ(b.Lines[i].rfind("$ ", 0), 0u)
+                << "guide line " << b.Line << ": a console block starts with a command";
+            const std::string command = b.Lines[i].substr(2);
+            std::string shown;
+            for (++i; i < b.Lines.size() && b.Lines[i].rfind("$ ", 0) != 0; ++i)
+                shown += b.Lines[i] + "\n";
+            SCOPED_TRACE("guide line " + std::to_string(b.Line) + ": " + command);
+            // The guide's commands run in a scratch folder that sees the
+            // project's samples, with the built programs first on the path.
+            const fs::path script = work / "command.sh", out = work / "out.txt";
+            std::ofstream(script) << command << "\n";
+            const std::string run = "cd '" + work.string() + "' && PATH='" VINSK_BIN_DIR "':\"$PATH\" LC_ALL=C bash '" +
+                                    script.string() + "' >'" + out.string() + "' 2>/dev/null";
+            const int status = std::system(run.c_str());
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the command failed";
+            EXPECT_EQ(ReadAll(out), shown);
+            ++commands;
+        }
+    }
+    fs::remove_all(work);
+    EXPECT_GE(commands, 2);
+}
+
+} // namespace
