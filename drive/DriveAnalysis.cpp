@@ -10,6 +10,7 @@
 #include <fftw3.h>
 
 #include "common/MathFaults.h"
+#include "common/NumText.h"
 
 namespace vinsk {
 
@@ -102,17 +103,17 @@ class TSampler {
 public:
     TSampler(const IDriveSamples& s, TDriveChannel c) : FS(s), FC(c), FW(s.Width()), FH(s.Height()) {}
 
-    // false when the sample needs a pixel outside the picture.
-    bool Read(long double x, long double y, long double& v, bool& saturated)
+    // false when the sample needs a pixel outside the picture. Positions and
+    // weights in double: they are fractions of a pixel, and the extended
+    // format's rounding instructions made this the slowest line of the walk.
+    bool Read(long double xl, long double yl, long double& v, bool& saturated)
     {
-        const long double fx = floorl(x), fy = floorl(y);
-        if (fx < 0 || fy < 0 || fx + 1 > FW - 1 || fy + 1 > FH - 1) {
-            // on the last row or column exactly, the outer weight is zero
-            if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
-                return false;
-        }
+        const double x = static_cast<double>(xl), y = static_cast<double>(yl);
+        const double fx = std::floor(x), fy = std::floor(y);
+        if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
+            return false; // on the last row or column exactly, the outer weight is zero
         const auto ix = static_cast<std::int32_t>(fx), iy = static_cast<std::int32_t>(fy);
-        const long double ax = x - fx, ay = y - fy;
+        const double ax = x - fx, ay = y - fy;
         if (ix != FX || iy != FY)
             Load(ix, iy);
         v = (1 - ay) * ((1 - ax) * FP[0] + ax * FP[1]) + ay * ((1 - ax) * FP[2] + ax * FP[3]);
@@ -137,7 +138,7 @@ private:
     TDriveChannel FC;
     std::int32_t FW, FH;
     std::int32_t FX = -1, FY = -1;
-    long double FP[4] = {0, 0, 0, 0};
+    double FP[4] = {0, 0, 0, 0};
     bool FSat = false;
 };
 
@@ -353,8 +354,24 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
 // The worm period near a first guess: the one whose joint fit (line plus K
 // harmonics) leaves the least residual. The spectral peak alone is off by
 // about a percent on a two-cycle record.
-long double RefinePeriod(const std::vector<double>& t, const std::vector<double>& pe, int k, long double guess)
+long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
+                         long double guess)
 {
+    // The search fits about a hundred times: on block means of at most 1,000
+    // points it costs little, and every candidate period sees the same
+    // (tiny) smoothing, so the minimum stays where it is.
+    const std::size_t block = (tFull.size() + 999) / 1000;
+    std::vector<double> t, pe;
+    for (std::size_t a = 0; a < tFull.size(); a += block) {
+        const std::size_t z = std::min(tFull.size(), a + block);
+        long double st = 0, se = 0;
+        for (std::size_t i = a; i < z; ++i) {
+            st += tFull[i];
+            se += peFull[i];
+        }
+        t.push_back(static_cast<double>(st / (z - a)));
+        pe.push_back(static_cast<double>(se / (z - a)));
+    }
     auto rss = [&](long double p) {
         const TFit f = FitSeries(t, pe, 1, k, p);
         return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
@@ -618,36 +635,6 @@ double TRasterSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bo
     return (r + g + b) / 3.0;
 }
 
-bool ParseDetrend(const std::string& text, TDetrend& out)
-{
-    if (text == "none")
-        out = TDetrend::None;
-    else if (text == "line")
-        out = TDetrend::Line;
-    else if (text == "quadratic")
-        out = TDetrend::Quadratic;
-    else if (text == "harmonic")
-        out = TDetrend::Harmonic;
-    else
-        return false;
-    return true;
-}
-
-const char* DetrendName(TDetrend d)
-{
-    switch (d) {
-    case TDetrend::None:
-        return "none";
-    case TDetrend::Line:
-        return "line";
-    case TDetrend::Quadratic:
-        return "quadratic";
-    case TDetrend::Harmonic:
-        break;
-    }
-    return "harmonic";
-}
-
 const char* WormSourceName(TWormSource s)
 {
     switch (s) {
@@ -673,9 +660,10 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         !(e.PixelHeight > 0) || !(e.ExposureTime > 0) || !(e.MountSpeed > 0))
         return Refuse("The Setup values give no angle per pixel: the distance must exceed the focal length, and "
                       "the pixel size, focal length, exposure and mount speed must be positive");
-    if (set.Harmonics < 1 || set.Harmonics > 50 || !(set.Tolerance > 0) || set.HalfWidth < 0 || set.WormPeriod < 0)
-        return Refuse("The drive settings are out of range: harmonics 1 to 50, a positive tolerance, a half-width "
-                      "and worm period of 0 or more");
+    if (!DriveSettingsValid(set))
+        return Refuse("The drive settings are out of range: harmonics 1 to " + std::to_string(MaxDriveHarmonics) +
+                      ", a positive tolerance, a half-width of 0 to " + FloatText(MaxDriveHalfWidth) +
+                      " px and a worm period of 0 to " + FloatText(MaxDriveWormPeriod) + " s");
     TArc arc;
     if (!MakeArc(in, arc))
         return Refuse("START and STOP are too close together: place them at the two ends of the trail");
