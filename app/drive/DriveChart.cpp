@@ -261,7 +261,10 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
             line->point2->setCoords(b, 1);
         }
     FPlot->xAxis->setRange(xs.Padded());
-    FPlot->yAxis->setRange(ys.Padded());
+    QCPRange yr = ys.Padded();
+    if (FPlot->legend->visible())
+        yr.upper += (yr.upper - yr.lower) * 0.15; // room for the legend
+    FPlot->yAxis->setRange(yr);
 }
 
 void TDriveChart::ShowSpectrum(const TDriveResult& r)
@@ -354,17 +357,21 @@ void TDriveChart::PlaceMarkerLabels()
     const double height = FPlot->axisRect()->height();
     if (height <= 0)
         return;
-    std::vector<double> rowRight; // right edge of the last label in each row, px
+    std::vector<std::vector<std::pair<double, double>>> rows; // the spans taken in each row, px
+    const double lineHeight = QFontMetricsF(labels.empty() ? font() : labels.front()->font()).height() + 1;
     for (QCPItemText* label : labels) {
         const double x = FPlot->xAxis->coordToPixel(label->position->key());
         const double half = QFontMetricsF(label->font()).horizontalAdvance(label->text()) / 2 + 3;
         std::size_t row = 0;
-        while (row < rowRight.size() && rowRight[row] > x - half)
+        auto clashes = [&](const std::vector<std::pair<double, double>>& spans) {
+            return std::any_of(spans.begin(), spans.end(),
+                               [&](const auto& s) { return x - half < s.second && s.first < x + half; });
+        };
+        while (row < rows.size() && clashes(rows[row]))
             ++row;
-        if (row == rowRight.size())
-            rowRight.push_back(0);
-        rowRight[row] = x + half;
-        const double lineHeight = QFontMetricsF(label->font()).height() + 1;
+        if (row == rows.size())
+            rows.emplace_back();
+        rows[row].emplace_back(x - half, x + half);
         label->position->setCoords(label->position->key(), (2 + row * lineHeight) / height);
     }
 }

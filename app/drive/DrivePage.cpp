@@ -70,6 +70,7 @@ QLabel* ResultLabel(QWidget* parent, const char* name, QVBoxLayout* v)
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    l->setWordWrap(true);
     v->addWidget(l);
     return l;
 }
@@ -209,7 +210,8 @@ void TDrivePage::BuildPanel(QWidget* panel)
     FPeaks->setHorizontalHeaderLabels(
         {QStringLiteral("Period [s]"), QStringLiteral("Amp. [″]"), QStringLiteral("P-P [″]"), QStringLiteral("Harm.")});
     FPeaks->verticalHeader()->hide();
-    FPeaks->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    FPeaks->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    FPeaks->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     FPeaks->horizontalHeader()->setMinimumSectionSize(30);
     FPeaks->verticalHeader()->setDefaultSectionSize(QFontMetrics(FPeaks->font()).height() + 4);
     FPeaks->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -229,13 +231,13 @@ void TDrivePage::BuildPanel(QWidget* panel)
     auto* inputs = new QGroupBox(QStringLiteral(" Inputs "), content);
     inputs->setObjectName(QStringLiteral("DriveInputs"));
     auto* form = new QFormLayout(inputs);
-    form->setContentsMargins(6, 4, 6, 4);
+    form->setContentsMargins(4, 4, 4, 4);
     form->setVerticalSpacing(3);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
 
     FWormPeriod = new QDoubleSpinBox(inputs);
     FWormPeriod->setObjectName(QStringLiteral("DriveWormPeriod"));
-    FWormPeriod->setRange(0, 1e6);
+    FWormPeriod->setRange(0, MaxDriveWormPeriod);
     FWormPeriod->setDecimals(3);
     FWormPeriod->setSuffix(QStringLiteral(" s"));
     FWormPeriod->setSpecialValueText(QStringLiteral("estimate"));
@@ -248,16 +250,17 @@ void TDrivePage::BuildPanel(QWidget* panel)
     FTeeth->setSpecialValueText(QStringLiteral("–"));
     FTeeth->setToolTip(QStringLiteral("Teeth of the worm wheel"));
     FFromTeeth = new QPushButton(QStringLiteral("Set period"), inputs);
+    FFromTeeth->setMinimumWidth(0);
     FFromTeeth->setObjectName(QStringLiteral("DriveFromTeeth"));
     FFromTeeth->setToolTip(QStringLiteral("Worm period = 1,296,000″ / (mount speed × teeth)"));
     auto* teeth = new QHBoxLayout;
     teeth->addWidget(FTeeth, 1);
     teeth->addWidget(FFromTeeth);
-    form->addRow(QStringLiteral("Wheel teeth:"), teeth);
+    form->addRow(QStringLiteral("Teeth:"), teeth);
 
     FTolerance = new QDoubleSpinBox(inputs);
     FTolerance->setObjectName(QStringLiteral("DriveTolerance"));
-    FTolerance->setRange(0.01, 1000);
+    FTolerance->setRange(0.01, 3600);
     FTolerance->setDecimals(2);
     FTolerance->setSingleStep(0.1);
     FTolerance->setValue(1);
@@ -273,19 +276,19 @@ void TDrivePage::BuildPanel(QWidget* panel)
         FDetrend->addItem(name, static_cast<int>(d));
     }
     FDetrend->setCurrentIndex(3);
-    FDetrend->setToolTip(QStringLiteral("Harmonic: the drift line fitted with the worm's harmonics"));
-    form->addRow(QStringLiteral("Drift removal:"), FDetrend);
+    FDetrend->setToolTip(QStringLiteral("Drift removal. Harmonic: the drift line fitted with the worm's harmonics"));
+    form->addRow(QStringLiteral("Drift:"), FDetrend);
 
     FHarmonics = new QSpinBox(inputs);
     FHarmonics->setObjectName(QStringLiteral("DriveHarmonics"));
-    FHarmonics->setRange(1, 20);
+    FHarmonics->setRange(1, MaxDriveHarmonics);
     FHarmonics->setValue(5);
-    FHarmonics->setToolTip(QStringLiteral("Harmonics of the worm period in the PEC fit"));
-    form->addRow(QStringLiteral("PEC harmonics:"), FHarmonics);
+    FHarmonics->setToolTip(QStringLiteral("PEC harmonics: harmonics of the worm period in the PEC fit"));
+    form->addRow(QStringLiteral("Harmonics:"), FHarmonics);
 
     FHalfWidth = new QDoubleSpinBox(inputs);
     FHalfWidth->setObjectName(QStringLiteral("DriveHalfWidth"));
-    FHalfWidth->setRange(0, 200);
+    FHalfWidth->setRange(0, MaxDriveHalfWidth);
     FHalfWidth->setDecimals(1);
     FHalfWidth->setSuffix(QStringLiteral(" px"));
     FHalfWidth->setSpecialValueText(QStringLiteral("Auto"));
@@ -295,7 +298,7 @@ void TDrivePage::BuildPanel(QWidget* panel)
     for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{FWormPeriod, FTeeth, FTolerance, FHarmonics, FHalfWidth}) {
         // A value counts once typed out (Enter or leaving the field), not per keystroke.
         box->setKeyboardTracking(false);
-        box->setMinimumWidth(60);
+        box->setMinimumWidth(50);
     }
 
     FChannel = new TRadioGroup(QStringLiteral(" Channel "),
@@ -317,34 +320,43 @@ void TDrivePage::BuildPanel(QWidget* panel)
     v->addWidget(FExport);
 
     auto guarded = [this](auto method) { return [this, method] { FHost.Run([this, method] { (this->*method)(); }); }; };
-    auto changed = [this] { FHost.Run([this] { Request(false); }); };
+    // A field the user changed replaces its value; the others keep theirs
+    // at full precision.
+    auto changed = [this](auto field, auto member) {
+        return [this, field, member] {
+            FHost.Run([this, field, member] {
+                FSettings.*member = field->value();
+                Request(false);
+            });
+        };
+    };
     connect(FAnalyse, &QPushButton::clicked, this, guarded(&TDrivePage::AnalyseClick));
     connect(FExport, &QPushButton::clicked, this, [this] { FHost.Run([this] { ExportClick(); }); });
     connect(FFigure, &TRadioGroup::Click, this, guarded(&TDrivePage::ShowFigure));
     connect(FShowDrift, &QCheckBox::toggled, this, guarded(&TDrivePage::ShowFigure));
     connect(FFromTeeth, &QPushButton::clicked, this, guarded(&TDrivePage::TeethClick));
-    connect(FWormPeriod, &QDoubleSpinBox::valueChanged, this, changed);
-    connect(FTolerance, &QDoubleSpinBox::valueChanged, this, changed);
-    connect(FHalfWidth, &QDoubleSpinBox::valueChanged, this, changed);
-    connect(FHarmonics, &QSpinBox::valueChanged, this, changed);
-    connect(FDetrend, &QComboBox::currentIndexChanged, this, changed);
+    connect(FWormPeriod, &QDoubleSpinBox::valueChanged, this, changed(FWormPeriod, &TDriveSettings::WormPeriod));
+    connect(FTolerance, &QDoubleSpinBox::valueChanged, this, changed(FTolerance, &TDriveSettings::Tolerance));
+    connect(FHalfWidth, &QDoubleSpinBox::valueChanged, this, changed(FHalfWidth, &TDriveSettings::HalfWidth));
+    connect(FHarmonics, &QSpinBox::valueChanged, this, changed(FHarmonics, &TDriveSettings::Harmonics));
+    connect(FDetrend, &QComboBox::currentIndexChanged, this, [this] {
+        FHost.Run([this] {
+            FSettings.Detrend = static_cast<TDetrend>(FDetrend->currentData().toInt());
+            Request(false);
+        });
+    });
     connect(FChannel, &TRadioGroup::Click, this, guarded(&TDrivePage::ChannelClick));
     connect(FFollowGraph, &QCheckBox::toggled, this, guarded(&TDrivePage::GraphChannelChanged));
 }
 
 TDriveSettings TDrivePage::Settings() const
 {
-    TDriveSettings s;
-    s.WormPeriod = FWormPeriod->value();
-    s.Tolerance = FTolerance->value();
-    s.Detrend = static_cast<TDetrend>(FDetrend->currentData().toInt());
-    s.Harmonics = FHarmonics->value();
-    s.HalfWidth = FHalfWidth->value();
-    return s;
+    return FSettings;
 }
 
 void TDrivePage::SetSettings(const TDriveSettings& s)
 {
+    FSettings = s;
     {
         const QSignalBlocker b1(FWormPeriod), b2(FTolerance), b3(FDetrend), b4(FHarmonics), b5(FHalfWidth);
         FWormPeriod->setValue(s.WormPeriod);

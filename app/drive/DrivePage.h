@@ -142,6 +142,8 @@ private:
     QCheckBox* FFollowGraph = nullptr;
     QPushButton* FExport = nullptr;
     TFileDialog FSaveDialog;
+    // The inputs at full precision: the fields show them rounded.
+    TDriveSettings FSettings;
 
     QFutureWatcher<TDriveResult>* FWatcher = nullptr;
     std::shared_ptr<const TDriveResult> FResult;

@@ -4,6 +4,7 @@
 // showing the tab, and every export read back.
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
@@ -15,28 +16,48 @@
 #include <QSignalSpy>
 #include <QSvgRenderer>
 #include <QTableWidget>
+#include <qcustomplot.h>
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 #include "WindowFixture.h"
 #include "app/drive/DriveChart.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/RadioGroup.h"
 #include "image/formats/Picture.h"
+#include "setup/SettingsFile.h"
 
 namespace vinsk {
 namespace {
 
 using namespace vinsk::test;
 
-// samples/checkpoints.txt, the physical block.
-constexpr int Points[3][2] = {{40, 65}, {1580, 50}, {810, 40}};
-
 QByteArray FileBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+using TPoints = std::array<std::array<int, 2>, 3>;
+
+// The physical sample's check points, as samples/checkpoints.txt gives them.
+TPoints SamplePoints()
+{
+    const QString text = QString::fromUtf8(FileBytes(QStringLiteral(VINSK_SOURCE_DIR "/samples/checkpoints.txt")));
+    const QString block = text.mid(text.indexOf(QStringLiteral("## physical")));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("check points: --start (\\d+),(\\d+) --stop (\\d+),(\\d+) --inline (\\d+),(\\d+)"))
+            .match(block);
+    EXPECT_TRUE(m.hasMatch());
+    TPoints p{};
+    for (int i = 0; i < 6; ++i)
+        p[std::size_t(i / 2)][std::size_t(i % 2)] = m.captured(i + 1).toInt();
+    return p;
+}
+
+const TPoints Points = SamplePoints();
 
 // The first number in a label's text.
 double NumberIn(const QString& text)
@@ -60,14 +81,14 @@ protected:
             PlaceMarkers(Points);
         ASSERT_TRUE(Dialogs.Messages.empty());
     }
-    void PlaceMarkers(const int (&points)[3][2])
+    void PlaceMarkers(const TPoints& points)
     {
         const char* buttons[3] = {"BitBtn4", "BitBtn5", "BitBtn9"};
         for (int k = 0; k < 3; ++k) {
             ClickButton(buttons[k]);
             Click(Viewport(), QPoint(10 + 10 * k, 10));
-            Type(QStringLiteral("RxSpinEdit%1").arg(10 + 2 * k).toLatin1().constData(), QString::number(points[k][0]));
-            Type(QStringLiteral("RxSpinEdit%1").arg(11 + 2 * k).toLatin1().constData(), QString::number(points[k][1]));
+            Type(QStringLiteral("RxSpinEdit%1").arg(10 + 2 * k).toLatin1().constData(), QString::number(points[std::size_t(k)][0]));
+            Type(QStringLiteral("RxSpinEdit%1").arg(11 + 2 * k).toLatin1().constData(), QString::number(points[std::size_t(k)][1]));
         }
         ASSERT_EQ(View()->LayerCount(), 3);
     }
@@ -82,7 +103,7 @@ protected:
         ASSERT_TRUE(Settle());
     }
     // What the core gives from the window's state, with the tab's inputs.
-    TDriveResult Core(const int (&points)[3][2] = Points, TDriveSettings settings = {})
+    TDriveResult Core(const TPoints& points = Points, TDriveSettings settings = {})
     {
         TDriveInput in;
         in.Start = {double(points[0][0]), double(points[0][1])};
@@ -255,21 +276,43 @@ TEST_F(DriveTest, PeakSnapAndHarmonicMarkersOnTheSpectrum)
             EXPECT_FALSE(labels[i].intersects(labels[j])) << markers[i].Label.toStdString() << " "
                                                          << markers[j].Label.toStdString();
 
-    // Hovering near a peak snaps to it; a click too.
-    ASSERT_GE(r.Peaks.size(), 2u);
+    // Hovering near a peak snaps to it, a click on one too. Peaks with a
+    // neighbour within the offset are left out: either may win there.
     QWidget* plot = chart->PlotWidget();
-    for (int k : {1, 0}) {
-        const QPointF at = chart->PeakPosition(k);
+    auto apart = [&](double px) {
+        std::vector<int> k;
+        for (std::size_t i = 0; i < r.Peaks.size(); ++i) {
+            bool alone = true;
+            for (std::size_t j = 0; j < r.Peaks.size(); ++j)
+                alone = alone && (j == i || std::abs(chart->PeakPosition(int(j)).x() - chart->PeakPosition(int(i)).x()) > px);
+            if (alone)
+                k.push_back(int(i));
+        }
+        return k;
+    };
+    auto expected = [&](int k) {
         const TDrivePeak& p = r.Peaks[std::size_t(k)];
-        const QString expected = QStringLiteral("Period %1 s, amplitude %2″, P-P %3″")
-                                     .arg(p.Period, 0, 'f', 1)
-                                     .arg(p.Amplitude, 0, 'f', 2)
-                                     .arg(p.PeakToPeak, 0, 'f', 2);
-        QTest::mouseMove(plot, (at + QPointF(2, 30)).toPoint());
-        EXPECT_EQ(Readout(), expected);
+        return QStringLiteral("Period %1 s, amplitude %2″, P-P %3″")
+            .arg(p.Period, 0, 'f', 1)
+            .arg(p.Amplitude, 0, 'f', 2)
+            .arg(p.PeakToPeak, 0, 'f', 2);
+    };
+    const std::vector<int> far = apart(12);
+    ASSERT_FALSE(far.empty());
+    QTest::mouseMove(plot, (chart->PeakPosition(far[0]) + QPointF(5, 30)).toPoint());
+    EXPECT_EQ(Readout(), expected(far[0]));
+    // Zoomed in on the worm's first two harmonics, every peak there stands apart.
+    auto* custom = static_cast<QCustomPlot*>(plot);
+    custom->xAxis->setRange(r.WormPeriod / 2.5, r.WormPeriod * 1.3);
+    const std::vector<int> near = apart(3);
+    ASSERT_GE(near.size(), 2u);
+    for (int k : near) {
+        QTest::mouseClick(plot, Qt::LeftButton, {}, (chart->PeakPosition(k) + QPointF(0, 20)).toPoint());
+        EXPECT_EQ(Readout(), expected(k));
     }
-    QTest::mouseClick(plot, Qt::LeftButton, {}, (chart->PeakPosition(1) + QPointF(-1, 10)).toPoint());
-    EXPECT_TRUE(Readout().startsWith(QStringLiteral("Period %1 s").arg(r.Peaks[1].Period, 0, 'f', 1)));
+    // Another figure drops the read-out.
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigureCycles), Qt::LeftButton);
+    EXPECT_TRUE(Readout().isEmpty());
 }
 
 TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
@@ -285,7 +328,7 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     // A trail the core refuses: the check points on the dark sky.
     Dialogs.Messages.clear();
     LoadSample(false);
-    const int dark[3][2] = {{40, 110}, {1580, 110}, {810, 105}};
+    const TPoints dark{{{40, 85}, {1580, 85}, {810, 80}}};
     PlaceMarkers(dark);
     const TDriveResult core = Core(dark);
     ASSERT_TRUE(core.Refused);
@@ -340,6 +383,70 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
         ExpectErrorReport(QStringLiteral("Cannot create file ") + path + QLatin1Char('.'));
         EXPECT_FALSE(QFile::exists(path));
     }
+}
+
+TEST_F(DriveTest, SettingsRoundTripWithAndWithoutTheDriveSection)
+{
+    // Initial drive settings: the file is the one saved without the section.
+    const QString plain = Dir.filePath(QStringLiteral("plain.ini"));
+    Dialogs.Answer(plain);
+    ClickButton("BitBtn2");
+    const std::string reference = Dir.filePath(QStringLiteral("reference.ini")).toStdString();
+    SaveSettingsFile(reference, W->State().Experiment, '.');
+    EXPECT_EQ(FileBytes(plain), FileBytes(QString::fromStdString(reference)));
+    EXPECT_FALSE(FileBytes(plain).contains("[Drive]"));
+
+    // Changed drive inputs are saved, and load back at full precision.
+    Pages()->setCurrentWidget(Page());
+    SetSpin("DriveWormPeriod", 480);
+    SetSpin("DriveTolerance", 1.5);
+    Get<QSpinBox>(QStringLiteral("DriveHarmonics"))->setValue(7);
+    SetSpin("DriveHalfWidth", 4);
+    Get<QComboBox>(QStringLiteral("DriveDetrend"))->setCurrentIndex(1);
+    ASSERT_TRUE(Settle());
+    const QString drive = Dir.filePath(QStringLiteral("drive.ini"));
+    Dialogs.Answer(drive);
+    Action("Openimage1")->trigger();
+    const QByteArray saved = FileBytes(drive);
+    EXPECT_TRUE(saved.contains("[Drive]\r\nWormPeriod=480\r\nTolerance=1.5\r\nDetrend=line\r\nHarmonics=7\r\nHalfWidth=4\r\n"))
+        << saved.toStdString();
+
+    TDriveSettings initial;
+    Page()->SetSettings(initial);
+    ASSERT_TRUE(Settle());
+    Dialogs.Answer(drive);
+    Action("Open1")->trigger();
+    TDriveSettings expected;
+    expected.WormPeriod = 480;
+    expected.Tolerance = 1.5;
+    expected.Detrend = TDetrend::Line;
+    expected.Harmonics = 7;
+    expected.HalfWidth = 4;
+    EXPECT_EQ(Page()->Settings(), expected);
+    EXPECT_EQ(Get<QComboBox>(QStringLiteral("DriveDetrend"))->currentIndex(), 1);
+    EXPECT_EQ(Get<QSpinBox>(QStringLiteral("DriveHarmonics"))->value(), 7);
+
+    // A file without the section loads the Parts' values and leaves the
+    // drive settings as they are.
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/physical.ini"));
+    Action("Open1")->trigger();
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit8")), QStringLiteral("289.8"));
+    EXPECT_EQ(Page()->Settings(), expected);
+
+    // More decimals than a field shows survive a load and the next save.
+    QFile file(Dir.filePath(QStringLiteral("fine.ini")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Drive]\r\nWormPeriod=479.1234\r\nTolerance=0.005\r\n");
+    file.close();
+    Dialogs.Answer(file.fileName());
+    Action("Open1")->trigger();
+    EXPECT_EQ(Page()->Settings().WormPeriod, 479.1234);
+    EXPECT_EQ(Page()->Settings().Tolerance, 0.005);
+    Dialogs.Answer(file.fileName());
+    Action("Openimage1")->trigger();
+    EXPECT_TRUE(FileBytes(file.fileName()).contains("WormPeriod=479.1234\r\nTolerance=0.005\r\n"));
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
 } // namespace
