@@ -245,7 +245,7 @@ private:
     // Drive tab
     TDrivePage* TabSheet4 = nullptr;
     std::uint64_t FPictureChange = 0; // counts the picture's changes
-    std::shared_ptr<const TBitmap32> FDriveSnapshot;
+    std::shared_ptr<TBitmap32> FDriveSnapshot; // what the drive analysis reads
     std::uint64_t FDriveSnapshotChange = 0;
 };
 

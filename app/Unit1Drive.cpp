@@ -50,8 +50,7 @@ void TVinsk_main::BuildDriveTab()
     // What the analysis reads of the other tabs; a change reruns it when
     // the tab shows, or when it is next shown.
     connect(Image1, &TImageView::PictureChanged, this, [this] {
-        ++FPictureChange;
-        FDriveSnapshot.reset(); // the copy is stale; the next run makes a new one
+        ++FPictureChange; // the copy is stale; the next run makes a new one
         DriveInputsChanged();
     });
     for (auto& point : PointEdits)
@@ -104,7 +103,12 @@ std::shared_ptr<const TBitmap32> TVinsk_main::PictureSnapshot()
     // The worker reads its own copy: the picture may be replaced or
     // calibrated while it runs. One copy serves until the picture changes.
     if (!FDriveSnapshot || FDriveSnapshotChange != FPictureChange) {
-        FDriveSnapshot = std::make_shared<const TBitmap32>(FState.Image.Bitmap);
+        // A copy no worker holds any more takes the new pixels in its own
+        // storage: a fresh 100 MB block costs page faults on every write.
+        if (FDriveSnapshot && FDriveSnapshot.use_count() == 1)
+            *FDriveSnapshot = FState.Image.Bitmap;
+        else
+            FDriveSnapshot = std::make_shared<TBitmap32>(FState.Image.Bitmap);
         FDriveSnapshotChange = FPictureChange;
     }
     return FDriveSnapshot;

@@ -207,11 +207,19 @@ void TDrivePage::BuildPanel(QWidget* panel)
 
     FPeaks = new QTableWidget(0, 4, content);
     FPeaks->setObjectName(QStringLiteral("DrivePeaks"));
-    FPeaks->setHorizontalHeaderLabels(
-        {QStringLiteral("Period [s]"), QStringLiteral("Amp. [″]"), QStringLiteral("P-P [″]"), QStringLiteral("Harm.")});
+    // Short headers for the narrow panel; the units in their tool tips and
+    // in the copied rows.
+    const QString heads[4][2] = {{QStringLiteral("Period"), QStringLiteral("Period [s]")},
+                                 {QStringLiteral("Amp."), QStringLiteral("Amplitude [″]")},
+                                 {QStringLiteral("P-P"), QStringLiteral("P-P [″]")},
+                                 {QStringLiteral("Harm."), QStringLiteral("Harmonic")}};
+    for (int c = 0; c < 4; ++c) {
+        auto* head = new QTableWidgetItem(heads[c][0]);
+        head->setToolTip(heads[c][1]);
+        FPeaks->setHorizontalHeaderItem(c, head);
+    }
     FPeaks->verticalHeader()->hide();
-    FPeaks->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    FPeaks->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    FPeaks->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     FPeaks->horizontalHeader()->setMinimumSectionSize(30);
     FPeaks->verticalHeader()->setDefaultSectionSize(QFontMetrics(FPeaks->font()).height() + 4);
     FPeaks->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -597,7 +605,7 @@ void TDrivePage::CopyRows()
     std::sort(rows.begin(), rows.end());
     QString text;
     for (int c = 0; c < FPeaks->columnCount(); ++c)
-        text += (c ? QStringLiteral("\t") : QString()) + FPeaks->horizontalHeaderItem(c)->text();
+        text += (c ? QStringLiteral("\t") : QString()) + FPeaks->horizontalHeaderItem(c)->toolTip();
     text += QLatin1Char('\n');
     for (int r : rows) {
         for (int c = 0; c < FPeaks->columnCount(); ++c)
