@@ -18,21 +18,10 @@ constexpr const char* KeyDetrend = "Detrend";
 constexpr const char* KeyHarmonics = "Harmonics";
 constexpr const char* KeyHalfWidth = "HalfWidth";
 
-// A file carried between locales holds the other separator; one number
-// cannot be misread whichever of the two it uses.
 std::optional<double> Number(const TProfileText& ini, const char* key, char decimalSep)
 {
     const auto text = ini.Get(Section, key);
-    if (!text)
-        return std::nullopt;
-    for (char sep : {decimalSep, '.', ','}) {
-        long double v = 0;
-        if (TryTextToFloat(*text, sep, v)) {
-            const double d = static_cast<double>(v);
-            return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
-        }
-    }
-    return std::nullopt;
+    return text ? DriveNumber(*text, decimalSep) : std::nullopt;
 }
 
 std::string Lower(std::string_view s)
@@ -44,12 +33,24 @@ std::string Lower(std::string_view s)
     return out;
 }
 
+} // namespace
+
 bool ValidWormPeriod(double v) { return v >= 0 && v <= MaxDriveWormPeriod; }
 bool ValidTolerance(double v) { return v > 0 && std::isfinite(v); }
 bool ValidHarmonics(double v) { return v >= 1 && v <= MaxDriveHarmonics && v == std::floor(v); }
 bool ValidHalfWidth(double v) { return v >= 0 && v <= MaxDriveHalfWidth; }
 
-} // namespace
+std::optional<double> DriveNumber(std::string_view text, char decimalSep)
+{
+    for (char sep : {decimalSep, '.', ','}) {
+        long double v = 0;
+        if (TryTextToFloat(text, sep, v)) {
+            const double d = static_cast<double>(v);
+            return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
 
 bool DriveSettingsValid(const TDriveSettings& d)
 {

@@ -2,6 +2,7 @@
 // window and the command line hold, and the analysis reads.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace vinsk {
@@ -31,8 +32,18 @@ struct TDriveSettings {
     bool operator==(const TDriveSettings&) const = default;
 };
 
-// Whether every value lies in its range.
+// Whether every value lies in its range; one at a time for the readers.
 bool DriveSettingsValid(const TDriveSettings& d);
+bool ValidWormPeriod(double v);
+bool ValidTolerance(double v);
+bool ValidHarmonics(double v); // a whole number in range
+bool ValidHalfWidth(double v);
+
+// A number written with the given separator, a point or a comma (a file or
+// a command carried between locales holds the other one, and one number
+// cannot be misread whichever it uses); nothing for any other text or a
+// value beyond the double range.
+std::optional<double> DriveNumber(std::string_view text, char decimalSep);
 
 // The names the settings file and the command line use: "none", "line",
 // "quadratic", "harmonic"; false for anything else.
