@@ -505,12 +505,18 @@ void TDrivePage::Finished()
         Launch();
         return;
     }
-    FResult = std::make_shared<const TDriveResult>(FWatcher->result());
+    TDriveResult result = FWatcher->result();
     FShownKey = FRunningKey;
-    ShowResult();
     UpdateBusy();
-    if (FResult->Refused && FExplicitRunning)
-        FHost.Dialogs().ErrorBox(QString::fromStdString(FResult->Message));
+    if (result.Refused) {
+        // The last analysis stays on show; the line says why there is no new one.
+        ShowMessage(QString::fromStdString(result.Message), true);
+        if (FExplicitRunning)
+            FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
+    } else {
+        FResult = std::make_shared<const TDriveResult>(std::move(result));
+        ShowResult();
+    }
     emit ResultShown();
 }
 
@@ -531,11 +537,6 @@ void TDrivePage::ShowResult()
     const TDriveResult& r = *FResult;
     const char sep = FHost.DecimalSeparator();
     FReadout->clear();
-    if (r.Refused) {
-        // The figures of the last good result stay; the line says why there is no new one.
-        ShowMessage(QString::fromStdString(r.Message), true);
-        return;
-    }
     QStringList notes;
     for (const std::string& n : r.Notes)
         notes << QString::fromStdString(n);
@@ -569,7 +570,7 @@ void TDrivePage::ShowResult()
 
 void TDrivePage::ShowFigure()
 {
-    FChart->Show(FResult && !FResult->Refused ? FResult : nullptr, FFigure->ItemIndex(), FShowDrift->isChecked(),
+    FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(),
                  FHost.DecimalSeparator());
     FShowDrift->setEnabled(FFigure->ItemIndex() == DriveFigureError);
     if (FFigure->ItemIndex() != DriveFigureSpectrum)
@@ -639,7 +640,7 @@ void TDrivePage::PeakSnapped(int index)
 
 void TDrivePage::ExportClick(int preselect)
 {
-    if (!FResult || FResult->Refused) {
+    if (!FResult) {
         FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
         return;
     }
@@ -657,7 +658,7 @@ void TDrivePage::ExportClick(int preselect)
 
 void TDrivePage::Export(int format, const QString& fileName)
 {
-    if (!FResult || FResult->Refused) {
+    if (!FResult) {
         FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
         return;
     }

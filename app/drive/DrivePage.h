@@ -82,7 +82,8 @@ public:
     void ExportClick(int preselect = 0);
     void Export(int format, const QString& fileName);
 
-    // The result on show (null before the first), and whether a run is going.
+    // The last analysis that gave a result (null before the first; a refusal
+    // does not replace it), and whether a run is going.
     std::shared_ptr<const TDriveResult> Result() const { return FResult; }
     bool Busy() const;
     TDriveChart* Chart() const { return FChart; }

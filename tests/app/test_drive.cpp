@@ -28,6 +28,7 @@
 #include "app/widgets/RadioGroup.h"
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
+#include "tools/cli/CliDrive.h"
 
 namespace vinsk {
 namespace {
@@ -325,9 +326,14 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
     ExpectRefusal(message->text());
 
-    // A trail the core refuses: the check points on the dark sky.
+    // A trail the core refuses, the check points moved onto the dark sky:
+    // the line says why, and the last analysis stays on show.
     Dialogs.Messages.clear();
-    LoadSample(false);
+    LoadSample();
+    ShowDriveTab();
+    const std::shared_ptr<const TDriveResult> good = Page()->Result();
+    ASSERT_TRUE(good);
+    EXPECT_FALSE(message->isVisible() && message->text().contains(QStringLiteral("check points")));
     const TPoints dark{{{40, 85}, {1580, 85}, {810, 80}}};
     PlaceMarkers(dark);
     const TDriveResult core = Core(dark);
@@ -335,6 +341,9 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     ShowDriveTab();
     EXPECT_EQ(message->text().toStdString(), core.Message);
     EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Page()->Result(), good);
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigurePec), Qt::LeftButton);
+    EXPECT_GT(static_cast<QCustomPlot*>(DriveChart()->PlotWidget())->graphCount(), 0);
     QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
     ASSERT_TRUE(Settle());
     ExpectRefusal(QString::fromStdString(core.Message));
@@ -352,13 +361,31 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
         QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
         return path;
     };
+    // What vinsk-cli --drive writes for the same picture, settings and points.
+    cli::TCliOptions options;
+    options.Image = VINSK_SOURCE_DIR "/samples/physical.png";
+    options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
+    for (std::size_t i = 0; i < 6; ++i)
+        options.CheckPoints[i] = Points[i / 2][i % 2];
+    options.Csv = Dir.filePath(QStringLiteral("cli.csv")).toStdString();
+    cli::TDriveOptions drive;
+    drive.Drive = true;
+    drive.Json = Dir.filePath(QStringLiteral("cli.json")).toStdString();
+    std::FILE* sink = std::tmpfile();
+    ASSERT_EQ(cli::RunDrive(options, drive, '.', sink, sink), 0);
+    std::fclose(sink);
+    const QByteArray cliCsv = FileBytes(QString::fromStdString(*options.Csv));
+    const QByteArray cliJson = FileBytes(QString::fromStdString(*drive.Json));
+    ASSERT_FALSE(cliJson.isEmpty());
+
     const QImage png(save(QStringLiteral("d.png"), DriveExportPng));
     EXPECT_EQ(png.size(), chartSize);
     QSvgRenderer svg(FileBytes(save(QStringLiteral("d.svg"), DriveExportSvg)));
     EXPECT_TRUE(svg.isValid());
     EXPECT_TRUE(FileBytes(save(QStringLiteral("d.pdf"), DriveExportPdf)).startsWith("%PDF"));
-    EXPECT_EQ(FileBytes(save(QStringLiteral("d.csv"), DriveExportCsv)).toStdString(), DriveCsv(core));
-    EXPECT_EQ(FileBytes(save(QStringLiteral("d.json"), DriveExportJson)).toStdString(), DriveJson(core));
+    EXPECT_EQ(FileBytes(save(QStringLiteral("d.csv"), DriveExportCsv)), cliCsv);
+    EXPECT_EQ(FileBytes(save(QStringLiteral("d.json"), DriveExportJson)), cliJson);
+    EXPECT_EQ(cliJson.toStdString(), DriveJson(core));
     EXPECT_EQ(FileBytes(save(QStringLiteral("d.txt"), DriveExportPec)).toStdString(), PecTableText(core));
     EXPECT_TRUE(Dialogs.Messages.empty());
 
