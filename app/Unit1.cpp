@@ -60,6 +60,7 @@ TVinsk_main::TVinsk_main(TDialogs& dialogs, QWidget* parent) : QMainWindow(paren
     BuildMenus();
     BuildStatusBar();
     SetTabOrder();
+    BuildDriveTab();
 
     resize(777, 571);
     if (const QScreen* screen = QGuiApplication::primaryScreen())

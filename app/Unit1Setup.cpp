@@ -227,7 +227,7 @@ void TVinsk_main::SaveFile()
     if (!choice)
         return;
     SaveDialog1.FilterIndex = choice->FilterIndex;
-    SaveSettingsFile(choice->FileName.toStdString(), FState.Experiment, FState.DecimalSeparator);
+    SaveSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
 }
 
 void TVinsk_main::OpenFile()
@@ -236,7 +236,8 @@ void TVinsk_main::OpenFile()
     if (!choice)
         return;
     OpenDialog1.FilterIndex = choice->FilterIndex;
-    const TSettingsLoad load = LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, FState.DecimalSeparator);
+    const TSettingsLoad load =
+        LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
     // Each value goes through its field, in reading order: the field shows
@@ -247,6 +248,7 @@ void TVinsk_main::OpenFile()
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v.FieldName)
                 SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
+    TabSheet4->SetSettings(load.Drive);
 }
 
 } // namespace vinsk

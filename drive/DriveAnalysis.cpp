@@ -10,6 +10,7 @@
 #include <fftw3.h>
 
 #include "common/MathFaults.h"
+#include "common/NumText.h"
 
 namespace vinsk {
 
@@ -634,36 +635,6 @@ double TRasterSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bo
     return (r + g + b) / 3.0;
 }
 
-bool ParseDetrend(const std::string& text, TDetrend& out)
-{
-    if (text == "none")
-        out = TDetrend::None;
-    else if (text == "line")
-        out = TDetrend::Line;
-    else if (text == "quadratic")
-        out = TDetrend::Quadratic;
-    else if (text == "harmonic")
-        out = TDetrend::Harmonic;
-    else
-        return false;
-    return true;
-}
-
-const char* DetrendName(TDetrend d)
-{
-    switch (d) {
-    case TDetrend::None:
-        return "none";
-    case TDetrend::Line:
-        return "line";
-    case TDetrend::Quadratic:
-        return "quadratic";
-    case TDetrend::Harmonic:
-        break;
-    }
-    return "harmonic";
-}
-
 const char* WormSourceName(TWormSource s)
 {
     switch (s) {
@@ -689,9 +660,10 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         !(e.PixelHeight > 0) || !(e.ExposureTime > 0) || !(e.MountSpeed > 0))
         return Refuse("The Setup values give no angle per pixel: the distance must exceed the focal length, and "
                       "the pixel size, focal length, exposure and mount speed must be positive");
-    if (set.Harmonics < 1 || set.Harmonics > 50 || !(set.Tolerance > 0) || set.HalfWidth < 0 || set.WormPeriod < 0)
-        return Refuse("The drive settings are out of range: harmonics 1 to 50, a positive tolerance, a half-width "
-                      "and worm period of 0 or more");
+    if (!DriveSettingsValid(set))
+        return Refuse("The drive settings are out of range: harmonics 1 to " + std::to_string(MaxDriveHarmonics) +
+                      ", a positive tolerance, a half-width of 0 to " + FloatText(MaxDriveHalfWidth) +
+                      " px and a worm period of 0 to " + FloatText(MaxDriveWormPeriod) + " s");
     TArc arc;
     if (!MakeArc(in, arc))
         return Refuse("START and STOP are too close together: place them at the two ends of the trail");

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "image/Bitmap32.h"
+#include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
@@ -63,22 +64,7 @@ private:
     const TBitmap32& FBitmap;
 };
 
-// "none" keeps the error as measured; "line" and "quadratic" remove a fitted
-// polynomial; "harmonic" fits the line jointly with the first K harmonics of
-// the worm period and removes the line only. Harmonic is the initial choice
-// and falls back to a line when there is no worm period or the trail holds
-// fewer than two of its cycles.
-enum class TDetrend { None, Line, Quadratic, Harmonic };
-
 enum class TWormSource { None, Given, Estimated };
-
-struct TDriveSettings {
-    double WormPeriod = 0;  // s; 0: unknown (estimated when the trail allows)
-    double Tolerance = 1;   // arc seconds, for the longest exposure
-    TDetrend Detrend = TDetrend::Harmonic;
-    int Harmonics = 5;      // K, for the PEC fit and the harmonic drift removal
-    double HalfWidth = 0;   // px of the photometry segment each side; 0: auto
-};
 
 struct TDrivePoint {
     double X = 0;
@@ -179,10 +165,6 @@ struct TDriveResult {
 // of impossible Setup values are refusals too.
 TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& input);
 
-// The names the settings and the command line use: "none", "line",
-// "quadratic", "harmonic"; false for anything else.
-bool ParseDetrend(const std::string& text, TDetrend& out);
-const char* DetrendName(TDetrend d);
 const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 
 // The JSON report: exposure_s, arcsec_per_step, samples (steps walked),

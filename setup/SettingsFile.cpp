@@ -86,6 +86,11 @@ std::string ReadWholeFile(const std::string& path)
 
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep)
 {
+    SaveSettingsFile(path, e, TDriveSettings{}, decimalSep);
+}
+
+void SaveSettingsFile(const std::string& path, const TExperiment& e, const TDriveSettings& drive, char decimalSep)
+{
     // Every figure first: a fault here leaves the file untouched.
     std::array<std::string, SettingsKeys.size()> texts;
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i)
@@ -99,11 +104,18 @@ void SaveSettingsFile(const std::string& path, const TExperiment& e, char decima
     ini.Set(VersionSection, VersionKey, SettingsFileVersion);
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i)
         ini.Set(SettingsKeys[i].Section, SettingsKeys[i].Key, texts[i]);
+    WriteDriveSection(ini, drive, decimalSep);
     if (!save.Commit(ini.Text()))
         throw EFileWriteError("Unable to write to " + path);
 }
 
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep)
+{
+    return LoadSettingsText(content, current, TDriveSettings{}, decimalSep);
+}
+
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep)
 {
     const TProfileText ini(content);
     TSettingsLoad load;
@@ -115,12 +127,19 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
         load.Values[i].FieldName = FieldOf(key).Name;
         load.Values[i].Value = value ? *value : FileValue(current, key);
     }
+    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep);
     return load;
 }
 
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep)
 {
-    return LoadSettingsText(ReadWholeFile(path), current, decimalSep);
+    return LoadSettingsFile(path, current, TDriveSettings{}, decimalSep);
+}
+
+TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep)
+{
+    return LoadSettingsText(ReadWholeFile(path), current, currentDrive, decimalSep);
 }
 
 } // namespace vinsk

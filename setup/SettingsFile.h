@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
@@ -26,6 +27,10 @@ inline constexpr const char* SettingsVersionWarning =
 // updates the file it points to.
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep);
 
+// The same, and the drive settings in their [Drive] section after the nine
+// values (see WriteDriveSection: initial settings add nothing).
+void SaveSettingsFile(const std::string& path, const TExperiment& e, const TDriveSettings& drive, char decimalSep);
+
 struct TSettingsValue {
     const char* FieldName; // "RxSpinEdit1", "RxSpinEdit9", ... in reading order
     double Value;          // in the field's unit
@@ -34,6 +39,7 @@ struct TSettingsValue {
 struct TSettingsLoad {
     bool VersionMismatch = false; // show SettingsVersionWarning before applying
     std::array<TSettingsValue, 9> Values{};
+    TDriveSettings Drive; // the current drive settings with the file's valid [Drive] values
 };
 
 // Parses settings text of any bytes, LF or CR LF line ends. Blanks around a
@@ -45,5 +51,11 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
 // Reads the file with LoadSettingsText; a missing or unreadable file counts
 // as one without keys.
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep);
+
+// The same, with the current drive settings that the [Drive] keys update.
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
+TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
 
 } // namespace vinsk

@@ -42,6 +42,8 @@ private:
     TGraphChoices FChoices;
 };
 
+} // namespace
+
 // The settings file through the Setup fields: each value is shown with one
 // decimal, and only a text that differs from the field's current one sets
 // the parameter from that text.
@@ -72,6 +74,8 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string
     }
 }
 
+namespace {
+
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
@@ -86,17 +90,22 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
 
 } // namespace
 
+void LoadPictures(const TCliOptions& o, TVinskState& s)
+{
+    LoadPicture(o.Image, s.Image.Bitmap);
+    if (o.Dark)
+        Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
+    if (o.Flat)
+        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+}
+
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        LoadPicture(o.Image, s.Image.Bitmap);
-        if (o.Dark)
-            Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
-        if (o.Flat)
-            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+        LoadPictures(o, s);
         if (o.Settings)
             LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
 
