@@ -1,0 +1,48 @@
+// Read access to a picture's samples, whatever holds them: the 32-bit raster
+// today, linear samples where a picture brings them.
+#pragma once
+
+#include <cstdint>
+
+#include "image/Bitmap32.h"
+
+namespace vinsk {
+
+// Channels as the Graph tab numbers them.
+inline constexpr int ChannelRed = 0;
+inline constexpr int ChannelGreen = 1;
+inline constexpr int ChannelBlue = 2;
+inline constexpr int ChannelAverage = 3;
+
+class TSampleSource {
+public:
+    virtual ~TSampleSource() = default;
+
+    virtual std::int32_t Width() const = 0;
+    virtual std::int32_t Height() const = 0;
+
+    // The sample at (x, y) inside the picture, 0 <= x < Width, 0 <= y < Height;
+    // channel ChannelRed ... ChannelBlue, or ChannelAverage for their mean.
+    virtual double Value(std::int32_t x, std::int32_t y, int channel) const = 0;
+
+    // Row y of a channel into out[0 .. Width - 1]. Whole-picture passes use
+    // this; the default reads Value pixel by pixel.
+    virtual void ReadRow(std::int32_t y, int channel, float* out) const;
+};
+
+// The raster's colour words as samples 0 ... 255.
+class TRasterSamples final : public TSampleSource {
+public:
+    // The raster must outlive this view of it.
+    explicit TRasterSamples(const TBitmap32& bitmap) : FBitmap(bitmap) {}
+
+    std::int32_t Width() const override { return FBitmap.Width(); }
+    std::int32_t Height() const override { return FBitmap.Height(); }
+    double Value(std::int32_t x, std::int32_t y, int channel) const override;
+    void ReadRow(std::int32_t y, int channel, float* out) const override;
+
+private:
+    const TBitmap32& FBitmap;
+};
+
+} // namespace vinsk
