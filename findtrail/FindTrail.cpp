@@ -18,8 +18,10 @@ namespace {
 constexpr double SeedSigmas = 5.0;
 constexpr double GrowSigmas = 2.5;
 // Length over width from which a region counts as elongated: stars and hot
-// pixels are round, a trail is long.
+// pixels are round, a trail is long. Two hot pixels side by side are
+// elongated too, but short.
 constexpr double MinElongation = 2.0;
+constexpr double MinElongatedLength = 10.0; // px
 // Shorter elongated objects are not trails worth measuring [px].
 constexpr double MinTrailLength = 30.0;
 // A second trail with this share of the first one's flux competes with it.
@@ -245,7 +247,7 @@ struct TRegion {
     double UMin = 0, UMax = 0;      // extent along it, from the centre
     double Length = 0, Width = 0;
 
-    bool Elongated() const { return Length >= MinElongation * Width; }
+    bool Elongated() const { return Length >= MinElongation * Width && Length >= MinElongatedLength; }
     bool Trail() const { return Elongated() && Length >= MinTrailLength; }
 };
 

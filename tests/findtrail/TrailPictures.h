@@ -1,7 +1,7 @@
-// Star trails rendered the way a camera records them: a point source moves
-// along an arc, not quite steadily, and leaves light in proportion to the
-// time it spends at each place. Where its image stood at the first and the
-// last instant is known exactly.
+// Pictures of star trails for the finder: the physically rendered trails of
+// the sample generator (a point source moving at the mount's true rate, so
+// the truth is where its image stood at the first and the last instant),
+// with what a camera adds: hot pixels, vignetting, a dark and a flat.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 
 #include "image/Bitmap32.h"
 #include "image/Calibration.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 
 namespace vinsk::test {
 
@@ -20,31 +21,19 @@ struct TXY {
     double X = 0, Y = 0;
 };
 
-struct TTrailSpec {
-    TXY Begin, End;      // the star's image at the start and the end of the exposure
-    double Sag = 0;      // the arc's middle off the chord [px], to the left of Begin -> End
-    double Sigma = 1.5;  // the star's image, a Gaussian [px]
-    double Crest = 150;  // levels at the trail's crest
-    double Wobble = 1.0; // the periodic error as a shift along the trail [px]
-    int Cycles = 3;      // of the periodic error during the exposure
-};
-
-struct TPictureSpec {
-    std::int32_t Width = 640, Height = 420;
-    std::vector<TTrailSpec> Trails;
-    double Sky = 8;
-    double Noise = 1.5;      // read noise [levels]
-    double Gain = 20;        // photon noise: sqrt(level / Gain)
-    double Vignetting = 0;   // light at the corners falls to 1 - Vignetting
+// What the camera adds to the rendered trails.
+struct TCameraSpec {
+    double Vignetting = 0;    // light at the corners falls to 1 - Vignetting
     int HotPixels = 0;
     bool DarkAndFlat = false; // glow and hot pixels in a dark, vignetting in a flat, both applied
     std::uint64_t Seed = 1;
 };
 
-// The circle (or line) through Begin and End with the given sag, by arc length.
+// The path of a rendered trail: the circle (or line) from Start towards Stop
+// with the generator's sag, by arc length.
 class TArcPath {
 public:
-    explicit TArcPath(const TTrailSpec& t) : FB(t.Begin), FE(t.End)
+    explicit TArcPath(const tools::TPhysicalOptions& o) : FB{o.StartX, o.StartY}, FE{o.StopX, o.StopY}
     {
         const double dx = FE.X - FB.X, dy = FE.Y - FB.Y;
         FChord = std::hypot(dx, dy);
@@ -53,7 +42,7 @@ public:
         // Left of the direction of travel, with y down.
         FNx = FTy;
         FNy = -FTx;
-        FSag = t.Sag;
+        FSag = o.Sag;
         if (std::abs(FSag) > 1e-9) {
             const double h = FChord / 2;
             FR = (h * h + FSag * FSag) / (2 * std::abs(FSag));
@@ -82,18 +71,28 @@ public:
     {
         if (FR == 0)
             return std::abs((p.X - FB.X) * FNx + (p.Y - FB.Y) * FNy);
-        const double side = FSag > 0 ? 1 : -1;
-        const double d = FR - std::abs(FSag);
-        const TXY c{(FB.X + FE.X) / 2 - side * FNx * d, (FB.Y + FE.Y) / 2 - side * FNy * d};
+        const TXY c = Centre();
         return std::abs(std::hypot(p.X - c.X, p.Y - c.Y) - FR);
     }
 
-    // The direction of travel at arc length s.
-    TXY Tangent(double s) const
+    TXY Centre() const
     {
-        const TXY a = At(std::max(0.0, s - 0.5)), b = At(std::min(Length(), s + 0.5));
-        const double l = std::hypot(b.X - a.X, b.Y - a.Y);
-        return {(b.X - a.X) / l, (b.Y - a.Y) / l};
+        const double side = FSag > 0 ? 1 : -1;
+        const double d = FR - std::abs(FSag);
+        return {(FB.X + FE.X) / 2 - side * FNx * d, (FB.Y + FE.Y) / 2 - side * FNy * d};
+    }
+
+    // The direction of travel at the point of the path nearest p.
+    TXY Tangent(TXY p) const
+    {
+        if (FR == 0)
+            return {FTx, FTy};
+        const TXY c = Centre();
+        const double l = std::hypot(p.X - c.X, p.Y - c.Y);
+        TXY t{-(p.Y - c.Y) / l, (p.X - c.X) / l};
+        if (t.X * FTx + t.Y * FTy < 0)
+            t = {-t.X, -t.Y};
+        return t;
     }
 
 private:
@@ -102,60 +101,29 @@ private:
     double FR = 0, FHalfAngle = 0;
 };
 
-// Adds a trail's light, in levels, to a float picture.
-inline void DepositTrail(std::vector<float>& light, std::int32_t w, std::int32_t h, const TTrailSpec& t)
+// The trails rendered into one picture: the first brings the background and
+// the noise, the others only their light. Then the camera's additions; with
+// a dark and a flat the picture is calibrated as the Image tab does it.
+inline TBitmap32 Picture(std::vector<tools::TPhysicalOptions> trails, const TCameraSpec& cam = {})
 {
-    const TArcPath path(t);
-    const double len = path.Length();
-    const double lambda = t.Crest * std::sqrt(2 * std::numbers::pi) * t.Sigma; // light per px of trail
-    const double travel = len + 2 * std::numbers::pi * t.Cycles * std::abs(t.Wobble);
-    const auto steps = static_cast<std::int64_t>(std::ceil(travel / 0.05));
-    const double perStep = lambda * len / static_cast<double>(steps);
-    const auto reach = static_cast<std::int32_t>(std::ceil(4 * t.Sigma));
-    const double norm = 1 / (std::sqrt(2 * std::numbers::pi) * t.Sigma);
-    std::vector<double> gx(static_cast<std::size_t>(2 * reach + 2)), gy(gx.size());
-    for (std::int64_t k = 0; k <= steps; ++k) {
-        const double tau = static_cast<double>(k) / static_cast<double>(steps);
-        const double s = len * tau + t.Wobble * std::sin(2 * std::numbers::pi * t.Cycles * tau);
-        const TXY p = path.At(s);
-        const double weight = (k == 0 || k == steps) ? perStep / 2 : perStep;
-        const auto x0 = static_cast<std::int32_t>(std::floor(p.X)) - reach;
-        const auto y0 = static_cast<std::int32_t>(std::floor(p.Y)) - reach;
-        for (std::int32_t i = 0; i < 2 * reach + 2; ++i) {
-            const double dx = x0 + i - p.X, dy = y0 + i - p.Y;
-            gx[static_cast<std::size_t>(i)] = norm * std::exp(-dx * dx / (2 * t.Sigma * t.Sigma));
-            gy[static_cast<std::size_t>(i)] = norm * std::exp(-dy * dy / (2 * t.Sigma * t.Sigma));
+    std::vector<tools::TPhysicalTrail> rendered;
+    for (std::size_t i = 0; i < trails.size(); ++i) {
+        if (i > 0) {
+            trails[i].Width = trails[0].Width;
+            trails[i].Height = trails[0].Height;
+            trails[i].Background = 0;
+            trails[i].Noise = 0;
         }
-        for (std::int32_t j = 0; j < 2 * reach + 2; ++j) {
-            const std::int32_t y = y0 + j;
-            if (y < 0 || y >= h)
-                continue;
-            const double wy = weight * gy[static_cast<std::size_t>(j)];
-            float* row = &light[static_cast<std::size_t>(y) * static_cast<std::size_t>(w)];
-            for (std::int32_t i = 0; i < 2 * reach + 2; ++i) {
-                const std::int32_t x = x0 + i;
-                if (x >= 0 && x < w)
-                    row[x] += static_cast<float>(wy * gx[static_cast<std::size_t>(i)]);
-            }
-        }
+        rendered.push_back(tools::RenderPhysicalTrail(trails[i]));
     }
-}
-
-// The picture as the program has it once loaded (and calibrated, when the
-// spec asks for a dark and a flat).
-inline TBitmap32 RenderPicture(const TPictureSpec& spec)
-{
-    const std::int32_t w = spec.Width, h = spec.Height;
-    const auto n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    std::vector<float> light(n, 0.0f);
-    for (const TTrailSpec& t : spec.Trails)
-        DepositTrail(light, w, h, t);
-
-    std::mt19937_64 rng(spec.Seed);
+    const std::int32_t w = trails[0].Width, h = trails[0].Height;
+    const double scale = rendered[0].Bits == 16 ? 255.0 / 65535.0 : 1.0;
+    std::mt19937_64 rng(cam.Seed);
     std::normal_distribution<double> normal;
     std::uniform_real_distribution<double> uniform;
+    const auto n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     std::vector<float> hot(n, 0.0f);
-    for (int i = 0; i < spec.HotPixels; ++i) {
+    for (int i = 0; i < cam.HotPixels; ++i) {
         const auto x = static_cast<std::size_t>(uniform(rng) * w), y = static_cast<std::size_t>(uniform(rng) * h);
         hot[y * static_cast<std::size_t>(w) + x] = static_cast<float>(100 + 150 * uniform(rng));
     }
@@ -163,7 +131,7 @@ inline TBitmap32 RenderPicture(const TPictureSpec& spec)
     TImageState img;
     TBitmap32 dark, flat;
     img.Bitmap.SetSize(w, h);
-    if (spec.DarkAndFlat) {
+    if (cam.DarkAndFlat) {
         dark.SetSize(w, h);
         flat.SetSize(w, h);
     }
@@ -171,25 +139,21 @@ inline TBitmap32 RenderPicture(const TPictureSpec& spec)
     for (std::int32_t y = 0; y < h; ++y)
         for (std::int32_t x = 0; x < w; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
-            const double vig = 1 - spec.Vignetting * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / corner;
-            const double glow = spec.DarkAndFlat ? 6 + 12 * std::exp(-x / (0.1 * w)) : 0;
-            std::uint32_t c[3], d[3], f[3];
-            const double l = (spec.Sky + light[i]) * vig;
-            const double shot = std::sqrt(std::max(0.0, l) / spec.Gain);
-            for (int k = 0; k < 3; ++k) {
-                c[k] = level(l + shot * normal(rng) + glow + hot[i] + spec.Noise * normal(rng));
-                if (spec.DarkAndFlat) {
-                    d[k] = level(glow + hot[i] + 0.3 * normal(rng));
-                    f[k] = level(180 * vig + 0.4 * normal(rng));
-                }
-            }
-            img.Bitmap.SetPixelS(x, y, Color32(255, c[0], c[1], c[2]));
-            if (spec.DarkAndFlat) {
-                dark.SetPixelS(x, y, Color32(255, d[0], d[1], d[2]));
-                flat.SetPixelS(x, y, Color32(255, f[0], f[1], f[2]));
+            double light = 0;
+            for (const tools::TPhysicalTrail& t : rendered)
+                light += t.Levels[i] * scale;
+            const double vig = 1 - cam.Vignetting * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / corner;
+            const double glow = cam.DarkAndFlat ? 6 + 12 * std::exp(-x / (0.1 * w)) : 0;
+            const std::uint32_t c = level(light * vig + glow + hot[i]);
+            img.Bitmap.SetPixelS(x, y, Color32(255, c, c, c));
+            if (cam.DarkAndFlat) {
+                const std::uint32_t d = level(glow + hot[i] + 0.3 * normal(rng));
+                const std::uint32_t f = level(180 * vig + 0.4 * normal(rng));
+                dark.SetPixelS(x, y, Color32(255, d, d, d));
+                flat.SetPixelS(x, y, Color32(255, f, f, f));
             }
         }
-    if (spec.DarkAndFlat) {
+    if (cam.DarkAndFlat) {
         TStatusPanels status;
         ApplyDark(img, dark, status);
         ApplyFlat(img, flat, status);

@@ -21,9 +21,9 @@ struct TOffsets {
 };
 
 // A found end against the true one, along and across the trail there.
-TOffsets Offsets(const TImagePoint& found, const TArcPath& path, double s)
+TOffsets Offsets(const TImagePoint& found, const TArcPath& path, TXY truth)
 {
-    const TXY truth = path.At(s), t = path.Tangent(s);
+    const TXY t = path.Tangent(truth);
     const double dx = found.X - truth.X, dy = found.Y - truth.Y;
     return {std::abs(dx * t.X + dy * t.Y), std::abs(-dx * t.Y + dy * t.X)};
 }
@@ -33,29 +33,58 @@ TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAverage)
     return FindTrail(TRasterSamples(bmp), channel);
 }
 
+// A trail from (x0, y0) towards (x1, y1) on a 640 x 420 picture.
+tools::TPhysicalOptions Trail(double x0, double y0, double x1, double y1, double sag = 10, double crest = 150)
+{
+    tools::TPhysicalOptions o;
+    o.Width = 640;
+    o.Height = 420;
+    o.StartX = x0;
+    o.StartY = y0;
+    o.StopX = x1;
+    o.StopY = y1;
+    o.Sag = sag;
+    o.Crest = crest;
+    o.Terms = {{4, 30, 0.3}};
+    return o;
+}
+
+struct TScene {
+    tools::TPhysicalOptions Options;
+    TCameraSpec Camera;
+};
+
 // Fifty pictures of random geometry, noise and calibration, six kinds of
 // trail in turn.
-TPictureSpec RandomScene(int i)
+TScene RandomScene(int i)
 {
     std::mt19937_64 rng(1000 + static_cast<std::uint64_t>(i));
     auto in = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
-    TPictureSpec p;
+    TScene sc;
+    tools::TPhysicalOptions& o = sc.Options;
     // A few large pictures, so that the binned search is tried too.
     if (i % 17 == 5) {
-        p.Width = 3200;
-        p.Height = 2100;
+        o.Width = 3200;
+        o.Height = 2100;
     } else {
-        p.Width = static_cast<std::int32_t>(in(480, 900));
-        p.Height = static_cast<std::int32_t>(in(360, 640));
+        o.Width = static_cast<std::int32_t>(in(480, 900));
+        o.Height = static_cast<std::int32_t>(in(360, 640));
     }
-    TTrailSpec t;
-    t.Sigma = in(1.0, 2.5);
-    t.Crest = in(50, 200);
-    t.Wobble = in(0, 2.0);
-    t.Cycles = static_cast<int>(in(1, 6));
+    o.Fwhm = in(2.3, 5.5);
+    o.Crest = in(40, 220);
+    o.Background = in(3, 20);
+    o.Noise = in(0.8, 2.5);
+    o.Bits = i % 7 == 3 ? 16 : 8;
+    if (o.Bits == 16) {
+        o.Crest *= 257;
+        o.Background *= 257;
+        o.Noise *= 257;
+    }
+    o.Seed = 500 + static_cast<std::uint64_t>(i);
     const int kind = i % 6;
-    const double margin = 4 * t.Sigma + 10;
-    const double w = p.Width, h = p.Height;
+    const double sigma = o.Fwhm / 2.3548;
+    const double margin = 4 * sigma + 12;
+    const double w = o.Width, h = o.Height;
     double angle = 0, length = 0;
     switch (kind) {
     case 0: // left to right
@@ -63,11 +92,11 @@ TPictureSpec RandomScene(int i)
     case 3: // nearly straight
     case 4: // strongly curved
         angle = in(-0.45, 0.45);
-        length = in(0.4, 0.85) * w;
+        length = in(0.4, 0.8) * w;
         break;
     case 2: // steep
         angle = in(1.05, 1.57) * (in(0, 1) < 0.5 ? 1 : -1);
-        length = in(0.5, 0.85) * h;
+        length = in(0.5, 0.8) * h;
         break;
     default: // near the edge
         angle = in(-0.3, 0.3);
@@ -79,47 +108,54 @@ TPictureSpec RandomScene(int i)
         sag = in(-0.6, 0.6);
     if (kind == 4)
         sag = in(0.12, 0.2) * length * (in(0, 1) < 0.5 ? 1 : -1);
-    const double cx = w / 2 + in(-0.1, 0.1) * w, cy = h / 2 + in(-0.1, 0.1) * h;
-    t.Begin = {cx - std::cos(angle) * length / 2, cy - std::sin(angle) * length / 2};
-    t.End = {cx + std::cos(angle) * length / 2, cy + std::sin(angle) * length / 2};
-    if (kind == 1)
-        std::swap(t.Begin, t.End);
+    const double cx = w / 2 + in(-0.08, 0.08) * w, cy = h / 2 + in(-0.08, 0.08) * h;
+    o.StartX = cx - std::cos(angle) * length / 2;
+    o.StartY = cy - std::sin(angle) * length / 2;
+    o.StopX = cx + std::cos(angle) * length / 2;
+    o.StopY = cy + std::sin(angle) * length / 2;
+    if (kind == 1) {
+        std::swap(o.StartX, o.StopX);
+        std::swap(o.StartY, o.StopY);
+    }
     if (kind == 5) {
         // The left end close to the picture's edge, the trail along the top.
-        const double shiftX = t.Begin.X - (margin - 4 + in(0, 4));
-        t.Begin.X -= shiftX;
-        t.End.X -= shiftX;
-        const double top = std::min(t.Begin.Y, t.End.Y) - std::abs(sag) - margin - in(0, 6);
-        t.Begin.Y -= top;
-        t.End.Y -= top;
+        const double shift = std::min(o.StartX, o.StopX) - margin;
+        o.StartX -= shift;
+        o.StopX -= shift;
+        const double top = std::min(o.StartY, o.StopY) - std::abs(sag) - margin;
+        o.StartY -= top;
+        o.StopY -= top;
     }
-    t.Sag = sag;
-    p.Trails.push_back(t);
-    p.Noise = in(0.8, 2.5);
-    p.Sky = in(3, 20);
-    p.HotPixels = static_cast<int>(in(0, 40));
-    p.Vignetting = in(0, 0.35);
-    p.DarkAndFlat = i % 3 == 0;
-    p.Seed = 77 + static_cast<std::uint64_t>(i);
-    return p;
+    o.Sag = sag;
+    // The mount's error: a worm term and its harmonic, 1 to 4 cycles over
+    // the exposure, and some drift.
+    const double seconds = length * 2.7 / o.MountSpeed;
+    const double period = seconds / in(1, 4);
+    o.Terms = {{in(1, 8), period, in(0, 6.28)}, {in(0, 2), period / 2, in(0, 6.28)}};
+    o.Drift = in(-0.02, 0.02);
+    sc.Camera.HotPixels = static_cast<int>(in(0, 40));
+    sc.Camera.Vignetting = in(0, 0.35);
+    sc.Camera.DarkAndFlat = i % 3 == 0;
+    sc.Camera.Seed = 77 + static_cast<std::uint64_t>(i);
+    return sc;
 }
 
 TEST(FindTrail, FiftyRenderedScenesMeetTheBars)
 {
     double worstAlong = 0, worstAcross = 0, worstInLine = 0;
     for (int i = 0; i < 50; ++i) {
-        const TPictureSpec spec = RandomScene(i);
-        const TTrailSpec& t = spec.Trails[0];
-        const TBitmap32 bmp = RenderPicture(spec);
+        const TScene sc = RandomScene(i);
+        const tools::TPhysicalTrail rendered = tools::RenderPhysicalTrail(sc.Options);
+        const TBitmap32 bmp = Picture({sc.Options}, sc.Camera);
         const TTrailSearch s = Find(bmp);
         ASSERT_TRUE(s.Points) << "scene " << i << ": " << s.Refusal;
 
         // The picture cannot tell which end came first: the found ends are
         // matched to the true ones, and START is the left (or top) end.
-        const TArcPath path(t);
-        const double len = path.Length();
-        TOffsets a = Offsets(s.Start, path, 0), b = Offsets(s.Stop, path, len);
-        const TOffsets a2 = Offsets(s.Stop, path, 0), b2 = Offsets(s.Start, path, len);
+        const TArcPath path(sc.Options);
+        const TXY begin{rendered.Truth.StartX, rendered.Truth.StartY}, end{rendered.Truth.EndX, rendered.Truth.EndY};
+        TOffsets a = Offsets(s.Start, path, begin), b = Offsets(s.Stop, path, end);
+        const TOffsets a2 = Offsets(s.Stop, path, begin), b2 = Offsets(s.Start, path, end);
         if (a2.Along + b2.Along < a.Along + b.Along) {
             a = a2;
             b = b2;
@@ -140,7 +176,7 @@ TEST(FindTrail, FiftyRenderedScenesMeetTheBars)
         const double inLineOff = path.Off({static_cast<double>(pts.InLine.X), static_cast<double>(pts.InLine.Y)});
         EXPECT_LE(inLineOff, 1.5) << "scene " << i;
         worstInLine = std::max(worstInLine, inLineOff);
-        EXPECT_NEAR(s.Length, len, 6.0) << "scene " << i;
+        EXPECT_NEAR(s.Length, rendered.Truth.PathLength, 6.0) << "scene " << i;
     }
     std::printf("worst of 50: along %.2f px, across %.2f px, IN-LINE off the arc %.2f px\n", worstAlong,
                 worstAcross, worstInLine);
@@ -148,9 +184,7 @@ TEST(FindTrail, FiftyRenderedScenesMeetTheBars)
 
 TEST(FindTrail, EachChannelFindsAColouredTrail)
 {
-    TPictureSpec spec;
-    spec.Trails.push_back({{60, 200}, {560, 160}, 20, 1.8, 120, 1, 3});
-    const TBitmap32 grey = RenderPicture(spec);
+    const TBitmap32 grey = Picture({Trail(60, 200, 560, 160, 20, 120)});
     // Only the red channel carries the trail; green and blue hold the sky.
     TBitmap32 red = grey;
     for (std::int32_t y = 0; y < red.Height(); ++y)
@@ -169,20 +203,21 @@ TEST(FindTrail, EachChannelFindsAColouredTrail)
 
 TEST(FindTrail, RefusesWhatIsNotOneTrail)
 {
+    // The background and noise of a trail too faint to leave any light.
+    tools::TPhysicalOptions empty = Trail(100, 200, 500, 200);
+    empty.Crest = 0;
     {
         SCOPED_TRACE("an empty frame");
-        TPictureSpec spec;
-        spec.Seed = 5;
-        EXPECT_EQ(Find(RenderPicture(spec)).Refusal, "No star trail found: nothing stands out from the background");
+        EXPECT_EQ(Find(Picture({empty})).Refusal, "No star trail found: nothing stands out from the background");
         TBitmap32 flat;
         flat.SetSize(300, 200);
         EXPECT_EQ(Find(flat).Refusal, "No star trail found: nothing stands out from the background");
     }
     {
         SCOPED_TRACE("only hot pixels");
-        TPictureSpec spec;
-        spec.HotPixels = 25;
-        const TTrailSearch s = Find(RenderPicture(spec));
+        TCameraSpec cam;
+        cam.HotPixels = 25;
+        const TTrailSearch s = Find(Picture({empty}, cam));
         EXPECT_FALSE(s.Points);
         EXPECT_TRUE(std::regex_match(
             s.Refusal,
@@ -191,9 +226,10 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
     }
     {
         SCOPED_TRACE("a short streak");
-        TPictureSpec spec;
-        spec.Trails.push_back({{300, 200}, {314, 203}, 0, 1.2, 150, 0, 1});
-        const TTrailSearch s = Find(RenderPicture(spec));
+        tools::TPhysicalOptions o = Trail(300, 200, 314, 203, 0);
+        o.Terms.clear();
+        o.Drift = 0;
+        const TTrailSearch s = Find(Picture({o}));
         std::smatch m;
         ASSERT_TRUE(std::regex_match(s.Refusal, m,
                                      std::regex(R"(No star trail found: the brightest elongated object is (\d+) px long)")))
@@ -202,18 +238,12 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
     }
     {
         SCOPED_TRACE("two crossing trails");
-        TPictureSpec spec;
-        spec.Trails.push_back({{80, 100}, {560, 330}, 10, 1.6, 140, 1, 3});
-        spec.Trails.push_back({{90, 340}, {540, 80}, -8, 1.6, 130, 1, 2});
-        EXPECT_EQ(Find(RenderPicture(spec)).Refusal,
+        EXPECT_EQ(Find(Picture({Trail(80, 100, 560, 330, 10, 140), Trail(90, 340, 540, 80, -8, 130)})).Refusal,
                   "Two star trails of similar size cross each other: place the points by hand");
     }
     {
         SCOPED_TRACE("two trails side by side");
-        TPictureSpec spec;
-        spec.Trails.push_back({{80, 120}, {560, 100}, 10, 1.6, 140, 1, 3});
-        spec.Trails.push_back({{90, 300}, {520, 320}, -8, 1.6, 120, 1, 2});
-        const TTrailSearch s = Find(RenderPicture(spec));
+        const TTrailSearch s = Find(Picture({Trail(80, 120, 560, 100, 10, 140), Trail(90, 300, 520, 320, -8, 120)}));
         EXPECT_TRUE(std::regex_match(
             s.Refusal,
             std::regex(R"(Two star trails of similar size were found \(\d+ px and \d+ px long\): place the points by hand)")))
@@ -221,21 +251,18 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
     }
     {
         SCOPED_TRACE("a trail that leaves the picture");
-        TPictureSpec spec;
-        spec.Trails.push_back({{-80, 200}, {400, 180}, 10, 1.6, 140, 1, 3});
-        EXPECT_EQ(Find(RenderPicture(spec)).Refusal, "The star trail runs off the picture: place the points by hand");
+        EXPECT_EQ(Find(Picture({Trail(-80, 200, 400, 180)})).Refusal,
+                  "The star trail runs off the picture: place the points by hand");
     }
     EXPECT_EQ(Find(TBitmap32()).Refusal, "Image is not loaded. You must image load first!");
 }
 
 TEST(FindTrail, AFaintSecondTrailOrAStarDoesNotCompete)
 {
-    TPictureSpec spec;
-    spec.Trails.push_back({{80, 120}, {560, 100}, 10, 1.6, 160, 1, 3});
-    spec.Trails.push_back({{90, 300}, {520, 320}, -8, 1.6, 40, 1, 2});
-    // A bright star touching nothing.
-    spec.Trails.push_back({{300, 250}, {301, 250}, 0, 2.5, 250, 0, 1});
-    const TTrailSearch s = Find(RenderPicture(spec));
+    tools::TPhysicalOptions star = Trail(300, 250, 301.5, 250, 0, 250);
+    star.Fwhm = 6;
+    star.Terms.clear();
+    const TTrailSearch s = Find(Picture({Trail(80, 120, 560, 100, 10, 160), Trail(90, 300, 520, 320, -8, 40), star}));
     ASSERT_TRUE(s.Points) << s.Refusal;
     EXPECT_NEAR(s.Start.X, 80, 3);
     EXPECT_NEAR(s.Stop.X, 560, 3);
