@@ -86,17 +86,22 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
 
 } // namespace
 
+void LoadPictures(const TCliOptions& o, TVinskState& s)
+{
+    LoadPicture(o.Image, s.Image.Bitmap);
+    if (o.Dark)
+        Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
+    if (o.Flat)
+        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+}
+
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        LoadPicture(o.Image, s.Image.Bitmap);
-        if (o.Dark)
-            Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
-        if (o.Flat)
-            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+        LoadPictures(o, s);
         if (o.Settings)
             LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
 

@@ -34,7 +34,10 @@ struct TCliResult {
 };
 
 // Loads the picture, then the dark, then the flat, with the window's
-// refusals; takes the nine parameters from the settings file through the
+// refusals. Throws what the loading or a refusal throws.
+void LoadPictures(const TCliOptions& options, TVinskState& state);
+
+// LoadPictures; takes the nine parameters from the settings file through the
 // Setup fields' one-decimal texts; runs ShowGraph. Never throws: a refusal
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
