@@ -89,31 +89,20 @@ public:
         BW = (w + Bin - 1) / Bin;
         BH = (h + Bin - 1) / Bin;
         D.assign(static_cast<std::size_t>(BW) * static_cast<std::size_t>(BH), 0.0f);
-        std::vector<float> row(static_cast<std::size_t>(w));
-        for (std::int32_t y = 0; y < h; ++y) {
-            src.ReadRow(y, channel, row.data());
-            float* acc = &D[static_cast<std::size_t>(y / Bin) * static_cast<std::size_t>(BW)];
-            if (Bin == 1) {
-                std::copy(row.begin(), row.end(), acc);
-                continue;
-            }
-            for (std::int32_t bx = 0, x = 0; bx < BW; ++bx) {
-                float s = 0;
-                for (const std::int32_t end = std::min(w, x + Bin); x < end; ++x)
-                    s += row[static_cast<std::size_t>(x)];
-                acc[bx] += s;
-            }
+        std::vector<float> perColumn(static_cast<std::size_t>(BW)); // 1 / the pixels a bin spans across
+        for (std::int32_t bx = 0; bx < BW; ++bx)
+            perColumn[static_cast<std::size_t>(bx)] = 1.0f / static_cast<float>(std::min(w, (bx + 1) * Bin) - bx * Bin);
+        for (std::int32_t by = 0; by < BH; ++by) {
+            const std::int32_t y0 = by * Bin, y1 = std::min(h, y0 + Bin);
+            float* acc = &At(0, by);
+            src.AddBins(y0, y1, Bin, channel, acc);
+            const float perRow = 1.0f / static_cast<float>(y1 - y0);
+            for (std::int32_t bx = 0; bx < BW; ++bx)
+                acc[bx] *= perColumn[static_cast<std::size_t>(bx)] * perRow;
         }
-        if (Bin > 1)
-            for (std::int32_t by = 0; by < BH; ++by) {
-                const std::int32_t rows = std::min(Bin, h - by * Bin);
-                for (std::int32_t bx = 0; bx < BW; ++bx) {
-                    const std::int32_t cols = std::min(Bin, w - bx * Bin);
-                    At(bx, by) /= static_cast<float>(rows * cols);
-                }
-            }
         Smooth();
         EstimateBackground();
+        Sigma = std::max(Sigma, src.NoiseFloor());
         SubtractBackground();
     }
 
@@ -146,28 +135,42 @@ public:
     double Sigma = 0; // noise of D before it was divided by it
 
 private:
-    // 3 x 3 box: a trail keeps its crest, the noise drops to a third.
+    // 3 x 3 box: a trail keeps its crest, the noise drops to a third. At
+    // the edges the mean is over the neighbours that exist. In place, with
+    // the rows it still needs kept aside.
     void Smooth()
     {
-        std::vector<float> tmp(D.size());
-        for (std::int32_t by = 0; by < BH; ++by)
-            for (std::int32_t bx = 0; bx < BW; ++bx) {
-                float s = 0;
-                int n = 0;
-                for (std::int32_t x = std::max(0, bx - 1); x <= std::min(BW - 1, bx + 1); ++x, ++n)
-                    s += At(x, by);
-                tmp[static_cast<std::size_t>(by) * static_cast<std::size_t>(BW) + static_cast<std::size_t>(bx)] =
-                    s / static_cast<float>(n);
+        const auto w = static_cast<std::size_t>(BW), h = static_cast<std::size_t>(BH);
+        std::vector<float> copy(w);
+        for (std::size_t y = 0; y < h; ++y) {
+            float* row = &D[y * w];
+            std::copy(row, row + w, copy.begin());
+            if (w == 1)
+                continue;
+            row[0] = (copy[0] + copy[1]) * 0.5f;
+            for (std::size_t x = 1; x + 1 < w; ++x)
+                row[x] = (copy[x - 1] + copy[x] + copy[x + 1]) * (1.0f / 3.0f);
+            row[w - 1] = (copy[w - 2] + copy[w - 1]) * 0.5f;
+        }
+        if (h == 1)
+            return;
+        std::vector<float> above(D.begin(), D.begin() + static_cast<std::ptrdiff_t>(w)), here(w);
+        for (std::size_t y = 0; y < h; ++y) {
+            float* row = &D[y * w];
+            std::copy(row, row + w, here.begin());
+            if (y == 0) {
+                const float* below = row + w;
+                for (std::size_t x = 0; x < w; ++x)
+                    row[x] = (here[x] + below[x]) * 0.5f;
+            } else if (y + 1 == h) {
+                for (std::size_t x = 0; x < w; ++x)
+                    row[x] = (above[x] + here[x]) * 0.5f;
+            } else {
+                const float* below = row + w;
+                for (std::size_t x = 0; x < w; ++x)
+                    row[x] = (above[x] + here[x] + below[x]) * (1.0f / 3.0f);
             }
-        for (std::int32_t by = 0; by < BH; ++by) {
-            const std::int32_t y0 = std::max(0, by - 1), y1 = std::min(BH - 1, by + 1);
-            const float inv = 1.0f / static_cast<float>(y1 - y0 + 1);
-            for (std::int32_t bx = 0; bx < BW; ++bx) {
-                float s = 0;
-                for (std::int32_t y = y0; y <= y1; ++y)
-                    s += tmp[static_cast<std::size_t>(y) * static_cast<std::size_t>(BW) + static_cast<std::size_t>(bx)];
-                At(bx, by) = s * inv;
-            }
+            above.swap(here);
         }
     }
 
@@ -177,14 +180,16 @@ private:
     {
         const std::int32_t tile = std::clamp<std::int32_t>(std::min(BW, BH) / 3, 8, MaxTile);
         const std::int32_t tw = (BW + tile - 1) / tile, th = (BH + tile - 1) / tile;
+        // Some 256 bins of a tile already give a steady median.
+        const std::int32_t step = std::max(1, tile / 16);
         std::vector<float> medians(static_cast<std::size_t>(tw) * static_cast<std::size_t>(th));
         std::vector<float> mads(medians.size());
         std::vector<float> scratch;
         for (std::int32_t ty = 0; ty < th; ++ty)
             for (std::int32_t tx = 0; tx < tw; ++tx) {
                 scratch.clear();
-                for (std::int32_t by = ty * tile; by < std::min(BH, (ty + 1) * tile); ++by)
-                    for (std::int32_t bx = tx * tile; bx < std::min(BW, (tx + 1) * tile); ++bx)
+                for (std::int32_t by = ty * tile; by < std::min(BH, (ty + 1) * tile); by += step)
+                    for (std::int32_t bx = tx * tile; bx < std::min(BW, (tx + 1) * tile); bx += step)
                         scratch.push_back(At(bx, by));
                 const float m = MedianOf(scratch);
                 for (float& v : scratch)
@@ -219,6 +224,9 @@ private:
         const double sigma = Sigma > 0 ? Sigma : 1e-6;
         const float inv = static_cast<float>(1.0 / sigma);
         std::vector<double> column(FTileX.size());
+        std::vector<TLerp> across(static_cast<std::size_t>(BW));
+        for (std::int32_t bx = 0; bx < BW; ++bx)
+            across[static_cast<std::size_t>(bx)] = Between(FTileX, bx);
         for (std::int32_t by = 0; by < BH; ++by) {
             const TLerp ly = Between(FTileY, by);
             for (std::size_t tx = 0; tx < FTileX.size(); ++tx) {
@@ -226,7 +234,7 @@ private:
                 column[tx] = a + ly.F * (b - a);
             }
             for (std::int32_t bx = 0; bx < BW; ++bx) {
-                const TLerp lx = Between(FTileX, bx);
+                const TLerp& lx = across[static_cast<std::size_t>(bx)];
                 const double bkg = column[lx.I0] + lx.F * (column[lx.I1] - column[lx.I0]);
                 float& v = At(bx, by);
                 v = static_cast<float>(v - bkg) * inv;
@@ -400,26 +408,27 @@ public:
         return x >= 0 && y >= 0 && x <= Width() - 1 && y <= Height() - 1;
     }
 
-    // Bilinear sample less the background; false outside the picture.
-    bool Sample(double u, double v, double bkg, double& out) const
+    // Bilinear sample (or the nearest pixel's) less the background; false
+    // outside the picture.
+    bool Sample(double u, double v, double bkg, bool nearest, double& out) const
     {
         const double x = X(u, v), y = Y(u, v);
         if (!InPicture(x, y))
             return false;
-        const auto x0 = static_cast<std::int32_t>(x), y0 = static_cast<std::int32_t>(y);
-        const std::int32_t x1 = std::min(x0 + 1, Width() - 1), y1 = std::min(y0 + 1, Height() - 1);
-        const double fx = x - x0, fy = y - y0;
-        const double top = FSrc.Value(x0, y0, FChannel) * (1 - fx) + FSrc.Value(x1, y0, FChannel) * fx;
-        const double bottom = FSrc.Value(x0, y1, FChannel) * (1 - fx) + FSrc.Value(x1, y1, FChannel) * fx;
-        out = top * (1 - fy) + bottom * fy - bkg;
+        if (nearest) {
+            out = FSrc.Value(static_cast<std::int32_t>(x + 0.5), static_cast<std::int32_t>(y + 0.5), FChannel) - bkg;
+            return true;
+        }
+        out = FSrc.Interpolated(x, y, FChannel) - bkg;
         return true;
     }
 
     double BackgroundAt(double u, double v) const { return FDet.Background(X(u, v), Y(u, v)); }
 
     // The light across the trail at u, in a window of +-half around v0: its
-    // sum, and the centroid and spread of its positive part.
-    TCrestPoint Across(double u, double v0, std::int32_t half) const
+    // sum, and the centroid and spread of its positive part. A first look
+    // may read whole pixels.
+    TCrestPoint Across(double u, double v0, std::int32_t half, bool nearest = false) const
     {
         TCrestPoint c;
         c.U = u;
@@ -429,7 +438,7 @@ public:
         double sum = 0, pos = 0, first = 0, second = 0;
         for (std::int32_t j = -half; j <= half; ++j) {
             double p = 0;
-            if (!Sample(u, v0 + j, bkg, p))
+            if (!Sample(u, v0 + j, bkg, nearest, p))
                 continue;
             sum += p;
             if (p > 0) {
@@ -509,6 +518,12 @@ bool FitArc(std::vector<TCrestPoint> pts, double scale, TArc& arc)
     return pts.size() >= 5;
 }
 
+// Steps from an end inwards past its cap, where the trail's own level is.
+std::size_t EndOffset(double sigma)
+{
+    return static_cast<std::size_t>(std::ceil(2.5 * sigma)) + 2;
+}
+
 struct TEnds {
     double ULow = 0, UHigh = 0;
     bool OffPicture = false;
@@ -516,8 +531,10 @@ struct TEnds {
 };
 
 // Where the flux across the trail falls to half its level next to each end.
-// Steps from uMin to uMax are those the region covered: mostly trail.
-TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin, double uMax)
+// Steps from uMin to uMax are those the region covered: mostly trail. Next
+// to each end the steps are whole pixels, for the end cap and the plateau
+// of `plateau` steps inside it.
+TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin, double uMax, std::size_t plateau)
 {
     TEnds e;
     const std::size_t n = along.size();
@@ -538,10 +555,10 @@ TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin,
         return e;
     --hi;
     // The level next to each end, from past its cap inwards.
-    const auto offset = static_cast<std::size_t>(std::ceil(2.5 * sigma)) + 2;
+    const std::size_t offset = EndOffset(sigma);
     const std::size_t span = hi - lo;
-    const std::size_t len = std::max<std::size_t>(3, std::min<std::size_t>(std::max<std::size_t>(15, n / 20), span / 3));
-    auto plateau = [&](std::size_t from, int dir) {
+    const std::size_t len = std::max<std::size_t>(3, std::min(plateau, span / 3));
+    auto levelNear = [&](std::size_t from, int dir) {
         std::vector<double> v;
         for (std::size_t k = 0; k < len; ++k) {
             const auto i = static_cast<std::ptrdiff_t>(from) + dir * static_cast<std::ptrdiff_t>(offset + k);
@@ -553,7 +570,7 @@ TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin,
     // Walks from inside the plateau outwards to the first step below half
     // of it; the crossing lies between that step and the one before.
     auto crossing = [&](std::size_t from, int dir, double& u) {
-        const double half = 0.5 * plateau(from, dir);
+        const double half = 0.5 * levelNear(from, dir);
         if (!(half > 0))
             return false;
         auto i = static_cast<std::ptrdiff_t>(from) + dir * static_cast<std::ptrdiff_t>(std::min(offset, span / 2));
@@ -614,12 +631,17 @@ TTrace Trace(const TSampleSource& src, int channel, const TDetection& det, const
     const auto first = static_cast<std::int64_t>(std::floor(r.UMin - half));
     const auto last = static_cast<std::int64_t>(std::ceil(r.UMax + half));
 
-    // The crest step by step: centred on the guess, then on what it found.
+    // A thousand points along the crest fit the arc as well as every pixel
+    // would; next to the ends every pixel is measured.
+    const std::int64_t steps = last - first + 1;
+    const std::int64_t stride = std::max<std::int64_t>(1, steps / 1000);
+
+    // The crest: centred on the guess, then on what it found.
     std::vector<TCrestPoint> crest;
-    for (std::int64_t k = first; k <= last; ++k) {
+    for (std::int64_t k = first; k <= last; k += stride) {
         const auto u = static_cast<double>(k);
         const double v0 = static_cast<double>((guess[2] * u + guess[1]) * u + guess[0]);
-        const TCrestPoint wide = ridge.Across(u, v0, half);
+        const TCrestPoint wide = ridge.Across(u, v0, half, true);
         crest.push_back(ridge.Across(u, wide.V, narrow));
     }
     std::vector<double> fluxes;
@@ -641,8 +663,12 @@ TTrace Trace(const TSampleSource& src, int channel, const TDetection& det, const
 
     // The flux across the fitted arc, wide enough for the whole cross-section.
     const auto reach = static_cast<std::int32_t>(std::max(3.0, std::ceil(3 * t.Sigma + 1)));
+    const auto plateau = static_cast<std::size_t>(std::clamp<std::int64_t>(steps / 20, 15, 60));
+    const std::int64_t zone = 3 * half + static_cast<std::int64_t>(EndOffset(t.Sigma) + plateau) + 8;
     std::vector<TCrestPoint> along;
     for (std::int64_t k = first; k <= last; ++k) {
+        if (k - first >= zone && last - k >= zone && (k - first) % stride != 0)
+            continue;
         const auto u = static_cast<long double>(k);
         long double v = 0;
         if (!t.Arc.V(u, v))
@@ -651,7 +677,7 @@ TTrace Trace(const TSampleSource& src, int channel, const TDetection& det, const
         c.V = static_cast<double>(v);
         along.push_back(c);
     }
-    t.Ends = FindEnds(along, t.Sigma, r.UMin, r.UMax);
+    t.Ends = FindEnds(along, t.Sigma, r.UMin, r.UMax, plateau);
 
     // Light that lies well off the arc belongs to something else.
     std::size_t far = 0;
