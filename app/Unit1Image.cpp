@@ -390,7 +390,7 @@ void TVinsk_main::FindTrailClick()
     TTrailSearch search;
     {
         TBusyCursor busy(Image1->viewport());
-        search = FindTrail(TRasterSamples(FState.Image.Bitmap), ReadChoices().Channel);
+        search = FindTrail(TRasterSampleSource(FState.Image.Bitmap), ReadChoices().Channel);
     }
     if (!search.Points) {
         FDialogs.ErrorBox(QString::fromStdString(search.Refusal));

@@ -35,7 +35,7 @@ inline std::uint32_t Channel(std::uint32_t c, int channel)
 
 } // namespace
 
-double TRasterSamples::Value(std::int32_t x, std::int32_t y, int channel) const
+double TRasterSampleSource::Value(std::int32_t x, std::int32_t y, int channel) const
 {
     const std::uint32_t c = FBitmap.ScanLine(y)[x];
     if (channel == ChannelAverage)
@@ -43,7 +43,7 @@ double TRasterSamples::Value(std::int32_t x, std::int32_t y, int channel) const
     return Channel(c, channel);
 }
 
-double TRasterSamples::Interpolated(double x, double y, int channel) const
+double TRasterSampleSource::Interpolated(double x, double y, int channel) const
 {
     const auto x0 = static_cast<std::int32_t>(x), y0 = static_cast<std::int32_t>(y);
     const std::int32_t dx = x0 + 1 < FBitmap.Width() ? 1 : 0;
@@ -59,7 +59,7 @@ double TRasterSamples::Interpolated(double x, double y, int channel) const
     return t * (1 - fy) + b * fy;
 }
 
-void TRasterSamples::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t bin, int channel,
+void TRasterSampleSource::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t bin, int channel,
                              float* __restrict acc) const
 {
     // Whole levels are summed as integers, first down the columns in plain

@@ -42,10 +42,10 @@ public:
 };
 
 // The raster's colour words as samples 0 ... 255.
-class TRasterSamples final : public TSampleSource {
+class TRasterSampleSource final : public TSampleSource {
 public:
     // The raster must outlive this view of it.
-    explicit TRasterSamples(const TBitmap32& bitmap) : FBitmap(bitmap) {}
+    explicit TRasterSampleSource(const TBitmap32& bitmap) : FBitmap(bitmap) {}
 
     std::int32_t Width() const override { return FBitmap.Width(); }
     std::int32_t Height() const override { return FBitmap.Height(); }

@@ -33,7 +33,7 @@ double Column(const TPhysicalTrail& t, int x)
 {
     double s = 0;
     for (int y = 0; y < t.Height; ++y)
-        s += t.Levels[static_cast<std::size_t>(y) * t.Width + x];
+        s += t.Levels[3 * (static_cast<std::size_t>(y) * t.Width + x)];
     return s;
 }
 
@@ -50,7 +50,7 @@ TEST(PhysicalTrail, NominalRateGivesAnEvenTrailOfTheCrestAndTheThinLensScale)
     EXPECT_NEAR(t.Truth.Alpha, std::atan(5.7e-6 / v) * 206264.806, 1e-6);
     EXPECT_NEAR(t.Truth.EndX, 370, 1e-6);
     EXPECT_NEAR(t.Truth.ExposureS, 340 * t.Truth.Alpha / 15, 1e-6);
-    const double crest = t.Levels[30 * t.Width + 200];
+    const double crest = t.Levels[3 * (30 * t.Width + 200)];
     EXPECT_NEAR(crest, 20000 * 0.96, 20000 * 0.04); // pixel-integrated peak of a 3 px FWHM
     for (int x = 60; x < 340; x += 20)
         EXPECT_NEAR(Column(t, x), Column(t, 200), 1e-3 * Column(t, 200)) << x;

@@ -30,7 +30,7 @@ TOffsets Offsets(const TImagePoint& found, const TArcPath& path, TXY truth)
 
 TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAverage)
 {
-    return FindTrail(TRasterSamples(bmp), channel);
+    return FindTrail(TRasterSampleSource(bmp), channel);
 }
 
 // A trail from (x0, y0) towards (x1, y1) on a 640 x 420 picture.

@@ -16,7 +16,7 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
     try {
         TVinskState s;
         LoadPictures(o, s);
-        const TTrailSearch search = FindTrail(TRasterSamples(s.Image.Bitmap), o.Channel);
+        const TTrailSearch search = FindTrail(TRasterSampleSource(s.Image.Bitmap), o.Channel);
         if (search.Points) {
             r.Points = *search.Points;
             return r;

@@ -251,13 +251,14 @@ TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o)
     truth.PeakToPeak = hi - lo;
     truth.Rms = std::sqrt(std::max(0.0, sum2 / (nTruth + 1) - mean * mean));
 
-    // Background, noise and quantisation.
+    // Background, noise (independent in each colour channel, as a camera's
+    // channels are) and quantisation.
     std::mt19937_64 rng(o.Seed);
     std::normal_distribution<double> noise(0.0, 1.0);
     const double top = o.Bits == 8 ? 255 : 65535;
-    out.Levels.resize(img.size());
-    for (std::size_t i = 0; i < img.size(); ++i) {
-        const double v = std::nearbyint(o.Background + img[i] + o.Noise * noise(rng));
+    out.Levels.resize(3 * img.size());
+    for (std::size_t i = 0; i < 3 * img.size(); ++i) {
+        const double v = std::nearbyint(o.Background + img[i / 3] + o.Noise * noise(rng));
         out.Levels[i] = static_cast<std::uint16_t>(std::clamp(v, 0.0, top));
     }
     return out;
@@ -268,9 +269,7 @@ TRgbImage PhysicalToRgb8(const TPhysicalTrail& trail)
     TRgbImage img(trail.Width, trail.Height, 3);
     for (std::size_t i = 0; i < trail.Levels.size(); ++i) {
         const std::uint16_t v = trail.Levels[i];
-        const std::uint8_t b = trail.Bits == 8 ? static_cast<std::uint8_t>(v)
-                                               : static_cast<std::uint8_t>((v + 128u) / 257u);
-        img.Pixels[3 * i] = img.Pixels[3 * i + 1] = img.Pixels[3 * i + 2] = b;
+        img.Pixels[i] = trail.Bits == 8 ? static_cast<std::uint8_t>(v) : static_cast<std::uint8_t>((v + 128u) / 257u);
     }
     return img;
 }
@@ -282,8 +281,7 @@ void WritePhysicalPng(const std::string& path, const TPhysicalTrail& trail)
         return;
     }
     TRgb16Image img(trail.Width, trail.Height, 3);
-    for (std::size_t i = 0; i < trail.Levels.size(); ++i)
-        img.Pixels[3 * i] = img.Pixels[3 * i + 1] = img.Pixels[3 * i + 2] = trail.Levels[i];
+    img.Pixels = trail.Levels;
     WritePng16(path, img);
 }
 

@@ -52,7 +52,7 @@ struct TPhysicalOptions {
     double Fwhm = 3;          // pixels
     double Crest = 220;       // peak level of the trail above the background at the nominal rate
     double Background = 12;   // level
-    double Noise = 1.5;       // Gaussian noise sigma, levels
+    double Noise = 1.5;       // Gaussian noise sigma of each channel, levels
     int Bits = 8;             // 8 or 16: the levels' range
     std::uint64_t Seed = 1;
 };
@@ -73,8 +73,9 @@ struct TPhysicalTruth {
     double Drift = 0;
 };
 
-// The rendered levels, Width x Height, one grey value per pixel (the writers
-// repeat it in red, green and blue), quantised to Bits.
+// The rendered levels, Width x Height pixels of red, green and blue
+// (interleaved, top row first), quantised to Bits. The star is white; the
+// noise is drawn for each channel on its own.
 struct TPhysicalTrail {
     std::int32_t Width = 0, Height = 0;
     int Bits = 8;
@@ -91,7 +92,7 @@ double TruthError(const TPhysicalTruth& truth, double t);
 // Throws std::invalid_argument for options that cannot make a trail.
 TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o);
 
-// Three equal channels; 16-bit levels are scaled to 8 bits.
+// 16-bit levels are scaled to 8 bits.
 TRgbImage PhysicalToRgb8(const TPhysicalTrail& trail);
 
 // A PNG of the trail's own depth (8 or 16 bits per channel, RGB).
