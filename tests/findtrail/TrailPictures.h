@@ -139,13 +139,16 @@ inline TBitmap32 Picture(std::vector<tools::TPhysicalOptions> trails, const TCam
     for (std::int32_t y = 0; y < h; ++y)
         for (std::int32_t x = 0; x < w; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
-            double light = 0;
-            for (const tools::TPhysicalTrail& t : rendered)
-                light += t.Levels[i] * scale;
             const double vig = 1 - cam.Vignetting * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / corner;
             const double glow = cam.DarkAndFlat ? 6 + 12 * std::exp(-x / (0.1 * w)) : 0;
-            const std::uint32_t c = level(light * vig + glow + hot[i]);
-            img.Bitmap.SetPixelS(x, y, Color32(255, c, c, c));
+            std::uint32_t c[3];
+            for (std::size_t k = 0; k < 3; ++k) {
+                double light = 0;
+                for (const tools::TPhysicalTrail& t : rendered)
+                    light += t.Levels[3 * i + k] * scale;
+                c[k] = level(light * vig + glow + hot[i]);
+            }
+            img.Bitmap.SetPixelS(x, y, Color32(255, c[0], c[1], c[2]));
             if (cam.DarkAndFlat) {
                 const std::uint32_t d = level(glow + hot[i] + 0.3 * normal(rng));
                 const std::uint32_t f = level(180 * vig + 0.4 * normal(rng));

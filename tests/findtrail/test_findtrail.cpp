@@ -9,6 +9,7 @@
 #include <string>
 
 #include "TrailPictures.h"
+#include "drive/DriveAnalysis.h"
 #include "findtrail/FindTrail.h"
 
 namespace vinsk {
@@ -71,7 +72,7 @@ TScene RandomScene(int i)
         o.Height = static_cast<std::int32_t>(in(360, 640));
     }
     o.Fwhm = in(2.3, 5.5);
-    o.Crest = in(40, 220);
+    o.Crest = in(40, 180);
     o.Background = in(3, 20);
     o.Noise = in(0.8, 2.5);
     o.Bits = i % 7 == 3 ? 16 : 8;
@@ -140,9 +141,27 @@ TScene RandomScene(int i)
     return sc;
 }
 
+// The drive analysis of a scene from given check points, whole pixels.
+TDriveResult Drive(const TBitmap32& bmp, const tools::TPhysicalOptions& o, const tools::TPhysicalTruth& truth,
+                   TXY start, TXY stop, TXY inLine)
+{
+    TDriveInput in;
+    in.Setup.StarDistance = o.DistanceM;
+    in.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
+    in.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
+    in.Setup.FocalLength = o.FocalMm * 1e-3;
+    in.Setup.ExposureTime = truth.ExposureS;
+    in.Setup.MountSpeed = o.MountSpeed;
+    in.Start = {std::round(start.X), std::round(start.Y)};
+    in.Stop = {std::round(stop.X), std::round(stop.Y)};
+    in.InLine = {std::round(inLine.X), std::round(inLine.Y)};
+    return AnalyseDrive(TRasterSamples(bmp), in);
+}
+
 TEST(FindTrail, FiftyRenderedScenesMeetTheBars)
 {
-    double worstAlong = 0, worstAcross = 0, worstInLine = 0;
+    double worstAlong = 0, worstAcross = 0, worstInLine = 0, worstPP = 0, worstRms = 0;
+    int driven = 0;
     for (int i = 0; i < 50; ++i) {
         const TScene sc = RandomScene(i);
         const tools::TPhysicalTrail rendered = tools::RenderPhysicalTrail(sc.Options);
@@ -177,9 +196,29 @@ TEST(FindTrail, FiftyRenderedScenesMeetTheBars)
         EXPECT_LE(inLineOff, 1.5) << "scene " << i;
         worstInLine = std::max(worstInLine, inLineOff);
         EXPECT_NEAR(s.Length, rendered.Truth.PathLength, 6.0) << "scene " << i;
+
+        // The drive analysis from the found points against that from the
+        // true ones (the arc's middle for IN-LINE).
+        const TDriveResult truthDrive =
+            Drive(bmp, sc.Options, rendered.Truth, begin, end, path.At(path.Length() / 2));
+        const TDriveResult foundDrive = Drive(bmp, sc.Options, rendered.Truth, {s.Start.X, s.Start.Y},
+                                              {s.Stop.X, s.Stop.Y}, {s.InLine.X, s.InLine.Y});
+        ASSERT_EQ(foundDrive.Refused, truthDrive.Refused)
+            << "scene " << i << ": " << foundDrive.Message << " / " << truthDrive.Message;
+        if (truthDrive.Refused)
+            continue;
+        ++driven;
+        const TDriveStats &f = foundDrive.Stats, &t = truthDrive.Stats;
+        EXPECT_NEAR(f.PeakToPeak, t.PeakToPeak, 0.02 * t.PeakToPeak) << "scene " << i;
+        EXPECT_NEAR(f.Rms, t.Rms, 0.02 * t.Rms) << "scene " << i;
+        worstPP = std::max(worstPP, std::abs(f.PeakToPeak / t.PeakToPeak - 1));
+        worstRms = std::max(worstRms, std::abs(f.Rms / t.Rms - 1));
     }
-    std::printf("worst of 50: along %.2f px, across %.2f px, IN-LINE off the arc %.2f px\n", worstAlong,
-                worstAcross, worstInLine);
+    // The analysis refuses only what it must (a saturated stretch, say).
+    EXPECT_GE(driven, 45);
+    std::printf("worst of 50: along %.2f px, across %.2f px, IN-LINE off the arc %.2f px; drive analysis of %d: "
+                "P-P %.2f %%, RMS %.2f %%\n",
+                worstAlong, worstAcross, worstInLine, driven, 100 * worstPP, 100 * worstRms);
 }
 
 TEST(FindTrail, EachChannelFindsAColouredTrail)
