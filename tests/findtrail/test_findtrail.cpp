@@ -296,6 +296,26 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
     EXPECT_EQ(Find(TBitmap32()).Refusal, "Image is not loaded. You must image load first!");
 }
 
+TEST(FindTrail, OddPicturesGetAnAnswer)
+{
+    // Thin, tiny, saturated, striped and random pictures: each is refused or
+    // found, never a fault.
+    std::mt19937 rng(3);
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {{1, 1}, {1, 300}, {300, 1}, {2, 2}, {7, 3}, {64, 5}, {120, 90}};
+    for (const auto& [w, h] : sizes)
+        for (int fill = 0; fill < 4; ++fill) {
+            TBitmap32 bmp;
+            bmp.SetSize(w, h);
+            for (std::int32_t y = 0; y < h; ++y)
+                for (std::int32_t x = 0; x < w; ++x) {
+                    const std::uint32_t v = fill == 0 ? 255 : fill == 1 ? (x % 2) * 255 : fill == 2 ? (y == h / 2) * 200 : rng() % 256;
+                    bmp.SetPixelS(x, y, Color32(255, v, v, v));
+                }
+            const TTrailSearch s = Find(bmp);
+            EXPECT_NE(s.Points.has_value(), !s.Refusal.empty()) << w << "x" << h << " fill " << fill;
+        }
+}
+
 TEST(FindTrail, AFaintSecondTrailOrAStarDoesNotCompete)
 {
     tools::TPhysicalOptions star = Trail(300, 250, 301.5, 250, 0, 250);
