@@ -35,16 +35,9 @@ constexpr double MaxBinnedPixels = 1.5e6;
 constexpr std::int32_t MaxTile = 64;
 constexpr double MadToSigma = 1.4826;
 
-float MedianOf(std::vector<float>& v)
-{
-    if (v.empty())
-        return 0;
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
-
-double MedianOf(std::vector<double>& v)
+// The upper median; reorders v. 0 for none.
+template <typename T>
+T MedianOf(std::vector<T>& v)
 {
     if (v.empty())
         return 0;
