@@ -757,8 +757,9 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channel)
             return Refuse(ShortTrailRefusal(length));
         }
         return Refuse(std::string(NoTrailPrefix) + "only " + std::to_string(regions.size()) +
-                      (regions.size() == 1 ? " small spot" : " small spots") +
-                      " (hot pixels or stars) stand out from the background");
+                      (regions.size() == 1 ? " small spot (a hot pixel or a star) stands"
+                                           : " small spots (hot pixels or stars) stand") +
+                      " out from the background");
     }
     TRegion trail = *best;
     TTrace trace = Trace(samples, channel, det, trail);
