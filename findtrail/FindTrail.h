@@ -48,8 +48,8 @@ struct TTrailSearch {
 // Refusals end with what the user can do; the first words say what failed.
 inline constexpr const char* NoTrailPrefix = "No star trail found: ";
 
-// Searches the picture's given channel (ChannelRed ... ChannelAverage).
+// Searches the picture's given channel (ChannelR ... ChannelAvg).
 // Never throws for any picture content; an empty picture is refused.
-TTrailSearch FindTrail(const TSampleSource& samples, int channel = ChannelAverage);
+TTrailSearch FindTrail(const TSampleSource& samples, int channel = ChannelAvg);
 
 } // namespace vinsk

@@ -38,7 +38,7 @@ inline std::uint32_t Channel(std::uint32_t c, int channel)
 double TRasterSampleSource::Value(std::int32_t x, std::int32_t y, int channel) const
 {
     const std::uint32_t c = FBitmap.ScanLine(y)[x];
-    if (channel == ChannelAverage)
+    if (channel == ChannelAvg)
         return ChannelSum(c) / 3.0;
     return Channel(c, channel);
 }
@@ -51,7 +51,7 @@ double TRasterSampleSource::Interpolated(double x, double y, int channel) const
     const std::uint32_t* top = FBitmap.ScanLine(y0) + x0;
     const std::uint32_t* bottom = FBitmap.ScanLine(y1) + x0;
     auto v = [channel](std::uint32_t c) {
-        return channel == ChannelAverage ? ChannelSum(c) / 3.0 : static_cast<double>(Channel(c, channel));
+        return channel == ChannelAvg ? ChannelSum(c) / 3.0 : static_cast<double>(Channel(c, channel));
     };
     const double fx = x - x0, fy = y - y0;
     const double t = v(top[0]) * (1 - fx) + v(top[dx]) * fx;
@@ -69,7 +69,7 @@ void TRasterSampleSource::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t
     const std::int32_t w = FBitmap.Width();
     std::vector<std::uint32_t> sums(static_cast<std::size_t>(w), 0);
     std::uint32_t* __restrict sum = sums.data();
-    const int shift = channel == ChannelAverage ? 0 : 8 * (2 - channel);
+    const int shift = channel == ChannelAvg ? 0 : 8 * (2 - channel);
     // Four rows at a time; a missing row reads as a row of zeros.
     const std::vector<std::uint32_t> zeros(static_cast<std::size_t>(w), 0);
     for (std::int32_t y = y0; y < y1; y += 4) {
@@ -78,7 +78,7 @@ void TRasterSampleSource::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t
         const std::uint32_t* __restrict r1 = rowAt(1);
         const std::uint32_t* __restrict r2 = rowAt(2);
         const std::uint32_t* __restrict r3 = rowAt(3);
-        if (channel == ChannelAverage)
+        if (channel == ChannelAvg)
             for (std::int32_t x = 0; x < w; ++x)
                 sum[x] += ChannelSum(r0[x]) + ChannelSum(r1[x]) + ChannelSum(r2[x]) + ChannelSum(r3[x]);
         else
@@ -86,7 +86,7 @@ void TRasterSampleSource::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t
                 sum[x] += ((r0[x] >> shift) & 0xFFu) + ((r1[x] >> shift) & 0xFFu) + ((r2[x] >> shift) & 0xFFu) +
                           ((r3[x] >> shift) & 0xFFu);
     }
-    const float scale = channel == ChannelAverage ? 1.0f / 3.0f : 1.0f;
+    const float scale = channel == ChannelAvg ? 1.0f / 3.0f : 1.0f;
     for (std::int32_t x0 = 0, b = 0; x0 < w; x0 += bin, ++b) {
         std::uint32_t s = 0;
         for (std::int32_t x = x0; x < std::min(w, x0 + bin); ++x)

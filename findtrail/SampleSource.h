@@ -4,15 +4,10 @@
 
 #include <cstdint>
 
+#include "analysis/Sampling.h"
 #include "image/Bitmap32.h"
 
 namespace vinsk {
-
-// Channels as the Graph tab numbers them.
-inline constexpr int ChannelRed = 0;
-inline constexpr int ChannelGreen = 1;
-inline constexpr int ChannelBlue = 2;
-inline constexpr int ChannelAverage = 3;
 
 class TSampleSource {
 public:
@@ -22,7 +17,7 @@ public:
     virtual std::int32_t Height() const = 0;
 
     // The sample at (x, y) inside the picture, 0 <= x < Width, 0 <= y < Height;
-    // channel ChannelRed ... ChannelBlue, or ChannelAverage for their mean.
+    // channel ChannelR ... ChannelB, or ChannelAvg for their mean.
     virtual double Value(std::int32_t x, std::int32_t y, int channel) const = 0;
 
     // Bilinear interpolation between the four pixels around (x, y), which

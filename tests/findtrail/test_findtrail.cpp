@@ -29,7 +29,7 @@ TOffsets Offsets(const TImagePoint& found, const TArcPath& path, TXY truth)
     return {std::abs(dx * t.X + dy * t.Y), std::abs(-dx * t.Y + dy * t.X)};
 }
 
-TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAverage)
+TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAvg)
 {
     return FindTrail(TRasterSampleSource(bmp), channel);
 }
@@ -223,9 +223,9 @@ TEST(FindTrail, EachChannelFindsAColouredTrail)
             const std::uint32_t c = red.PixelS(x, y);
             red.SetPixelS(x, y, Color32(255, ColorR(c), 8, 8));
         }
-    EXPECT_TRUE(Find(red, ChannelRed).Points);
-    EXPECT_TRUE(Find(red, ChannelAverage).Points);
-    const TTrailSearch green = Find(red, ChannelGreen);
+    EXPECT_TRUE(Find(red, ChannelR).Points);
+    EXPECT_TRUE(Find(red, ChannelAvg).Points);
+    const TTrailSearch green = Find(red, ChannelG);
     EXPECT_FALSE(green.Points);
     EXPECT_EQ(green.Refusal, "No star trail found: nothing stands out from the background");
 }
