@@ -135,4 +135,61 @@ TEST(Guide, CommandLineRunsPrintWhatTheGuideShows)
     EXPECT_GE(commands, 2);
 }
 
+// The program's texts as a reader of its sources sees them: string literals
+// written side by side are joined, as the compiler joins them.
+std::string SourceTexts()
+{
+    std::string all;
+    for (const char* folder : {"app", "common", "drive", "findtrail", "figures", "image", "setup", "tools/cli"}) {
+        const fs::path root = fs::path(VINSK_SOURCE_DIR) / folder;
+        if (!fs::exists(root))
+            continue;
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            if (entry.path().extension() == ".cpp" || entry.path().extension() == ".h")
+                all += ReadAll(entry.path());
+    }
+    return std::regex_replace(all, std::regex("\"\\s+\""), "");
+}
+
+TEST(Guide, TroubleshootingQuotesTheProgramsOwnMessages)
+{
+    const std::vector<std::string> lines = GuideLines();
+    const std::string sources = SourceTexts();
+    const std::string ellipsis = "\u2026";
+    int quoted = 0;
+    bool inSection = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("## ", 0) == 0)
+            inSection = lines[i].find("Troubleshooting") != std::string::npos;
+        if (!inSection || lines[i].rfind("| `", 0) != 0)
+            continue;
+        // The first column: one or more messages in backticks; a message's
+        // variable parts are written as an ellipsis.
+        const std::string first = lines[i].substr(1, lines[i].find(" | ") - 1);
+        for (std::size_t a = first.find('`'); a != std::string::npos; a = first.find('`', a + 1)) {
+            const std::size_t b = first.find('`', a + 1);
+            ASSERT_NE(b, std::string::npos) << "guide line " << i + 1;
+            const std::string message = first.substr(a + 1, b - a - 1);
+            a = b;
+            ++quoted;
+            std::size_t from = 0;
+            for (std::size_t cut = message.find(ellipsis);; cut = message.find(ellipsis, from)) {
+                const std::string part = message.substr(from, cut == std::string::npos ? std::string::npos : cut - from);
+                // A message may be a shared prefix ("... found: ") and its reason.
+                const std::size_t colon = part.find(": ");
+                const bool found = sources.find(part) != std::string::npos ||
+                                   (colon != std::string::npos &&
+                                    sources.find(part.substr(0, colon + 2)) != std::string::npos &&
+                                    sources.find(part.substr(colon + 2)) != std::string::npos);
+                if (part.size() >= 6)
+                    EXPECT_TRUE(found) << "guide line " << i + 1 << ": no such text in the program: \"" << part << "\"";
+                if (cut == std::string::npos)
+                    break;
+                from = cut + ellipsis.size();
+            }
+        }
+    }
+    EXPECT_GE(quoted, 30) << "the troubleshooting tables";
+}
+
 } // namespace

@@ -23,6 +23,7 @@
 #include <QSet>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -33,6 +34,7 @@
 
 #include "app/Unit1.h"
 #include "app/dialogs/Dialogs.h"
+#include "app/drive/DrivePage.h"
 #include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
@@ -98,6 +100,21 @@ public:
     bool Failed() const { return FFailed; }
     const QStringList& Produced() const { return FProduced; }
     TShotDialogs& Dialogs() { return FDialogs; }
+
+    // Until the Drive tab's worker has delivered its result.
+    void WaitForDrive()
+    {
+        auto* page = Get<TDrivePage>("TabSheet4");
+        if (!page)
+            return;
+        for (int i = 0; i < 6000 && page->Busy(); ++i) {
+            QThread::msleep(10);
+            QApplication::processEvents();
+        }
+        if (page->Busy())
+            Fail(QStringLiteral("the drive analysis did not finish"));
+        Settle();
+    }
 
     void Settle()
     {
@@ -291,6 +308,33 @@ void BadPlacementShots(TShots& s)
     s.Type("RxSpinEdit15", QString::number(TrailInLine.y()));
 }
 
+void FindTrailShots(TShots& s)
+{
+    s.Click("FindTrailButton");
+    s.ShotOfRows(QStringLiteral("image-find-trail"), 560, 110, 215);
+}
+
+// The physically rendered sample: two periods of a 100 s worm.
+void DriveShots(TShots& s)
+{
+    s.ClickAnswering("BitBtn1", s.Sample("physical.ini"));
+    s.ClickAnswering("BitBtn3", s.Sample("physical.png"));
+    s.Click("FindTrailButton");
+    auto* page = s.Get("TabSheet4");
+    if (!page)
+        return;
+    s.ShowTab(page);
+    s.WaitForDrive();
+    const char* names[4] = {"error", "spectrum", "cycles", "pec"};
+    for (int figure = 0; figure < 4; ++figure) {
+        s.Choose("DriveFigure", figure);
+        s.WaitForDrive();
+        s.Shot(QStringLiteral("drive-") + QLatin1String(names[figure]), page);
+    }
+    s.Choose("DriveFigure", 0);
+    s.Shot(QStringLiteral("drive-inputs"), s.Get("DriveInputs"));
+}
+
 // Pixels as decoded; a different size counts as a change.
 bool SamePixels(const QString& a, const QString& b)
 {
@@ -334,6 +378,8 @@ int main(int argc, char* argv[])
     ImageShots(s);
     GraphShots(s, QStringLiteral("graph-"));
     BadPlacementShots(s);
+    FindTrailShots(s);
+    DriveShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)
