@@ -66,7 +66,10 @@ for s in 48 128 256; do
 done
 
 step "desktop-file-validate"
-desktop-file-validate "$stage/usr/share/applications/org.vinsk.Vinsk.desktop"
+# It exits 0 on warnings and hints: any output fails.
+desktop-file-validate "$stage/usr/share/applications/org.vinsk.Vinsk.desktop" >"$work/desktop.out" 2>&1 \
+  || { cat "$work/desktop.out"; fail "desktop-file-validate refuses the menu entry"; }
+if [ -s "$work/desktop.out" ]; then cat "$work/desktop.out"; fail "desktop-file-validate warns"; fi
 grep -qx 'Exec=vinsk' "$stage/usr/share/applications/org.vinsk.Vinsk.desktop" || fail "Exec is not plain vinsk"
 
 step "appstreamcli validate"
