@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QTabWidget>
 
 #include "app/widgets/ImageView.h"
@@ -59,8 +58,6 @@ void TVinsk_main::BuildDriveTab()
     for (TFloatSpinEdit* edit : SetupEdits)
         connect(edit, &TFloatSpinEdit::Change, this, [this] { RunCommand([this] { DriveInputsChanged(); }); });
     connect(RadioGroup1, &TRadioGroup::Click, this, [this] { RunCommand([this] { TabSheet4->GraphChannelChanged(); }); });
-
-    setTabOrder(BitBtn11, TabSheet4);
 }
 
 void TVinsk_main::DriveInputsChanged()
