@@ -417,6 +417,26 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
     return f;
 }
 
+// Means of blocks of consecutive samples, about `count` of them (all the
+// samples when they are fewer).
+void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std::size_t count, std::vector<double>& tOut,
+                std::vector<double>& eOut)
+{
+    const std::size_t block = std::max<std::size_t>(1, t.size() / std::max<std::size_t>(count, 1));
+    tOut.clear();
+    eOut.clear();
+    for (std::size_t a = 0; a < t.size(); a += block) {
+        const std::size_t z = std::min(t.size(), a + block);
+        long double st = 0, se = 0;
+        for (std::size_t i = a; i < z; ++i) {
+            st += t[i];
+            se += e[i];
+        }
+        tOut.push_back(static_cast<double>(st / (z - a)));
+        eOut.push_back(static_cast<double>(se / (z - a)));
+    }
+}
+
 // The residual of the model (line plus K harmonics of the period) fitted
 // to the error's increments from step to step. The error is a running sum
 // of the light, so the photometry's noise makes it a random walk whose
@@ -482,18 +502,8 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     const long double record = tFull.back() - static_cast<long double>(tFull.front());
     const auto wanted = static_cast<std::size_t>(
         std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
-    const std::size_t block = std::max<std::size_t>(1, tFull.size() / wanted);
     std::vector<double> t, pe;
-    for (std::size_t a = 0; a < tFull.size(); a += block) {
-        const std::size_t z = std::min(tFull.size(), a + block);
-        long double st = 0, se = 0;
-        for (std::size_t i = a; i < z; ++i) {
-            st += tFull[i];
-            se += peFull[i];
-        }
-        t.push_back(static_cast<double>(st / (z - a)));
-        pe.push_back(static_cast<double>(se / (z - a)));
-    }
+    BlockMeans(tFull, peFull, wanted, t, pe);
     auto rss = [&](long double p) { return IncrementRss(t, pe, k, p); };
     // A grid over +-10 % in steps of 1 % finds the basin (a two-cycle
     // record's is some 20 % wide), then golden sections narrow it to a
@@ -864,9 +874,16 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     const long double length = arc.Length;
     const auto core = static_cast<std::size_t>(floorl(length)) + 1; // steps START..STOP
 
-    // Pass 1: look across the trail along START..STOP for the crest and the width.
+    // Pass 1: look across the trail along START..STOP for the crest and the
+    // width, on every other step (the next one takes its look): the crest is
+    // smoothed over thirty steps and the width is a median, and the
+    // photometry below counts every step that leaves the picture.
     std::vector<TCross> across(core);
     for (std::size_t k = 0; k < core; ++k) {
+        if (k % 2 == 1) {
+            across[k] = across[k - 1];
+            continue;
+        }
         long double x, y, tx, ty;
         arc.At(static_cast<long double>(k), x, y, tx, ty);
         across[k] = LookAcross(sampler, x, y, -ty, tx);
@@ -1154,7 +1171,11 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
             std::vector<double> lf(pe.size());
             for (std::size_t i = 0; i < pe.size(); ++i)
                 lf[i] = static_cast<double>(pe[i] - line.Poly(tt[i]));
-            const TSpectrum first = PeriodSpectrum(tt, lf);
+            // Only the strongest long period matters here: a thousand block
+            // means hold every period above a few seconds.
+            std::vector<double> bt, bl;
+            BlockMeans(tt, lf, 1024, bt, bl);
+            const TSpectrum first = PeriodSpectrum(bt, bl);
             if (first.Peaks.empty()) {
                 r.WormNote = "No periodic error stands out of the noise, so there is no worm period to estimate; "
                              "give the worm period to see the cycles and the PEC table";
