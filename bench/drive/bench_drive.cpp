@@ -103,7 +103,7 @@ void BM_DriveAgainstPlot(benchmark::State& state)
     std::size_t steps = 0, positions = 0;
     for (auto _ : state) {
         double t0 = ThreadMs();
-        ShowGraph(s.State, s.Host);
+        RunPlot(s.State, s.Host);
         plot = std::min(plot, ThreadMs() - t0);
         t0 = ThreadMs();
         const TDriveResult r = AnalyseDrive(samples, in);
