@@ -50,7 +50,7 @@ void TVinsk_main::BuildDriveTab()
     // the tab shows, or when it is next shown.
     connect(Image1, &TImageView::PictureChanged, this, [this] {
         ++FPictureChange; // the copy is stale; the next run makes a new one
-        DriveInputsChanged();
+        RunCommand([this] { DriveInputsChanged(); });
     });
     for (auto& point : PointEdits)
         for (TIntSpinEdit* edit : point)

@@ -156,8 +156,9 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
             EXPECT_NEAR(p->Amplitude, o.Terms[i].Amplitude, bars.Harmonic * o.Terms[i].Amplitude) << name << label;
         }
     }
-    if (checkDrift)
+    if (checkDrift) {
         EXPECT_NEAR(r.Drift, o.Drift, bars.Drift * std::abs(o.Drift)) << name;
+    }
 }
 
 // The mount of the bars: 5" at 479 s and 1.5" at 239.5 s, drift 0.01"/s.

@@ -243,9 +243,13 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
                 Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
                 return 1;
             }
-        } else if (!WriteFileAtomically(**target, text(r))) {
-            Put(err, "Cannot create file " + **target + "\n");
-            return 1;
+        } else {
+            try {
+                SaveWholeFile(**target, text(r));
+            } catch (const std::exception& e) {
+                Put(err, std::string(e.what()) + "\n");
+                return 1;
+            }
         }
     }
     std::FILE* summary = toStdout ? err : out;
