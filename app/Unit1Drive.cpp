@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QTabWidget>
 
 #include "app/widgets/ImageView.h"
@@ -51,7 +50,7 @@ void TVinsk_main::BuildDriveTab()
     // the tab shows, or when it is next shown.
     connect(Image1, &TImageView::PictureChanged, this, [this] {
         ++FPictureChange; // the copy is stale; the next run makes a new one
-        DriveInputsChanged();
+        RunCommand([this] { DriveInputsChanged(); });
     });
     for (auto& point : PointEdits)
         for (TIntSpinEdit* edit : point)
@@ -59,8 +58,6 @@ void TVinsk_main::BuildDriveTab()
     for (TFloatSpinEdit* edit : SetupEdits)
         connect(edit, &TFloatSpinEdit::Change, this, [this] { RunCommand([this] { DriveInputsChanged(); }); });
     connect(RadioGroup1, &TRadioGroup::Click, this, [this] { RunCommand([this] { TabSheet4->GraphChannelChanged(); }); });
-
-    setTabOrder(BitBtn11, TabSheet4);
 }
 
 void TVinsk_main::DriveInputsChanged()

@@ -248,7 +248,7 @@ void TVinsk_main::OpenFile()
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v.FieldName)
                 SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
-    TabSheet4->SetSettings(load.Drive);
+    SetOff([&] { TabSheet4->SetSettings(load.Drive); });
 }
 
 } // namespace vinsk

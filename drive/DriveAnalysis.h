@@ -26,6 +26,7 @@
 // check points and the Setup values and changes none of them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,6 +51,12 @@ public:
     // green and blue. Sets saturated when a channel that enters the value
     // is at or above the saturation level.
     virtual double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const = 0;
+    // The values of a block of w x h pixels from (x, y), row r at
+    // values + r * stride, and a non-zero saturated flag for each at the
+    // same place: the analysis reads the picture in small tiles through
+    // this. The default asks Value for every pixel.
+    virtual void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
+                       float* values, std::uint8_t* saturated, std::size_t stride) const;
 };
 
 // The 32-bit raster: 8 bits per channel, 255 is saturated.
@@ -59,6 +66,8 @@ public:
     std::int32_t Width() const override { return FBitmap.Width(); }
     std::int32_t Height() const override { return FBitmap.Height(); }
     double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const override;
+    void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c, float* values,
+               std::uint8_t* saturated, std::size_t stride) const override;
 
 private:
     const TBitmap32& FBitmap;

@@ -115,9 +115,8 @@ QCPGraph* AddLine(QCustomPlot* plot, const QVector<double>& x, const QVector<dou
     return g;
 }
 
-void Fit(QCustomPlot* plot, const QVector<double>& x, const QVector<double>& y, TSpan& xs, TSpan& ys)
+void Fit(const QVector<double>& x, const QVector<double>& y, TSpan& xs, TSpan& ys)
 {
-    (void)plot;
     for (double v : x)
         xs.Add(v);
     for (double v : y)
@@ -234,7 +233,7 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
     const QVector<double> t(r.T.begin(), r.T.end());
     const QVector<double> e(r.Error.begin(), r.Error.end());
     TSpan xs, ys;
-    Fit(FPlot, t, e, xs, ys);
+    Fit(t, e, xs, ys);
     AddLine(FPlot, t, e, QPen(ErrorColour, 1.2), QStringLiteral("Drift-free error"));
     if (showDrift && r.PE.size() >= r.TrimFirst + t.size()) {
         // The removed drift, centred on the error so both share the scale.
@@ -249,7 +248,7 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
             v -= mean;
         QPen pen(DriftColour, 1.5, Qt::DashLine);
         AddLine(FPlot, t, d, pen, QStringLiteral("Removed drift"));
-        Fit(FPlot, t, d, xs, ys);
+        Fit(t, d, xs, ys);
         FPlot->legend->setVisible(true);
     }
     if (r.WormPeriod > 0)
@@ -263,7 +262,7 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
     FPlot->xAxis->setRange(xs.Padded());
     QCPRange yr = ys.Padded();
     if (FPlot->legend->visible())
-        yr.upper += (yr.upper - yr.lower) * 0.15; // room for the legend
+        yr.upper += (yr.upper - yr.lower) * 0.25; // room for the legend
     FPlot->yAxis->setRange(yr);
 }
 
@@ -449,8 +448,8 @@ void TDriveChart::ShowPec(const TDriveResult& r)
         fit[i] += offset;
         res[i] = r.Error[i] - fit[i];
     }
-    Fit(FPlot, t, e, xs, ys);
-    Fit(FPlot, t, res, xs, ys);
+    Fit(t, e, xs, ys);
+    Fit(t, res, xs, ys);
     AddLine(FPlot, t, e, QPen(QColor(160, 160, 160), 1), QStringLiteral("Error"));
     AddLine(FPlot, t, fit, QPen(FitColour, 2.2), QStringLiteral("PEC fit, %1 harmonics").arg(r.PecCos.size()));
     AddLine(FPlot, t, res, QPen(ResidualColour, 1), QStringLiteral("Residual"));

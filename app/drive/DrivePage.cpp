@@ -690,8 +690,8 @@ void TDrivePage::Export(int format, const QString& fileName)
     }
     // The old file stays as it was unless the whole new one is written.
     const std::string path = fileName.toStdString();
-    if (bytes.isEmpty())
-        throw std::runtime_error("Cannot create file " + path);
+    if (bytes.isEmpty()) // the chart could not be drawn into the format
+        throw EFileWriteError("Cannot create file " + path);
     SaveWholeFile(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 

@@ -24,21 +24,17 @@
 #include "app/drive/DrivePage.h"
 #include "app/widgets/ImageView.h"
 #include "app/widgets/SpinEdits.h"
+#include "bench/WindowBench.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace vinsk;
+using namespace vinsk::bench;
 
 constexpr int PictureW = 6000;
 constexpr int PictureH = 4000;
 // START, STOP and IN-LINE of an arc that sags 150 px over 5000 px.
 constexpr int Points[3][2] = {{500, 2000}, {5499, 2000}, {3000, 2150}};
-
-double Ms(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
 
 // CPU time of the calling thread: the machine may be shared.
 double ThreadCpuMs()
@@ -47,18 +43,6 @@ double ThreadCpuMs()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
-
-class TBenchDialogs : public TDialogs {
-public:
-    QString Picture;
-    void MessageBox(TMessageKind, const QString&, const QString& text) override
-    {
-        throw std::runtime_error("unexpected message: " + text.toStdString());
-    }
-    std::optional<TFileChoice> OpenFile(const TFileDialog&) override { return std::nullopt; }
-    std::optional<TFileChoice> SaveFile(const TFileDialog&) override { return std::nullopt; }
-    std::optional<TFileChoice> OpenPicture(const TFileDialog&) override { return TFileChoice{Picture, 1}; }
-};
 
 // A trail along the circle through the three points: a Gaussian cross
 // profile (FWHM 3 px) whose light varies along it as a periodic error would
@@ -107,19 +91,7 @@ struct TFixture {
         QApplication::processEvents();
         Window->RunCommand([this] { Window->OpenimageClick(); });
         View = Window->findChild<TImageView*>(QStringLiteral("Image1"));
-        const char* buttons[3] = {"BitBtn4", "BitBtn5", "BitBtn9"};
-        for (int k = 0; k < 3; ++k) {
-            Window->findChild<QPushButton*>(QLatin1String(buttons[k]))->click();
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5 + k, 5), QPointF(5 + k, 5), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(View->viewport(), &press);
-            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5 + k, 5), QPointF(5 + k, 5), Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(View->viewport(), &release);
-            for (int c = 0; c < 2; ++c)
-                Window->findChild<TIntSpinEdit*>(QStringLiteral("RxSpinEdit%1").arg(10 + 2 * k + c))
-                    ->SetText(QString::number(Points[k][c]));
-        }
+        PlaceMarkers(*Window, Points);
         Page = Window->findChild<TDrivePage*>(QStringLiteral("TabSheet4"));
         Plot = static_cast<QCustomPlot*>(Page->Chart()->PlotWidget());
         Analyse = Page->findChild<QPushButton*>(QStringLiteral("DriveAnalyse"));

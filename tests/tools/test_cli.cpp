@@ -358,11 +358,14 @@ protected:
         o.StartY = o.StopY = 50;
         o.StopX = 460;
         o.Sag = 0;
-        o.Terms = {{5, 1000, 0}}; // a tenth of a cycle
+        o.Terms = {{5, 120, 0}}; // two thirds of a cycle
         o.Drift = 0;
         const TPhysicalTrail shortTrail = RenderPhysicalTrail(o);
         WritePhysicalPng(File("short.png"), shortTrail);
-        Short = new std::vector<std::string>{"--start", "40,50", "--stop",
+        TExperiment e;
+        e.ExposureTime = shortTrail.Truth.ExposureS;
+        SaveSettingsFile(File("short.ini"), e, '.');
+        Short = new std::vector<std::string>{"--settings", File("short.ini"), "--start", "40,50", "--stop",
                                              std::to_string(std::lround(shortTrail.Truth.EndX)) + ",50",
                                              "--inline", "250,50"};
         o.Crest = 600; // clipped at 255 all along
