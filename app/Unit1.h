@@ -149,6 +149,8 @@ private:
     TWindowState FState;
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
+    // The note on unread settings values last posted to status panel 1.
+    std::string FSettingsNote;
     bool FMarkerDragging = false;
 
     TFileDialog OpenDialog1;

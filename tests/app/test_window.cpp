@@ -191,11 +191,23 @@ TEST(WindowLocale, FieldsAndFiguresUseTheLocaleSeparator)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     TScriptedDialogs dialogs;
+    QTemporaryDir dir;
     {
         TVinsk_main w(dialogs);
         EXPECT_EQ(w.State().DecimalSeparator, ',');
         EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit2"))->Text(), QStringLiteral("5,7"));
         EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label27"))->text(), QStringLiteral("width:       12,7 min  (762 s)"));
+        // A settings file written under a point locale reads the same here.
+        const QString path = dir.filePath(QStringLiteral("point.ini"));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Camera]\nHPixSize=6.45\n[Exposition]\ntime=94.5\n");
+        f.close();
+        dialogs.Answer(path);
+        w.findChild<QAction*>(QStringLiteral("Open1"))->trigger();
+        EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit3"))->Text(), QStringLiteral("6,5"));
+        EXPECT_DOUBLE_EQ(w.State().Experiment.ExposureTime, 94.5);
+        EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text(), QString());
     }
     QLocale::setDefault(QLocale::c());
 }
@@ -239,6 +251,31 @@ TEST_F(WindowTest, LoadingGoesThroughTheFieldsWithTheVersionWarning)
     // A missing key keeps the field's value.
     EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
     EXPECT_DOUBLE_EQ(W->State().Experiment.FocalLength, 0.4);
+}
+
+TEST_F(WindowTest, UnreadSettingsValuesAreNamedOnPanel1)
+{
+    auto write = [&](const char* name, const char* text) {
+        const QString path = Dir.filePath(QLatin1String(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        return path;
+    };
+    Dialogs.Answer(write("bad.ini", "[Lens]\nFocal=4OO\n[Camera]\nHPixSize=3,8\n[Exposition]\ntime=94.5.\n"));
+    ClickButton("BitBtn1");
+    EXPECT_EQ(Panel(1), QStringLiteral("Settings: 2 values not read: Focal, time"));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit3")), QStringLiteral("3.8"));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    // A file read in full takes the note back; other texts of the panel stay.
+    Dialogs.Answer(write("good.ini", "[Lens]\nFocal=135\n"));
+    ClickButton("BitBtn1");
+    EXPECT_EQ(Panel(1), QString());
+    ClickButton("BitBtn4");
+    Dialogs.Answer(Dir.filePath(QStringLiteral("good.ini")));
+    Action("Open1")->trigger();
+    EXPECT_EQ(Panel(1), QStringLiteral("Select START point"));
 }
 
 TEST_F(WindowTest, LoadingTheShownValuesChangesNothing)
