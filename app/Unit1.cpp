@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <exception>
 
 #include "app/ErrorReport.h"
@@ -24,6 +25,9 @@
 namespace vinsk {
 
 namespace {
+
+// Status panels 0 and 1 at their narrowest.
+constexpr int StatusPanelWidth = 150;
 
 char LocaleDecimalSeparator()
 {
@@ -132,9 +136,9 @@ void TVinsk_main::BuildStatusBar()
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         if (i < 2)
-            panel->setFixedWidth(150);
-        // A long read-out must not widen the window.
-        panel->setMinimumWidth(i < 2 ? 150 : 1);
+            panel->setFixedWidth(StatusPanelWidth);
+        else // a long read-out must not widen the window
+            panel->setMinimumWidth(1);
         StatusBar->addWidget(panel, i < 2 ? 0 : 1);
         StatusPanels[static_cast<std::size_t>(i)] = panel;
     }
@@ -196,11 +200,18 @@ void TVinsk_main::ReportError(const QString& message)
 void TVinsk_main::SyncStatus()
 {
     for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+        QLabel* panel = StatusPanels[i];
         const QString text = QString::fromStdString(FState.Status.Panels[i]);
-        if (StatusPanels[i]->text() != text) {
-            StatusPanels[i]->setText(text);
-            // The fixed panels cut longer texts, such as the measurement error.
-            StatusPanels[i]->setToolTip(text);
+        if (panel->text() == text)
+            continue;
+        panel->setText(text);
+        panel->setToolTip(text);
+        // The first two panels hold results such as the measurement error,
+        // which must be readable in any font: each is as wide as its text
+        // needs, never narrower than its usual width.
+        if (i < 2) {
+            panel->setMinimumWidth(0); // the label's size hint includes its minimum
+            panel->setFixedWidth(std::max(StatusPanelWidth, panel->sizeHint().width()));
         }
     }
 }

@@ -192,9 +192,47 @@ TEST_F(GraphTest, StatisticsOfTheSampleTrail)
     ASSERT_TRUE(sigma.startsWith(QStringLiteral("68% interval[\"]:  +/- "))) << sigma.toStdString();
     EXPECT_NEAR(sigma.mid(22).toDouble(), 6.035, 0.2);
     EXPECT_TRUE(Label(QStringLiteral("Label43")).startsWith(QStringLiteral("99% interval[\"]:  +/- ")));
-    // Too long for its panel: the whole text is in the tooltip.
+    // The panel's tooltip holds the text too.
     EXPECT_TRUE(Panel(1).startsWith(QStringLiteral("Measurement error: +/-"))) << Panel(1).toStdString();
     EXPECT_EQ(Get<QLabel>(QStringLiteral("StatusPanel1"))->toolTip(), Panel(1));
+}
+
+TEST_F(GraphTest, StatusPanelsShowTheirWholeText)
+{
+    // A larger font than the panels' usual width was chosen for.
+    QFont font = W->font();
+    font.setPointSize(12);
+    W->setFont(font);
+    auto check = [&](const char* after) {
+        QApplication::processEvents();
+        for (int i = 0; i < 2; ++i) {
+            auto* panel = Get<QLabel>(QStringLiteral("StatusPanel%1").arg(i));
+            const QFontMetrics fm(panel->font());
+            EXPECT_GE(panel->width(), 150) << after;
+            // QLabel indents framed text by half an x.
+            EXPECT_GE(panel->contentsRect().width(), fm.horizontalAdvance(panel->text()) + fm.horizontalAdvance('x') / 2)
+                << after << ", panel " << i << ": " << panel->text().toStdString();
+        }
+        EXPECT_GT(Get<QLabel>(QStringLiteral("StatusPanel2"))->width(), 0) << after;
+    };
+    check("start");
+    OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail.png"));
+    check("open");
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail-dark.png"));
+    ClickButton("BitBtn10");
+    EXPECT_EQ(Panel(1), QStringLiteral("Dark image  has been applied."));
+    check("dark");
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail-flat.png"));
+    ClickButton("BitBtn12");
+    check("flat");
+    ClickButton("BitBtn4");
+    check("prompt");
+    Click(Viewport(), QPoint(10, 10));
+    EXPECT_EQ(Get<QLabel>(QStringLiteral("StatusPanel1"))->width(), 150) << "an empty panel keeps its usual width";
+    PlaceMarkers(TrailPoints);
+    ClickButton("BitBtn8");
+    EXPECT_TRUE(Panel(1).startsWith(QStringLiteral("Measurement error: +/-"))) << Panel(1).toStdString();
+    check("plot");
 }
 
 TEST_F(GraphTest, EveryPlotCommandShowsTheGraphTab)
