@@ -44,7 +44,10 @@ QWidget* TVinsk_main::BuildGraphTab()
     auto* panel = new QFrame(tab);
     panel->setObjectName(QStringLiteral("Panel3"));
     panel->setFrameShape(QFrame::StyledPanel);
-    panel->setFixedWidth(185);
+    // 185 pixels, wider when a statistics line needs it: a number must never
+    // be cut.
+    panel->setMinimumWidth(185);
+    panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* v = new QVBoxLayout(panel);
     v->setContentsMargins(6, 6, 6, 6);
     v->setSpacing(4);

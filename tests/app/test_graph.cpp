@@ -235,6 +235,26 @@ TEST_F(GraphTest, StatusPanelsShowTheirWholeText)
     check("plot");
 }
 
+TEST_F(GraphTest, StatisticsLinesAreNeverCut)
+{
+    LoadTrail();
+    // A focal length of a thousandth of a millimetre gives errors of millions
+    // of arc seconds.
+    Type("RxSpinEdit6", QStringLiteral("0.001"));
+    ClickButton("BitBtn8");
+    QApplication::processEvents();
+    ASSERT_GT(Label(QStringLiteral("Label40")).size(), 30) << Label(QStringLiteral("Label40")).toStdString();
+    auto* panel = Get<QWidget>(QStringLiteral("Panel3"));
+    EXPECT_GE(panel->width(), 185);
+    EXPECT_LE(panel->geometry().right(), Get<QWidget>(QStringLiteral("TabSheet3"))->width() - 1);
+    for (const char* name : {"Label40", "Label42", "Label43"}) {
+        auto* label = Get<QLabel>(QLatin1String(name));
+        const QFontMetrics fm(label->font());
+        EXPECT_GE(label->contentsRect().width(), fm.horizontalAdvance(label->text())) << label->text().toStdString();
+        EXPECT_LE(label->geometry().right(), panel->contentsRect().right()) << name;
+    }
+}
+
 TEST_F(GraphTest, EveryPlotCommandShowsTheGraphTab)
 {
     LoadTrail();
