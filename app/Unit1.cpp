@@ -19,6 +19,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/u_about.h"
+#include "app/widgets/Mnemonics.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
 
@@ -63,6 +64,8 @@ TVinsk_main::TVinsk_main(TDialogs& dialogs, QWidget* parent) : QMainWindow(paren
     BuildMenus();
     BuildStatusBar();
     SetTabOrder();
+    for (QWidget* page : {TabSheet1, TabSheet2, TabSheet3})
+        GiveAltLettersToMenuBar(menuBar(), page);
 
     resize(777, 571);
     if (const QScreen* screen = QGuiApplication::primaryScreen())

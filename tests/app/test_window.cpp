@@ -744,6 +744,54 @@ TEST_F(WindowTest, MenuItemsDoWhatTheirButtonsDoFromAnyTab)
     EXPECT_EQ(Dialogs.Messages.size(), 2u);
 }
 
+TEST_F(WindowTest, AltLettersOpenTheMenusOnEveryTab)
+{
+    auto* file = Get<QMenu>(QStringLiteral("File1"));
+    const char* focused[3] = {"BitBtn1", "BitBtn3", "BitBtn8"};
+    for (int tab = 0; tab < 3; ++tab) {
+        Pages()->setCurrentIndex(tab);
+        Get<QWidget>(QLatin1String(focused[tab]))->setFocus();
+        // Every press, not every other one.
+        for (int press = 0; press < 2; ++press) {
+            QTest::keyClick(W.get(), Qt::Key_F, Qt::AltModifier);
+            EXPECT_TRUE(file->isVisible()) << "tab " << tab << ", press " << press;
+            QTest::keyClick(file, Qt::Key_Escape);
+            EXPECT_FALSE(file->isVisible());
+            W->activateWindow();
+        }
+    }
+    EXPECT_TRUE(Dialogs.Messages.empty());
+
+    // The colliding controls answer their plain letter inside their page.
+    Pages()->setCurrentIndex(1);
+    Get<QWidget>(QStringLiteral("BitBtn3"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    ExpectRefusal(QStringLiteral("Image is not loaded. You must image load first!"));
+    EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(QStringLiteral("BitBtn12")));
+    // An edit field takes the letter as typing.
+    Get<QWidget>(QStringLiteral("RxSpinEdit10"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    // Letters no menu title takes keep their Alt.
+    QTest::keyClick(W.get(), Qt::Key_D, Qt::AltModifier);
+    // A button's mnemonic clicks it after showing it pressed.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Dialogs.Messages.size() == 2; }, 5000));
+    Pages()->setCurrentIndex(2);
+    Get<QWidget>(QStringLiteral("BitBtn8"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(QStringLiteral("RadioGroup2_0")));
+    EXPECT_EQ(Get<TRadioGroup>(QStringLiteral("RadioGroup2"))->title(), QStringLiteral(" &Figure "));
+    EXPECT_EQ(Get<QAbstractButton>(QStringLiteral("BitBtn12"))->text(), QStringLiteral("&Flat image"));
+
+    // File, Exit from the Image tab.
+    Pages()->setCurrentIndex(1);
+    Get<QWidget>(QStringLiteral("BitBtn3"))->setFocus();
+    QTest::keyClick(W.get(), Qt::Key_F, Qt::AltModifier);
+    ASSERT_TRUE(file->isVisible());
+    QTest::keyClick(file, Qt::Key_E);
+    EXPECT_FALSE(W->isVisible());
+}
+
 TEST_F(WindowTest, ExitClosesAtOnce)
 {
     Type("RxSpinEdit6", QStringLiteral("123"));
