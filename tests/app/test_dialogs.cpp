@@ -2,16 +2,30 @@
 // filter, default extension, no overwrite question, and the entry the user
 // leaves selected.
 #include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeDatabase>
+#include <QTest>
+#include <QScreen>
+#include <QSettings>
+#include <QStyle>
+#include <QTreeView>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/dialogs/Dialogs.h"
+#include "setup/SettingsFile.h"
 
 namespace vinsk {
 namespace {
@@ -43,6 +57,22 @@ TFileDialog GraphDialog(int filterIndex, const QString& defaultExt)
     return d;
 }
 
+TFileDialog SettingsDialog()
+{
+    TFileDialog d;
+    d.Name = QStringLiteral("SaveDialog1");
+    d.Filter = QString::fromLatin1(SettingsFilter);
+    d.DefaultExt = QStringLiteral("ini");
+    return d;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
 TEST(QtDialogs, SaveDialogOpensAsSetAndReportsTheEntryLeftSelected)
 {
     QTemporaryDir dir;
@@ -71,6 +101,137 @@ TEST(QtDialogs, SaveDialogOpensAsSetAndReportsTheEntryLeftSelected)
     EXPECT_EQ(other->FilterIndex, 2);
 
     EXPECT_FALSE(SaveWith(GraphDialog(1, QStringLiteral("BMP")), [](QFileDialog& fd) { fd.reject(); }).has_value());
+}
+
+TEST(QtDialogs, EveryDialogKnowsFilesByTheirNamesAlone)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A picture's bytes under a name without an extension, and nothing under
+    // another such name: by the name alone they are the same kind of file.
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(&buffer, "PNG"));
+    }
+    WriteFile(dir.filePath(QStringLiteral("notes")), png);
+    WriteFile(dir.filePath(QStringLiteral("empty")), QByteArray());
+    WriteFile(dir.filePath(QStringLiteral("named.png")), "not a picture");
+    const QFileInfo notes(dir.filePath(QStringLiteral("notes")));
+    const QFileInfo empty(dir.filePath(QStringLiteral("empty")));
+    // Qt's own provider reads the bytes: this is what the dialogs must not do.
+    const QFileIconProvider sniffing;
+    ASSERT_NE(sniffing.type(notes), sniffing.type(empty));
+
+    for (TFileDialogKind kind : {TFileDialogKind::Open, TFileDialogKind::Save, TFileDialogKind::Picture}) {
+        const auto fd = NewFileDialog(SettingsDialog(), kind, QString(), QSize(), nullptr);
+        const QAbstractFileIconProvider* names = fd->iconProvider();
+        ASSERT_NE(dynamic_cast<const TNameIconProvider*>(names), nullptr);
+        EXPECT_EQ(names->type(notes), names->type(empty));
+        EXPECT_EQ(names->icon(notes).name(), names->icon(empty).name());
+        EXPECT_EQ(names->type(QFileInfo(dir.filePath(QStringLiteral("named.png")))),
+                  QMimeDatabase().mimeTypeForName(QStringLiteral("image/png")).comment());
+        EXPECT_EQ(names->type(QFileInfo(dir.path())), QStringLiteral("Folder"));
+    }
+}
+
+TEST(QtDialogs, DialogsStartInTheirLastFolderOrAtHome)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self"), dir.filePath(QStringLiteral("link"))));
+    QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    const QString home = QDir::homePath();
+    struct TRow {
+        QString Last;
+        QString Start;
+    };
+    const TRow rows[] = {
+        {QString(), home}, // never used: not another dialog's folder
+        {QStringLiteral("/proc/vinsk_test.ini"), home},
+        {QStringLiteral("/sys/kernel/x.ini"), home},
+        {QStringLiteral("/dev/shm/x.ini"), home},
+        {dir.filePath(QStringLiteral("link/x.ini")), home},
+        {dir.filePath(QStringLiteral("gone/x.ini")), home},
+        {dir.filePath(QStringLiteral("sub/x.ini")), dir.filePath(QStringLiteral("sub"))},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Last.toStdString());
+        const auto fd = NewFileDialog(SettingsDialog(), TFileDialogKind::Save, row.Last, QSize(), nullptr);
+        EXPECT_EQ(fd->directory().absolutePath(), QDir(row.Start).absolutePath());
+    }
+    EXPECT_FALSE(InPseudoFileSystem(QStringLiteral("/procfs-like/x")));
+    EXPECT_FALSE(InPseudoFileSystem(dir.path()));
+}
+
+TEST(QtDialogs, PictureDialogPreviewsTheFileItOffers)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString picture = dir.filePath(QStringLiteral("offered.png"));
+    ASSERT_TRUE(QImage(40, 20, QImage::Format_RGB32).save(picture));
+    TFileDialog opd;
+    opd.Name = QStringLiteral("OPD");
+    opd.Filter = QStringLiteral("Portable network graphic images (*.png)|*.png");
+    const auto fd = NewFileDialog(opd, TFileDialogKind::Picture, picture, QSize(), nullptr);
+    auto* preview = fd->findChild<QLabel*>(QStringLiteral("Preview"));
+    ASSERT_NE(preview, nullptr);
+    EXPECT_FALSE(preview->pixmap().isNull());
+    // Files in pseudo file systems are not read for a preview.
+    const auto none = NewFileDialog(opd, TFileDialogKind::Picture, QStringLiteral("/proc/self/status"), QSize(), nullptr);
+    EXPECT_TRUE(none->findChild<QLabel*>(QStringLiteral("Preview"))->pixmap().isNull());
+}
+
+TEST(QtDialogs, FirstSizeShowsTheColumnsWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteFile(dir.filePath(QStringLiteral("experiment.ini")), QByteArray(194, 'x'));
+    WriteFile(dir.filePath(QStringLiteral("notes.txt")), QByteArray(194, 'x'));
+    // Qt restores the column widths of the last file dialog: start as a
+    // user who has never seen one.
+    QSettings(QSettings::UserScope, QStringLiteral("QtProject")).remove(QStringLiteral("FileDialog"));
+    const auto fd = NewFileDialog(SettingsDialog(), TFileDialogKind::Save, dir.filePath(QStringLiteral("x.ini")),
+                                  QSize(), nullptr);
+    fd->setNameFilter(QStringLiteral("All (*)"));
+    fd->show();
+    auto* tree = fd->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(tree, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) == 2; }, 5000));
+    QApplication::processEvents();
+    // Roomier than Qt's own first size, as far as the screen allows.
+    const QSize screen = fd->screen()->availableGeometry().size() * 9 / 10;
+    EXPECT_GE(fd->width(), std::min(760, screen.width()));
+    EXPECT_GE(fd->height(), std::min(500, screen.height()));
+    // Every cell's text fits its column whole, with the margins the view
+    // draws it within ("194 bytes", not "194...tes").
+    const int margins = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1);
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            const QModelIndex index = tree->model()->index(row, column, tree->rootIndex());
+            const QString text = index.data().toString();
+            int need = tree->fontMetrics().horizontalAdvance(text) + margins;
+            if (column == 0)
+                need += tree->iconSize().width() + tree->indentation();
+            EXPECT_GE(tree->columnWidth(column), need) << text.toStdString();
+        }
+    }
+    fd->hide();
+}
+
+TEST(QtDialogs, TheVersionWarningShowsTwoLines)
+{
+    const auto box = NewMessageBox(TMessageKind::Warning, QStringLiteral("Warning"),
+                                   QString::fromLatin1(SettingsVersionWarning), nullptr);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Warning"));
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    // The line feed and carriage return are one break between the lines.
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    QLabel twoLines(QStringLiteral("This is not VURiva or version of the VinskFile is not 1.1.\nCheck pleas input data."));
+    twoLines.setFont(label->font());
+    EXPECT_EQ(label->sizeHint().height(), twoLines.sizeHint().height()) << label->text().toStdString();
 }
 
 } // namespace
