@@ -19,6 +19,13 @@
 
 namespace vinsk {
 
+QString TFileDialog::ExtensionFor(int filterIndex) const
+{
+    if (filterIndex >= 1 && filterIndex <= EntryExts.size() && !EntryExts[filterIndex - 1].isEmpty())
+        return EntryExts[filterIndex - 1];
+    return DefaultExt;
+}
+
 QStringList QtFilterList(const QString& filter)
 {
     QStringList result;
@@ -120,6 +127,28 @@ QString DisplayText(QString text)
     return text;
 }
 
+// Gives a name typed without an extension the one of the entry the user
+// leaves selected, as it is accepted.
+class TQtFileDialog final : public QFileDialog {
+public:
+    TQtFileDialog(QWidget* parent, const QString& title, const TFileDialog& settings)
+        : QFileDialog(parent, title), FSettings(settings), FFilters(QtFilterList(settings.Filter))
+    {
+    }
+
+    const QStringList& Filters() const { return FFilters; }
+
+    void accept() override
+    {
+        setDefaultSuffix(FSettings.ExtensionFor(static_cast<int>(FFilters.indexOf(selectedNameFilter())) + 1));
+        QFileDialog::accept();
+    }
+
+private:
+    TFileDialog FSettings;
+    QStringList FFilters;
+};
+
 // Size the dialog opens at the first time, within the screen.
 QSize FirstSize(QWidget* parent, bool preview)
 {
@@ -195,7 +224,7 @@ std::unique_ptr<QFileDialog> NewFileDialog(const TFileDialog& dialog, TFileDialo
     const QString title = !dialog.Title.isEmpty() ? dialog.Title
                           : save                  ? QStringLiteral("Save As")
                                                   : QStringLiteral("Open");
-    auto fd = std::make_unique<QFileDialog>(parent, title);
+    auto fd = std::make_unique<TQtFileDialog>(parent, title, dialog);
     // The picture dialog carries a preview; Qt's own dialog is the one that
     // can hold it, and the same dialog everywhere looks consistent.
     fd->setOption(QFileDialog::DontUseNativeDialog, true);
@@ -206,12 +235,13 @@ std::unique_ptr<QFileDialog> NewFileDialog(const TFileDialog& dialog, TFileDialo
     fd->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     fd->setFileMode(kind == TFileDialogKind::Picture ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     fd->setOption(QFileDialog::DontConfirmOverwrite, !dialog.OverwritePrompt);
-    const QStringList filters = QtFilterList(dialog.Filter);
+    const QStringList& filters = fd->Filters();
     fd->setNameFilters(filters);
     if (dialog.FilterIndex >= 1 && dialog.FilterIndex <= filters.size())
         fd->selectNameFilter(filters[dialog.FilterIndex - 1]);
-    if (!dialog.DefaultExt.isEmpty())
-        fd->setDefaultSuffix(dialog.DefaultExt);
+    const QString suffix = dialog.ExtensionFor(dialog.FilterIndex);
+    if (!suffix.isEmpty())
+        fd->setDefaultSuffix(suffix);
     // Without a folder of its own the dialog would open in whichever folder
     // another dialog used last.
     const QString folder = StartFolder(lastFile);

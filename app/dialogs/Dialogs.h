@@ -26,8 +26,14 @@ struct TFileDialog {
     QString Title;         // empty: the default title
     QString Filter;        // "Text|*.ext|Text|*.a;*.b"
     QString DefaultExt;    // added to a name typed without an extension
+    // Per filter entry, in order: the extension a name typed without one
+    // gets when the user leaves that entry selected, so that the name
+    // matches what is written. An entry without one takes DefaultExt.
+    QStringList EntryExts;
     int FilterIndex = 1;   // 1-based, preselected
     bool OverwritePrompt = false;
+
+    QString ExtensionFor(int filterIndex) const;
 };
 
 struct TFileChoice {

@@ -103,6 +103,38 @@ TEST(QtDialogs, SaveDialogOpensAsSetAndReportsTheEntryLeftSelected)
     EXPECT_FALSE(SaveWith(GraphDialog(1, QStringLiteral("BMP")), [](QFileDialog& fd) { fd.reject(); }).has_value());
 }
 
+TEST(QtDialogs, ANameTypedWithoutExtensionGetsTheOneOfTheEntryLeftSelected)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct TRow {
+        int Start;           // the entry preselected, with its default extension
+        const char* Default;
+        const char* Chosen;  // the entry the user leaves selected
+        const char* Typed;
+        const char* Expected;
+    };
+    const TRow rows[] = {
+        {1, "BMP", "Excel CSV file (*.csv)", "graph", "graph.CSV"},
+        {3, "EMF", "All files (*)", "graph", "graph.BMP"},
+        {4, "CSV", "Excel CSV file (*.csv)", "graph.txt", "graph.txt"},
+        {2, "WMF", "Metafile picture (*.wmf)", "graph", "graph.WMF"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Typed);
+        TFileDialog settings = GraphDialog(row.Start, QLatin1String(row.Default));
+        settings.EntryExts = {QStringLiteral("BMP"), QStringLiteral("WMF"), QStringLiteral("EMF"), QStringLiteral("CSV"),
+                              QStringLiteral("BMP")};
+        const auto fd = NewFileDialog(settings, TFileDialogKind::Save, QString(), QSize(), nullptr);
+        fd->setDirectory(dir.path());
+        fd->selectNameFilter(QLatin1String(row.Chosen));
+        fd->selectFile(QLatin1String(row.Typed));
+        static_cast<QDialog&>(*fd).accept(); // the dialog's own accept, as its Save button
+        ASSERT_EQ(fd->result(), QDialog::Accepted);
+        EXPECT_EQ(fd->selectedFiles().value(0), dir.filePath(QLatin1String(row.Expected)));
+    }
+}
+
 TEST(QtDialogs, EveryDialogKnowsFilesByTheirNamesAlone)
 {
     QTemporaryDir dir;

@@ -493,6 +493,34 @@ TEST_F(GraphTest, ExportInEveryFormatKeepsTheChosenFilter)
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files).size(), 5);
 }
 
+TEST_F(GraphTest, ANameTypedWithoutExtensionGetsTheFormatsOwn)
+{
+    LoadTrail();
+    struct TSave {
+        int Filter;
+        const char* Typed;
+        const char* Written;
+        QByteArray Signature;
+    };
+    // After the EMF, "All files" starts with EMF as the default extension
+    // but writes a bitmap.
+    const TSave saves[] = {
+        {4, "csv", "csv.CSV", "Time [s]; PE [\"]\r\n"},
+        {3, "emf", "emf.EMF", QByteArray("\x01\x00\x00\x00", 4)},
+        {5, "all", "all.BMP", "BM"},
+        {2, "wmf", "wmf.WMF", QByteArray("\xD7\xCD\xC6\x9A", 4)},
+        {4, "kept.txt", "kept.txt", "Time [s]; PE [\"]\r\n"},
+    };
+    for (const TSave& s : saves) {
+        SCOPED_TRACE(s.Typed);
+        Dialogs.AnswerTyped(Dir.filePath(QLatin1String(s.Typed)), s.Filter);
+        ClickButton("BitBtn11");
+        EXPECT_TRUE(FileBytes(Dir.filePath(QLatin1String(s.Written))).startsWith(s.Signature));
+    }
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files).size(), 5);
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
 TEST_F(GraphTest, SaveDialogAndExportBeforeAnyPlot)
 {
     Dialogs.Cancel();
