@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMouseEvent>
@@ -103,6 +104,14 @@ inline QImage Picture(int w, int h, QRgb fill)
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(fill);
     return img;
+}
+
+inline QString WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+    return path;
 }
 
 inline QString SaveImage(const QTemporaryDir& dir, const QString& name, const QImage& img)

@@ -24,11 +24,14 @@
 #include <algorithm>
 #include <functional>
 
+#include "Harness.h"
 #include "app/dialogs/Dialogs.h"
 #include "setup/SettingsFile.h"
 
 namespace vinsk {
 namespace {
+
+using test::WriteFile;
 
 // Runs SaveFile; once the dialog is up, hands it to answer.
 std::optional<TFileChoice> SaveWith(const TFileDialog& settings, const std::function<void(QFileDialog&)>& answer)
@@ -66,12 +69,6 @@ TFileDialog SettingsDialog()
     return d;
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
 
 TEST(QtDialogs, SaveDialogOpensAsSetAndReportsTheEntryLeftSelected)
 {

@@ -198,12 +198,7 @@ TEST(WindowLocale, FieldsAndFiguresUseTheLocaleSeparator)
         EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit2"))->Text(), QStringLiteral("5,7"));
         EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label27"))->text(), QStringLiteral("width:       12,7 min  (762 s)"));
         // A settings file written under a point locale reads the same here.
-        const QString path = dir.filePath(QStringLiteral("point.ini"));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Camera]\nHPixSize=6.45\n[Exposition]\ntime=94.5\n");
-        f.close();
-        dialogs.Answer(path);
+        dialogs.Answer(WriteFile(dir.filePath(QStringLiteral("point.ini")), "[Camera]\nHPixSize=6.45\n[Exposition]\ntime=94.5\n"));
         w.findChild<QAction*>(QStringLiteral("Open1"))->trigger();
         EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit3"))->Text(), QStringLiteral("6,5"));
         EXPECT_DOUBLE_EQ(w.State().Experiment.ExposureTime, 94.5);
@@ -255,13 +250,7 @@ TEST_F(WindowTest, LoadingGoesThroughTheFieldsWithTheVersionWarning)
 
 TEST_F(WindowTest, UnreadSettingsValuesAreNamedOnPanel1)
 {
-    auto write = [&](const char* name, const char* text) {
-        const QString path = Dir.filePath(QLatin1String(name));
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-        return path;
-    };
+    auto write = [&](const char* name, const char* text) { return WriteFile(Dir.filePath(QLatin1String(name)), text); };
     Dialogs.Answer(write("bad.ini", "[Lens]\nFocal=4OO\n[Camera]\nHPixSize=3,8\n[Exposition]\ntime=94.5.\n"));
     ClickButton("BitBtn1");
     EXPECT_EQ(Panel(1), QStringLiteral("Settings: 2 values not read: Focal, time"));

@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LoadRow>& info) { return std::string(info.param.name); });
 
 // A file written under one locale reads the same under the other.
-class AcrossLocales : public ::testing::TestWithParam<std::pair<char, char>> {};
+class AcrossLocales : public SettingsFileTest, public ::testing::WithParamInterface<std::pair<char, char>> {};
 
 TEST_P(AcrossLocales, SavedFileLoadsItsValues)
 {
@@ -293,12 +293,8 @@ TEST_P(AcrossLocales, SavedFileLoadsItsValues)
     e.FocalLength = 0.1355;
     e.LensDiameter = 0.0725;
     e.ExposureTime = 94.5;
-    std::string pattern = (fs::temp_directory_path() / "vinsk-locale-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::string path = pattern + "/exp.ini";
-    SaveSettingsFile(path, e, written);
-    const TSettingsLoad load = LoadSettingsFile(path, TExperiment{}, read);
-    fs::remove_all(pattern);
+    SaveSettingsFile(Path("exp.ini"), e, written);
+    const TSettingsLoad load = LoadSettingsFile(Path("exp.ini"), TExperiment{}, read);
     const double expected[] = {12.25, 15.04, 5.74, 3.8, 14.8, 23.6, 135.5, 72.5, 94.5};
     for (std::size_t i = 0; i < 9; ++i)
         EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << load.Values[i].FieldName;
