@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 
 #include "Harness.h"
 #include "app/dialogs/Dialogs.h"
@@ -234,18 +235,25 @@ TEST(QtDialogs, FirstSizeShowsTheColumnsWhole)
     EXPECT_GE(fd->width(), std::min(760, screen.width()));
     EXPECT_GE(fd->height(), std::min(500, screen.height()));
     // Every cell's text fits its column whole, with the margins the view
-    // draws it within ("194 bytes", not "194...tes").
+    // draws it within ("194 bytes", not "194...tes"). The file model fills
+    // in sizes and types as it learns them, and the columns follow.
     const int margins = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1);
-    for (int row = 0; row < 2; ++row) {
-        for (int column = 0; column < 4; ++column) {
-            const QModelIndex index = tree->model()->index(row, column, tree->rootIndex());
-            const QString text = index.data().toString();
-            int need = tree->fontMetrics().horizontalAdvance(text) + margins;
-            if (column == 0)
-                need += tree->iconSize().width() + tree->indentation();
-            EXPECT_GE(tree->columnWidth(column), need) << text.toStdString();
+    std::string cut;
+    auto allFit = [&] {
+        cut.clear();
+        for (int row = 0; row < 2; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                const QString text = tree->model()->index(row, column, tree->rootIndex()).data().toString();
+                int need = tree->fontMetrics().horizontalAdvance(text) + margins;
+                if (column == 0)
+                    need += tree->iconSize().width() + tree->indentation();
+                if (text.isEmpty() || tree->columnWidth(column) < need)
+                    cut += "'" + text.toStdString() + "' in " + std::to_string(tree->columnWidth(column)) + " px; ";
+            }
         }
-    }
+        return cut.empty();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(allFit, 5000)) << cut;
     fd->hide();
 }
 
