@@ -8,6 +8,7 @@
 
 #include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/Version.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ const char* const Usage =
     "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
     "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
     "loaded, corrected by the dark frame and then the flat frame when given, and\n"
@@ -35,6 +37,8 @@ const char* const Usage =
     "             figure; the statistics always use the raw series\n"
     "  --csv      write the figure's points as the window's CSV export does, to\n"
     "             FILE, or to standard output with -\n"
+    "  --help     print this help and exit (also -h)\n"
+    "  --version  print the program's version and exit\n"
     "\n"
     "--drive measures the drive itself from the light along the trail: the\n"
     "drift, the drift-free error's peak-to-peak, RMS and extremes, the largest\n"
@@ -116,6 +120,10 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("vinsk-cli %s\n", vinsk::cli::ProgramVersion);
             return 0;
         }
         if (a.rfind("--", 0) != 0)
