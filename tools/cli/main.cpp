@@ -8,6 +8,7 @@
 
 #include "tools/cli/CliRun.h"
 #include "tools/cli/FindTrailCli.h"
+#include "tools/cli/Version.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const char* const Usage =
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
     "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
+    "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
     "loaded, corrected by the dark frame and then the flat frame when given, and\n"
@@ -31,6 +33,8 @@ const char* const Usage =
     "             figure; the statistics always use the raw series\n"
     "  --csv      write the figure's points as the window's CSV export does, to\n"
     "             FILE, or to standard output with -\n"
+    "  --help     print this help and exit (also -h)\n"
+    "  --version  print the program's version and exit\n"
     "\n"
     "Without --start, --stop and --inline the trail is found in the (calibrated)\n"
     "picture's channel first, and the points found are printed to standard error\n"
@@ -95,6 +99,10 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("vinsk-cli %s\n", vinsk::cli::ProgramVersion);
             return 0;
         }
         if (a.rfind("--", 0) != 0)
