@@ -134,10 +134,10 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
         if (text && !text->empty() && !value)
             unread.emplace_back(*ini.LineOf(key.Section, key.Key), key.Key);
     }
+    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep, &unread);
     std::sort(unread.begin(), unread.end());
     for (auto& [line, name] : unread)
         load.Unread.push_back(std::move(name));
-    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep);
     return load;
 }
 

@@ -423,6 +423,15 @@ TEST_P(DriveRows, ValidKeysReplaceOthersKeep)
     EXPECT_DOUBLE_EQ(load.Values[Focal].Value, 250);
 }
 
+TEST(LoadSettingsText, DriveValuesNotTakenAreNamedInFileOrder)
+{
+    const TSettingsLoad load =
+        LoadSettingsText("[Drive]\nHarmonics=2.5\nTolerance=0.5\nDetrend=cubic\n[Lens]\nFocal=x\n", TExperiment{},
+                         TDriveSettings{}, '.');
+    EXPECT_EQ(load.Unread, (std::vector<std::string>{"Harmonics", "Detrend", "Focal"}));
+    EXPECT_EQ(load.Drive.Tolerance, 0.5);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     SettingsFile, DriveRows,
     ::testing::Values(

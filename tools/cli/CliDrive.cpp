@@ -195,13 +195,13 @@ TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriv
 int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* out, std::FILE* err)
 {
     TDriveResult r;
-    TCliResult settingsNotes; // the version warning and the keys not read
+    TCliResult loaded; // the settings file's warnings
     try {
         TVinskState s;
         LoadPictures(o, s);
         std::optional<TDriveSettings> fromFile;
         if (o.Settings) {
-            LoadSettings(*o.Settings, s.Experiment, sep, settingsNotes);
+            LoadSettings(*o.Settings, s.Experiment, sep, loaded);
             fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
         }
         TDriveInput in;
@@ -219,9 +219,9 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         r.Refused = true;
         r.Message = e.what();
     }
-    for (const std::string& note : {settingsNotes.Warning, settingsNotes.UnreadSettings})
-        if (!note.empty())
-            Put(err, note + "\n");
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings})
+        if (!warning->empty())
+            Put(err, *warning + "\n");
     if (r.Refused) {
         Put(err, r.Message + "\n");
         return 1;

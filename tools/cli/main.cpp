@@ -65,7 +65,7 @@ const char* const Usage =
     "Each output takes a file name, or - for standard output (one of them at a\n"
     "time). They always use a point as the decimal separator. A short summary\n"
     "goes to standard output, or to standard error when an output takes it.\n"
-    "\n"
+"\n"
     "Without --start, --stop and --inline the trail is found in the (calibrated)\n"
     "picture's channel first, and the points found are printed to standard error\n"
     "as '--start X,Y --stop X,Y --inline X,Y'. --find-trail only finds them and\n"
@@ -180,6 +180,8 @@ int main(int argc, char** argv)
         } else
             BadArguments("unknown option " + a);
     }
+    if (const auto problem = vinsk::cli::DriveUsageProblem(seen, drive, o))
+        BadArguments(*problem);
     if (!seen.count("--image"))
         BadArguments("--image is required");
     if (seen.count("--find-trail")) {
@@ -194,8 +196,6 @@ int main(int argc, char** argv)
         std::printf("%s\n", vinsk::cli::CheckPointsText(found.Points).c_str());
         return 0;
     }
-    if (const auto problem = vinsk::cli::DriveUsageProblem(seen, drive, o))
-        BadArguments(*problem);
     const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
     if (points != 0 && points != 3)
         BadArguments("--start, --stop and --inline go together: give all three, or none to find the trail");
