@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include <exception>
+#include <new>
 
 #include "app/ErrorReport.h"
 #include "app/u_about.h"
@@ -163,6 +164,9 @@ void TVinsk_main::RunCommand(const std::function<void()>& command)
 {
     try {
         command();
+    } catch (const std::bad_alloc&) {
+        // Never "std::bad_alloc": the command that ran out is the one just started.
+        ReportError(QStringLiteral("Not enough memory to finish the command"));
     } catch (const std::exception& e) {
         ReportError(QString::fromUtf8(e.what()));
     } catch (...) {

@@ -74,6 +74,12 @@ void ShowGraph(TVinskState& state, TPlotHost& host)
         host.ShowError(CheckPointsMissingMessage);
         return;
     }
+    // Refused before the sample arrays are sized by the walk.
+    if (const auto refusal = WalkLengthRefusal(host.ReadCheckPointEdits(), state.Image.Bitmap.Width(),
+                                               state.Image.Bitmap.Height())) {
+        host.ShowError(*refusal);
+        return;
+    }
     host.ActivateGraphTab();
     const TGraphChoices choices = host.ReadChoices();
 

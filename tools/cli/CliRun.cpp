@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <fstream>
+#include <new>
 #include <stdexcept>
 
 #include "common/NumText.h"
@@ -89,17 +90,26 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
+    // What the run is doing, for a message that says what ran out of memory.
+    std::string doing = "loading the picture " + o.Image;
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
         LoadPicture(o.Image, s.Image.Bitmap);
-        if (o.Dark)
+        if (o.Dark) {
+            doing = "the dark frame " + *o.Dark;
             Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
-        if (o.Flat)
+        }
+        if (o.Flat) {
+            doing = "the flat frame " + *o.Flat;
             Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
-        if (o.Settings)
+        }
+        if (o.Settings) {
+            doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
+        }
 
+        doing = "the measurement along the trail";
         TCliHost host(o);
         const std::string panelBefore = s.Status.Panels[1];
         ShowGraph(s, host);
@@ -112,6 +122,9 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         r.Statistics = {s.Statistics.Label40, s.Statistics.Label42, s.Statistics.Label43};
         if (s.Status.Panels[1] != panelBefore)
             r.MeasurementError = s.Status.Panels[1];
+    } catch (const std::bad_alloc&) {
+        r.ExitCode = 1;
+        r.Error = "Not enough memory for " + doing;
     } catch (const std::exception& e) {
         r.ExitCode = 1;
         r.Error = e.what();
