@@ -1,7 +1,7 @@
 #include "tools/cli/CliRun.h"
 
 #include <exception>
-#include <fstream>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 
@@ -50,7 +50,10 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
-    if (!std::ifstream(path))
+    // Checked without opening, which would wait for ever on a pipe; the
+    // settings reader refuses what is not a regular file.
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
         throw std::runtime_error("Cannot open file " + path);
     const auto& fields = SetupFields();
     std::array<std::string, 9> shown;
