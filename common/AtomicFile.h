@@ -33,7 +33,8 @@ private:
     std::optional<struct stat> Existing;
 };
 
-// Open and Commit in one: false when the file could not be written.
-bool WriteFileAtomically(const std::string& path, std::string_view content);
+// Open and Commit in one: false when the file could not be written, with
+// the system's error number in *error when given.
+bool WriteFileAtomically(const std::string& path, std::string_view content, int* error = nullptr);
 
 } // namespace vinsk

@@ -18,8 +18,9 @@ std::string ChartCsvText(const TChartModel& chart, char decimalSep)
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep)
 {
     // The old file stays as it was unless the whole new one is written.
-    if (!WriteFileAtomically(fileName, ChartCsvText(chart, decimalSep)))
-        throw std::runtime_error("Cannot create file " + fileName);
+    int error = 0;
+    if (!WriteFileAtomically(fileName, ChartCsvText(chart, decimalSep), &error))
+        throw ECreateFileError("Cannot create file " + fileName, error);
 }
 
 } // namespace vinsk

@@ -1,6 +1,7 @@
 // The chart's points as a semicolon-separated table.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 #include "figures/ChartModel.h"
@@ -11,8 +12,16 @@ namespace vinsk {
 // chart's order; every line ends with CR LF.
 std::string ChartCsvText(const TChartModel& chart, char decimalSep);
 
+// The file layer's "Cannot create file <name>", with the system's error
+// number for callers that add the reason.
+class ECreateFileError : public std::runtime_error {
+public:
+    ECreateFileError(const std::string& message, int error) : std::runtime_error(message), Error(error) {}
+    int Error; // errno, 0 when unknown
+};
+
 // Writes ChartCsvText to fileName, creating or replacing it as a whole. Throws
-// std::runtime_error("Cannot create file " + fileName) when it cannot.
+// ECreateFileError("Cannot create file " + fileName) when it cannot.
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep);
 
 } // namespace vinsk

@@ -1,5 +1,9 @@
 #include "tools/cli/CliRun.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -135,33 +139,77 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
     return r;
 }
 
+namespace {
+
+// Whether every byte reached the stream; its buffer is flushed so that a
+// full disk or a closed descriptor shows here and not after exit.
+bool Put(std::FILE* f, const std::string& text)
+{
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+}
+
+const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standard output" : "standard error"; }
+
+} // namespace
+
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
     if (!r.Warning.empty())
-        std::fprintf(err, "%s\n", r.Warning.c_str());
+        Put(err, r.Warning + "\n");
     if (r.ExitCode != 0) {
-        std::fprintf(err, "%s\n", r.Error.c_str());
+        Put(err, r.Error + "\n");
         return r.ExitCode;
     }
     std::FILE* text = out;
     if (o.Csv && *o.Csv == "-") {
-        const std::string csv = ChartCsvText(r.Chart, decimalSep);
-        std::fwrite(csv.data(), 1, csv.size(), out);
-        std::fflush(out);
+        if (!Put(out, ChartCsvText(r.Chart, decimalSep))) {
+            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+            return 1;
+        }
         text = err;
     } else if (o.Csv) {
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
+        } catch (const ECreateFileError& e) {
+            Put(err, std::string(e.what()) + (e.Error != 0 ? std::string(": ") + std::strerror(e.Error) : "") + "\n");
+            return 1;
         } catch (const std::exception& e) {
-            std::fprintf(err, "%s\n", e.what());
+            Put(err, std::string(e.what()) + "\n");
             return 1;
         }
     }
+    std::string lines;
     for (const std::string& line : r.Statistics)
-        std::fprintf(text, "%s\n", line.c_str());
+        lines += line + "\n";
     if (r.MeasurementError)
-        std::fprintf(text, "%s\n", r.MeasurementError->c_str());
+        lines += *r.MeasurementError + "\n";
+    if (!Put(text, lines)) {
+        const int e = errno;
+        if (text != err)
+            Put(err, std::string("Cannot write to ") + StreamName(text, out) + ": " + std::strerror(e) + "\n");
+        return 1;
+    }
     return 0;
+}
+
+std::optional<std::string> CsvClash(const TCliOptions& o)
+{
+    if (!o.Csv || *o.Csv == "-")
+        return std::nullopt;
+    struct stat csv {};
+    if (::stat(o.Csv->c_str(), &csv) != 0)
+        return std::nullopt; // a new file is no other file
+    const std::pair<const char*, const std::optional<std::string>*> inputs[] = {
+        {"--image", nullptr}, {"--dark", &o.Dark}, {"--flat", &o.Flat}, {"--settings", &o.Settings}};
+    for (const auto& [option, value] : inputs) {
+        const std::string& path = value ? (value->has_value() ? **value : std::string()) : o.Image;
+        struct stat in {};
+        if (path.empty() || ::stat(path.c_str(), &in) != 0)
+            continue;
+        if (in.st_dev == csv.st_dev && in.st_ino == csv.st_ino)
+            return std::string("--csv names the same file as ") + option + ", which it would overwrite";
+    }
+    return std::nullopt;
 }
 
 } // namespace vinsk::cli

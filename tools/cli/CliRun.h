@@ -42,9 +42,13 @@ TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 // Writes the result where the options say: the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
-// Returns the exit code: the result's, or 1 when the CSV file cannot be
-// written.
+// Returns the exit code: the result's, or 1 when the CSV file or standard
+// output cannot be written (a message on standard error names the reason).
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
+
+// The refusal of a --csv that is the picture, a frame or the settings file
+// under any name (the same device and inode), or nothing.
+std::optional<std::string> CsvClash(const TCliOptions& options);
 
 } // namespace vinsk::cli

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -85,7 +86,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
+            if (std::fputs(Usage, stdout) < 0 || std::fclose(stdout) != 0) {
+                std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+                return 1;
+            }
             return 0;
         }
         if (a.rfind("--", 0) != 0)
@@ -126,7 +130,15 @@ int main(int argc, char** argv)
     for (const char* required : {"--image", "--start", "--stop", "--inline"})
         if (!seen.count(required))
             BadArguments(std::string(required) + " is required");
+    if (const auto clash = vinsk::cli::CsvClash(o))
+        BadArguments(*clash);
 
     const vinsk::cli::TCliResult result = vinsk::cli::RunAnalysis(o, sep);
-    return vinsk::cli::WriteResult(o, result, sep, stdout, stderr);
+    const int code = vinsk::cli::WriteResult(o, result, sep, stdout, stderr);
+    // Whatever stdout still holds must reach its file, or the run failed.
+    if (std::fclose(stdout) != 0 && code == 0) {
+        std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return code;
 }
