@@ -163,6 +163,22 @@ TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind)
     }
     if (kind == TJpegKind::Progressive)
         jpeg_simple_progression(&info);
+    // 389 scans: the DC in 11 steps of one bit, then each coefficient of each
+    // component on its own in two steps.
+    std::vector<jpeg_scan_info> scans;
+    if (kind == TJpegKind::ManyScans) {
+        jpeg_scan_info dc{3, {0, 1, 2}, 0, 0, 0, 10};
+        scans.push_back(dc);
+        for (int a = 10; a > 0; --a)
+            scans.push_back({3, {0, 1, 2}, 0, 0, a, a - 1});
+        for (int c = 0; c < 3; ++c)
+            for (int k = 1; k < 64; ++k) {
+                scans.push_back({1, {c}, k, k, 0, 1});
+                scans.push_back({1, {c}, k, k, 1, 0});
+            }
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(img.Width) * components);
     while (info.next_scanline < info.image_height) {

@@ -41,7 +41,7 @@ TFileBytes MakePng(const TSourceImage& img, TPngKind kind);
 // 16-bit grey samples given directly.
 TFileBytes MakePngGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
 
-enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive };
+enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive, ManyScans };
 TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind);
 
 enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw, Rgb8Deflate, Rgb8Jpeg };
