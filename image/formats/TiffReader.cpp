@@ -59,7 +59,15 @@ int CloseProc(thandle_t) { return 0; }
 
 toff_t SizeProc(thandle_t h) { return static_cast<TTiffSource*>(h)->Data.size(); }
 
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
+// The file is in memory already: libtiff reads it in place. (With mapping
+// refused, libtiff 4.5 rejects uncompressed tiles as of a wrong byte count.)
+int MapProc(thandle_t h, void** base, toff_t* size)
+{
+    auto* s = static_cast<TTiffSource*>(h);
+    *base = const_cast<std::uint8_t*>(s->Data.data());
+    *size = s->Data.size();
+    return 1;
+}
 
 void UnmapProc(thandle_t, void*, toff_t) {}
 
@@ -136,7 +144,7 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &src);
     TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &src);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.MaxBytes));
-    TIFF* tif = TIFFClientOpenExt("picture", "rm", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
+    TIFF* tif = TIFFClientOpenExt("picture", "r", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
                                   UnmapProc, options);
     TIFFOpenOptionsFree(options);
     auto fail = [&](const char* fallback) {

@@ -284,6 +284,42 @@ TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind)
     return ReadBack(path);
 }
 
+TFileBytes MakeTiffTiled(int width, int height, int samples, int bits, const std::vector<std::uint16_t>& values)
+{
+    const std::string path = TempPath("tiled.tif");
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr)
+        throw std::runtime_error("libtiff could not create " + path);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+    const std::size_t bytes = bits / 8;
+    std::vector<std::uint8_t> tile(16 * 16 * samples * bytes, 0);
+    for (int ty = 0; ty < height; ty += 16)
+        for (int tx = 0; tx < width; tx += 16) {
+            std::fill(tile.begin(), tile.end(), 0);
+            for (int y = ty; y < std::min(height, ty + 16); ++y)
+                for (int x = tx; x < std::min(width, tx + 16); ++x)
+                    for (int c = 0; c < samples; ++c) {
+                        const std::uint16_t v = values[(static_cast<std::size_t>(y) * width + x) * samples + c];
+                        std::uint8_t* p = tile.data() + (((y - ty) * 16 + (x - tx)) * samples + c) * bytes;
+                        if (bits == 16)
+                            std::memcpy(p, &v, 2);
+                        else
+                            *p = static_cast<std::uint8_t>(v);
+                    }
+            TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
+        }
+    TIFFClose(tif);
+    return ReadBack(path);
+}
+
 TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples)
 {
     const std::string path = TempPath("made16.tif");
