@@ -18,6 +18,7 @@ struct TTiffSource {
     TBytes Data;
     toff_t Pos = 0;
     char Message[512] = {};
+    char Corrupt[512] = {}; // the first warning of damaged JPEG data
 };
 
 tmsize_t ReadProc(thandle_t h, void* dst, tmsize_t size)
@@ -83,7 +84,25 @@ int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
     return 1;
 }
 
-int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// libjpeg papers over damaged data with a warning and grey or shifted
+// blocks; the .jpg reader refuses the same damage, and so does this one.
+int OnWarning(TIFF*, void* user, const char*, const char* fmt, va_list ap)
+{
+    auto* s = static_cast<TTiffSource*>(user);
+    if (s->Corrupt[0] != 0)
+        return 1;
+    char text[400];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    static const char* const damage[] = {"Corrupt JPEG data: premature end of data segment",
+                                         "Corrupt JPEG data: bad Huffman code", "Corrupt JPEG data: found marker",
+                                         "Premature end of JPEG file", "Premature end of JPEG data"};
+    for (const char* d : damage)
+        if (std::strncmp(text, d, std::strlen(d)) == 0) {
+            std::snprintf(s->Corrupt, sizeof s->Corrupt, "%s", text);
+            break;
+        }
+    return 1;
+}
 
 // Messages raised where no handle is at hand go to the global handlers.
 void SilenceGlobalHandlers()
@@ -182,6 +201,8 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     TIFFRGBAImageEnd(&img);
     if (got != 1)
         fail("the picture data cannot be read");
+    if (src.Corrupt[0] != 0)
+        Fail(std::string("TIFF error: the JPEG data are corrupt: ") + src.Corrupt);
     std::uint32_t* bits = bmp.Bits();
     for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i)
         bits[i] = ToColorWord(bits[i]);

@@ -360,6 +360,33 @@ TEST(DamagedLibraries, CorruptCompressedDataIsReported)
     ExpectUntouched(bmp);
 }
 
+// Data cut short by a marker inside a JPEG-compressed TIFF: libjpeg only
+// warns and fills the rest with grey, and the TIFF reader refuses as the .jpg
+// reader does.
+TEST(DamagedLibraries, JpegInsideTiffCutShortIsReported)
+{
+    const TFileBytes intact = Case("tiff_jpeg").Bytes;
+    std::size_t sos = 0;
+    for (std::size_t i = 0; i + 1 < intact.size() && sos == 0; ++i)
+        if (intact[i] == 0xFF && intact[i + 1] == 0xDA)
+            sos = i;
+    ASSERT_NE(sos, 0u);
+    // Past the scan header, into the entropy-coded data.
+    for (std::size_t at = sos + 16; at < sos + 40; at += 8) {
+        TFileBytes tiff = intact;
+        tiff[at] = 0xFF;
+        tiff[at + 1] = 0xD9;
+        TBitmap32 bmp = SentinelRaster();
+        try {
+            fmt::DecodeTiff(fmt::TBytes(tiff.data(), tiff.size()), bmp, {});
+            ADD_FAILURE() << "decoded with a marker at " << at - sos;
+        } catch (const EPictureError& e) {
+            EXPECT_NE(std::string(e.what()).find("TIFF error: "), std::string::npos) << e.what();
+        }
+        ExpectUntouched(bmp);
+    }
+}
+
 TEST(DamageThroughLoadPicture, MessageNamesTheFileAndTheProblem)
 {
     const std::string path = TempPath("too wide.bmp");
