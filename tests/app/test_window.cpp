@@ -279,6 +279,14 @@ TEST_F(WindowTest, CancelledSettingsDialogsChangeNothing)
     EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
+TEST_F(WindowTest, ASettingsPathThatIsNoFileReachesTheErrorReport)
+{
+    Dialogs.Answer(Dir.path());
+    ClickButton("BitBtn1");
+    ExpectErrorReport(QStringLiteral("Cannot read settings file ") + Dir.path() + QStringLiteral(": not a regular file."));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
+}
+
 TEST_F(WindowTest, UnwritableSettingsFileReachesTheErrorReport)
 {
     const QString path = Dir.filePath(QStringLiteral("no/such/folder/exp.ini"));
