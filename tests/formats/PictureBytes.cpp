@@ -221,7 +221,9 @@ TFileBytes ReadBack(const std::string& path)
     return bytes;
 }
 
-TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int bits, int photometric)
+// In strips of one row, or in 16 x 16 tiles.
+TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int bits, int photometric,
+               bool tiled = false)
 {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (tif == nullptr)
@@ -232,7 +234,12 @@ TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int 
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    }
     return tif;
 }
 
@@ -287,18 +294,9 @@ TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind)
 TFileBytes MakeTiffTiled(int width, int height, int samples, int bits, const std::vector<std::uint16_t>& values)
 {
     const std::string path = TempPath("tiled.tif");
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (tif == nullptr)
-        throw std::runtime_error("libtiff could not create " + path);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFF* tif = OpenTiff(path, width, height, samples, bits, samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB,
+                         true);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
     const std::size_t bytes = bits / 8;
     std::vector<std::uint8_t> tile(16 * 16 * samples * bytes, 0);
     for (int ty = 0; ty < height; ty += 16)

@@ -21,8 +21,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <zlib.h>
+
+#include "tests/formats/PictureBytes.h"
 
 namespace {
 
@@ -158,7 +159,8 @@ TBytes Deflate(const TBytes& raw)
     return out;
 }
 
-// A grey 16 x 16 PNG with `texts` compressed text chunks of 8 MB each.
+// A grey 16 x 16 PNG with `texts` compressed text chunks of 7.9 MB each,
+// below libpng's own limit for one chunk, so that it would keep them all.
 TBytes PngWithTexts(int texts)
 {
     TBytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -168,7 +170,7 @@ TBytes PngWithTexts(int texts)
     ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});
     Chunk(png, "IHDR", ihdr);
     TBytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
-    const TBytes packed = Deflate(TBytes(8000000, 0));
+    const TBytes packed = Deflate(TBytes(7900000, 0));
     text.insert(text.end(), packed.begin(), packed.end());
     for (int i = 0; i < texts; ++i)
         Chunk(png, "zTXt", text);
@@ -181,57 +183,6 @@ TBytes PngWithTexts(int texts)
     Chunk(png, "IDAT", Deflate(raw));
     Chunk(png, "IEND", {});
     return png;
-}
-
-// A noise picture of the given size compressed with libjpeg; `scans` above 0
-// asks for that many progressive scans.
-TBytes Jpeg(int width, int height, int scans)
-{
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    // The DC in 11 steps of one bit, then each coefficient of each component
-    // from 5 bits down, one bit a scan, until there are enough.
-    std::vector<jpeg_scan_info> script;
-    if (scans > 0) {
-        script.push_back({3, {0, 1, 2}, 0, 0, 0, 10});
-        for (int a = 10; a > 0; --a)
-            script.push_back({3, {0, 1, 2}, 0, 0, a, a - 1});
-        for (int c = 0; c < 3; ++c)
-            for (int k = 1; k < 64; ++k) {
-                script.push_back({1, {c}, k, k, 0, 5});
-                for (int a = 5; a > 0; --a)
-                    script.push_back({1, {c}, k, k, a, a - 1});
-            }
-        script.resize(static_cast<std::size_t>(scans));
-        info.scan_info = script.data();
-        info.num_scans = scans;
-    }
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
-    std::uint32_t seed = 1;
-    while (info.next_scanline < info.image_height) {
-        for (JSAMPLE& s : row) {
-            seed = seed * 1103515245u + 12345u;
-            s = static_cast<JSAMPLE>(seed >> 24);
-        }
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&info, &p, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    TBytes out(buffer, buffer + size);
-    std::free(buffer);
-    return out;
 }
 
 TEST_F(Memory, CheckPointsFarOutsideThePictureAreRefusedAtOnce)
@@ -322,8 +273,11 @@ TEST_F(Memory, LargeRlaAndCutPicturesAreRefusedBeforeDecoding)
 
 TEST_F(Memory, HostileJpegsAreRefusedAtOnce)
 {
+    using vinsk::test::MakeJpeg;
+    using vinsk::test::TJpegKind;
+    const vinsk::test::TSourceImage grey{16, 16, std::vector<std::uint32_t>(256, 0xFF808080u)};
     // A progressive picture declaring 23170 x 23170, cut short.
-    TBytes jpeg = Jpeg(16, 16, 30);
+    TBytes jpeg = MakeJpeg(grey, TJpegKind::Progressive);
     for (std::size_t i = 0; i + 8 < jpeg.size(); ++i)
         if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC2) {
             jpeg[i + 5] = jpeg[i + 7] = 23170 >> 8;
@@ -334,7 +288,7 @@ TEST_F(Memory, HostileJpegsAreRefusedAtOnce)
     Write(File("huge-truncated.jpg"), jpeg);
     ExpectRefused(Run(Points(File("huge-truncated.jpg"))), "needs more memory than allowed");
 
-    Write(File("scans.jpg"), Jpeg(600, 400, 999));
+    Write(File("scans.jpg"), MakeJpeg(grey, TJpegKind::ManyScans));
     ExpectRefused(Run(Points(File("scans.jpg"))), "more than 300 scans");
 }
 
