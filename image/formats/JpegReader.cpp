@@ -13,8 +13,9 @@ namespace vinsk::formats {
 
 namespace {
 
-// More scans than this only serve to make decoding take forever; libjpeg's
-// own tools draw the line at a few hundred too.
+// More scans than this only serve to make decoding take forever: real
+// progressive pictures have a few dozen at most, and each scan costs a pass
+// over all the coefficients.
 constexpr int MaxScans = 300;
 
 // libjpeg's working memory beside the raster: the raster and libjpeg's
@@ -60,6 +61,36 @@ void EmitMessage(j_common_ptr info, int level)
 
 void OutputMessage(j_common_ptr) {}
 
+// The scans the data hold, counted from the markers without decoding:
+// segment by segment, with each scan's entropy-coded data skipped up to the
+// next marker that is neither a stuffed byte nor a restart.
+int CountScans(TBytes data)
+{
+    int scans = 0;
+    std::size_t i = 2; // after SOI
+    while (i + 3 < data.size()) {
+        if (data[i] != 0xFF || data[i + 1] == 0xFF) { // stray or fill bytes
+            ++i;
+            continue;
+        }
+        const std::uint8_t marker = data[i + 1];
+        if (marker == 0xD9) // EOI
+            break;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            i += 2;
+            continue;
+        }
+        i += 2 + ((std::size_t{data[i + 2]} << 8) | data[i + 3]);
+        if (marker != 0xDA)
+            continue;
+        ++scans;
+        while (i + 1 < data.size() &&
+               !(data[i] == 0xFF && data[i + 1] != 0x00 && (data[i + 1] < 0xD0 || data[i + 1] > 0xD7)))
+            ++i;
+    }
+    return scans;
+}
+
 void Progress(j_common_ptr info)
 {
     if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
@@ -76,6 +107,12 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
     if (setjmp(s->Jump) != 0)
         return false;
     jpeg_create_decompress(&s->Info);
+    // Refused at once instead of after hundreds of passes; the progress
+    // monitor stays for what the count cannot see.
+    if (CountScans(data) > MaxScans) {
+        std::snprintf(s->Message, sizeof s->Message, "the JPEG data have more than %d scans", MaxScans);
+        return false;
+    }
     s->Info.progress = &s->Progress;
     jpeg_mem_src(&s->Info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&s->Info, TRUE);
