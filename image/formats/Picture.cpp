@@ -160,7 +160,9 @@ void ReadWholeFile(const std::string& path, TFileImage& image)
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             FailFor(path, std::strerror(errno));
-        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        // Private and writable, as the read buffer is: a library that writes
+        // into its input touches a copy of that page, never the file.
+        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
         const int err = errno;
         ::close(fd);
         if (map == MAP_FAILED)
