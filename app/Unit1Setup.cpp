@@ -187,7 +187,7 @@ QWidget* TVinsk_main::BuildSetupTab()
 
 void TVinsk_main::CaclValue()
 {
-    const TOpticsTexts t = ::vinsk::CaclValue(FState.Experiment, FState.DecimalSeparator);
+    const TOpticsTexts t = OpticsTexts(FState.Experiment, FState.DecimalSeparator);
     const std::pair<QLabel*, const std::string*> labels[] = {
         {Label10, &t.Label10}, {Label11, &t.Label11}, {Label12, &t.Label12}, {Label22, &t.Label22},
         {Label23, &t.Label23}, {Label24, &t.Label24}, {Label27, &t.Label27}, {Label26, &t.Label26},
@@ -246,7 +246,7 @@ void TVinsk_main::OpenFile()
     for (const TSettingsValue& v : load.Values)
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v.FieldName)
-                SetupEdits[i]->SetValue(v.Value);
+                SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
 }
 
 } // namespace vinsk

@@ -130,14 +130,14 @@ bool TAtomicSave::Commit(std::string_view content)
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, int* error)
+void SaveWholeFile(const std::string& path, std::string_view content)
 {
     TAtomicSave save(path);
-    const bool ok = save.Open(nullptr) && save.Commit(content);
-    // Taken before the temporary file is removed.
-    if (!ok && error != nullptr)
-        *error = errno;
-    return ok;
+    if (!save.Open(nullptr) || !save.Commit(content)) {
+        // Taken before the temporary file is removed.
+        const int error = errno;
+        throw EFileWriteError("Cannot create file " + path, error);
+    }
 }
 
 } // namespace vinsk

@@ -4,12 +4,23 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include <sys/stat.h>
 
 namespace vinsk {
+
+// A file that could not be written. Its message names the file in the words
+// of the command that failed ("Unable to write to …", "Cannot create file …").
+// Error is the system's error number where one is known (0 otherwise), for
+// callers that add the reason.
+class EFileWriteError : public std::runtime_error {
+public:
+    explicit EFileWriteError(const std::string& message, int error = 0) : std::runtime_error(message), Error(error) {}
+    int Error;
+};
 
 class TAtomicSave {
 public:
@@ -33,8 +44,9 @@ private:
     std::optional<struct stat> Existing;
 };
 
-// Open and Commit in one: false when the file could not be written, with
-// the system's error number in *error when given.
-bool WriteFileAtomically(const std::string& path, std::string_view content, int* error = nullptr);
+// Open and Commit in one, for the exports (CSV text, chart pictures): throws
+// EFileWriteError("Cannot create file " + path) when the file could not be
+// written.
+void SaveWholeFile(const std::string& path, std::string_view content);
 
 } // namespace vinsk

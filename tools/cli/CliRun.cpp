@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "figures/CsvExport.h"
 #include "image/Calibration.h"
@@ -118,8 +119,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
 
         doing = "the measurement along the trail";
         TCliHost host(o);
-        const std::string panelBefore = s.Status.Panels[1];
-        ShowGraph(s, host);
+        const TPlotResult plot = RunPlot(s, host);
         if (host.Refusal) {
             r.ExitCode = 1;
             r.Error = *host.Refusal;
@@ -127,8 +127,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         }
         r.Chart = s.Chart;
         r.Statistics = {s.Statistics.Label40, s.Statistics.Label42, s.Statistics.Label43};
-        if (s.Status.Panels[1] != panelBefore)
-            r.MeasurementError = s.Status.Panels[1];
+        r.MeasurementError = plot.MeasurementError;
     } catch (const std::bad_alloc&) {
         r.ExitCode = 1;
         r.Error = "Not enough memory for " + doing;
@@ -170,7 +169,7 @@ int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std:
     } else if (o.Csv) {
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
-        } catch (const ECreateFileError& e) {
+        } catch (const EFileWriteError& e) {
             Put(err, std::string(e.what()) + (e.Error != 0 ? std::string(": ") + std::strerror(e.Error) : "") + "\n");
             return 1;
         } catch (const std::exception& e) {

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "tests/formats/PictureBytes.h"
+#include "tests/image/formats/PictureBytes.h"
 
 namespace {
 
