@@ -247,6 +247,15 @@ void TVinsk_main::OpenFile()
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v.FieldName)
                 SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
+    // Values the file holds but that are no number kept their fields: say
+    // which, and take back the note of an earlier file once all were read.
+    std::string& panel = FState.Status.Panels[PanelPrompt];
+    const std::string note = UnreadSettingsText(load);
+    if (!note.empty())
+        panel = note;
+    else if (!FSettingsNote.empty() && panel == FSettingsNote)
+        panel.clear();
+    FSettingsNote = note;
 }
 
 } // namespace vinsk

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,7 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-
+#include <utility>
 
 #include "common/AtomicFile.h"
 #include "common/MathFaults.h"
@@ -59,11 +60,13 @@ double FileValue(const TExperiment& e, const TSettingsKey& key)
 }
 
 // A value that does not fit a double counts as no number, like any other
-// text the field could not hold.
-std::optional<double> ParseValue(const std::optional<std::string>& text, char decimalSep)
+// text the field could not hold. Files travel between locales, and a single
+// number cannot be misread whichever of point and comma it uses.
+std::optional<double> ParseValue(const std::string& text, char decimalSep)
 {
+    const char separators[] = {decimalSep, '.', ','};
     long double v = 0;
-    if (!text || !TryTextToFloat(*text, decimalSep, v))
+    if (!TryTextToFloatSeparators(text, std::string_view(separators, sizeof separators), v))
         return std::nullopt;
     const double d = static_cast<double>(v);
     if (!std::isfinite(d))
@@ -146,18 +149,36 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
     TSettingsLoad load;
     const auto version = ini.Get(VersionSection, VersionKey);
     load.VersionMismatch = version && *version != SettingsFileVersion;
+    std::vector<std::pair<std::size_t, std::string>> unread; // line, key
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i) {
         const TSettingsKey& key = SettingsKeys[i];
-        const auto value = ParseValue(ini.Get(key.Section, key.Key), decimalSep);
+        const auto text = ini.Get(key.Section, key.Key);
+        const auto value = text ? ParseValue(*text, decimalSep) : std::nullopt;
         load.Values[i].FieldName = FieldOf(key).Name;
         load.Values[i].Value = value ? *value : FileValue(current, key);
+        if (text && !text->empty() && !value)
+            unread.emplace_back(*ini.LineOf(key.Section, key.Key), key.Key);
     }
+    std::sort(unread.begin(), unread.end());
+    for (auto& [line, name] : unread)
+        load.Unread.push_back(std::move(name));
     return load;
 }
 
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep)
 {
     return LoadSettingsText(ReadWholeFile(path), current, decimalSep);
+}
+
+std::string UnreadSettingsText(const TSettingsLoad& load)
+{
+    if (load.Unread.empty())
+        return {};
+    std::string text = "Settings: " + std::to_string(load.Unread.size()) +
+                       (load.Unread.size() == 1 ? " value" : " values") + " not read: ";
+    for (std::size_t i = 0; i < load.Unread.size(); ++i)
+        text += (i ? ", " : "") + load.Unread[i];
+    return text;
 }
 
 } // namespace vinsk

@@ -51,7 +51,7 @@ private:
 // The settings file through the Setup fields: each value is shown with one
 // decimal, and only a text that differs from the field's current one sets
 // the parameter from that text.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string& warning)
+void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
@@ -67,7 +67,8 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string
 
     const TSettingsLoad load = LoadSettingsFile(path, e, sep);
     if (load.VersionMismatch)
-        warning = SettingsVersionWarning;
+        r.Warning = SettingsVersionWarning;
+    r.UnreadSettings = UnreadSettingsText(load);
     for (const TSettingsValue& v : load.Values) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (std::string(fields[i].Name) != v.FieldName)
@@ -114,7 +115,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         }
         if (o.Settings) {
             doing = "reading the settings file " + *o.Settings;
-            LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
+            LoadSettings(*o.Settings, s.Experiment, sep, r);
         }
 
         doing = "the measurement along the trail";
@@ -153,8 +154,9 @@ const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standa
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    if (!r.Warning.empty())
-        Put(err, r.Warning + "\n");
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+        if (!warning->empty())
+            Put(err, *warning + "\n");
     if (r.ExitCode != 0) {
         Put(err, r.Error + "\n");
         return r.ExitCode;

@@ -28,6 +28,7 @@ struct TCliResult {
     int ExitCode = 0;
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
+    std::string UnreadSettings;    // the settings keys present but not read
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -39,7 +40,8 @@ struct TCliResult {
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
-// Writes the result where the options say: the CSV to its file or to
+// Writes the result where the options say (the warnings first, to standard
+// error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
 // Returns the exit code: the result's, or 1 when the CSV file or standard

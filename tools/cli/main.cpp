@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/cli/CliRun.h"
+#include "tools/cli/Version.h"
 
 namespace {
 
@@ -16,13 +17,15 @@ const char* const Usage =
     "                 --start X,Y --stop X,Y --inline X,Y\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
+    "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
     "loaded, corrected by the dark frame and then the flat frame when given, and\n"
     "sampled along the circle through the check points START, STOP and IN-LINE\n"
     "(whole image pixels). The experiment's parameters come from the settings\n"
     "file (shown with one decimal, as the window's fields show them), or are the\n"
-    "initial ones.\n"
+    "initial ones. Its numbers may use a point or a comma under any locale; a\n"
+    "value that is there but no number is named on standard error and not used.\n"
     "\n"
     "  --figure   the figure whose points --csv writes (default error)\n"
     "  --channel  the colour channel to measure (default avg)\n"
@@ -30,6 +33,8 @@ const char* const Usage =
     "             figure; the statistics always use the raw series\n"
     "  --csv      write the figure's points as the window's CSV export does, to\n"
     "             FILE, or to standard output with -\n"
+    "  --help     print this help and exit (also -h)\n"
+    "  --version  print the program's version and exit\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -90,6 +95,10 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
                 return 1;
             }
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("vinsk-cli %s\n", vinsk::cli::ProgramVersion);
             return 0;
         }
         if (a.rfind("--", 0) != 0)
