@@ -126,6 +126,11 @@ std::string ReadWholeFile(const std::string& path)
 
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep)
 {
+    SaveSettingsFile(path, e, TDriveSettings{}, decimalSep);
+}
+
+void SaveSettingsFile(const std::string& path, const TExperiment& e, const TDriveSettings& drive, char decimalSep)
+{
     // Every figure first: a fault here leaves the file untouched.
     std::array<std::string, SettingsKeys.size()> texts;
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i)
@@ -139,11 +144,18 @@ void SaveSettingsFile(const std::string& path, const TExperiment& e, char decima
     ini.Set(VersionSection, VersionKey, SettingsFileVersion);
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i)
         ini.Set(SettingsKeys[i].Section, SettingsKeys[i].Key, texts[i]);
+    WriteDriveSection(ini, drive, decimalSep);
     if (!save.Commit(ini.Text()))
         throw EFileWriteError("Unable to write to " + path);
 }
 
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep)
+{
+    return LoadSettingsText(content, current, TDriveSettings{}, decimalSep);
+}
+
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep)
 {
     const TProfileText ini(content);
     TSettingsLoad load;
@@ -159,6 +171,7 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
         if (text && !text->empty() && !value)
             unread.emplace_back(*ini.LineOf(key.Section, key.Key), key.Key);
     }
+    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep, &unread);
     std::sort(unread.begin(), unread.end());
     for (auto& [line, name] : unread)
         load.Unread.push_back(std::move(name));
@@ -167,7 +180,13 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
 
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep)
 {
-    return LoadSettingsText(ReadWholeFile(path), current, decimalSep);
+    return LoadSettingsFile(path, current, TDriveSettings{}, decimalSep);
+}
+
+TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep)
+{
+    return LoadSettingsText(ReadWholeFile(path), current, currentDrive, decimalSep);
 }
 
 std::string UnreadSettingsText(const TSettingsLoad& load)

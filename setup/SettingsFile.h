@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
@@ -27,6 +28,10 @@ inline constexpr const char* SettingsVersionWarning =
 // updates the file it points to.
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep);
 
+// The same, and the drive settings in their [Drive] section after the nine
+// values (see WriteDriveSection: initial settings add nothing).
+void SaveSettingsFile(const std::string& path, const TExperiment& e, const TDriveSettings& drive, char decimalSep);
+
 struct TSettingsValue {
     const char* FieldName; // "RxSpinEdit1", "RxSpinEdit9", ... in reading order
     double Value;          // in the field's unit
@@ -35,6 +40,7 @@ struct TSettingsValue {
 struct TSettingsLoad {
     bool VersionMismatch = false; // show SettingsVersionWarning before applying
     std::array<TSettingsValue, 9> Values{};
+    TDriveSettings Drive; // the current drive settings with the file's valid [Drive] values
     // Keys present with a value that is no number, in the order they stand
     // in the file ("Focal", "time"); each kept its current parameter.
     std::vector<std::string> Unread;
@@ -58,6 +64,11 @@ inline constexpr std::size_t MaxSettingsFileBytes = 1u << 20;
 // MaxSettingsFileBytes, or one that cannot be read.
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep);
 
+// The same, with the current drive settings that the [Drive] keys update.
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
+TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
 // "Settings: 2 values not read: Focal, time" for the unread keys of a load,
 // empty when every present value was read.
 std::string UnreadSettingsText(const TSettingsLoad& load);

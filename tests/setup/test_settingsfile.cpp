@@ -124,6 +124,44 @@ TEST_F(SettingsFileTest, SavingTwiceChangesOnlyTheValues)
     EXPECT_EQ(ReadFile(Path("twice.ini")), InitialFile);
 }
 
+TEST_F(SettingsFileTest, DriveSectionOnlyWhenADriveValueDiffers)
+{
+    // Initial drive settings add nothing, to a new file or to an old one.
+    SaveSettingsFile(Path("plain.ini"), TExperiment{}, TDriveSettings{}, '.');
+    EXPECT_EQ(ReadFile(Path("plain.ini")), InitialFile);
+
+    TDriveSettings d;
+    d.WormPeriod = 479.5;
+    d.Detrend = TDetrend::Quadratic;
+    SaveSettingsFile(Path("drive.ini"), TExperiment{}, d, ',');
+    const std::string text = ReadFile(Path("drive.ini"));
+    EXPECT_EQ(text.substr(0, text.find("[Mount]")), "[VinskFile]\r\nversion=1.1\r\n\r\n");
+    EXPECT_EQ(text.substr(text.find("[Exposition]")), "[Exposition]\r\ntime=480\r\n\r\n"
+                                                      "[Drive]\r\nWormPeriod=479,5\r\nTolerance=1\r\n"
+                                                      "Detrend=quadratic\r\nHarmonics=5\r\nHalfWidth=0\r\n");
+
+    // Back to the initial values: the section stays and says so, instead of
+    // keeping the old period for the next load.
+    SaveSettingsFile(Path("drive.ini"), TExperiment{}, TDriveSettings{}, '.');
+    TDriveSettings current;
+    current.Harmonics = 9;
+    EXPECT_EQ(LoadSettingsFile(Path("drive.ini"), TExperiment{}, current, '.').Drive, TDriveSettings{});
+}
+
+TEST_F(SettingsFileTest, DriveSettingsLoadBack)
+{
+    TDriveSettings d;
+    d.WormPeriod = 239.25;
+    d.Tolerance = 0.75;
+    d.Detrend = TDetrend::None;
+    d.Harmonics = 12;
+    d.HalfWidth = 4.5;
+    SaveSettingsFile(Path("trip.ini"), TExperiment{}, d, ',');
+    // Read under the other locale too: the file names no separator.
+    EXPECT_EQ(LoadSettingsFile(Path("trip.ini"), TExperiment{}, TDriveSettings{}, ',').Drive, d);
+    EXPECT_EQ(LoadSettingsFile(Path("trip.ini"), TExperiment{}, TDriveSettings{}, '.').Drive, d);
+}
+
 TEST_F(SettingsFileTest, MissingFolderFailsWithTheMessage)
 {
     const std::string path = Path("no-such-folder/x.ini");
@@ -388,5 +426,64 @@ TEST(LoadSettingsText, HugeLineAndStrayBytes)
     EXPECT_DOUBLE_EQ(load.Values[Focal].Value, 400); // 2047 nines overflow a double
     EXPECT_DOUBLE_EQ(load.Values[0].Value, 10);
 }
+
+// Each row: the [Drive] lines, and the settings read over a current set
+// whose every value differs from the initial one.
+struct DriveRow {
+    const char* name;
+    const char* lines;
+    TDriveSettings expected;
+};
+
+void PrintTo(const DriveRow& r, std::ostream* os) { *os << r.name; }
+
+class DriveRows : public ::testing::TestWithParam<DriveRow> {};
+
+const TDriveSettings Current{300, 2, TDetrend::Line, 7, 6};
+
+TDriveSettings With(void (*change)(TDriveSettings&))
+{
+    TDriveSettings d = Current;
+    change(d);
+    return d;
+}
+
+TEST_P(DriveRows, ValidKeysReplaceOthersKeep)
+{
+    const DriveRow& row = GetParam();
+    const std::string content = std::string("[Lens]\nFocal=250\n[Drive]\n") + row.lines;
+    const TSettingsLoad load = LoadSettingsText(content, TExperiment{}, Current, '.');
+    EXPECT_EQ(load.Drive, row.expected);
+    EXPECT_DOUBLE_EQ(load.Values[Focal].Value, 250);
+}
+
+TEST(LoadSettingsText, DriveValuesNotTakenAreNamedInFileOrder)
+{
+    const TSettingsLoad load =
+        LoadSettingsText("[Drive]\nHarmonics=2.5\nTolerance=0.5\nDetrend=cubic\n[Lens]\nFocal=x\n", TExperiment{},
+                         TDriveSettings{}, '.');
+    EXPECT_EQ(load.Unread, (std::vector<std::string>{"Harmonics", "Detrend", "Focal"}));
+    EXPECT_EQ(load.Drive.Tolerance, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SettingsFile, DriveRows,
+    ::testing::Values(
+        DriveRow{"noKeys", "", Current},
+        DriveRow{"allKeys", "WormPeriod=479\nTolerance=0.5\nDetrend=harmonic\nHarmonics=3\nHalfWidth=0\n",
+                 TDriveSettings{479, 0.5, TDetrend::Harmonic, 3, 0}},
+        DriveRow{"commaUnderPoint", "WormPeriod=479,5\n", With([](TDriveSettings& d) { d.WormPeriod = 479.5; })},
+        DriveRow{"zeroPeriodIsUnknown", "WormPeriod=0\n", With([](TDriveSettings& d) { d.WormPeriod = 0; })},
+        DriveRow{"detrendAnyCase", "detrend = Quadratic \n",
+                 With([](TDriveSettings& d) { d.Detrend = TDetrend::Quadratic; })},
+        DriveRow{"unknownDetrend", "Detrend=cubic\n", Current},
+        DriveRow{"negativePeriod", "WormPeriod=-479\n", Current},
+        DriveRow{"periodBeyondADay", "WormPeriod=1e9\n", Current},
+        DriveRow{"zeroTolerance", "Tolerance=0\n", Current},
+        DriveRow{"fractionalHarmonics", "Harmonics=2.5\n", Current},
+        DriveRow{"harmonicsOutOfRange", "Harmonics=51\nHarmonics=0\n", Current},
+        DriveRow{"hugeHalfWidth", "HalfWidth=1e12\n", Current},
+        DriveRow{"twoSeparators", "Tolerance=1.5,2\n", Current}),
+    [](const ::testing::TestParamInfo<DriveRow>& info) { return std::string(info.param.name); });
 
 } // namespace

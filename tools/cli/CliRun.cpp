@@ -48,6 +48,8 @@ private:
     TGraphChoices FChoices;
 };
 
+} // namespace
+
 // The settings file through the Setup fields: each value is shown with one
 // decimal, and only a text that differs from the field's current one sets
 // the parameter from that text.
@@ -82,6 +84,8 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult&
     }
 }
 
+namespace {
+
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
@@ -96,23 +100,24 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
 
 } // namespace
 
+void LoadPictures(const TCliOptions& o, TVinskState& s)
+{
+    LoadPicture(o.Image, s.Image.Bitmap);
+    if (o.Dark)
+        Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
+    if (o.Flat)
+        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+}
+
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
     // What the run is doing, for a message that says what ran out of memory.
-    std::string doing = "loading the picture " + o.Image;
+    std::string doing = "loading the pictures";
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        LoadPicture(o.Image, s.Image.Bitmap);
-        if (o.Dark) {
-            doing = "the dark frame " + *o.Dark;
-            Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
-        }
-        if (o.Flat) {
-            doing = "the flat frame " + *o.Flat;
-            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
-        }
+        LoadPictures(o, s);
         if (o.Settings) {
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);

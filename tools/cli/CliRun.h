@@ -35,11 +35,21 @@ struct TCliResult {
 };
 
 // Loads the picture, then the dark, then the flat, with the window's
-// refusals; takes the nine parameters from the settings file through the
+// refusals. Throws what the loading or a refusal throws.
+void LoadPictures(const TCliOptions& options, TVinskState& state);
+
+// LoadPictures; takes the nine parameters from the settings file through the
 // Setup fields' one-decimal texts; runs RunPlot. Never throws: a refusal
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
+// The nine parameters from the settings file through the Setup fields'
+// one-decimal texts, as the window loads them; the version warning and the
+// keys not read into the result's Warning and UnreadSettings. Throws for a
+// file that cannot be read.
+void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
+
+// Writes the result where the options say: the CSV to its file or to
 // Writes the result where the options say (the warnings first, to standard
 // error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
