@@ -665,8 +665,8 @@ TEST_F(Cli, OutputThatCannotBeWrittenFails)
     }
 }
 
-// --csv naming an input under any name would replace it with the CSV text.
-TEST_F(Cli, CsvOntoAnInputFileIsRefused)
+// An output naming an input under any name would replace it with its text.
+TEST_F(Cli, OutputOntoAnInputFileIsRefused)
 {
     const std::string link = File("dark-link.csv");
     fs::create_symlink(File("dark.png"), link);
@@ -676,6 +676,11 @@ TEST_F(Cli, CsvOntoAnInputFileIsRefused)
         const TRun r = Cli_(Args({"--csv", csv}));
         EXPECT_EQ(r.Code, 2) << csv;
         EXPECT_NE(r.Err.find(std::string("--csv names the same file as ") + option), std::string::npos) << r.Err;
+    }
+    for (const char* output : {"--json", "--pec"}) {
+        const TRun r = Cli_(Args({"--drive", output, link}));
+        EXPECT_EQ(r.Code, 2) << output;
+        EXPECT_NE(r.Err.find(std::string(output) + " names the same file as --dark"), std::string::npos) << r.Err;
     }
     EXPECT_EQ(ReadAll(File("dark.png")), before);
 }

@@ -198,12 +198,13 @@ int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std:
     return 0;
 }
 
-std::optional<std::string> CsvClash(const TCliOptions& o)
+std::optional<std::string> OutputClash(const TCliOptions& o, const char* outputOption,
+                                       const std::optional<std::string>& output)
 {
-    if (!o.Csv || *o.Csv == "-")
+    if (!output || *output == "-")
         return std::nullopt;
     struct stat csv {};
-    if (::stat(o.Csv->c_str(), &csv) != 0)
+    if (::stat(output->c_str(), &csv) != 0)
         return std::nullopt; // a new file is no other file
     const std::pair<const char*, const std::optional<std::string>*> inputs[] = {
         {"--image", nullptr}, {"--dark", &o.Dark}, {"--flat", &o.Flat}, {"--settings", &o.Settings}};
@@ -213,7 +214,7 @@ std::optional<std::string> CsvClash(const TCliOptions& o)
         if (path.empty() || ::stat(path.c_str(), &in) != 0)
             continue;
         if (in.st_dev == csv.st_dev && in.st_ino == csv.st_ino)
-            return std::string("--csv names the same file as ") + option + ", which it would overwrite";
+            return std::string(outputOption) + " names the same file as " + option + ", which it would overwrite";
     }
     return std::nullopt;
 }

@@ -59,8 +59,10 @@ void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCli
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
 
-// The refusal of a --csv that is the picture, a frame or the settings file
-// under any name (the same device and inode), or nothing.
-std::optional<std::string> CsvClash(const TCliOptions& options);
+// The refusal of an output file (named by its option, e.g. "--csv") that is
+// the picture, a frame or the settings file under any name (the same device
+// and inode), or nothing. "-" and a file that does not exist yet never clash.
+std::optional<std::string> OutputClash(const TCliOptions& options, const char* outputOption,
+                                       const std::optional<std::string>& output);
 
 } // namespace vinsk::cli

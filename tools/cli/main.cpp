@@ -188,8 +188,9 @@ int main(int argc, char** argv)
         BadArguments(*problem);
     if (!seen.count("--image"))
         BadArguments("--image is required");
-    if (const auto clash = vinsk::cli::CsvClash(o))
-        BadArguments(*clash);
+    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+        if (const auto clash = vinsk::cli::OutputClash(o, option, *output))
+            BadArguments(*clash);
     if (seen.count("--find-trail")) {
         for (const std::string& a : seen)
             if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
