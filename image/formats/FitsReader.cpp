@@ -1,0 +1,335 @@
+// FITS pictures (fits, fit, fts, and tile-compressed fz) through cfitsio,
+// read from memory. cfitsio reports through its status codes and its error
+// stack, which we empty into our message; it prints nothing on these paths.
+//
+// The physical values (BZERO + BSCALE x stored) become the linear plane as
+// floats; the raster maps them linearly from DATAMIN..DATAMAX when the header
+// gives a usable range, otherwise from the data's own range. FITS counts rows
+// from the bottom, so the last stored row is the picture's top row, unless
+// ROWORDER says TOP-DOWN. A BAYERPAT header makes each 2x2 cell one RGB pixel.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fitsio.h>
+
+#include "image/formats/ReaderUtil.h"
+
+namespace vinsk::formats {
+
+namespace {
+
+// The status text and the messages that cfitsio stacked, oldest first.
+[[noreturn]] void FailFits(int status)
+{
+    char text[FLEN_STATUS] = {};
+    ffgerr(status, text);
+    std::string message = std::string("FITS error: ") + text;
+    char stacked[FLEN_ERRMSG] = {};
+    // The oldest message says what went wrong; the rest say where.
+    if (ffgmsg(stacked) > 0 && std::strcmp(stacked, text) != 0)
+        message += std::string(" (") + stacked + ")";
+    ffcmsg();
+    Fail(message);
+}
+
+class TFitsFile {
+public:
+    explicit TFitsFile(TBytes data)
+    {
+        ffcmsg();
+        FBuffer = const_cast<std::uint8_t*>(data.data());
+        FSize = data.size();
+        int status = 0;
+        // Read-only: cfitsio works on our buffer and never reallocates it.
+        if (ffomem(&FFile, "picture", READONLY, &FBuffer, &FSize, 0, nullptr, &status) != 0) {
+            FFile = nullptr;
+            FailFits(status);
+        }
+    }
+    ~TFitsFile()
+    {
+        int status = 0;
+        if (FFile != nullptr)
+            ffclos(FFile, &status);
+        ffcmsg();
+    }
+    TFitsFile(const TFitsFile&) = delete;
+    TFitsFile& operator=(const TFitsFile&) = delete;
+
+    fitsfile* Get() const { return FFile; }
+
+private:
+    fitsfile* FFile = nullptr;
+    void* FBuffer = nullptr;
+    std::size_t FSize = 0;
+};
+
+struct TImageInfo {
+    int Bitpix = 0;
+    int Naxis = 0;
+    long long Naxes[3] = {1, 1, 1};
+};
+
+// Moves to the primary HDU's image or, when the primary holds none (as in a
+// tile-compressed file), to the first image extension.
+TImageInfo FindImage(fitsfile* f)
+{
+    for (;;) {
+        int status = 0;
+        int type = -1;
+        if (ffghdt(f, &type, &status) != 0)
+            FailFits(status);
+        if (type == IMAGE_HDU) {
+            TImageInfo info;
+            if (ffgiprll(f, 3, &info.Bitpix, &info.Naxis, info.Naxes, &status) != 0)
+                FailFits(status);
+            if (info.Naxis > 0)
+                return info;
+        }
+        if (ffmrhd(f, 1, &type, &status) != 0) {
+            if (status == END_OF_FILE) {
+                ffcmsg();
+                Fail("the FITS file holds no picture");
+            }
+            FailFits(status);
+        }
+    }
+}
+
+std::optional<double> KeyNumber(fitsfile* f, const char* key)
+{
+    int status = 0;
+    double v = 0;
+    if (ffgkyd(f, key, &v, nullptr, &status) != 0) {
+        ffcmsg();
+        return std::nullopt;
+    }
+    if (!std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::string KeyText(fitsfile* f, const char* key)
+{
+    int status = 0;
+    char v[FLEN_VALUE] = {};
+    if (ffgkys(f, key, v, nullptr, &status) != 0) {
+        ffcmsg();
+        return {};
+    }
+    std::string s = v;
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// A value that only makes sense above 0.
+std::optional<double> Positive(std::optional<double> v)
+{
+    if (v && *v > 0)
+        return v;
+    return std::nullopt;
+}
+
+TFileSetupValues SetupValues(fitsfile* f, bool superpixels)
+{
+    TFileSetupValues v;
+    v.ExposureSeconds = Positive(KeyNumber(f, "EXPTIME"));
+    if (!v.ExposureSeconds)
+        v.ExposureSeconds = Positive(KeyNumber(f, "EXPOSURE"));
+    // XPIXSZ/YPIXSZ already include the binning; PIXSIZE1/2 do not.
+    v.PixelWidthUm = Positive(KeyNumber(f, "XPIXSZ"));
+    v.PixelHeightUm = Positive(KeyNumber(f, "YPIXSZ"));
+    if (!v.PixelWidthUm && !v.PixelHeightUm) {
+        const std::optional<double> p1 = Positive(KeyNumber(f, "PIXSIZE1"));
+        const std::optional<double> p2 = Positive(KeyNumber(f, "PIXSIZE2"));
+        const double bx = Positive(KeyNumber(f, "XBINNING")).value_or(1.0);
+        const double by = Positive(KeyNumber(f, "YBINNING")).value_or(1.0);
+        if (p1)
+            v.PixelWidthUm = *p1 * bx;
+        if (p2)
+            v.PixelHeightUm = *p2 * by;
+    }
+    // A superpixel spans two sensor pixels each way.
+    if (superpixels) {
+        if (v.PixelWidthUm)
+            *v.PixelWidthUm *= 2;
+        if (v.PixelHeightUm)
+            *v.PixelHeightUm *= 2;
+    }
+    v.FocalMm = Positive(KeyNumber(f, "FOCALLEN"));
+    v.ApertureMm = Positive(KeyNumber(f, "APTDIA"));
+    return v;
+}
+
+// The colour (0 red, 1 green, 2 blue) of each cell position, index
+// (y & 1) * 2 + (x & 1) in stored coordinates with the offsets applied;
+// empty when the header names no usable 2x2 pattern.
+std::vector<int> BayerPattern(fitsfile* f)
+{
+    const std::string pat = KeyText(f, "BAYERPAT");
+    if (pat.size() != 4)
+        return {};
+    std::vector<int> colour(4);
+    int counts[3] = {};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const char c = pat[i];
+        colour[i] = c == 'R' ? 0 : c == 'G' ? 1 : c == 'B' ? 2 : -1;
+        if (colour[i] < 0)
+            return {};
+        ++counts[colour[i]];
+    }
+    if (counts[0] != 1 || counts[1] != 2 || counts[2] != 1)
+        return {};
+    const long long xoff = static_cast<long long>(KeyNumber(f, "XBAYROFF").value_or(0));
+    const long long yoff = static_cast<long long>(KeyNumber(f, "YBAYROFF").value_or(0));
+    std::vector<int> shifted(4);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            shifted[static_cast<std::size_t>(y * 2 + x)] =
+                colour[static_cast<std::size_t>(((y + yoff) & 1) * 2 + ((x + xoff) & 1))];
+    return shifted;
+}
+
+// cfitsio reads a memory file's missing tail as zeros, so a data unit cut
+// short is caught here: a plain image needs all its bytes (its padding may be
+// missing), a compressed one at least reaches its last 2880-byte block.
+void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize)
+{
+    ffcmsg();
+    long long headStart = 0, dataStart = 0, dataEnd = 0;
+    int status = 0;
+    if (ffghadll(f, &headStart, &dataStart, &dataEnd, &status) != 0)
+        FailFits(status);
+    long long need = dataEnd - 2879;
+    if (fits_is_compressed_image(f, &status) == 0) {
+        // The sizes passed the limits, so the product fits.
+        need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
+    }
+    ffcmsg();
+    if (need > static_cast<long long>(fileSize))
+        Fail("the file is truncated");
+}
+
+void ReadRow(fitsfile* f, long long row, long long plane, long long width, float* dst)
+{
+    long long first[3] = {1, row, plane};
+    int status = 0;
+    int anyNull = 0;
+    if (ffgpxvll(f, TFLOAT, first, width, nullptr, dst, &anyNull, &status) != 0)
+        FailFits(status);
+}
+
+} // namespace
+
+void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
+{
+    TFitsFile file(data);
+    fitsfile* f = file.Get();
+    const TImageInfo info = FindImage(f);
+    if (info.Naxis > 3 || (info.Naxis == 3 && info.Naxes[2] != 1 && info.Naxes[2] != 3))
+        Fail("only FITS pictures of 2 dimensions, or 3 with 3 colour planes, can be read (NAXIS = " +
+             std::to_string(info.Naxis) + ")");
+    if (info.Naxis < 2)
+        Fail("the FITS image has only " + std::to_string(info.Naxis) + " dimension");
+    const long long width = info.Naxes[0];
+    const long long height = info.Naxes[1];
+    const int planes = info.Naxis == 3 ? static_cast<int>(info.Naxes[2]) : 1;
+    const std::vector<int> bayer = planes == 1 ? BayerPattern(f) : std::vector<int>{};
+    const bool superpixels = !bayer.empty();
+    const int channels = superpixels ? 3 : planes;
+    const long long outW = superpixels ? width / 2 : width;
+    const long long outH = superpixels ? height / 2 : height;
+    // The stored size is checked too: it is what the header claims.
+    CheckRasterSize(width, height, limits);
+    CheckPictureSize(outW, outH, static_cast<std::uint64_t>(channels) * 4u, limits);
+    CheckDataUnit(f, info, data.size());
+    const bool topDown = KeyText(f, "ROWORDER") == "TOP-DOWN";
+
+    TLinearPlane plane;
+    AllocatePlaneFloat(plane, outW, outH, channels, info.Bitpix);
+    float* samples = plane.Float();
+    auto outRow = [&](long long storedRow) { return topDown ? storedRow : outH - 1 - storedRow; };
+    std::vector<float> row(static_cast<std::size_t>(width) * (superpixels ? 2u : 1u));
+    if (superpixels) {
+        for (long long j = 0; j < outH; ++j) {
+            ReadRow(f, 2 * j + 1, 1, width, row.data());
+            ReadRow(f, 2 * j + 2, 1, width, row.data() + width);
+            float* dst = samples + static_cast<std::size_t>(outRow(j)) * static_cast<std::size_t>(outW) * 3u;
+            for (long long i = 0; i < outW; ++i, dst += 3) {
+                float sum[3] = {};
+                int count[3] = {};
+                for (int dy = 0; dy < 2; ++dy)
+                    for (int dx = 0; dx < 2; ++dx) {
+                        const int c = bayer[static_cast<std::size_t>(dy * 2 + dx)];
+                        sum[c] += row[static_cast<std::size_t>(dy * width + 2 * i + dx)];
+                        ++count[c];
+                    }
+                for (int c = 0; c < 3; ++c)
+                    dst[c] = sum[c] / static_cast<float>(count[c]);
+            }
+        }
+    } else {
+        for (int p = 0; p < planes; ++p)
+            for (long long y = 0; y < height; ++y) {
+                ReadRow(f, y + 1, p + 1, width, row.data());
+                float* dst = samples + static_cast<std::size_t>(outRow(y)) * static_cast<std::size_t>(width) *
+                                           static_cast<std::size_t>(planes) + static_cast<std::size_t>(p);
+                for (long long x = 0; x < width; ++x, dst += planes)
+                    *dst = row[static_cast<std::size_t>(x)];
+            }
+    }
+
+    // The range that maps to 0..255; blank (not-a-number) samples take its
+    // low end, so they read as background rather than poisoning sums.
+    const std::size_t n = plane.SampleCount();
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::isfinite(samples[i])) {
+            lo = std::min<double>(lo, samples[i]);
+            hi = std::max<double>(hi, samples[i]);
+        }
+    if (!(lo <= hi))
+        lo = hi = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(samples[i]))
+            samples[i] = static_cast<float>(lo);
+    const std::optional<double> dataMin = KeyNumber(f, "DATAMIN");
+    const std::optional<double> dataMax = KeyNumber(f, "DATAMAX");
+    if (dataMin && dataMax && *dataMax > *dataMin) {
+        lo = *dataMin;
+        hi = *dataMax;
+    }
+    const double scale = hi > lo ? 255.0 / (hi - lo) : 0.0;
+    auto toByte = [&](float v) -> std::uint32_t {
+        const double b = std::floor((static_cast<double>(v) - lo) * scale + 0.5);
+        return b <= 0 ? 0u : b >= 255 ? 255u : static_cast<std::uint32_t>(b);
+    };
+
+    TBitmap32 bmp;
+    AllocateRaster(bmp, outW, outH, limits);
+    std::uint32_t* bits = bmp.Bits();
+    const std::size_t pixels = static_cast<std::size_t>(outW) * static_cast<std::size_t>(outH);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        if (channels == 1) {
+            const std::uint32_t g = toByte(samples[i]);
+            bits[i] = Opaque(g, g, g);
+        } else {
+            bits[i] = Opaque(toByte(samples[3 * i]), toByte(samples[3 * i + 1]), toByte(samples[3 * i + 2]));
+        }
+    }
+
+    if (extras != nullptr) {
+        extras->Setup = SetupValues(f, superpixels);
+        extras->Linear.Swap(plane);
+    }
+    out.Swap(bmp);
+}
+
+} // namespace vinsk::formats
