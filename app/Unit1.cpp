@@ -138,6 +138,10 @@ void TVinsk_main::BuildStatusBar()
         StatusBar->addWidget(panel, i < 2 ? 0 : 1);
         StatusPanels[static_cast<std::size_t>(i)] = panel;
     }
+    // Beside the three panels, at the right end: the linear samples' note.
+    StatusLinear = new QLabel(StatusBar);
+    StatusLinear->setObjectName(QStringLiteral("StatusLinear"));
+    StatusBar->addPermanentWidget(StatusLinear);
     setStatusBar(StatusBar);
 }
 
@@ -203,6 +207,9 @@ void TVinsk_main::SyncStatus()
             StatusPanels[i]->setToolTip(text);
         }
     }
+    const QString linear = QString::fromStdString(FState.Status.Linear);
+    if (StatusLinear->text() != linear)
+        StatusLinear->setText(linear);
 }
 
 void TVinsk_main::Exit1Click()

@@ -239,14 +239,30 @@ void TVinsk_main::OpenFile()
     const TSettingsLoad load = LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, FState.DecimalSeparator);
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
+    SetSetupFields(load.Values.data(), load.Values.size());
+}
+
+void TVinsk_main::SetSetupFields(const TSettingsValue* values, std::size_t count)
+{
     // Each value goes through its field, in reading order: the field shows
     // it with one decimal and, if that text is new, its change handler sets
     // the parameter from the text.
     const auto& fields = SetupFields();
-    for (const TSettingsValue& v : load.Values)
+    for (const TSettingsValue* v = values; v != values + count; ++v)
         for (std::size_t i = 0; i < fields.size(); ++i)
-            if (std::string_view(fields[i].Name) == v.FieldName)
-                SetupEdits[i]->SetValue(v.Value);
+            if (std::string_view(fields[i].Name) == v->FieldName)
+                SetupEdits[i]->SetValue(v->Value);
+}
+
+void TVinsk_main::OfferFileValues(const TFileSetupValues& values)
+{
+    if (!values.Any())
+        return;
+    const QString question = QString::fromStdString(FileValuesQuestion(values, FState.DecimalSeparator));
+    if (!FDialogs.Question(QStringLiteral("Confirm"), question))
+        return;
+    const std::vector<TSettingsValue> fields = FileValuesForFields(values);
+    SetSetupFields(fields.data(), fields.size());
 }
 
 } // namespace vinsk

@@ -29,11 +29,13 @@ class TScriptedDialogs : public TDialogs {
 public:
     void Answer(const QString& fileName, int filterIndex = 1) { FAnswers.push_back(TFileChoice{fileName, filterIndex}); }
     void Cancel() { FAnswers.push_back(std::nullopt); }
-    bool AllAnswered() const { return FAnswers.empty(); }
+    void AnswerQuestion(bool yes) { FQuestionAnswers.push_back(yes); }
+    bool AllAnswered() const { return FAnswers.empty() && FQuestionAnswers.empty(); }
 
     std::vector<TShownMessage> Messages;
     std::vector<QString> DialogsRun; // names of the file dialogs shown, in order
     std::vector<TFileDialog> Shown;  // their settings as they opened
+    std::vector<TShownMessage> Questions;
 
     void MessageBox(TMessageKind kind, const QString& caption, const QString& text) override
     {
@@ -42,6 +44,17 @@ public:
     std::optional<TFileChoice> OpenFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> SaveFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> OpenPicture(const TFileDialog& d) override { return Next(d); }
+    bool Question(const QString& caption, const QString& text) override
+    {
+        Questions.push_back({TMessageKind::Warning, caption, text});
+        if (FQuestionAnswers.empty()) {
+            ADD_FAILURE() << "unexpected question " << text.toStdString();
+            return false;
+        }
+        const bool yes = FQuestionAnswers.front();
+        FQuestionAnswers.pop_front();
+        return yes;
+    }
 
 private:
     std::optional<TFileChoice> Next(const TFileDialog& d)
@@ -58,6 +71,7 @@ private:
     }
 
     std::deque<std::optional<TFileChoice>> FAnswers;
+    std::deque<bool> FQuestionAnswers;
 };
 
 // Mouse events sent straight to a widget, with the buttons held during a drag.

@@ -7,6 +7,7 @@
 #include "common/NumText.h"
 #include "figures/CsvExport.h"
 #include "image/Calibration.h"
+#include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
 #include "setup/Optics.h"
 #include "setup/SettingsFile.h"
@@ -42,24 +43,26 @@ private:
     TGraphChoices FChoices;
 };
 
-// The settings file through the Setup fields: each value is shown with one
-// decimal, and only a text that differs from the field's current one sets
-// the parameter from that text.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string& warning)
+// What the Setup fields show, one decimal each.
+using TShownFields = std::array<std::string, 9>;
+
+TShownFields ShownFields(const TExperiment& e, char sep)
 {
-    // The window lets a typed name that does not exist load nothing; on the
-    // command line that is a mistyped path, not a wish for initial values.
-    if (!std::ifstream(path))
-        throw std::runtime_error("Cannot open file " + path);
     const auto& fields = SetupFields();
-    std::array<std::string, 9> shown;
+    TShownFields shown;
     for (std::size_t i = 0; i < fields.size(); ++i)
         shown[i] = FixedText1(static_cast<long double>(e.*fields[i].Param) / fields[i].Factor, sep);
+    return shown;
+}
 
-    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
-    if (load.VersionMismatch)
-        warning = SettingsVersionWarning;
-    for (const TSettingsValue& v : load.Values) {
+// Values through the Setup fields: each is shown with one decimal, and only
+// a text that differs from the field's current one sets the parameter from
+// that text.
+template <class Values>
+void SetFields(const Values& values, TExperiment& e, TShownFields& shown, char sep)
+{
+    const auto& fields = SetupFields();
+    for (const TSettingsValue& v : values) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (std::string(fields[i].Name) != v.FieldName)
                 continue;
@@ -72,6 +75,19 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string
     }
 }
 
+// The settings file through the Setup fields.
+void LoadSettings(const std::string& path, TExperiment& e, TShownFields& shown, char sep, std::string& warning)
+{
+    // The window lets a typed name that does not exist load nothing; on the
+    // command line that is a mistyped path, not a wish for initial values.
+    if (!std::ifstream(path))
+        throw std::runtime_error("Cannot open file " + path);
+    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
+    if (load.VersionMismatch)
+        warning = SettingsVersionWarning;
+    SetFields(load.Values, e, shown, sep);
+}
+
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
@@ -80,8 +96,9 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
-    LoadPicture(path, frame);
-    apply(s.Image, frame, s.Status);
+    TPictureExtras extras;
+    LoadPicture(path, frame, extras);
+    apply(s.Image, frame, extras.Linear, s.Status);
 }
 
 } // namespace
@@ -92,13 +109,26 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        LoadPicture(o.Image, s.Image.Bitmap);
+        TPictureExtras extras;
+        LoadPicture(o.Image, s.Image.Bitmap, extras);
+        s.Image.Linear.Swap(extras.Linear);
         if (o.Dark)
-            Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
+            Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
         if (o.Flat)
-            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
+        TShownFields shown = ShownFields(s.Experiment, sep);
         if (o.Settings)
-            LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
+            LoadSettings(*o.Settings, s.Experiment, shown, sep, r.Warning);
+        if (o.FromHeader)
+            SetFields(FileValuesForFields(extras.Setup), s.Experiment, shown, sep);
+        TFileSetupValues given;
+        given.ExposureSeconds = o.Exposure;
+        given.PixelWidthUm = o.PixelWidth;
+        given.PixelHeightUm = o.PixelHeight;
+        given.FocalMm = o.Focal;
+        given.ApertureMm = o.Aperture;
+        SetFields(FileValuesForFields(given), s.Experiment, shown, sep);
+        r.Experiment = s.Experiment;
 
         TCliHost host(o);
         const std::string panelBefore = s.Status.Panels[1];
