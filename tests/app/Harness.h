@@ -65,7 +65,8 @@ private:
             ADD_FAILURE() << "unexpected file dialog " << d.Name.toStdString();
             return std::nullopt;
         }
-        auto a = FAnswers.front();
+        std::optional<TFileChoice> a;
+        a.swap(FAnswers.front());
         FAnswers.pop_front();
         return a;
     }
