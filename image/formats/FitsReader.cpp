@@ -7,7 +7,9 @@
 // gives a usable range, otherwise from the data's own range. FITS counts rows
 // from the bottom, so the last stored row is the picture's top row, unless
 // ROWORDER says TOP-DOWN. A BAYERPAT header makes each 2x2 cell one RGB pixel.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -35,11 +37,170 @@ namespace {
     Fail(message);
 }
 
+// cfitsio 4.2 aborts the process (a fortified strncat overflowing its
+// message buffer) when a keyword it reads as an integer holds a value of 29
+// or more characters that is no number. No valid header has such a value, so
+// the header blocks are checked before cfitsio sees them: every value must be
+// a quoted string, a logical, a number or a bracketed complex pair, and a
+// quoted string that long may not stand where an integer is due.
+bool IsNumber(const std::string& t)
+{
+    if (t.empty())
+        return false;
+    char* end = nullptr;
+    std::string copy = t;
+    for (char& c : copy)
+        if (c == 'D' || c == 'd')
+            c = 'E'; // FITS allows D exponents
+    std::strtod(copy.c_str(), &end);
+    return end != nullptr && *end == '\0';
+}
+
+bool IntegerKeyword(const std::string& key)
+{
+    static const char* const exact[] = {"BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BLANK", "EXTEND"};
+    for (const char* k : exact)
+        if (key == k)
+            return true;
+    return key.rfind("NAXIS", 0) == 0 || key.rfind("TNULL", 0) == 0 || key.rfind("TBCOL", 0) == 0 || key[0] == 'Z';
+}
+
+std::string CardKey(const char* card)
+{
+    std::string key(card, 8);
+    while (!key.empty() && key.back() == ' ')
+        key.pop_back();
+    return key;
+}
+
+void CheckCard(const char* card)
+{
+    if (card[8] != '=' || card[9] != ' ')
+        return;
+    const std::string key = CardKey(card);
+    if (key.empty())
+        return;
+    const std::string field(card + 10, 70);
+    const std::size_t start = field.find_first_not_of(' ');
+    if (start == std::string::npos)
+        return; // an undefined value
+    std::string value;
+    if (field[start] == '\'') {
+        // The string runs to its closing quote; doubled quotes stand for one.
+        std::size_t i = start + 1;
+        for (; i < field.size(); ++i)
+            if (field[i] == '\'') {
+                if (i + 1 < field.size() && field[i + 1] == '\'')
+                    ++i;
+                else
+                    break;
+            }
+        value = field.substr(start, i + 1 - start);
+        if (value.size() < 29 || !IntegerKeyword(key))
+            return;
+    } else if (field[start] == '(') {
+        const std::size_t close = field.find(')', start);
+        value = field.substr(start, close == std::string::npos ? std::string::npos : close + 1 - start);
+        if (close != std::string::npos) {
+            const std::size_t comma = value.find(',');
+            auto trim = [](std::string t) {
+                const std::size_t a = t.find_first_not_of(' '), b = t.find_last_not_of(' ');
+                return a == std::string::npos ? std::string() : t.substr(a, b + 1 - a);
+            };
+            if (comma != std::string::npos && IsNumber(trim(value.substr(1, comma - 1))) &&
+                IsNumber(trim(value.substr(comma + 1, value.size() - comma - 2))))
+                return;
+        }
+    } else {
+        const std::size_t slash = field.find('/', start);
+        value = field.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        while (!value.empty() && value.back() == ' ')
+            value.pop_back();
+        if (value.size() < 29 || IsNumber(value))
+            return;
+    }
+    if (value.size() >= 29)
+        Fail("the header's " + key + " holds a malformed value");
+}
+
+// The value of a card as cfitsio takes a number from it, quotes removed.
+std::string CardValue(const char* card)
+{
+    std::string v(card + 10, 70);
+    const std::size_t slash = v.find('/');
+    if (v.find('\'') < slash) {
+        const std::size_t open = v.find('\''), close = v.find('\'', open + 1);
+        v = v.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    } else if (slash != std::string::npos) {
+        v = v.substr(0, slash);
+    }
+    const std::size_t a = v.find_first_not_of(' '), b = v.find_last_not_of(' ');
+    return a == std::string::npos ? std::string() : v.substr(a, b + 1 - a);
+}
+
+// cfitsio divides by the tile sizes and by some compression parameters while
+// it opens a compressed image; a 0 there is a division by zero in the library.
+void CheckCompressionKeys(const std::vector<const char*>& cards)
+{
+    auto positive = [](const std::string& v) { return IsNumber(v) && std::strtod(v.c_str(), nullptr) >= 1; };
+    for (const char* card : cards) {
+        if (card[8] != '=')
+            continue;
+        const std::string key = CardKey(card);
+        if ((key.rfind("ZTILE", 0) == 0 || key.rfind("ZNAXIS", 0) == 0) && !positive(CardValue(card)))
+            Fail("the header's " + key + " must be a whole number from 1 up");
+        if (key.rfind("ZNAME", 0) != 0)
+            continue;
+        const std::string name = CardValue(card);
+        if (name != "BLOCKSIZE" && name != "BYTEPIX")
+            continue;
+        const std::string valueKey = "ZVAL" + key.substr(5);
+        for (const char* other : cards)
+            if (other[8] == '=' && CardKey(other) == valueKey && !positive(CardValue(other)))
+                Fail("the header's " + valueKey + " (" + name + ") must be a whole number from 1 up");
+    }
+}
+
+void CheckHeaders(TBytes data)
+{
+    bool inHeader = true;
+    std::vector<const char*> cards;
+    for (std::size_t block = 0; block + 2880 <= data.size(); block += 2880) {
+        const char* b = reinterpret_cast<const char*>(data.data() + block);
+        if (!inHeader && std::memcmp(b, "XTENSION= ", 10) == 0)
+            inHeader = true;
+        if (!inHeader)
+            continue;
+        for (std::size_t c = 0; c < 2880; c += 80) {
+            if (std::memcmp(b + c, "END     ", 8) == 0) {
+                inHeader = false;
+                break;
+            }
+            CheckCard(b + c);
+            cards.push_back(b + c);
+        }
+        if (!inHeader) {
+            CheckCompressionKeys(cards);
+            cards.clear();
+        }
+    }
+    CheckCompressionKeys(cards);
+}
+
 class TFitsFile {
 public:
     explicit TFitsFile(TBytes data)
     {
         ffcmsg();
+        // cfitsio reads a memory file in whole 2880-byte records, also past
+        // the end of a shorter last one: such a file is read from a padded
+        // copy (the data unit's length is checked against the real size).
+        if (data.size() % 2880 != 0) {
+            FPadded.assign(data.begin(), data.end());
+            FPadded.resize((data.size() / 2880 + 1) * 2880, 0);
+            data = TBytes(FPadded.data(), FPadded.size());
+        }
+        CheckHeaders(data);
         FBuffer = const_cast<std::uint8_t*>(data.data());
         FSize = data.size();
         int status = 0;
@@ -63,6 +224,7 @@ public:
 
 private:
     fitsfile* FFile = nullptr;
+    std::vector<std::uint8_t> FPadded;
     void* FBuffer = nullptr;
     std::size_t FSize = 0;
 };
@@ -197,6 +359,35 @@ std::vector<int> BayerPattern(fitsfile* f)
     return shifted;
 }
 
+// Each tile's compressed bytes are a variable-length array in the table's
+// heap; cfitsio allocates what its descriptor claims, so every descriptor
+// must point inside the heap that PCOUNT declares.
+void CheckTileHeap(fitsfile* f)
+{
+    int status = 0;
+    long long rows = 0, heap = 0;
+    int columns = 0;
+    if (ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0 || ffgkyjj(f, "PCOUNT", &heap, nullptr, &status) != 0 ||
+        ffgncl(f, &columns, &status) != 0)
+        FailFits(status);
+    for (int c = 1; c <= columns; ++c) {
+        int type = 0;
+        long long repeat = 0, width = 0;
+        if (ffgtclll(f, c, &type, &repeat, &width, &status) != 0)
+            FailFits(status);
+        if (type >= 0)
+            continue; // a fixed-size column holds no descriptors
+        for (long long row = 1; row <= rows; ++row) {
+            long long length = 0, offset = 0;
+            if (ffgdesll(f, c, row, &length, &offset, &status) != 0)
+                FailFits(status);
+            const long long elementBytes = std::max(1LL, width);
+            if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
+                Fail("a compressed tile lies outside the file's data");
+        }
+    }
+}
+
 // cfitsio reads a memory file's missing tail as zeros, so a data unit cut
 // short is caught here: a plain image needs all its bytes (its padding may be
 // missing), a compressed one at least reaches its last 2880-byte block.
@@ -208,7 +399,17 @@ void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize)
     if (ffghadll(f, &headStart, &dataStart, &dataEnd, &status) != 0)
         FailFits(status);
     long long need = dataEnd - 2879;
-    if (fits_is_compressed_image(f, &status) == 0) {
+    if (fits_is_compressed_image(f, &status) != 0) {
+        // Tiles larger than the picture would only make cfitsio allocate
+        // what the header claims.
+        for (int i = 0; i < info.Naxis; ++i) {
+            const std::string key = "ZTILE" + std::to_string(i + 1);
+            const std::optional<double> tile = KeyNumber(f, key.c_str());
+            if (tile && (*tile < 1 || *tile > static_cast<double>(info.Naxes[i])))
+                Fail("the compressed tiles are larger than the picture");
+        }
+        CheckTileHeap(f);
+    } else {
         // The sizes passed the limits, so the product fits.
         need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
     }

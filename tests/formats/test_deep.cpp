@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "DecodeCases.h"
@@ -253,6 +255,40 @@ TEST(Fits, HeaderGivesSetupValues)
     EXPECT_EQ(FileValuesQuestion(w, ','), "Use the values from the file? Exposition 30 s, pixel 4,63 x 5 \xC2\xB5m");
 }
 
+// Writers that stop at the last byte of data leave the final 2880-byte
+// block short; cfitsio must not read past the file's end for it.
+TEST(Fits, UnpaddedLastBlockLoads)
+{
+    const std::string path = DeepPath("unpadded.fits");
+    tools::WriteFits(path, Grey4x3(16, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    std::filesystem::resize_file(path, 2880 + 24);
+    const TLoaded r = Load(path);
+    EXPECT_EQ(r.Extras.Linear.Sample(3, 0, 0), 11.0f);
+    EXPECT_EQ(r.Bitmap.PixelS(3, 0), Grey(255));
+    // One byte less is a truncated data unit.
+    std::filesystem::resize_file(path, 2880 + 23);
+    EXPECT_NE(LoadError(path).find("the file is truncated"), std::string::npos);
+}
+
+// Values cfitsio divides by while it opens a compressed image: refused
+// before it sees them.
+TEST(Fits, CompressedHeaderWithZeroTileIsRefused)
+{
+    TFitsPicture p = Grey4x3(16, std::vector<double>(12, 5));
+    p.TileCompressed = true;
+    const std::string path = DeepPath("zero_tile.fz");
+    tools::WriteFits(path, p);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::size_t at = bytes.find("ZTILE2  =");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes[at + 29], '1');
+    f.seekp(static_cast<std::streamoff>(at + 29));
+    f.put('0');
+    f.close();
+    EXPECT_NE(LoadError(path).find("the header's ZTILE2 must be a whole number from 1 up"), std::string::npos);
+}
+
 // Header cards of 80 characters, padded to whole 2880-byte blocks.
 TFileBytes FitsHeader(const std::vector<std::string>& cards, bool end = true)
 {
@@ -335,6 +371,13 @@ INSTANTIATE_TEST_SUITE_P(
                                           Card("NAXIS4", "2")}),
                               2880),
                      "only FITS pictures of 2 dimensions"},
+        // cfitsio itself would abort on this value (its message buffer overflows).
+        THostileCase{"malformed_integer",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          "NAXIS1  =                   (4 / pixels per row (1, 2, 4, or 8)",
+                                          Card("NAXIS2", "4")}),
+                              2880),
+                     "the header's NAXIS1 holds a malformed value"},
         THostileCase{"no_image",
                      FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0")}),
                      "holds no picture"},
