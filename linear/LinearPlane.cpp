@@ -1,5 +1,6 @@
 #include "linear/LinearPlane.h"
 
+#include <limits>
 #include <utility>
 
 namespace vinsk {
@@ -14,6 +15,7 @@ void TLinearPlane::Allocate16(std::int32_t width, std::int32_t height, int chann
     FHeight = height;
     FChannels = channels;
     FSourceBits = sourceBits;
+    FSaturation = 65535.0f;
 }
 
 void TLinearPlane::AllocateFloat(std::int32_t width, std::int32_t height, int channels, int sourceBits)
@@ -26,6 +28,7 @@ void TLinearPlane::AllocateFloat(std::int32_t width, std::int32_t height, int ch
     FHeight = height;
     FChannels = channels;
     FSourceBits = sourceBits;
+    FSaturation = std::numeric_limits<float>::infinity();
 }
 
 void TLinearPlane::Release()
@@ -35,6 +38,7 @@ void TLinearPlane::Release()
     FWidth = FHeight = 0;
     FChannels = 0;
     FSourceBits = 0;
+    FSaturation = 0;
 }
 
 void TLinearPlane::ToFloat()
@@ -54,6 +58,7 @@ void TLinearPlane::Swap(TLinearPlane& o) noexcept
     std::swap(FHeight, o.FHeight);
     std::swap(FChannels, o.FChannels);
     std::swap(FSourceBits, o.FSourceBits);
+    std::swap(FSaturation, o.FSaturation);
     FU16.swap(o.FU16);
     FFloat.swap(o.FFloat);
 }

@@ -19,6 +19,11 @@ public:
     // (16, 32, -32, -64). Frames are applied only to a plane of equal depth.
     int SourceBits() const { return FSourceBits; }
     bool IsFloat() const { return !FFloat.empty(); }
+    // Samples at or above it were clipped by the camera or the format:
+    // 65535 for 16-bit samples unless the reader knows better, none
+    // (infinity) for floats.
+    float SaturationLevel() const { return FSaturation; }
+    void SetSaturationLevel(float level) { FSaturation = level; }
     bool Empty() const { return FWidth <= 0 || FHeight <= 0 || (FU16.empty() && FFloat.empty()); }
 
     // Every sample 0. Throws std::bad_alloc when the memory is not there.
@@ -54,6 +59,7 @@ private:
     std::int32_t FHeight = 0;
     int FChannels = 0;
     int FSourceBits = 0;
+    float FSaturation = 0;
     std::vector<std::uint16_t> FU16;
     std::vector<float> FFloat;
 };

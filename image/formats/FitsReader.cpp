@@ -526,6 +526,13 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
         }
     }
 
+    // Integer samples clip at their type's largest physical value.
+    if (info.Bitpix > 0) {
+        const double top = info.Bitpix == 8 ? 255.0 : info.Bitpix == 16 ? 32767.0 : 2147483647.0;
+        const double bscale = KeyNumber(f, "BSCALE").value_or(1.0);
+        if (bscale > 0)
+            plane.SetSaturationLevel(static_cast<float>(KeyNumber(f, "BZERO").value_or(0.0) + bscale * top));
+    }
     if (extras != nullptr) {
         extras->Setup = SetupValues(f, superpixels);
         extras->Linear.Swap(plane);

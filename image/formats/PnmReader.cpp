@@ -108,8 +108,10 @@ void DecodePnm(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
     TBitmap32 bmp;
     AllocateRaster(bmp, width, height, limits);
     TLinearPlane plane;
-    if (keep)
+    if (keep) {
         AllocatePlane16(plane, width, height, static_cast<int>(samples), 16);
+        plane.SetSaturationLevel(static_cast<float>(maxValue));
+    }
     std::uint16_t* kept = plane.U16();
     auto sample = [&]() -> std::uint32_t {
         std::uint32_t v = 0;

@@ -63,7 +63,7 @@ TEST_F(WindowTest, FileValuesLeaveTheFieldsOnNo)
 
 TEST_F(WindowTest, DarkOfAnotherDepthDropsTheLinearSamples)
 {
-    tools::TImage16 light(20, 10);
+    tools::TRgb16Image light(20, 10);
     for (std::uint16_t& v : light.Pixels)
         v = 20000;
     const QString lightPath = Dir.filePath(QStringLiteral("light16.png"));

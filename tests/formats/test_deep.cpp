@@ -16,7 +16,8 @@ namespace vinsk::test {
 namespace {
 
 using tools::TFitsPicture;
-using tools::TImage16;
+using tools::TRgb16Image;
+using tools::At;
 
 constexpr std::uint32_t Grey(std::uint32_t v) { return 0xFF000000u | (v << 16) | (v << 8) | v; }
 
@@ -387,12 +388,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
 {
     // LibRaw takes no sensor below 22 pixels a side.
-    TImage16 img(16, 12);
+    TRgb16Image img(16, 12);
     for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 16; ++x) {
-            img.At(x, y, 0) = static_cast<std::uint16_t>(1000 + 100 * x);
-            img.At(x, y, 1) = static_cast<std::uint16_t>(2000 + 100 * y);
-            img.At(x, y, 2) = static_cast<std::uint16_t>(3000);
+            At(img, x, y, 0) = static_cast<std::uint16_t>(1000 + 100 * x);
+            At(img, x, y, 1) = static_cast<std::uint16_t>(2000 + 100 * y);
+            At(img, x, y, 2) = static_cast<std::uint16_t>(3000);
         }
     const std::string path = DeepPath("sample.dng");
     tools::WriteDng(path, img, 480, 400);
@@ -474,7 +475,7 @@ INSTANTIATE_TEST_SUITE_P(Readers, DeepSamples,
 
 TEST(DeepSamples, SixteenBitPngColour)
 {
-    TImage16 img(3, 2);
+    TRgb16Image img(3, 2);
     for (std::size_t i = 0; i < img.Pixels.size(); ++i)
         img.Pixels[i] = static_cast<std::uint16_t>(i * 5000 + 123);
     const std::string path = DeepPath("rgb16.png");

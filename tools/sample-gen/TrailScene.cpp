@@ -201,9 +201,9 @@ TScene RenderScene(const TSceneOptions& o)
     scene.Dark = TRgbImage(o.Width, o.Height);
     scene.Flat = TRgbImage(o.Width, o.Height);
     if (o.Deep) {
-        scene.Image16 = TImage16(o.Width, o.Height);
-        scene.Dark16 = TImage16(o.Width, o.Height);
-        scene.Flat16 = TImage16(o.Width, o.Height);
+        scene.Image16 = TRgb16Image(o.Width, o.Height);
+        scene.Dark16 = TRgb16Image(o.Width, o.Height);
+        scene.Flat16 = TRgb16Image(o.Width, o.Height);
     }
     TNoise noise(o.Seed);
 
@@ -278,9 +278,9 @@ TScene RenderScene(const TSceneOptions& o)
                 drk[3 * x + c] = Level(darkLevel);
                 flt[3 * x + c] = Level(flatLevel);
                 if (o.Deep) {
-                    scene.Image16.At(x, y, c) = Level16(imageLevel);
-                    scene.Dark16.At(x, y, c) = Level16(darkLevel);
-                    scene.Flat16.At(x, y, c) = Level16(flatLevel);
+                    At(scene.Image16, x, y, c) = Level16(imageLevel);
+                    At(scene.Dark16, x, y, c) = Level16(darkLevel);
+                    At(scene.Flat16, x, y, c) = Level16(flatLevel);
                 }
             }
         }

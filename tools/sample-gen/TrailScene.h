@@ -77,7 +77,7 @@ struct TExpectedPE {
 
 struct TScene {
     TRgbImage Image, Dark, Flat;
-    TImage16 Image16, Dark16, Flat16; // when the options ask for deep pictures
+    TRgb16Image Image16, Dark16, Flat16; // when the options ask for deep pictures
     TExpectedPE Expected;
 };
 

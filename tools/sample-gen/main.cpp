@@ -9,6 +9,7 @@
 
 #include "setup/Experiment.h"
 #include "setup/SettingsFile.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/sample-gen/TrailScene.h"
 
 using namespace vinsk;
@@ -39,7 +40,20 @@ const char* const Usage =
     "  --exposure SECONDS   exposure time (default 120)\n"
     "  --speed ARCSEC/S     mount speed (default 15)\n"
     "  --noise FACTOR       scales every noise (default 1)\n"
-    "  --seed N             noise seed (default 1)\n";
+    "  --seed N             noise seed (default 1)\n"
+    "\n"
+    "usage: vinsk-sample-gen --physical --out DIR [options]\n"
+    "Renders the trail as the camera records it (a point source moving at the\n"
+    "mount's true rate through a Gaussian PSF) and writes DIR/NAME.png (8 or 16\n"
+    "bits), DIR/NAME.ini and DIR/NAME-truth.txt (the error and its drift-free truth).\n"
+    "  --name NAME --size WxH --start X,Y --stop X,Y --sag PIXELS --seed N  as above\n"
+    "  --term A,PERIOD,PHASE  a periodic term in arc seconds, seconds, radians;\n"
+    "                       repeat for more (default 5,100,0 and 1.5,50,0.7)\n"
+    "  --drift ARCSEC/S     drift of the error (default 0.01)\n"
+    "  --optics PIXEL,FOCAL --speed ARCSEC/S  as above (defaults 5.7,400 and 15)\n"
+    "  --distance M         star distance (default 10)\n"
+    "  --exposure SECONDS   exposure (default: the time from START to STOP)\n"
+    "  --fwhm PX --crest LEVEL --background LEVEL --sigma-noise LEVEL --bits 8|16\n";
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -78,8 +92,13 @@ TPoint Point(const std::string& text, const char* option)
 
 } // namespace
 
+int PhysicalMain(int argc, char** argv);
+
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--physical")
+            return PhysicalMain(argc, argv);
     TSceneOptions o;
     std::string out, name = "trail", format = "png";
     for (int i = 1; i < argc; ++i) {
@@ -153,7 +172,7 @@ int main(int argc, char** argv)
             WritePng16(stem + "-flat.png", scene.Flat16);
         } else if (format == "fits") {
             // The header a camera driver writes: pixel size unbinned, binning 1.
-            auto write = [&](const std::string& path, const TImage16& img, bool light) {
+            auto write = [&](const std::string& path, const TRgb16Image& img, bool light) {
                 TFitsPicture pic = FitsFromImage16(img);
                 if (light)
                     pic.NumberKeys = {{"EXPTIME", o.ExposureS}, {"PIXSIZE1", o.PixelUm}, {"PIXSIZE2", o.PixelUm},
@@ -192,6 +211,100 @@ int main(int argc, char** argv)
                     o.ExposureS / (x.Samples - 1));
         std::printf("expected min/max [\"]: %.2f/%.2f\n", x.Min, x.Max);
         std::printf("expected sigma [\"]: %.3f\n", x.Sigma);
+    } catch (const std::exception& ex) {
+        std::fprintf(stderr, "vinsk-sample-gen: %s\n", ex.what());
+        return 1;
+    }
+    return 0;
+}
+
+int PhysicalMain(int argc, char** argv)
+{
+    TPhysicalOptions o;
+    std::string out, name = "physical";
+    bool termsGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--physical")
+            continue;
+        if (i + 1 >= argc)
+            Fail("missing value after " + a + " (see --help)");
+        const std::string v = argv[++i];
+        const char* opt = argv[i - 1];
+        double x = 0, y = 0;
+        if (a == "--out") {
+            out = v;
+        } else if (a == "--name") {
+            name = v;
+        } else if (a == "--size") {
+            Pair(v, 'x', opt, x, y);
+            o.Width = static_cast<std::int32_t>(x);
+            o.Height = static_cast<std::int32_t>(y);
+        } else if (a == "--start") {
+            Pair(v, ',', opt, o.StartX, o.StartY);
+        } else if (a == "--stop") {
+            Pair(v, ',', opt, o.StopX, o.StopY);
+        } else if (a == "--sag") {
+            o.Sag = Number(v, opt);
+        } else if (a == "--term") {
+            const auto at = v.find(',');
+            if (at == std::string::npos)
+                Fail("--term needs A,PERIOD,PHASE");
+            TPeriodicTerm term;
+            term.Amplitude = Number(v.substr(0, at), opt);
+            Pair(v.substr(at + 1), ',', opt, term.Period, term.Phase);
+            if (!termsGiven)
+                o.Terms.clear();
+            termsGiven = true;
+            o.Terms.push_back(term);
+        } else if (a == "--drift") {
+            o.Drift = Number(v, opt);
+        } else if (a == "--optics") {
+            Pair(v, ',', opt, o.PixelWidthUm, o.FocalMm);
+            o.PixelHeightUm = o.PixelWidthUm;
+        } else if (a == "--speed") {
+            o.MountSpeed = Number(v, opt);
+        } else if (a == "--distance") {
+            o.DistanceM = Number(v, opt);
+        } else if (a == "--exposure") {
+            o.ExposureS = Number(v, opt);
+        } else if (a == "--fwhm") {
+            o.Fwhm = Number(v, opt);
+        } else if (a == "--crest") {
+            o.Crest = Number(v, opt);
+        } else if (a == "--background") {
+            o.Background = Number(v, opt);
+        } else if (a == "--sigma-noise") {
+            o.Noise = Number(v, opt);
+        } else if (a == "--bits") {
+            o.Bits = static_cast<int>(Number(v, opt));
+        } else if (a == "--seed") {
+            o.Seed = static_cast<std::uint64_t>(Number(v, opt));
+        } else {
+            Fail("unknown option " + a + " (see --help)");
+        }
+    }
+    if (out.empty())
+        Fail("--out DIR is required (see --help)");
+    try {
+        const TPhysicalTrail trail = RenderPhysicalTrail(o);
+        const std::string stem = out + "/" + name;
+        WritePhysicalPng(stem + ".png", trail);
+        WritePhysicalTruth(stem + "-truth.txt", trail.Truth, o);
+        TExperiment e;
+        e.StarDistance = o.DistanceM;
+        e.PixelWidth = o.PixelWidthUm * 1e-6;
+        e.PixelHeight = o.PixelHeightUm * 1e-6;
+        e.FocalLength = o.FocalMm * 1e-3;
+        e.ExposureTime = trail.Truth.ExposureS;
+        e.MountSpeed = o.MountSpeed;
+        SaveSettingsFile(stem + ".ini", e, '.');
+        const TPhysicalTruth& t = trail.Truth;
+        std::printf("image %s.png, settings %s.ini, truth %s-truth.txt\n", stem.c_str(), stem.c_str(), stem.c_str());
+        std::printf("star from %.2f,%.2f to %.2f,%.2f (%.1f px), exposure %.3f s, %.4f\"/px\n", t.StartX, t.StartY,
+                    t.EndX, t.EndY, t.PathLength, t.ExposureS, t.Alpha);
+        std::printf("true drift-free error: P-P %.3f\", RMS %.3f\" (%s)\n", t.PeakToPeak, t.Rms,
+                    t.Periodic ? "periodic terms" : "error less its fitted line");
     } catch (const std::exception& ex) {
         std::fprintf(stderr, "vinsk-sample-gen: %s\n", ex.what());
         return 1;

@@ -1,13 +1,11 @@
 #include "tools/writers/DeepWriters.h"
 
 #include <cmath>
-#include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include <fitsio.h>
-#include <png.h>
 #include <tiffio.h>
 
 namespace vinsk::tools {
@@ -20,49 +18,11 @@ namespace {
     throw EWriteError("Cannot write " + path + ": " + problem);
 }
 
-void CheckShape(const std::string& path, const TImage16& img)
+void CheckShape(const std::string& path, const TRgb16Image& img)
 {
     if (img.Width <= 0 || img.Height <= 0 || (img.Channels != 1 && img.Channels != 3) ||
         img.Pixels.size() != static_cast<std::size_t>(img.Width) * img.Height * img.Channels)
         throw EWriteError("Cannot write " + path + ": the picture has no valid size");
-}
-
-struct TPngErr {
-    std::jmp_buf Jump;
-    char Message[200];
-};
-
-void PngError(png_structp png, png_const_charp msg)
-{
-    auto* e = static_cast<TPngErr*>(png_get_error_ptr(png));
-    std::snprintf(e->Message, sizeof e->Message, "%s", msg);
-    std::longjmp(e->Jump, 1);
-}
-
-void PngWarning(png_structp, png_const_charp) {}
-
-// Nothing with a destructor lives in this frame.
-bool Png16ToFile(std::FILE* f, const TImage16& img, const std::uint8_t* rows, TPngErr* err)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, err, PngError, PngWarning);
-    if (!png)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(err->Jump) != 0) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(img.Width), static_cast<png_uint_32>(img.Height), 16,
-                 img.Channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    const std::size_t rowBytes = static_cast<std::size_t>(img.Width) * img.Channels * 2;
-    for (std::int32_t y = 0; y < img.Height; ++y)
-        png_write_row(png, rows + static_cast<std::size_t>(y) * rowBytes);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
 }
 
 std::string FitsMessage(int status)
@@ -78,24 +38,6 @@ std::string FitsMessage(int status)
 }
 
 } // namespace
-
-void WritePng16(const std::string& path, const TImage16& img)
-{
-    CheckShape(path, img);
-    // PNG stores its samples big-endian.
-    std::vector<std::uint8_t> bytes(img.Pixels.size() * 2);
-    for (std::size_t i = 0; i < img.Pixels.size(); ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(img.Pixels[i] >> 8);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(img.Pixels[i] & 0xFF);
-    }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        throw EWriteError("Cannot create file " + path);
-    TPngErr err{};
-    const bool ok = Png16ToFile(f, img, bytes.data(), &err);
-    if (std::fclose(f) != 0 || !ok)
-        WriteFail(path, err.Message[0] ? err.Message : "write failed");
-}
 
 void WriteFits(const std::string& path, const TFitsPicture& pic)
 {
@@ -156,7 +98,7 @@ void WriteFits(const std::string& path, const TFitsPicture& pic)
         WriteFail(path, FitsMessage(status));
 }
 
-TFitsPicture FitsFromImage16(const TImage16& img)
+TFitsPicture FitsFromImage16(const TRgb16Image& img)
 {
     TFitsPicture pic;
     pic.Width = img.Width;
@@ -208,7 +150,7 @@ void AddExifTags(TIFF* t)
 
 } // namespace
 
-void WriteDng(const std::string& path, const TImage16& img, double exposureSeconds, double focalMm)
+void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm)
 {
     CheckShape(path, img);
     TIFFSetErrorHandler(DngError);

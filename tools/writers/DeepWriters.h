@@ -1,6 +1,6 @@
 // Writers of deep (more than 8 bits) pictures for the sample generator and
-// the tests: 16-bit PNG, FITS through cfitsio, and a DNG camera RAW with a
-// colour filter pattern through libtiff.
+// the tests, beside the 16-bit PNG of RgbImage.h: FITS through cfitsio, and a
+// DNG camera RAW with a colour filter pattern through libtiff.
 #pragma once
 
 #include <cstdint>
@@ -12,27 +12,12 @@
 
 namespace vinsk::tools {
 
-// Width x Height pixels of Channels 16-bit samples, row-major, top row first.
-struct TImage16 {
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-    std::int32_t Channels = 3;
-    std::vector<std::uint16_t> Pixels;
-
-    TImage16() = default;
-    TImage16(std::int32_t w, std::int32_t h, std::int32_t channels = 3)
-        : Width(w), Height(h), Channels(channels),
-          Pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(channels))
-    {
-    }
-    std::uint16_t& At(std::int32_t x, std::int32_t y, std::int32_t c)
-    {
-        return Pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(x)) *
-                          static_cast<std::size_t>(Channels) + static_cast<std::size_t>(c)];
-    }
-};
-
-void WritePng16(const std::string& path, const TImage16& img);
+// Sample c of pixel (x, y).
+inline std::uint16_t& At(TRgb16Image& img, std::int32_t x, std::int32_t y, std::int32_t c)
+{
+    return img.Pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(img.Width) + static_cast<std::size_t>(x)) *
+                          static_cast<std::size_t>(img.Channels) + static_cast<std::size_t>(c)];
+}
 
 // A FITS image as stored: Width x Height x Planes physical values, plane by
 // plane, each plane's rows in stored order (FITS row 1, the bottom row by the
@@ -55,12 +40,12 @@ void WriteFits(const std::string& path, const TFitsPicture& pic);
 
 // A picture as stored by WriteFits: 16-bit values with BZERO 32768 (the
 // unsigned convention), three planes, bottom row first.
-TFitsPicture FitsFromImage16(const TImage16& img);
+TFitsPicture FitsFromImage16(const TRgb16Image& img);
 
 // A DNG whose sensor has twice the picture's size each way, each picture
 // pixel one 2x2 cell of the RGGB pattern (the green value in both greens),
 // 16 bits, uncompressed, with the exposure and focal length in IFD0's EXIF
 // tags.
-void WriteDng(const std::string& path, const TImage16& img, double exposureSeconds, double focalMm);
+void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm);
 
 } // namespace vinsk::tools

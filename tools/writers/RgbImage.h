@@ -35,6 +35,21 @@ struct TRgbImage {
     }
 };
 
+// The same with 16 bits per channel, for writers of deep pictures.
+struct TRgb16Image {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Channels = 3;
+    std::vector<std::uint16_t> Pixels;
+
+    TRgb16Image() = default;
+    TRgb16Image(std::int32_t w, std::int32_t h, std::int32_t channels = 3)
+        : Width(w), Height(h), Channels(channels),
+          Pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(channels))
+    {
+    }
+};
+
 class EWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -43,6 +58,7 @@ public:
 // Each writer creates or replaces the file; on failure it throws EWriteError
 // naming the file and removes what it had begun to write.
 void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel = 6);
+void WritePng16(const std::string& path, const TRgb16Image& img, int zlibLevel = 6);
 void WriteJpeg(const std::string& path, const TRgbImage& img, int quality = 92);
 void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate);
 

@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -14,7 +15,8 @@ namespace vinsk::tools {
 
 namespace {
 
-void CheckShape(const std::string& path, const TRgbImage& img)
+template <class Image>
+void CheckShape(const std::string& path, const Image& img)
 {
     if (img.Width <= 0 || img.Height <= 0 || (img.Channels != 1 && img.Channels != 3) ||
         img.Pixels.size() != static_cast<std::size_t>(img.Width) * img.Height * img.Channels)
@@ -61,6 +63,43 @@ std::string PngToFile(std::FILE* f, const TRgbImage& img, int level)
     png_write_info(png, info);
     for (std::int32_t y = 0; y < img.Height; ++y)
         png_write_row(png, img.Row(y));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return {};
+}
+
+std::string Png16ToFile(std::FILE* f, const TRgb16Image& img, int level)
+{
+    TPngErr err{};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngError, PngWarning);
+    if (!png)
+        return "out of memory";
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return "out of memory";
+    }
+    // Filled before setjmp: nothing with a destructor may be created after it.
+    std::vector<png_byte> row(static_cast<std::size_t>(img.Width) * img.Channels * 2);
+    if (setjmp(err.Jump)) {
+        png_destroy_write_struct(&png, &info);
+        return err.Message;
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, level);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img.Width), static_cast<png_uint_32>(img.Height), 16,
+                 img.Channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const std::size_t perRow = static_cast<std::size_t>(img.Width) * img.Channels;
+    for (std::int32_t y = 0; y < img.Height; ++y) {
+        const std::uint16_t* src = img.Pixels.data() + static_cast<std::size_t>(y) * perRow;
+        for (std::size_t i = 0; i < perRow; ++i) { // PNG stores big-endian samples
+            row[2 * i] = static_cast<png_byte>(src[i] >> 8);
+            row[2 * i + 1] = static_cast<png_byte>(src[i] & 0xFF);
+        }
+        png_write_row(png, row.data());
+    }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return {};
@@ -125,8 +164,8 @@ void TiffError(const char*, const char* fmt, va_list ap)
 
 void TiffWarning(const char*, const char*, va_list) {}
 
-template <class Writer>
-void WriteWith(const std::string& path, const TRgbImage& img, Writer&& write)
+template <class Image, class Writer>
+void WriteWith(const std::string& path, const Image& img, Writer&& write)
 {
     CheckShape(path, img);
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -146,6 +185,11 @@ void WriteWith(const std::string& path, const TRgbImage& img, Writer&& write)
 void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel)
 {
     WriteWith(path, img, [&](std::FILE* f) { return PngToFile(f, img, zlibLevel); });
+}
+
+void WritePng16(const std::string& path, const TRgb16Image& img, int zlibLevel)
+{
+    WriteWith(path, img, [&](std::FILE* f) { return Png16ToFile(f, img, zlibLevel); });
 }
 
 void WriteJpeg(const std::string& path, const TRgbImage& img, int quality)

@@ -1,0 +1,205 @@
+// The drive analysis: the mount's true periodic error from the light along
+// the trail, with the figures mount owners compare (drift, peak-to-peak, RMS,
+// the spectrum on a period axis with the worm's harmonics named, the cycles
+// and a PEC table).
+//
+// The model. The star stands still at distance D; the mount turns at
+// w(t) = w0 + PE'(t). The image moves along the trail at a speed
+// proportional to w(t), so the light on a stretch of trail is proportional to
+// the time the image spent there. Walking the fitted arc in steps of one
+// pixel of arc length, with b_k the trail's flux at step k (summed across the
+// trail, background removed) and alpha_k the angle of step k:
+//   t_k  = T * sum_{j<k} b_j / sum_j b_j        (T: the exposure)
+//   PE_k = sum_{j<k} alpha_j - w0 * t_k         (positive: the mount is ahead)
+// Both sums run over the whole trail, its end caps included: the walk goes
+// on past START and STOP until the light falls to the background. Only the
+// statistics leave out the ends.
+//
+// One pixel of sensor length l subtends atan(l / v) with v = f D / (D - f),
+// the distance behind the lens at which a star at D focuses. A step in the
+// image direction phi has the sensor length sqrt((cos phi pw)^2 + (sin phi ph)^2).
+//
+// The drift (mean rate error) also carries any scale error of the Setup
+// values; the result says so.
+//
+// This is a capability beside the plotting run: it reads the picture, the
+// check points and the Setup values and changes none of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/Bitmap32.h"
+#include "setup/Experiment.h"
+
+namespace vinsk {
+
+enum class TDriveChannel { Red, Green, Blue, Avg };
+
+// Where the photometry reads the picture. Implement it for any linear or
+// 8-bit source; the analysis only asks for pixels inside 0..Width-1 x
+// 0..Height-1.
+class IDriveSamples {
+public:
+    virtual ~IDriveSamples() = default;
+    virtual std::int32_t Width() const = 0;
+    virtual std::int32_t Height() const = 0;
+    // The level of the channel at pixel (x, y); Avg is the mean of red,
+    // green and blue. Sets saturated when a channel that enters the value
+    // is at or above the saturation level.
+    virtual double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const = 0;
+};
+
+// The 32-bit raster: 8 bits per channel, 255 is saturated.
+class TRasterSamples final : public IDriveSamples {
+public:
+    explicit TRasterSamples(const TBitmap32& bitmap) : FBitmap(bitmap) {}
+    std::int32_t Width() const override { return FBitmap.Width(); }
+    std::int32_t Height() const override { return FBitmap.Height(); }
+    double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const override;
+
+private:
+    const TBitmap32& FBitmap;
+};
+
+// "none" keeps the error as measured; "line" and "quadratic" remove a fitted
+// polynomial; "harmonic" fits the line jointly with the first K harmonics of
+// the worm period and removes the line only. Harmonic is the initial choice
+// and falls back to a line when there is no worm period or the trail holds
+// fewer than two of its cycles.
+enum class TDetrend { None, Line, Quadratic, Harmonic };
+
+enum class TWormSource { None, Given, Estimated };
+
+struct TDriveSettings {
+    double WormPeriod = 0;  // s; 0: unknown (estimated when the trail allows)
+    double Tolerance = 1;   // arc seconds, for the longest exposure
+    TDetrend Detrend = TDetrend::Harmonic;
+    int Harmonics = 5;      // K, for the PEC fit and the harmonic drift removal
+    double HalfWidth = 0;   // px of the photometry segment each side; 0: auto
+};
+
+struct TDrivePoint {
+    double X = 0;
+    double Y = 0;
+};
+
+struct TDriveInput {
+    TDrivePoint Start, Stop, InLine; // the check points, image pixels
+    TExperiment Setup;               // distance, pixel size, focal length, exposure, mount speed
+    TDriveChannel Channel = TDriveChannel::Avg;
+    TDriveSettings Settings;
+};
+
+// Statistics of the drift-free error over the trimmed steps. Peak-to-peak
+// and Max+/Max- are taken from the error smoothed by a centred moving
+// average over SmoothWindow = max(2 s, 0.5 % of the record), so that single
+// noisy samples do not set them; Max+/Max- are measured from the error's
+// mean. The rate is the slope of a least-squares line through the error
+// over RateWindow = max(5 s, P / 20) (5 s without a worm period), centred on
+// each step. RMS is about the mean of the unsmoothed error. The longest
+// exposure is the longest time window, starting anywhere, whose smoothed
+// error stays within Tolerance peak to peak.
+struct TDriveStats {
+    double PeakToPeak = 0, Rms = 0, MaxPlus = 0, MaxMinus = 0;
+    double MaxRate = 0; // arc seconds per second, absolute
+    double Tolerance = 1;
+    double LongestExposure = 0; // s
+    double SmoothWindow = 0, RateWindow = 0; // s
+};
+
+struct TDrivePeak {
+    double Period = 0;     // s
+    double Amplitude = 0;  // arc seconds; the joint fit's for a labelled harmonic
+    double PeakToPeak = 0; // 2 x Amplitude
+    int Harmonic = 0;      // i of "P/i", 0 when unlabelled
+    std::string Label;     // "P/i" or empty
+};
+
+struct TPecRow {
+    double Phase = 0; // s from the first trimmed step's phase
+    double Error = 0; // arc seconds, the fitted periodic part
+    double Rate = 0;  // arc seconds per second the mount must add: -d(error)/dt
+};
+
+struct TDriveResult {
+    // A refusal: nothing below is valid; Message says why and what to do.
+    bool Refused = false;
+    std::string Message;
+
+    // Photometry, one entry per step of the walk (the whole trail).
+    double Exposure = 0;       // s
+    double ArcsecPerStep = 0;  // mean alpha
+    double Fwhm = 0;           // measured across the trail, px
+    double HalfWidth = 0;      // px used each side of the crest
+    double SaturatedFraction = 0, OutsideFraction = 0; // of the steps from START to STOP
+    std::vector<double> Flux, Time, PE;
+    std::size_t TrimFirst = 0, TrimLast = 0; // steps the statistics use, inclusive
+    double TrimmedSeconds = 0; // time cut off the two ends together
+
+    // The trimmed steps: time and drift-free error.
+    std::vector<double> T, Error;
+    double Record = 0; // s, T.back() - T.front()
+
+    TDetrend DetrendUsed = TDetrend::Line;
+    double Drift = 0;        // arc seconds per second (NaN for none)
+    double DriftPercent = 0; // of the mount speed
+    TDriveStats Stats;
+
+    // Spectrum of the drift-free error on a period axis (longest period first).
+    std::vector<double> SpectrumPeriod, SpectrumAmplitude;
+    std::vector<TDrivePeak> Peaks; // strongest first
+
+    double WormPeriod = 0; // s, 0 when none
+    TWormSource WormSource = TWormSource::None;
+    std::string WormNote;  // why there is no period, when there is none
+
+    // Cycles (when the record holds at least one worm period): per trimmed
+    // step its phase and cycle number, the mean cycle on PhaseBins, and the
+    // spread.
+    int CycleCount = 0; // whole cycles
+    std::vector<double> Phase;
+    std::vector<int> Cycle;
+    std::vector<double> MeanCyclePhase, MeanCycleError;
+    std::vector<double> CycleRms; // each whole cycle's RMS difference from the mean cycle
+    double CycleSpreadRms = 0;    // over all whole cycles (NaN without cycles)
+
+    // PEC: K harmonics of the worm period fitted with the drift.
+    int PecHarmonics = 0;
+    double PecResidualRms = 0; // NaN without a period
+    std::vector<double> PecCos, PecSin; // coefficients of cos/sin(2 pi i (t - T.front()) / P), i = 1..K
+    std::vector<TPecRow> Pec;
+
+    std::vector<std::string> Notes; // things the reader should know
+};
+
+// Runs the whole analysis. Never throws for pictures or check points that
+// cannot give a result: it refuses with a message instead. Arithmetic faults
+// of impossible Setup values are refusals too.
+TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& input);
+
+// The names the settings and the command line use: "none", "line",
+// "quadratic", "harmonic"; false for anything else.
+bool ParseDetrend(const std::string& text, TDetrend& out);
+const char* DetrendName(TDetrend d);
+const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
+
+// The JSON report: exposure_s, arcsec_per_step, samples (steps walked),
+// trimmed_s, saturated_fraction, outside_fraction, drift_arcsec_per_s,
+// drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
+// cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe}
+// (the trimmed steps, drift-free) and a few more. A point is the decimal
+// separator whatever the locale; unknown values are null.
+std::string DriveJson(const TDriveResult& r);
+
+// The PEC table: two comment lines (worm period, units), then one row per
+// second of the worm period: phase, error, correction rate, blank separated,
+// point decimals. Empty when there is no worm period.
+std::string PecTableText(const TDriveResult& r);
+
+// t and the drift-free error of the trimmed steps, comma separated with a
+// header line, point decimals.
+std::string DriveCsv(const TDriveResult& r);
+
+} // namespace vinsk

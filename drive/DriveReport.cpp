@@ -1,0 +1,150 @@
+// The drive analysis as text: JSON, the PEC table and CSV. Numbers go
+// through std::to_chars, which never looks at the locale, so the decimal
+// separator is always a point.
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "drive/DriveAnalysis.h"
+
+namespace vinsk {
+
+namespace {
+
+// Shortest text with up to `digits` significant digits; null for NaN and infinities.
+std::string Num(double v, int digits = 10)
+{
+    if (!std::isfinite(v))
+        return "null";
+    if (v == 0)
+        return "0"; // also for -0
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits);
+    return std::string(buf, res.ptr);
+}
+
+// Fixed decimals, for tables read by people and mount software.
+std::string Fixed(double v, int decimals)
+{
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, res.ptr);
+    if (s.find_first_not_of("-0.") == std::string::npos && s[0] == '-')
+        s.erase(0, 1); // no "-0.0000"
+    return s;
+}
+
+std::string Quote(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void Array(std::string& out, const std::vector<double>& v)
+{
+    out += '[';
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i)
+            out += ',';
+        out += Num(v[i]);
+    }
+    out += ']';
+}
+
+} // namespace
+
+std::string DriveJson(const TDriveResult& r)
+{
+    std::string o = "{\n";
+    auto key = [&](const char* k, const std::string& value, bool last = false) {
+        o += "  \"";
+        o += k;
+        o += "\": ";
+        o += value;
+        o += last ? "\n" : ",\n";
+    };
+    if (r.Refused) {
+        key("refused", "true");
+        key("message", Quote(r.Message), true);
+        return o + "}\n";
+    }
+    key("exposure_s", Num(r.Exposure));
+    key("arcsec_per_step", Num(r.ArcsecPerStep));
+    key("samples", std::to_string(r.Flux.size()));
+    key("trimmed_s", Num(r.TrimmedSeconds));
+    key("record_s", Num(r.Record));
+    key("fwhm_px", Num(r.Fwhm));
+    key("half_width_px", Num(r.HalfWidth));
+    key("saturated_fraction", Num(r.SaturatedFraction));
+    key("outside_fraction", Num(r.OutsideFraction));
+    key("detrend", Quote(DetrendName(r.DetrendUsed)));
+    key("drift_arcsec_per_s", Num(r.Drift));
+    key("drift_percent", Num(r.DriftPercent));
+    const TDriveStats& s = r.Stats;
+    key("stats", "{\"peak_to_peak\": " + Num(s.PeakToPeak) + ", \"rms\": " + Num(s.Rms) +
+                     ", \"max_plus\": " + Num(s.MaxPlus) + ", \"max_minus\": " + Num(s.MaxMinus) +
+                     ", \"max_rate\": " + Num(s.MaxRate) + ", \"tolerance\": " + Num(s.Tolerance) +
+                     ", \"longest_exposure_s\": " + Num(s.LongestExposure) + ", \"smooth_window_s\": " +
+                     Num(s.SmoothWindow) + ", \"rate_window_s\": " + Num(s.RateWindow) + "}");
+    key("worm_period_s", r.WormSource == TWormSource::None ? "null" : Num(r.WormPeriod));
+    key("worm_period_source", Quote(WormSourceName(r.WormSource)));
+    key("worm_period_note", r.WormNote.empty() ? "null" : Quote(r.WormNote));
+    std::string peaks = "[";
+    for (std::size_t i = 0; i < r.Peaks.size(); ++i) {
+        const TDrivePeak& p = r.Peaks[i];
+        peaks += i ? ",\n    " : "\n    ";
+        peaks += "{\"period_s\": " + Num(p.Period) + ", \"amplitude\": " + Num(p.Amplitude) +
+                 ", \"peak_to_peak\": " + Num(p.PeakToPeak) +
+                 ", \"harmonic\": " + (p.Label.empty() ? std::string("null") : Quote(p.Label)) + "}";
+    }
+    peaks += r.Peaks.empty() ? "]" : "\n  ]";
+    key("peaks", peaks);
+    key("cycles", "{\"count\": " + std::to_string(r.CycleCount) + ", \"spread_rms\": " + Num(r.CycleSpreadRms) + "}");
+    key("pec", "{\"harmonics\": " + (r.Pec.empty() ? std::string("null") : std::to_string(r.PecHarmonics)) +
+                   ", \"residual_rms\": " + Num(r.PecResidualRms) + "}");
+    std::string notes = "[";
+    for (std::size_t i = 0; i < r.Notes.size(); ++i)
+        notes += (i ? ", " : "") + Quote(r.Notes[i]);
+    key("notes", notes + "]");
+    std::string series = "{\"t\": ";
+    Array(series, r.T);
+    series += ", \"pe\": ";
+    Array(series, r.Error);
+    key("series", series + "}", true);
+    return o + "}\n";
+}
+
+std::string PecTableText(const TDriveResult& r)
+{
+    if (r.Refused || r.Pec.empty())
+        return {};
+    std::string o = "# Worm period " + Fixed(r.WormPeriod, 3) + " s (" + WormSourceName(r.WormSource) + "), " +
+                    std::to_string(r.PecHarmonics) + " harmonics, residual RMS " + Fixed(r.PecResidualRms, 3) +
+                    " arcsec\n";
+    o += "# phase [s] error [arcsec] correction rate [arcsec/s]\n";
+    for (const TPecRow& row : r.Pec)
+        o += Fixed(row.Phase, 0) + " " + Fixed(row.Error, 4) + " " + Fixed(row.Rate, 5) + "\n";
+    return o;
+}
+
+std::string DriveCsv(const TDriveResult& r)
+{
+    std::string o = "t [s],drift-free error [arcsec]\n";
+    for (std::size_t i = 0; i < r.T.size() && i < r.Error.size(); ++i)
+        o += Fixed(r.T[i], 4) + "," + Fixed(r.Error[i], 4) + "\n";
+    return o;
+}
+
+} // namespace vinsk
