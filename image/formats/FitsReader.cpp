@@ -349,8 +349,12 @@ std::vector<int> BayerPattern(fitsfile* f)
     }
     if (counts[0] != 1 || counts[1] != 2 || counts[2] != 1)
         return {};
-    const long long xoff = static_cast<long long>(KeyNumber(f, "XBAYROFF").value_or(0));
-    const long long yoff = static_cast<long long>(KeyNumber(f, "YBAYROFF").value_or(0));
+    // Only an offset's parity moves the pattern; any number has one.
+    auto parity = [&](const char* key) {
+        return static_cast<int>(std::fmod(std::fabs(std::trunc(KeyNumber(f, key).value_or(0))), 2.0));
+    };
+    const int xoff = parity("XBAYROFF");
+    const int yoff = parity("YBAYROFF");
     std::vector<int> shifted(4);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 2; ++x)
