@@ -8,10 +8,11 @@
 // from the bottom, so the last stored row is the picture's top row, unless
 // ROWORDER says TOP-DOWN. A BAYERPAT header makes each 2x2 cell one RGB pixel.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,18 +44,24 @@ namespace {
 // the header blocks are checked before cfitsio sees them: every value must be
 // a quoted string, a logical, a number or a bracketed complex pair, and a
 // quoted string that long may not stand where an integer is due.
-bool IsNumber(const std::string& t)
+// A FITS number, whatever the process's locale.
+std::optional<double> NumberOf(std::string t)
 {
-    if (t.empty())
-        return false;
-    char* end = nullptr;
-    std::string copy = t;
-    for (char& c : copy)
+    for (char& c : t)
         if (c == 'D' || c == 'd')
             c = 'E'; // FITS allows D exponents
-    std::strtod(copy.c_str(), &end);
-    return end != nullptr && *end == '\0';
+    const char* first = t.data();
+    const char* last = t.data() + t.size();
+    if (first != last && *first == '+')
+        ++first;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(first, last, v);
+    if (first == last || ec != std::errc() || end != last)
+        return std::nullopt;
+    return v;
 }
+
+bool IsNumber(const std::string& t) { return NumberOf(t).has_value(); }
 
 bool IntegerKeyword(const std::string& key)
 {
@@ -142,7 +149,10 @@ std::string CardValue(const char* card)
 // it opens a compressed image; a 0 there is a division by zero in the library.
 void CheckCompressionKeys(const std::vector<const char*>& cards)
 {
-    auto positive = [](const std::string& v) { return IsNumber(v) && std::strtod(v.c_str(), nullptr) >= 1; };
+    auto positive = [](const std::string& v) {
+        const std::optional<double> n = NumberOf(v);
+        return n && *n >= 1;
+    };
     for (const char* card : cards) {
         if (card[8] != '=')
             continue;

@@ -2,6 +2,7 @@
 // linear samples every deep reader keeps beside the raster.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +308,29 @@ std::string Card(const std::string& key, const std::string& value)
     std::string k = key + std::string(8, ' ');
     std::string v = std::string(20, ' ') + value;
     return k.substr(0, 8) + "= " + v.substr(v.size() - 20);
+}
+
+// The header check reads numbers the FITS way, whatever the locale's
+// decimal separator: a long exposure value is a number, not malformed.
+TEST(Fits, LongNumbersPassUnderACommaLocale)
+{
+    TFileBytes bytes = FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"), Card("NAXIS1", "2"),
+                                   Card("NAXIS2", "1"), "EXPTIME =   6.00000000000000000000000000E+01"});
+    bytes.resize(bytes.size() + 2880, 0);
+    const std::string path = DeepPath("long_number.fits");
+    WriteFile(path, bytes);
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    std::string error;
+    TLoaded r;
+    try {
+        LoadPicture(path, r.Bitmap, r.Extras);
+    } catch (const EPictureError& e) {
+        error = e.what();
+    }
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(r.Extras.Setup.ExposureSeconds, 60.0);
 }
 
 struct THostileCase {
