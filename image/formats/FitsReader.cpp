@@ -271,17 +271,23 @@ TImageInfo FindImage(fitsfile* f)
     }
 }
 
+// Read from the card's text: cfitsio's own conversion keeps the decimal
+// point of the locale it first met.
 std::optional<double> KeyNumber(fitsfile* f, const char* key)
 {
     int status = 0;
-    double v = 0;
-    if (ffgkyd(f, key, &v, nullptr, &status) != 0) {
+    char raw[FLEN_VALUE] = {};
+    if (ffgkey(f, key, raw, nullptr, &status) != 0) {
         ffcmsg();
         return std::nullopt;
     }
-    if (!std::isfinite(v))
+    std::string v = raw;
+    const std::size_t a = v.find_first_not_of(" '"), b = v.find_last_not_of(" '");
+    v = a == std::string::npos ? std::string() : v.substr(a, b + 1 - a);
+    const std::optional<double> n = NumberOf(v);
+    if (!n || !std::isfinite(*n))
         return std::nullopt;
-    return v;
+    return n;
 }
 
 std::string KeyText(fitsfile* f, const char* key)
