@@ -11,11 +11,7 @@ void TLinearPlane::Allocate16(std::int32_t width, std::int32_t height, int chann
                                  static_cast<std::size_t>(channels));
     Release();
     FU16.swap(v);
-    FWidth = width;
-    FHeight = height;
-    FChannels = channels;
-    FSourceBits = sourceBits;
-    FSaturation = 65535.0f;
+    SetShape(width, height, channels, sourceBits, 65535.0f);
 }
 
 void TLinearPlane::AllocateFloat(std::int32_t width, std::int32_t height, int channels, int sourceBits)
@@ -24,11 +20,16 @@ void TLinearPlane::AllocateFloat(std::int32_t width, std::int32_t height, int ch
                          static_cast<std::size_t>(channels));
     Release();
     FFloat.swap(v);
+    SetShape(width, height, channels, sourceBits, std::numeric_limits<float>::infinity());
+}
+
+void TLinearPlane::SetShape(std::int32_t width, std::int32_t height, int channels, int sourceBits, float saturation)
+{
     FWidth = width;
     FHeight = height;
     FChannels = channels;
     FSourceBits = sourceBits;
-    FSaturation = std::numeric_limits<float>::infinity();
+    FSaturation = saturation;
 }
 
 void TLinearPlane::Release()

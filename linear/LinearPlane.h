@@ -55,6 +55,8 @@ public:
     void Swap(TLinearPlane& other) noexcept;
 
 private:
+    void SetShape(std::int32_t width, std::int32_t height, int channels, int sourceBits, float saturation);
+
     std::int32_t FWidth = 0;
     std::int32_t FHeight = 0;
     int FChannels = 0;

@@ -208,22 +208,19 @@ std::string PictureOpenFilter()
 {
     std::string all;
     std::string entries;
-    for (auto it = std::rbegin(Registrations); it != std::rend(Registrations); ++it) {
-        const std::string pattern = std::string("*.") + it->Extension;
+    auto add = [&](const char* extension, const char* description) {
+        const std::string pattern = std::string("*.") + extension;
         if (!all.empty())
             all += ';';
         all += pattern;
         entries += '|';
-        entries += it->Description;
+        entries += description;
         entries += " (" + pattern + ")|" + pattern;
-    }
-    for (const TAddedFormat& f : AddedFormats) {
-        const std::string pattern = std::string("*.") + f.Extension;
-        all += ';' + pattern;
-        entries += '|';
-        entries += f.Description;
-        entries += " (" + pattern + ")|" + pattern;
-    }
+    };
+    for (auto it = std::rbegin(Registrations); it != std::rend(Registrations); ++it)
+        add(it->Extension, it->Description);
+    for (const TAddedFormat& f : AddedFormats)
+        add(f.Extension, f.Description);
     return "All (" + all + ")|" + all + entries;
 }
 
