@@ -3,8 +3,11 @@
 #   ./build.sh run    install what is missing, build, start the window
 #   ./build.sh test   install what is missing, build, run every test
 #   ./build.sh bench  install what is missing, build, run the benchmarks
+#   ./build.sh package  build the Debian package vinsk_<version>_<arch>.deb
 # BUILD_DIR (default build) and JOBS (default: all cores) may be set. Each
-# command sets the options it needs, so they can share one build folder.
+# command sets the options it needs, so they can share one build folder;
+# package builds in its own, PACKAGE_DIR (default build-package), with
+# Debian's hardening flags.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -39,8 +42,18 @@ case "$cmd" in
       [ -x "$b" ] && "$b"
     done
     ;;
+  package)
+    scripts/deps.sh package
+    BUILD_DIR=${PACKAGE_DIR:-build-package}
+    # The compiler and linker flags Debian builds its packages with.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    configure_and_build -DVINSK_BUILD_TESTS=OFF -DVINSK_BUILD_BENCH=OFF \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    (cd "$BUILD_DIR" && cpack -G DEB)
+    ;;
   *)
-    echo "usage: ./build.sh run|test|bench" >&2
+    echo "usage: ./build.sh run|test|bench|package" >&2
     exit 2
     ;;
 esac

@@ -24,8 +24,8 @@ double StepAngle(TIntPoint start, TIntPoint stop, const TExperiment& experiment)
     return alpha < 1.0 ? 1.0 : alpha;
 }
 
-void BrightnessToPE(std::vector<double>& y, const TTrailState& trail, const TExperiment& experiment,
-                    TStatusPanels& status, char decimalSep)
+std::optional<std::string> BrightnessToPE(std::vector<double>& y, const TTrailState& trail,
+                                          const TExperiment& experiment, TStatusPanels& status, char decimalSep)
 {
     double m = ArrayMean(y);
     const double alpha = StepAngle(trail.StartPoint, trail.StopPoint, experiment);
@@ -40,16 +40,18 @@ void BrightnessToPE(std::vector<double>& y, const TTrailState& trail, const TExp
         else
             v = StoreD(-(FDiv(m, b) - 1) * a * speed);
     }
-    PostMeasurementError(y, status, decimalSep);
+    return PostMeasurementError(y, status, decimalSep);
 }
 
-void PostMeasurementError(const std::vector<double>& pe, TStatusPanels& status, char decimalSep)
+std::optional<std::string> PostMeasurementError(const std::vector<double>& pe, TStatusPanels& status,
+                                                char decimalSep)
 {
     const double e = StoreD(static_cast<long double>(ArrayMean(pe)) * 100);
-    if (std::fabs(e) > 0.1L) {
-        const long double shown = std::fabs(static_cast<long double>(Round(static_cast<long double>(e) * 10)) / 10);
-        status.Panels[1] = "Measurement error: +/-" + FloatText(shown, decimalSep) + "%";
-    }
+    if (std::fabs(e) <= 0.1L)
+        return std::nullopt;
+    const long double shown = std::fabs(static_cast<long double>(Round(static_cast<long double>(e) * 10)) / 10);
+    status.Panels[PanelPrompt] = "Measurement error: +/-" + FloatText(shown, decimalSep) + "%";
+    return status.Panels[PanelPrompt];
 }
 
 } // namespace vinsk

@@ -3,6 +3,7 @@
 // error, a fainter one as a negative error.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,15 @@ inline constexpr long double ArcSecondsPerRadian = 206264.80624709636L;
 // raised to 1.0 when smaller.
 double StepAngle(TIntPoint start, TIntPoint stop, const TExperiment& experiment);
 
-// Converts y in place and posts the measurement error of the result on
-// status panel 1. A zero focal length fails with EZeroDivide (EInvalidOp if
-// the pixel size is zero too).
-void BrightnessToPE(std::vector<double>& y, const TTrailState& trail, const TExperiment& experiment,
+// Converts y in place and posts the measurement error of the result on the
+// prompt panel; returns the text posted, if any. A zero focal length fails
+// with EZeroDivide (EInvalidOp if the pixel size is zero too).
+std::optional<std::string> BrightnessToPE(std::vector<double>& y, const TTrailState& trail, const TExperiment& experiment,
                     TStatusPanels& status, char decimalSep);
 
-// "Measurement error: +/-" + |Round(e * 10) / 10| + "%" on panel 1 with
+// "Measurement error: +/-" + |Round(e * 10) / 10| + "%" on the prompt panel with
 // e = 100 * mean(pe), only when |e| > 0.1; otherwise the panel keeps its text.
-void PostMeasurementError(const std::vector<double>& pe, TStatusPanels& status, char decimalSep);
+// Returns the text posted, if any.
+std::optional<std::string> PostMeasurementError(const std::vector<double>& pe, TStatusPanels& status, char decimalSep);
 
 } // namespace vinsk

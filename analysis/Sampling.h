@@ -18,7 +18,7 @@ enum TChannel : int { ChannelR = 0, ChannelG = 1, ChannelB = 2, ChannelAvg = 3 }
 // were. Otherwise resizes the four arrays to the walk's N (old elements kept,
 // new ones zero) and fills them position by position: the time k * step with
 // step = |exposureTime / D|, the coordinate along the trail, the pixel
-// read-out (which also writes status panel 2) and its channel mean. D = 0
+// read-out (which also writes the read-out panel) and its channel mean. D = 0
 // (START equal to STOP) fails with EInvalidOp before the first position.
 void SampleTrail(TTrailState& trail, const TCheckPointEdits& edits, double exposureTime,
                  const TBitmap32& bitmap, TStatusPanels& status);

@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include <exception>
+#include <utility>
 
 #include "app/ErrorReport.h"
 #include "app/u_about.h"
@@ -126,17 +127,20 @@ void TVinsk_main::BuildStatusBar()
 {
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < StatusPanelCount; ++i) {
+        // The image-size and prompt panels have a fixed width; the read-out
+        // takes the rest.
+        const bool fixed = i != PanelReadout;
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        if (i < 2)
+        if (fixed)
             panel->setFixedWidth(150);
         // A long read-out must not widen the window.
-        panel->setMinimumWidth(i < 2 ? 150 : 1);
-        StatusBar->addWidget(panel, i < 2 ? 0 : 1);
-        StatusPanels[static_cast<std::size_t>(i)] = panel;
+        panel->setMinimumWidth(fixed ? 150 : 1);
+        StatusBar->addWidget(panel, fixed ? 0 : 1);
+        StatusPanels[i] = panel;
     }
     // Beside the three panels, at the right end: the linear samples' note.
     StatusLinear = new QLabel(StatusBar);
@@ -165,14 +169,39 @@ void TVinsk_main::SetTabOrder()
 
 void TVinsk_main::RunCommand(const std::function<void()>& command)
 {
+    if (FInCommand) {
+        // After a fault the command is ending: nothing more of it runs.
+        if (FNestedFault)
+            return;
+        try {
+            command();
+        } catch (...) {
+            FNestedFault = std::current_exception();
+        }
+        return;
+    }
+    FInCommand = true;
+    FNestedFault = nullptr;
     try {
         command();
+        // A set-off handler's fault that no SetOff passed on.
+        RethrowNestedFault();
     } catch (const std::exception& e) {
+        FInCommand = false;
         ReportError(QString::fromUtf8(e.what()));
     } catch (...) {
+        FInCommand = false;
         ReportError(QStringLiteral("Unknown error"));
     }
+    FInCommand = false;
+    FNestedFault = nullptr;
     SyncStatus();
+}
+
+void TVinsk_main::RethrowNestedFault()
+{
+    if (FNestedFault)
+        std::rethrow_exception(std::exchange(FNestedFault, nullptr));
 }
 
 void TVinsk_main::LayOutPage(QWidget* page)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,8 +43,8 @@ inline constexpr std::int32_t NoPlacing = 255;
 // What the window's commands work on: the program state shared with the
 // plotting run, and the placing of check points.
 struct TWindowState : TVinskState {
-    // The check point that the next left press on the image places
-    // (0 START, 1 STOP, 2 IN-LINE), or NoPlacing.
+    // The check point (TCheckPointKind) that the next left press on the
+    // image places, or NoPlacing.
     std::int32_t PlacingMode = NoPlacing;
 };
 
@@ -62,6 +63,11 @@ public:
 
     // Runs a command: what it throws ends it and is shown by the general
     // error report; the status bar follows the state afterwards either way.
+    // A handler that the command itself sets off (a value set on a field, the
+    // zoom bar moved by code) runs inside it: its fault is kept for the
+    // command, ends it where the command set the handler off (SetOff), and
+    // is reported once. It is not thrown through Qt's own frames, which are
+    // not built for exceptions.
     void RunCommand(const std::function<void()>& command);
 
     // Commands shared by buttons and menu items.
@@ -71,6 +77,16 @@ public:
     void CaclValue();
 
 private:
+    // Runs code that sets off handlers; a fault in one of them ends the
+    // command here.
+    template <typename Code>
+    void SetOff(Code code)
+    {
+        code();
+        RethrowNestedFault();
+    }
+    void RethrowNestedFault();
+
     // Connects a control's signal to a handler that runs as a command.
     template <typename Sender, typename Signal, typename... Args>
     void Wire(Sender* sender, Signal signal, void (TVinsk_main::*handler)(Args...));
@@ -157,6 +173,8 @@ private:
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
     bool FMarkerDragging = false;
+    bool FInCommand = false;
+    std::exception_ptr FNestedFault; // the first fault of a set-off handler
 
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
@@ -171,7 +189,7 @@ private:
     QWidget* TabSheet2 = nullptr;
     QWidget* TabSheet3 = nullptr;
     QStatusBar* StatusBar = nullptr;
-    std::array<QLabel*, 3> StatusPanels{};
+    std::array<QLabel*, StatusPanelCount> StatusPanels{};
     QLabel* StatusLinear = nullptr; // what became of the picture's linear samples
     QAction* Exit1 = nullptr;
     QAction* Open1 = nullptr;

@@ -154,7 +154,7 @@ void TVinsk_main::ShowGraph()
     const TChartModel before = FState.Chart;
     FFigureDue = false;
     try {
-        vinsk::ShowGraph(FState, *this);
+        RunPlot(FState, *this);
     } catch (...) {
         // An abandoned run shows what it already plotted, if anything.
         ShowFigure(!SameFigure(FState.Chart, before));
@@ -187,7 +187,7 @@ void TVinsk_main::RxSpinEdit16Change()
 
 void TVinsk_main::Chart1ClickSeries(int valueIndex)
 {
-    vinsk::Chart1ClickSeries(FState, static_cast<std::size_t>(valueIndex));
+    PostPointValue(FState, static_cast<std::size_t>(valueIndex));
 }
 
 void TVinsk_main::BitBtn11Click()

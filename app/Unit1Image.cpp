@@ -17,7 +17,7 @@
 #include "app/widgets/Markers.h"
 #include "app/widgets/Shape.h"
 #include "app/widgets/SpinEdits.h"
-#include "app/widgets/ViewMath.h"
+#include "graphics/ViewMath.h"
 #include "image/Calibration.h"
 #include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
@@ -34,7 +34,7 @@ struct TPointKind {
     const char* Prompt;
 };
 
-const TPointKind PointKinds[3] = {
+const TPointKind PointKinds[CheckPointKindCount] = {
     {"BitBtn4", "&Star point", Qt::blue, "Set start point", "Select START point"},
     {"BitBtn5", "S&top point", Qt::red, "Set stop point", "Select STOP point"},
     {"BitBtn9", "I&n line point", QColor(0, 128, 0), "", "Select point in the LINE"},
@@ -52,6 +52,13 @@ public:
 private:
     QWidget* FWidget;
 };
+
+// Places a marker with its centre on the image pixel (x, y).
+void PlaceMarker(TImageLayer* layer, std::int32_t x, std::int32_t y)
+{
+    layer->SetLocation(QRectF(static_cast<qreal>(x) - MarkerCentre, static_cast<qreal>(y) - MarkerCentre,
+                              layer->BitmapWidth(), layer->BitmapHeight()));
+}
 
 QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption, const QString& hint = QString())
 {
@@ -162,7 +169,7 @@ QWidget* TVinsk_main::BuildImageTab()
         {"RxSpinEdit10", "RxSpinEdit11"}, {"RxSpinEdit12", "RxSpinEdit13"}, {"RxSpinEdit14", "RxSpinEdit15"}};
     const char* crossNames[3] = {"Label35", "Label37", "Label38"};
     QPushButton** pointButtons[3] = {&BitBtn4, &BitBtn5, &BitBtn9};
-    for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t k = 0; k < CheckPointKindCount; ++k) {
         v->addSpacing(8);
         const TPointKind& kind = PointKinds[k];
         QPushButton* b = NewButton(panel, kind.Button, QLatin1String(kind.Caption), QLatin1String(kind.Hint));
@@ -264,7 +271,7 @@ void TVinsk_main::OpenimageClick()
     UpdateIndicators();
     Image1->Changed();
     chFitClick();
-    FState.Status.Panels[0] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
+    FState.Status.Panels[PanelImageSize] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
                               std::to_string(FState.Image.Bitmap.Height());
     SyncStatus();
     OfferFileValues(extras.Setup);
@@ -303,8 +310,8 @@ void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageS
 
 void TVinsk_main::BitBtn4Click()
 {
-    FState.Status.Panels[1] = PointKinds[0].Prompt;
-    FState.PlacingMode = 0;
+    FState.Status.Panels[PanelPrompt] = PointKinds[PointStart].Prompt;
+    FState.PlacingMode = PointStart;
 }
 
 void TVinsk_main::BitBtn5Click()
@@ -313,8 +320,8 @@ void TVinsk_main::BitBtn5Click()
         FDialogs.ErrorBox(QStringLiteral("You muss define START point first!"));
         return;
     }
-    FState.Status.Panels[1] = PointKinds[1].Prompt;
-    FState.PlacingMode = 1;
+    FState.Status.Panels[PanelPrompt] = PointKinds[PointStop].Prompt;
+    FState.PlacingMode = PointStop;
 }
 
 void TVinsk_main::BitBtn9Click()
@@ -323,8 +330,8 @@ void TVinsk_main::BitBtn9Click()
         FDialogs.ErrorBox(QStringLiteral("You muss define START and STOP point first!"));
         return;
     }
-    FState.Status.Panels[1] = PointKinds[2].Prompt;
-    FState.PlacingMode = 2;
+    FState.Status.Panels[PanelPrompt] = PointKinds[PointInLine].Prompt;
+    FState.PlacingMode = PointInLine;
 }
 
 void TVinsk_main::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
@@ -340,17 +347,17 @@ void TVinsk_main::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers,
     if (Image1->LayerCount() == 0) {
         CreateMarker(ix, iy, FState.PlacingMode);
         FState.PlacingMode = NoPlacing;
-        FState.Status.Panels[1].clear();
+        FState.Status.Panels[PanelPrompt].clear();
     }
-    if (Image1->LayerCount() == 1 && FState.PlacingMode == 1) {
-        CreateMarker(ix, iy, 1);
+    if (Image1->LayerCount() == 1 && FState.PlacingMode == PointStop) {
+        CreateMarker(ix, iy, PointStop);
         FState.PlacingMode = NoPlacing;
-        FState.Status.Panels[1].clear();
+        FState.Status.Panels[PanelPrompt].clear();
     }
-    if (Image1->LayerCount() == 2 && FState.PlacingMode == 2) {
-        CreateMarker(ix, iy, 2);
+    if (Image1->LayerCount() == 2 && FState.PlacingMode == PointInLine) {
+        CreateMarker(ix, iy, PointInLine);
         FState.PlacingMode = NoPlacing;
-        FState.Status.Panels[1].clear();
+        FState.Status.Panels[PanelPrompt].clear();
     }
 }
 
@@ -363,7 +370,7 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
     {
         TViewUpdate update(Image1);
         TImageLayer* layer = Image1->Layer(FState.PlacingMode);
-        layer->SetLocation(QRectF(ix - 16.0, iy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+        PlaceMarker(layer, ix, iy);
         SetPointEdits(FState.PlacingMode, ix, iy);
     }
     Image1->LayersChanged();
@@ -372,7 +379,7 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
 void TVinsk_main::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
     FImageButtonDown = false;
-    FState.Status.Panels[1].clear();
+    FState.Status.Panels[PanelPrompt].clear();
     FState.PlacingMode = NoPlacing;
 }
 
@@ -387,9 +394,8 @@ void TVinsk_main::ShapeMouseMove(TImageLayer* sender, Qt::KeyboardModifiers, int
         return;
     const std::int32_t ix = ImageX(x);
     const std::int32_t iy = ImageY(y);
-    sender->SetLocation(QRectF(ix - 16.0, iy - 16.0, MarkerSize, MarkerSize));
-    const int kind = sender->Tag() - 1;
-    if (kind >= 0 && kind <= 2)
+    PlaceMarker(sender, ix, iy);
+    if (const std::int32_t kind = KindOfMarkerTag(sender->Tag()); kind >= 0)
         SetPointEdits(kind, ix, iy);
 }
 
@@ -406,9 +412,9 @@ void TVinsk_main::CreateMarker(std::int32_t x, std::int32_t y, std::int32_t kind
         Wire(layer, &TImageLayer::MouseDown, &TVinsk_main::ShapeMouseDown);
         Wire(layer, &TImageLayer::MouseMove, &TVinsk_main::ShapeMouseMove);
         Wire(layer, &TImageLayer::MouseUp, &TVinsk_main::ShapeMouseUp);
-        layer->SetTag(kind + 1);
+        layer->SetTag(MarkerTag(kind));
         layer->SetBitmap(MarkerImage(kind));
-        layer->SetLocation(QRectF(x - 16.0, y - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+        PlaceMarker(layer, x, y);
         layer->SetScaled(true);
         SetPointEdits(kind, x, y);
     }
@@ -417,8 +423,10 @@ void TVinsk_main::CreateMarker(std::int32_t x, std::int32_t y, std::int32_t kind
 
 void TVinsk_main::SetPointEdits(int kind, std::int32_t x, std::int32_t y)
 {
-    PointEdits[static_cast<std::size_t>(kind)][0]->SetValue(x);
-    PointEdits[static_cast<std::size_t>(kind)][1]->SetValue(y);
+    SetOff([&] {
+        PointEdits[static_cast<std::size_t>(kind)][0]->SetValue(x);
+        PointEdits[static_cast<std::size_t>(kind)][1]->SetValue(y);
+    });
 }
 
 void TVinsk_main::MoveMarkerToEdits(int kind)
@@ -430,14 +438,14 @@ void TVinsk_main::MoveMarkerToEdits(int kind)
     {
         TViewUpdate update(Image1);
         TImageLayer* layer = Image1->Layer(kind);
-        layer->SetLocation(QRectF(vx - 16.0, vy - 16.0, layer->BitmapWidth(), layer->BitmapHeight()));
+        PlaceMarker(layer, vx, vy);
     }
     Image1->LayersChanged();
 }
 
-void TVinsk_main::RxSpinEdit10Change() { MoveMarkerToEdits(0); }
-void TVinsk_main::RxSpinEdit12Change() { MoveMarkerToEdits(1); }
-void TVinsk_main::RxSpinEdit14Change() { MoveMarkerToEdits(2); }
+void TVinsk_main::RxSpinEdit10Change() { MoveMarkerToEdits(PointStart); }
+void TVinsk_main::RxSpinEdit12Change() { MoveMarkerToEdits(PointStop); }
+void TVinsk_main::RxSpinEdit14Change() { MoveMarkerToEdits(PointInLine); }
 
 void TVinsk_main::sbScaleChange(int position)
 {
@@ -448,14 +456,15 @@ void TVinsk_main::sbScaleChange(int position)
 void TVinsk_main::SpeedButton4Click()
 {
     if (const QObject* s = sender())
-        sbScale->setValue(s->property("Tag").toInt());
+        SetOff([&] { sbScale->setValue(s->property("Tag").toInt()); });
 }
 
 void TVinsk_main::chFitClick()
 {
     // The view must have its real width when the fit comes from another page.
     LayOutPage(TabSheet2);
-    sbScale->setValue(ClampZoom(FitZoom(Image1->width(), FState.Image.Bitmap.Width())));
+    const std::int32_t zoom = ClampZoom(FitZoom(Image1->width(), FState.Image.Bitmap.Width()));
+    SetOff([&] { sbScale->setValue(zoom); });
 }
 
 } // namespace vinsk

@@ -187,7 +187,7 @@ QWidget* TVinsk_main::BuildSetupTab()
 
 void TVinsk_main::CaclValue()
 {
-    const TOpticsTexts t = ::vinsk::CaclValue(FState.Experiment, FState.DecimalSeparator);
+    const TOpticsTexts t = OpticsTexts(FState.Experiment, FState.DecimalSeparator);
     const std::pair<QLabel*, const std::string*> labels[] = {
         {Label10, &t.Label10}, {Label11, &t.Label11}, {Label12, &t.Label12}, {Label22, &t.Label22},
         {Label23, &t.Label23}, {Label24, &t.Label24}, {Label27, &t.Label27}, {Label26, &t.Label26},
@@ -251,7 +251,7 @@ void TVinsk_main::SetSetupFields(const TSettingsValue* values, std::size_t count
     for (const TSettingsValue* v = values; v != values + count; ++v)
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (std::string_view(fields[i].Name) == v->FieldName)
-                SetupEdits[i]->SetValue(v->Value);
+                SetOff([&] { SetupEdits[i]->SetValue(v->Value); });
 }
 
 void TVinsk_main::OfferFileValues(const TFileSetupValues& values)

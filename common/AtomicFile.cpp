@@ -128,10 +128,11 @@ bool TAtomicSave::Commit(std::string_view content)
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content)
+void SaveWholeFile(const std::string& path, std::string_view content)
 {
     TAtomicSave save(path);
-    return save.Open(nullptr) && save.Commit(content);
+    if (!save.Open(nullptr) || !save.Commit(content))
+        throw EFileWriteError("Cannot create file " + path);
 }
 
 } // namespace vinsk

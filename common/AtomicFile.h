@@ -4,12 +4,20 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include <sys/stat.h>
 
 namespace vinsk {
+
+// A file that could not be written. Its message names the file in the words
+// of the command that failed ("Unable to write to …", "Cannot create file …").
+class EFileWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class TAtomicSave {
 public:
@@ -33,7 +41,9 @@ private:
     std::optional<struct stat> Existing;
 };
 
-// Open and Commit in one: false when the file could not be written.
-bool WriteFileAtomically(const std::string& path, std::string_view content);
+// Open and Commit in one, for the exports (CSV text, chart pictures): throws
+// EFileWriteError("Cannot create file " + path) when the file could not be
+// written.
+void SaveWholeFile(const std::string& path, std::string_view content);
 
 } // namespace vinsk

@@ -3,14 +3,21 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 
 namespace vinsk {
 
+// The panels, left to right.
+enum TStatusPanel : std::size_t {
+    PanelImageSize = 0, // picture size
+    PanelPrompt = 1,    // prompts, calibration confirmations, measurement error
+    PanelReadout = 2,   // pixel read-out and the value of a clicked chart point
+    StatusPanelCount = 3,
+};
+
 struct TStatusPanels {
-    // 0: picture size; 1: prompts, calibration confirmations, measurement
-    // error; 2: pixel read-out and the value of a clicked chart point.
-    std::array<std::string, 3> Panels;
+    std::array<std::string, StatusPanelCount> Panels;
     // Beside the three: what became of the picture's linear samples.
     std::string Linear;
 };

@@ -15,6 +15,12 @@ struct TChartPoint {
     friend bool operator==(const TChartPoint&, const TChartPoint&) = default;
 };
 
+// The order of a series, the one both the model and the chart widget keep:
+// ascending X, a NaN X after all others, so that the order stays strict.
+bool ChartXBefore(const TChartPoint& a, const TChartPoint& b);
+// Puts points in that order; points of equal X (and NaN X) keep their order.
+void SortChartPoints(std::vector<TChartPoint>& points);
+
 inline constexpr const char* InitialChartTitle = "Periodic error";
 inline constexpr const char* InitialBottomCaption = "Time [s]";
 inline constexpr const char* InitialLeftCaption = "PE [\"]";
@@ -23,7 +29,7 @@ struct TChartModel {
     std::string Title = InitialChartTitle;
     std::string BottomCaption = InitialBottomCaption;
     std::string LeftCaption = InitialLeftCaption;
-    std::vector<TChartPoint> Points; // ascending X; equal X in order of addition
+    std::vector<TChartPoint> Points; // ChartXBefore order; equal X in order of addition
     bool BottomLogarithmic = false;
 
     // Inserts after the last point whose X is less than or equal to x.

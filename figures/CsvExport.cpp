@@ -1,7 +1,5 @@
 #include "figures/CsvExport.h"
 
-#include <stdexcept>
-
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 
@@ -18,8 +16,7 @@ std::string ChartCsvText(const TChartModel& chart, char decimalSep)
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep)
 {
     // The old file stays as it was unless the whole new one is written.
-    if (!WriteFileAtomically(fileName, ChartCsvText(chart, decimalSep)))
-        throw std::runtime_error("Cannot create file " + fileName);
+    SaveWholeFile(fileName, ChartCsvText(chart, decimalSep));
 }
 
 } // namespace vinsk

@@ -12,7 +12,7 @@ namespace vinsk {
 std::string ChartCsvText(const TChartModel& chart, char decimalSep);
 
 // Writes ChartCsvText to fileName, creating or replacing it as a whole. Throws
-// std::runtime_error("Cannot create file " + fileName) when it cannot.
+// EFileWriteError("Cannot create file " + fileName) when it cannot.
 void SaveChartCsv(const TChartModel& chart, const std::string& fileName, char decimalSep);
 
 } // namespace vinsk

@@ -33,13 +33,16 @@ void Sample(TVinskState& s, const TPlotHost& host)
     SampleTrail(s.Trail, host.ReadCheckPointEdits(), s.Experiment.ExposureTime, s.Image.Bitmap, s.Status);
 }
 
-void ToPE(TVinskState& s, std::vector<double>& y)
+// Converts y to the periodic error; a posted measurement error is kept in
+// the run's result.
+void ToPE(TVinskState& s, std::vector<double>& y, TPlotResult& result)
 {
-    BrightnessToPE(y, s.Trail, s.Experiment, s.Status, s.DecimalSeparator);
+    if (auto posted = BrightnessToPE(y, s.Trail, s.Experiment, s.Status, s.DecimalSeparator))
+        result.MeasurementError = std::move(posted);
 }
 
 // The chosen figure: its values into y, its abscissa into GraphX.
-void ComputeFigure(TVinskState& s, int figure, std::vector<double>& y)
+void ComputeFigure(TVinskState& s, int figure, std::vector<double>& y, TPlotResult& result)
 {
     TTrailState& t = s.Trail;
     switch (figure) {
@@ -49,7 +52,7 @@ void ComputeFigure(TVinskState& s, int figure, std::vector<double>& y)
         break;
     }
     case FigureErrorEstimation: {
-        ToPE(s, y);
+        ToPE(s, y, result);
         const double mean = ArrayMean(y);
         const double variance = ArrayVariance(y, mean);
         EstimationCurve(t, mean, variance);
@@ -57,22 +60,23 @@ void ComputeFigure(TVinskState& s, int figure, std::vector<double>& y)
         break;
     }
     case FigureSpectrum:
-        ToPE(s, y);
+        ToPE(s, y, result);
         PESpectrum(y, t.GraphX, s.Experiment.ExposureTime);
         break;
     default:
-        ToPE(s, y);
+        ToPE(s, y, result);
         break;
     }
 }
 
 } // namespace
 
-void ShowGraph(TVinskState& state, TPlotHost& host)
+TPlotResult RunPlot(TVinskState& state, TPlotHost& host)
 {
+    TPlotResult result;
     if (host.LayerCount() < 3) {
         host.ShowError(CheckPointsMissingMessage);
-        return;
+        return result;
     }
     host.ActivateGraphTab();
     const TGraphChoices choices = host.ReadChoices();
@@ -83,7 +87,7 @@ void ShowGraph(TVinskState& state, TPlotHost& host)
         SmoothBrightness(y, choices.AverageWidth);
     state.Chart.BottomLogarithmic = false;
 
-    ComputeFigure(state, choices.Figure, y);
+    ComputeFigure(state, choices.Figure, y, result);
     const TFigureCaptions captions = FigureCaptions(choices.Figure);
     state.Chart.Title = captions.Title;
     state.Chart.LeftCaption = captions.LeftCaption;
@@ -95,7 +99,8 @@ void ShowGraph(TVinskState& state, TPlotHost& host)
             // The estimation spreads to both sides of the mean: the box is
             // unticked, and that untick re-plots in full.
             host.ClearLogBox();
-            ShowGraph(state, host);
+            if (auto nested = RunPlot(state, host).MeasurementError)
+                result.MeasurementError = std::move(nested);
         } else {
             const auto& p = state.Chart.Points;
             if (!p.empty() && (p.front().X < 0 || p.back().X < 0))
@@ -108,8 +113,9 @@ void ShowGraph(TVinskState& state, TPlotHost& host)
     // arrays end up holding the sampling again.
     Sample(state, host);
     std::vector<double> raw = BrightnessSeries(state.Trail, choices.Channel);
-    ToPE(state, raw);
+    ToPE(state, raw, result);
     state.Statistics = PEStatistic(raw, state.DecimalSeparator);
+    return result;
 }
 
 std::string PointValueText(const TChartModel& chart, std::size_t index, char decimalSep)
@@ -118,9 +124,9 @@ std::string PointValueText(const TChartModel& chart, std::size_t index, char dec
     return "Point value: [" + FloatText(p.X, decimalSep) + ", " + FloatText(p.Y, decimalSep) + "]";
 }
 
-void Chart1ClickSeries(TVinskState& state, std::size_t index)
+void PostPointValue(TVinskState& state, std::size_t index)
 {
-    state.Status.Panels[2] = PointValueText(state.Chart, index, state.DecimalSeparator);
+    state.Status.Panels[PanelReadout] = PointValueText(state.Chart, index, state.DecimalSeparator);
 }
 
 } // namespace vinsk

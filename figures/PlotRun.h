@@ -4,6 +4,7 @@
 // TPlotHost for what only they can read or show.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -74,9 +75,16 @@ public:
     // A refusal: an "Error" message box with one OK button.
     virtual void ShowError(const std::string& message) = 0;
     virtual void ActivateGraphTab() = 0;
-    // Unticks "&Logaritmic scale" without plotting: ShowGraph itself runs
+    // Unticks "&Logaritmic scale" without plotting: RunPlot itself runs
     // the nested plot that the untick stands for.
     virtual void ClearLogBox() = 0;
+};
+
+// What a plotting run tells besides the state it changed.
+struct TPlotResult {
+    // The last measurement error the run posted on the prompt panel; none
+    // when the error was too small to post or the run stopped before.
+    std::optional<std::string> MeasurementError;
 };
 
 // One complete plotting run. Fewer than three markers: ShowError and
@@ -84,12 +92,12 @@ public:
 // chart's title, captions and points change only once the figure is
 // computed, the statistics only at the very end. A refused logarithmic axis
 // throws EChartError after the points are plotted, the axis left linear.
-void ShowGraph(TVinskState& state, TPlotHost& host);
+TPlotResult RunPlot(TVinskState& state, TPlotHost& host);
 
 // "Point value: [x, y]" of the chart point at index (ascending x order).
 std::string PointValueText(const TChartModel& chart, std::size_t index, char decimalSep);
 
-// Click on a plotted point: its value on status panel 2.
-void Chart1ClickSeries(TVinskState& state, std::size_t index);
+// Click on a plotted point: its value on the read-out panel.
+void PostPointValue(TVinskState& state, std::size_t index);
 
 } // namespace vinsk

@@ -85,7 +85,7 @@ PixelValue PixelReadout(const TBitmap32& bmp, std::int32_t x, std::int32_t y, TS
     v.G = static_cast<std::int32_t>(ColorG(c));
     v.B = static_cast<std::int32_t>(ColorB(c));
     v.A = static_cast<std::int32_t>(ColorA(c));
-    status.Panels[2] = PixelReadoutText(x, y, v);
+    status.Panels[PanelReadout] = PixelReadoutText(x, y, v);
     return v;
 }
 

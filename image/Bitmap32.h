@@ -117,7 +117,7 @@ struct PixelValue {
 // "[x, y] = [A:a, R:r, G:g, B:b]"
 std::string PixelReadoutText(std::int32_t x, std::int32_t y, const PixelValue& v);
 
-// Reads (x, y) with the safe read and writes the read-out text to panel 2.
+// Reads (x, y) with the safe read and writes the read-out text to the read-out panel.
 PixelValue PixelReadout(const TBitmap32& bmp, std::int32_t x, std::int32_t y, TStatusPanels& status);
 
 } // namespace vinsk

@@ -227,7 +227,7 @@ void ApplyDark(TImageState& s, const TBitmap32& dark, TStatusPanels& status)
         SubtractRow(s.Bitmap.ScanLine(y), dark.ScanLine(y), w);
     s.DarkApplied = true;
     s.FlatApplied = false;
-    status.Panels[1] = "Dark image  has been applied.";
+    status.Panels[PanelPrompt] = "Dark image  has been applied.";
 }
 
 void ApplyFlat(TImageState& s, const TBitmap32& flat, TStatusPanels& status)
@@ -251,7 +251,7 @@ void ApplyFlat(TImageState& s, const TBitmap32& flat, TStatusPanels& status)
     for (std::int32_t y = 0; y < s.Bitmap.Height(); ++y)
         FlatRow(s.Bitmap.ScanLine(y), flat.ScanLine(y), w, t.data());
     s.FlatApplied = true;
-    status.Panels[1] = "Flat image  has been applied.";
+    status.Panels[PanelPrompt] = "Flat image  has been applied.";
 }
 
 } // namespace vinsk

@@ -21,7 +21,7 @@ public:
 };
 
 // Subtract the dark frame / divide out the flat frame in place, set the flags
-// and write the confirmation to panel 1. A frame of another size throws
+// and write the confirmation to the prompt panel. A frame of another size throws
 // ECalibrationError("Dark image must have equal size!") (resp. "Flat ...")
 // and leaves everything unchanged.
 void ApplyDark(TImageState& s, const TBitmap32& dark, TStatusPanels& status);

@@ -11,11 +11,13 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core
 )
 # Extra packages some steps ask for: "fuzz", "verify" (independent file readers
-# and reference tools used by tests and benchmarks).
+# and reference tools used by tests and benchmarks), "package" (building the
+# Debian package and checking what it installs).
 for extra in "$@"; do
   case "$extra" in
     fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
     verify) PACKAGES+=(libjpeg-turbo-progs libtiff-tools netpbm imagemagick emf2svg librsvg2-bin libwmf-bin fonts-urw-base35) ;;
+    package) PACKAGES+=(dpkg-dev file lintian desktop-file-utils appstream man-db groff-base binutils) ;;
     *) echo "deps.sh: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done

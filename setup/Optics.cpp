@@ -63,7 +63,7 @@ void Guarded(std::string& label, const char* fallback, Step step)
 
 } // namespace
 
-TOpticsTexts CaclValue(const TExperiment& e, char decimalSep)
+TOpticsTexts OpticsTexts(const TExperiment& e, char decimalSep)
 {
     auto F = [decimalSep](long double v) { return FloatText(v, decimalSep); };
     auto exposure = [&F](double minutes) {

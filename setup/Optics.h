@@ -18,7 +18,7 @@ struct TOpticsTexts {
 };
 
 // Runs the thirteen guarded steps on the parameters.
-TOpticsTexts CaclValue(const TExperiment& e, char decimalSep);
+TOpticsTexts OpticsTexts(const TExperiment& e, char decimalSep);
 
 // Label16: "(i. e. " + minutes + " min.)" from the exposure field's value in
 // seconds, or "i. e. ??? min" when the arithmetic fails.

@@ -94,13 +94,13 @@ void SaveSettingsFile(const std::string& path, const TExperiment& e, char decima
     TAtomicSave save(path);
     std::string content;
     if (!save.Open(&content))
-        throw std::runtime_error("Unable to write to " + path);
+        throw EFileWriteError("Unable to write to " + path);
     TProfileText ini(content);
     ini.Set(VersionSection, VersionKey, SettingsFileVersion);
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i)
         ini.Set(SettingsKeys[i].Section, SettingsKeys[i].Key, texts[i]);
     if (!save.Commit(ini.Text()))
-        throw std::runtime_error("Unable to write to " + path);
+        throw EFileWriteError("Unable to write to " + path);
 }
 
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep)

@@ -20,7 +20,7 @@ inline constexpr const char* SettingsVersionWarning =
 // Writes the version and the nine values into the file, updating an existing
 // file key by key and keeping every other line. Either the complete new file
 // is there afterwards or the old one is untouched; a failure throws
-// std::runtime_error("Unable to write to " + path). The new file is written
+// EFileWriteError("Unable to write to " + path). The new file is written
 // beside the target and renamed over it, keeping the target's permissions;
 // a read-only target or folder is refused. Saving through a symbolic link
 // updates the file it points to.

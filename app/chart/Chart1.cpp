@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
-#include <stdexcept>
+#include <string_view>
 
-#include <QSaveFile>
+#include <QBuffer>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
 #include "app/metafile/MetafileDevice.h"
+#include "common/AtomicFile.h"
 
 namespace vinsk {
 namespace {
@@ -17,20 +17,16 @@ namespace {
 // Room around the data, so the first and last points are not under an axis.
 constexpr double Margin = 0.025;
 
-// The file appears, or is replaced, only when completely written.
-void WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& write)
+// Through the same whole-file save as the CSV text: the file appears, or is
+// replaced, only when completely written.
+void WriteBytes(const QString& path, std::string_view bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit())
-        throw std::runtime_error("Cannot create file " + path.toStdString());
+    SaveWholeFile(path.toStdString(), bytes);
 }
 
 void WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes)
 {
-    WriteWhole(path, [&bytes](QIODevice& out) {
-        const auto size = static_cast<qint64>(bytes.size());
-        return out.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
-    });
+    WriteBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 struct TSpan {
@@ -145,15 +141,7 @@ QString TChart1::LeftCaption() const
 
 void TChart1::SetPoints(std::vector<TChartPoint> points)
 {
-    // Normally sorted already; a stable sort keeps equal X in their order
-    // (a NaN X goes last, so the order stays strict).
-    const auto before = [](const TChartPoint& a, const TChartPoint& b) {
-        if (std::isnan(a.X) || std::isnan(b.X))
-            return !std::isnan(a.X) && std::isnan(b.X);
-        return a.X < b.X;
-    };
-    if (!std::is_sorted(points.begin(), points.end(), before))
-        std::stable_sort(points.begin(), points.end(), before);
+    SortChartPoints(points);
     FPoints = std::move(points);
     QVector<QCPGraphData> data;
     data.reserve(static_cast<qsizetype>(FPoints.size()));
@@ -224,7 +212,12 @@ void TChart1::FitAxes()
 void TChart1::SaveBmp(const QString& path) const
 {
     const QImage image = FPlot->toPixmap(std::max(FPlot->width(), 1), std::max(FPlot->height(), 1)).toImage();
-    WriteWhole(path, [&image](QIODevice& out) { return image.save(&out, "BMP"); });
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "BMP"))
+        throw EFileWriteError("Cannot create file " + path.toStdString());
+    WriteBytes(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 namespace {

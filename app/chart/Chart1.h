@@ -50,7 +50,7 @@ public:
     // Title, captions, points and axis of a figure in one go.
     void Show(const TChartModel& model);
 
-    // Each throws std::runtime_error("Cannot create file " + path) when the
+    // Each throws EFileWriteError("Cannot create file " + path) when the
     // file cannot be written; an existing file is then left as it was and
     // no partial file remains.
     void SaveBmp(const QString& path) const;

@@ -11,7 +11,7 @@
 
 #include <QPaintDevice>
 
-#include "app/metafile/MetafileRecords.h"
+#include "graphics/MetafileRecords.h"
 
 namespace vinsk::metafile {
 

@@ -1,6 +1,6 @@
 #include "app/widgets/Markers.h"
 
-#include "app/widgets/ViewMath.h"
+#include "graphics/ViewMath.h"
 
 namespace vinsk {
 

@@ -5,7 +5,7 @@
 
 namespace vinsk {
 
-// The 33 x 33 marker of a kind (0 START, 1 STOP, 2 IN-LINE) in its colour on
+// The 33 x 33 marker of a check-point kind (TCheckPointKind) in its colour on
 // white; the view draws white transparent.
 QImage MarkerImage(int kind);
 

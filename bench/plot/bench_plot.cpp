@@ -30,11 +30,10 @@ using namespace vinsk;
 
 constexpr int PictureW = 6000;
 constexpr int PictureH = 4000;
-// START and STOP 4999 pixels apart on x: 5000 positions. Coordinates this
-// large overflow the circle fit's 32-bit sums, so the walk follows another
-// circle than the one through the points; these three keep that walk inside
-// the picture, and the picture's brightness depends on x alone, so every
-// walk over x samples the same waves.
+// START and STOP 4999 pixels apart on x: 5000 positions, on a flat arc
+// through the three points that stays inside the picture. The picture's
+// brightness depends on x alone, so every walk over x samples the same
+// waves.
 constexpr int Points[3][2] = {{500, 100}, {5499, 200}, {3000, 200}};
 
 double Ms(Clock::duration d)
@@ -165,7 +164,7 @@ void BM_PlotRun(benchmark::State& state)
     for (auto _ : state) {
         window += f.WindowRun();
         const auto t0 = Clock::now();
-        vinsk::ShowGraph(core, host);
+        vinsk::RunPlot(core, host);
         computation += Ms(Clock::now() - t0);
         ++n;
     }

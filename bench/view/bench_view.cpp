@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/widgets/ImageView.h"
-#include "app/widgets/ViewMath.h"
+#include "graphics/ViewMath.h"
 
 namespace {
 

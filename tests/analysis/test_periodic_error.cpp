@@ -103,10 +103,10 @@ TEST(BrightnessToPE, PostsTheMeanErrorOfTheConversion)
     // m = 2.25: -(2.25 - 1) and 3.5 / 2.25 - 1, mean -0.34722 -> 34.7 %
     Series y{1, 3.5};
     BrightnessToPE(y, Horizontal, e, st, ',');
-    EXPECT_EQ(st.Panels[1], "Measurement error: +/-34,7%");
+    EXPECT_EQ(st.Panels[PanelPrompt], "Measurement error: +/-34,7%");
     y = {5, 5};
     BrightnessToPE(y, Horizontal, e, st, ',');
-    EXPECT_EQ(st.Panels[1], "Measurement error: +/-34,7%"); // nothing to post
+    EXPECT_EQ(st.Panels[PanelPrompt], "Measurement error: +/-34,7%"); // nothing to post
 }
 
 struct PostRow {
@@ -121,9 +121,9 @@ class PostMeasurementErrorTest : public testing::TestWithParam<PostRow> {};
 TEST_P(PostMeasurementErrorTest, Panel1)
 {
     TStatusPanels st;
-    st.Panels[1] = "kept";
+    st.Panels[PanelPrompt] = "kept";
     PostMeasurementError(GetParam().pe, st, '.');
-    EXPECT_EQ(st.Panels[1], GetParam().panel);
+    EXPECT_EQ(st.Panels[PanelPrompt], GetParam().panel);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PostMeasurementErrorTest,

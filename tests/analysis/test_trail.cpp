@@ -209,7 +209,7 @@ TEST_F(SampleTrailTest, ArcOf201Positions)
     EXPECT_EQ(trail.ChannelSamples[0].A, 255);
     EXPECT_DOUBLE_EQ(trail.GraphY[0], 344.0 / 3);
     EXPECT_EQ(trail.ChannelSamples[100].G, 212);
-    EXPECT_EQ(status.Panels[2], "[300, 210] = [A:255, R:44, G:210, B:254]");
+    EXPECT_EQ(status.Panels[PanelReadout], "[300, 210] = [A:255, R:44, G:210, B:254]");
 }
 
 TEST_F(SampleTrailTest, WalkTowardsSmallerXKeepsTimesRising)
@@ -271,7 +271,7 @@ TEST_F(SampleTrailTest, ZeroRadiusLeavesArraysAsTheyWere)
     EXPECT_EQ(trail.GraphX, (std::vector<double>{1, 2, 3}));
     EXPECT_EQ(trail.TrailPos, (std::vector<double>{4}));
     EXPECT_TRUE(trail.ChannelSamples.empty());
-    EXPECT_EQ(status.Panels[2], "");
+    EXPECT_EQ(status.Panels[PanelReadout], "");
 }
 
 TEST_F(SampleTrailTest, FailedWalkKeepsWhatItWroteAndOldTail)

@@ -116,7 +116,7 @@ protected:
     {
         TVinskState core = before;
         TScriptedHost host(Edits(), choices);
-        ShowGraph(core, host);
+        RunPlot(core, host);
         EXPECT_EQ(Chart()->Title().toStdString(), core.Chart.Title);
         EXPECT_EQ(Chart()->LeftCaption().toStdString(), core.Chart.LeftCaption);
         EXPECT_EQ(Chart()->BottomCaption().toStdString(), core.Chart.BottomCaption);

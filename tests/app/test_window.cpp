@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "Harness.h"
@@ -277,6 +278,31 @@ TEST_F(WindowTest, CancelledSettingsDialogsChangeNothing)
     EXPECT_EQ(Dialogs.DialogsRun, (std::vector<QString>{QStringLiteral("OpenDialog1"), QStringLiteral("SaveDialog1")}));
     EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
     EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(WindowTest, AFaultInANestedHandlerStopsTheWholeCommand)
+{
+    // A change handler that fails when the open command sets its field.
+    QObject::connect(Get<TFloatSpinEdit>(QStringLiteral("RxSpinEdit1")), &TFloatSpinEdit::Change, W.get(),
+                     [this] { W->RunCommand([] { throw std::runtime_error("nested fault"); }); });
+    const QString path = Dir.filePath(QStringLiteral("nested.ini"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[VinskFile]\nversion=1.1\n[Mount]\nDistance=25\n[Lens]\nFocal=135\n");
+    f.close();
+    Dialogs.Answer(path);
+    ClickButton("BitBtn1");
+    // Reported once, by the command, and the values after the failing one
+    // stay as they were.
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ExpectErrorReport(QStringLiteral("nested fault."));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit1")), QStringLiteral("25.0"));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
+    EXPECT_DOUBLE_EQ(W->State().Experiment.FocalLength, 0.4);
+    // Typing afterwards is a command of its own again, reported by itself.
+    Type("RxSpinEdit1", QStringLiteral("30"));
+    EXPECT_GT(Dialogs.Messages.size(), 1u);
+    ExpectErrorReport(QStringLiteral("nested fault."));
 }
 
 TEST_F(WindowTest, UnwritableSettingsFileReachesTheErrorReport)

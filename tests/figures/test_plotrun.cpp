@@ -53,9 +53,9 @@ TBitmap32 WavyPicture()
     return b;
 }
 
-class ShowGraphTest : public testing::Test {
+class RunPlotTest : public testing::Test {
 protected:
-    ShowGraphTest() { state.Image.Bitmap = WavyPicture(); }
+    RunPlotTest() { state.Image.Bitmap = WavyPicture(); }
 
     TVinskState state;
     FakeHost host;
@@ -73,13 +73,13 @@ struct FigureRow {
 
 void PrintTo(const FigureRow& r, std::ostream* os) { *os << "figure " << r.figure; }
 
-class FigureTest : public ShowGraphTest, public testing::WithParamInterface<FigureRow> {};
+class FigureTest : public RunPlotTest, public testing::WithParamInterface<FigureRow> {};
 
 TEST_P(FigureTest, TitleCaptionsPointsAndRawArraysAfterwards)
 {
     const FigureRow& r = GetParam();
     host.choices.Figure = r.figure;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_TRUE(host.errors.empty());
     EXPECT_EQ(host.tabActivations, 1);
     EXPECT_EQ(state.Chart.Title, r.title);
@@ -101,7 +101,7 @@ TEST_P(FigureTest, TitleCaptionsPointsAndRawArraysAfterwards)
     EXPECT_EQ(state.Trail.GraphX[200], 480.0);
     EXPECT_EQ(state.Trail.TrailPos[0], 100);
     EXPECT_NE(state.Statistics, TStatisticTexts{});
-    EXPECT_EQ(state.Status.Panels[2], "[300, 210] = [A:255, R:100, G:120, B:80]");
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "[300, 210] = [A:255, R:100, G:120, B:80]");
 }
 
 // clang-format off
@@ -113,13 +113,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, FigureTest, testing::Values(
     FigureRow{9, "Periodic error", "PE [\"]", "Time [s]", 201, 0, 2.4, "Time [s]; PE [\"]"}));
 // clang-format on
 
-TEST_F(ShowGraphTest, LineProfilePlotsBrightnessOverCoordinate)
+TEST_F(RunPlotTest, LineProfilePlotsBrightnessOverCoordinate)
 {
     host.choices.Figure = FigureLineProfile;
     host.choices.Channel = ChannelG;
     // Walked right to left: the series still ascends in x.
     host.edits = {300, 210, 100, 200, 200, 212};
-    ShowGraph(state, host);
+    RunPlot(state, host);
     const auto& p = state.Chart.Points;
     ASSERT_EQ(p.size(), 201u);
     EXPECT_EQ(p.front().X, 100);
@@ -129,14 +129,14 @@ TEST_F(ShowGraphTest, LineProfilePlotsBrightnessOverCoordinate)
     EXPECT_EQ(PointValueText(state.Chart, 0, '.'), "Point value: [100, 120]");
 }
 
-TEST_F(ShowGraphTest, FewerThanThreeMarkersRefusesAndChangesNothing)
+TEST_F(RunPlotTest, FewerThanThreeMarkersRefusesAndChangesNothing)
 {
     host.layers = 2;
     state.Trail.GraphX = {1, 2};
-    state.Status.Panels[2] = "before";
+    state.Status.Panels[PanelReadout] = "before";
     for (int figure = 0; figure < 4; ++figure) {
         host.choices.Figure = figure;
-        ShowGraph(state, host);
+        EXPECT_FALSE(RunPlot(state, host).MeasurementError) << figure;
     }
     EXPECT_EQ(host.errors, std::vector<std::string>(4, "Must be defined all 3 check points!"));
     EXPECT_EQ(host.tabActivations, 0);
@@ -146,18 +146,29 @@ TEST_F(ShowGraphTest, FewerThanThreeMarkersRefusesAndChangesNothing)
     EXPECT_TRUE(state.Chart.Points.empty());
     EXPECT_EQ(state.Statistics, TStatisticTexts{});
     EXPECT_EQ(state.Trail.GraphX, (std::vector<double>{1, 2}));
-    EXPECT_EQ(state.Status.Panels[2], "before");
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "before");
 }
 
-TEST_F(ShowGraphTest, AverageLineSmoothsThePlotButNotTheStatistics)
+TEST_F(RunPlotTest, ReturnsTheMeasurementErrorItPosted)
+{
+    // An earlier confirmation on the prompt panel is not the run's result.
+    state.Status.Panels[PanelPrompt] = "Flat image  has been applied.";
+    host.choices.Figure = FigurePeriodicError;
+    const TPlotResult r = RunPlot(state, host);
+    ASSERT_TRUE(r.MeasurementError);
+    EXPECT_THAT(*r.MeasurementError, testing::StartsWith("Measurement error: +/-"));
+    EXPECT_EQ(*r.MeasurementError, state.Status.Panels[PanelPrompt]);
+}
+
+TEST_F(RunPlotTest, AverageLineSmoothsThePlotButNotTheStatistics)
 {
     host.choices.Figure = FigurePeriodicError;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     const TStatisticTexts raw = state.Statistics;
     const auto rawPoints = state.Chart.Points;
     host.choices.AverageLine = true;
     host.choices.AverageWidth = 39; // one period plus one: the wave averages out
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_EQ(state.Statistics, raw);
     ASSERT_EQ(state.Chart.Points.size(), rawPoints.size());
     double rawSpread = 0, smoothSpread = 0;
@@ -168,11 +179,11 @@ TEST_F(ShowGraphTest, AverageLineSmoothsThePlotButNotTheStatistics)
     EXPECT_GT(rawSpread, 10 * smoothSpread);
 }
 
-TEST_F(ShowGraphTest, LogScaleOnTheEstimationUnticksAndReplotsOnce)
+TEST_F(RunPlotTest, LogScaleOnTheEstimationUnticksAndReplotsOnce)
 {
     host.choices.Figure = FigureErrorEstimation;
     host.choices.LogScale = true;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_EQ(host.logClears, 1);
     EXPECT_EQ(host.tabActivations, 2); // the outer run and the nested one
     EXPECT_FALSE(host.choices.LogScale);
@@ -181,31 +192,31 @@ TEST_F(ShowGraphTest, LogScaleOnTheEstimationUnticksAndReplotsOnce)
     EXPECT_EQ(state.Chart.Points.size(), 501u);
 
     host.choices.Figure = FigurePeriodicError;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_FALSE(state.Chart.BottomLogarithmic);
 }
 
-TEST_F(ShowGraphTest, LogScaleOnOtherFiguresMakesTheBottomAxisLogarithmic)
+TEST_F(RunPlotTest, LogScaleOnOtherFiguresMakesTheBottomAxisLogarithmic)
 {
     host.choices.LogScale = true;
     for (int figure : {FigureLineProfile, FigurePeriodicError, FigureSpectrum}) {
         host.choices.Figure = figure;
-        ShowGraph(state, host);
+        RunPlot(state, host);
         EXPECT_TRUE(state.Chart.BottomLogarithmic) << figure;
     }
     EXPECT_EQ(host.logClears, 0);
     host.choices.LogScale = false;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_FALSE(state.Chart.BottomLogarithmic);
 }
 
-TEST_F(ShowGraphTest, LogScaleOverNegativeCoordinatesIsRefusedAfterPlotting)
+TEST_F(RunPlotTest, LogScaleOverNegativeCoordinatesIsRefusedAfterPlotting)
 {
     state.Statistics.Label40 = "kept";
     host.edits = {-50, 100, 150, 100, 50, 100};
     host.choices.Figure = FigureLineProfile;
     host.choices.LogScale = true;
-    EXPECT_THAT([&] { ShowGraph(state, host); },
+    EXPECT_THAT([&] { RunPlot(state, host); },
                 ThrowsMessage<EChartError>(StrEq("Logarithmic Axis Min and Max values should be >= 0")));
     EXPECT_EQ(state.Chart.Title, "Line profile");
     ASSERT_EQ(state.Chart.Points.size(), 201u);
@@ -215,12 +226,12 @@ TEST_F(ShowGraphTest, LogScaleOverNegativeCoordinatesIsRefusedAfterPlotting)
     EXPECT_EQ(state.Statistics.Label40, "kept");
 }
 
-TEST_F(ShowGraphTest, ZeroFocalLengthOnTheProfileFailsOnlyInTheStatistics)
+TEST_F(RunPlotTest, ZeroFocalLengthOnTheProfileFailsOnlyInTheStatistics)
 {
     state.Statistics.Label42 = "kept";
     state.Experiment.FocalLength = 0;
     host.choices.Figure = FigureLineProfile;
-    EXPECT_THROW(ShowGraph(state, host), EZeroDivide);
+    EXPECT_THROW(RunPlot(state, host), EZeroDivide);
     EXPECT_EQ(state.Chart.Title, "Line profile");
     EXPECT_EQ(state.Chart.Points.size(), 201u);
     EXPECT_EQ(state.Statistics.Label42, "kept");
@@ -238,20 +249,20 @@ struct FaultRow {
 
 void PrintTo(const FaultRow& r, std::ostream* os) { *os << r.name; }
 
-class FigureFaultTest : public ShowGraphTest, public testing::WithParamInterface<FaultRow> {};
+class FigureFaultTest : public RunPlotTest, public testing::WithParamInterface<FaultRow> {};
 
 TEST_P(FigureFaultTest, ChartKeepsThePreviousFigure)
 {
     host.choices.Figure = FigureLineProfile;
     host.choices.LogScale = true;
-    ShowGraph(state, host);
+    RunPlot(state, host);
     const TChartModel before = state.Chart;
     const TStatisticTexts stats = state.Statistics;
     ASSERT_TRUE(before.BottomLogarithmic);
 
     host.choices.Figure = GetParam().figure;
     GetParam().spoil(state, host);
-    EXPECT_THAT([&] { ShowGraph(state, host); }, ThrowsMessage<EMathError>(StrEq(GetParam().message)));
+    EXPECT_THAT([&] { RunPlot(state, host); }, ThrowsMessage<EMathError>(StrEq(GetParam().message)));
     EXPECT_EQ(state.Chart.Title, before.Title);
     EXPECT_EQ(state.Chart.LeftCaption, before.LeftCaption);
     EXPECT_EQ(state.Chart.BottomCaption, before.BottomCaption);
@@ -279,18 +290,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, FigureFaultTest, testing::Values(
     FaultRow{"start on stop", FigurePeriodicError, StartOnStop, "Invalid floating point operation", false}));
 // clang-format on
 
-TEST_F(ShowGraphTest, SampleArraysOfDifferentLengthAfterAFaultAreReadSafely)
+TEST_F(RunPlotTest, SampleArraysOfDifferentLengthAfterAFaultAreReadSafely)
 {
     // The estimation fails after growing GraphX to 501; a circle of radius 0
     // then samples nothing, and the next run works on the arrays as left.
     UniformGrey(state, host);
     host.choices.Figure = FigureErrorEstimation;
-    EXPECT_THROW(ShowGraph(state, host), EZeroDivide);
+    EXPECT_THROW(RunPlot(state, host), EZeroDivide);
     ASSERT_EQ(state.Trail.GraphX.size(), 501u);
     host.edits = {0, 0, 1, 0, 0, 1};
     host.choices.Figure = FigureLineProfile;
     host.choices.Channel = ChannelR; // 201 samples behind 501 abscissae
-    ShowGraph(state, host);
+    RunPlot(state, host);
     EXPECT_EQ(state.Chart.Points.size(), 501u);
 }
 
@@ -304,8 +315,8 @@ TEST(PointValueText, FullPrecisionUpTo15Digits)
     TVinskState state;
     state.Chart = chart;
     state.DecimalSeparator = ',';
-    Chart1ClickSeries(state, 1);
-    EXPECT_EQ(state.Status.Panels[2], "Point value: [2,4, -4,89878914803695]");
+    PostPointValue(state, 1);
+    EXPECT_EQ(state.Status.Panels[PanelReadout], "Point value: [2,4, -4,89878914803695]");
 }
 
 TEST(ChartModel, NewPointGoesAfterEqualX)
@@ -319,6 +330,24 @@ TEST(ChartModel, NewPointGoesAfterEqualX)
     TChartModel bulk;
     bulk.SetPoints({2, 1, 2, 1}, {1, 2, 3, 4}, 4);
     EXPECT_EQ(bulk.Points, chart.Points);
+}
+
+TEST(ChartModel, NaNXGoesLastWhicheverWayThePointsArrive)
+{
+    const double nan = std::nan("");
+    TChartModel added;
+    for (const auto& [x, y] : std::vector<std::pair<double, double>>{{2, 1}, {nan, 2}, {1, 3}, {nan, 4}, {3, 5}})
+        added.AddXY(x, y);
+    TChartModel bulk;
+    bulk.SetPoints({2, nan, 1, nan, 3}, {1, 2, 3, 4, 5}, 5);
+    for (const TChartModel* m : {&added, &bulk}) {
+        ASSERT_EQ(m->Points.size(), 5u);
+        const std::vector<double> ys{3, 1, 5, 2, 4};
+        for (std::size_t i = 0; i < 5; ++i) {
+            EXPECT_EQ(std::isnan(m->Points[i].X), i >= 3) << i;
+            EXPECT_EQ(m->Points[i].Y, ys[i]) << i;
+        }
+    }
 }
 
 } // namespace

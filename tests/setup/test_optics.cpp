@@ -47,12 +47,12 @@ TOpticsTexts Changed(TOpticsTexts t, std::string TOpticsTexts::*label, const cha
     return t;
 }
 
-class CaclValueRows : public ::testing::TestWithParam<OpticsRow> {};
+class OpticsTextsRows : public ::testing::TestWithParam<OpticsRow> {};
 
-TEST_P(CaclValueRows, AllThirteenLabels)
+TEST_P(OpticsTextsRows, AllThirteenLabels)
 {
     const OpticsRow& row = GetParam();
-    const TOpticsTexts got = CaclValue(row.e, '.');
+    const TOpticsTexts got = OpticsTexts(row.e, '.');
     EXPECT_EQ(got.Label10, row.expected.Label10);
     EXPECT_EQ(got.Label11, row.expected.Label11);
     EXPECT_EQ(got.Label12, row.expected.Label12);
@@ -90,7 +90,7 @@ TExperiment PercentOverflow()
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Optics, CaclValueRows,
+    Optics, OpticsTextsRows,
     ::testing::Values(
         OpticsRow{"initial", TExperiment{}, Initial},
         OpticsRow{"focal0",
@@ -138,9 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "ratio of the height [%]: 6E18", "ratio of the diagonal [%]: 5.35714285714286E18"}}),
     [](const ::testing::TestParamInfo<OpticsRow>& info) { return std::string(info.param.name); });
 
-TEST(CaclValue, LocaleSeparator)
+TEST(OpticsTexts, LocaleSeparator)
 {
-    const TOpticsTexts t = CaclValue(TExperiment{}, ',');
+    const TOpticsTexts t = OpticsTexts(TExperiment{}, ',');
     EXPECT_EQ(t.Label10, "width:     2,9");
     EXPECT_EQ(t.Label27, "width:       12,7 min  (762 s)");
     EXPECT_EQ(t.Label30, "angle:       120  (7200 \")");

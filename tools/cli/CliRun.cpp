@@ -131,8 +131,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         r.Experiment = s.Experiment;
 
         TCliHost host(o);
-        const std::string panelBefore = s.Status.Panels[1];
-        ShowGraph(s, host);
+        const TPlotResult plot = RunPlot(s, host);
         if (host.Refusal) {
             r.ExitCode = 1;
             r.Error = *host.Refusal;
@@ -140,8 +139,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         }
         r.Chart = s.Chart;
         r.Statistics = {s.Statistics.Label40, s.Statistics.Label42, s.Statistics.Label43};
-        if (s.Status.Panels[1] != panelBefore)
-            r.MeasurementError = s.Status.Panels[1];
+        r.MeasurementError = plot.MeasurementError;
     } catch (const std::exception& e) {
         r.ExitCode = 1;
         r.Error = e.what();

@@ -29,7 +29,7 @@ struct TCliOptions {
     // START x, y, STOP x, y, IN-LINE x, y.
     std::array<long double, 6> CheckPoints{};
     int Figure = FigurePeriodicError;
-    int Channel = 3; // average of the three channels
+    int Channel = ChannelAvg;
     std::optional<int> AverageWidth; // the average line, when given
     std::optional<std::string> Csv;  // a file, or "-" for standard output
 };
@@ -48,7 +48,7 @@ struct TCliResult {
 // refusals (the picture's linear samples calibrated with it); takes the nine
 // parameters from the settings file, then the header's values, then the
 // command line's, all through the Setup fields' one-decimal texts; runs
-// ShowGraph. Never throws: a refusal
+// RunPlot. Never throws: a refusal
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 

@@ -8,6 +8,7 @@
 
 #include "common/NumText.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/Version.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const char* const Usage =
     "                 --start X,Y --stop X,Y --inline X,Y\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
+    "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
     "loaded, corrected by the dark frame and then the flat frame when given, and\n"
@@ -37,6 +39,8 @@ const char* const Usage =
     "             figure; the statistics always use the raw series\n"
     "  --csv      write the figure's points as the window's CSV export does, to\n"
     "             FILE, or to standard output with -\n"
+    "  --help     print this help and exit (also -h)\n"
+    "  --version  print the program's version and exit\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -102,6 +106,10 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("vinsk-cli %s\n", vinsk::cli::ProgramVersion);
             return 0;
         }
         if (a.rfind("--", 0) != 0)

@@ -12,7 +12,7 @@
 #include <qcustomplot.h>
 
 #include "ChartTestUtil.h"
-#include "MetafileCheck.h"
+#include "tests/support/MetafileCheck.h"
 #include "app/chart/Chart1.h"
 
 namespace vinsk {

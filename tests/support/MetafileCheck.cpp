@@ -1,4 +1,4 @@
-#include "MetafileCheck.h"
+#include "tests/support/MetafileCheck.h"
 
 #include <fstream>
 #include <iterator>

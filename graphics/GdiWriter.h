@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/metafile/MetafileRecords.h"
+#include "graphics/MetafileRecords.h"
 
 namespace vinsk::metafile {
 

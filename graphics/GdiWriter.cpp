@@ -1,4 +1,4 @@
-#include "app/metafile/GdiWriter.h"
+#include "graphics/GdiWriter.h"
 
 #include <cstring>
 #include <type_traits>

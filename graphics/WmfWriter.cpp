@@ -2,7 +2,7 @@
 // the picture's size.
 #include <algorithm>
 
-#include "app/metafile/GdiWriter.h"
+#include "graphics/GdiWriter.h"
 
 namespace vinsk::metafile {
 namespace {

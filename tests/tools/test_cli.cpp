@@ -9,6 +9,7 @@
 #include <fstream>
 #include <ostream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -465,6 +466,40 @@ TEST_F(Cli, HelpExplainsTheOptions)
     for (const char* word : {"--image", "--dark", "--flat", "--settings", "--start", "--stop", "--inline",
                              "--figure", "--channel", "--average", "--csv"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+}
+
+// The long options a text names; the manual page writes each hyphen as \-.
+std::set<std::string> OptionsNamed(std::string text)
+{
+    for (std::size_t at; (at = text.find("\\-")) != std::string::npos;)
+        text.replace(at, 2, "-");
+    std::set<std::string> names;
+    const std::regex option("--[a-z][a-z-]*");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+        names.insert(it->str());
+    return names;
+}
+
+TEST_F(Cli, TheManualPageAndTheHelpNameTheSameOptions)
+{
+    const TRun help = Cli_({"--help"});
+    ASSERT_EQ(help.Code, 0);
+    const std::string page = ReadAll(fs::path(VINSK_SOURCE_DIR) / "dist/man/vinsk-cli.1");
+    ASSERT_FALSE(page.empty());
+    const std::set<std::string> inHelp = OptionsNamed(help.Out), inPage = OptionsNamed(page);
+    EXPECT_TRUE(inHelp.count("--version") && inHelp.count("--image")) << help.Out;
+    EXPECT_EQ(inHelp, inPage) << "an option is missing from --help or from dist/man/vinsk-cli.1";
+    EXPECT_NE(page.find("\"Vinsk " VINSK_VERSION "\""), std::string::npos) << "the page's .TH names another version";
+}
+
+TEST_F(Cli, VersionNamesTheProgramAndTheProjectsVersion)
+{
+    const TRun r = Cli_({"--version"});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Out, "vinsk-cli " VINSK_VERSION "\n");
+    EXPECT_EQ(r.Err, "");
+    // Anywhere among the options, and before a missing required one.
+    EXPECT_EQ(Cli_({"--channel", "r", "--version"}).Out, r.Out);
 }
 
 TEST_F(Cli, TheGeneratorPrintsTheCheckPointsItDrew)

@@ -22,7 +22,7 @@ public:
 
 private:
     int FArgc = 1;
-    char FName[12] = "test_export";
+    char FName[12] = "vinsk_tests";
     char* FArgv[2] = {FName, nullptr};
     QApplication* FApp = nullptr;
 };

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "MetafileCheck.h"
-#include "app/metafile/GdiWriter.h"
-#include "app/metafile/MetafileRecords.h"
+#include "tests/support/MetafileCheck.h"
+#include "graphics/GdiWriter.h"
+#include "graphics/MetafileRecords.h"
 
 namespace vinsk::metafile {
 namespace {

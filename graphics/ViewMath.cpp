@@ -1,4 +1,4 @@
-#include "app/widgets/ViewMath.h"
+#include "graphics/ViewMath.h"
 
 #include <algorithm>
 

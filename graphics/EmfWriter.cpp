@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/metafile/GdiWriter.h"
+#include "graphics/GdiWriter.h"
 
 namespace vinsk::metafile {
 namespace {

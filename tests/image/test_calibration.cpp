@@ -61,7 +61,7 @@ TEST(ApplyDark, SubtractsPerChannelAndStopsAtZero)
     EXPECT_EQ(s.Bitmap.PixelS(1, 0), Color32(0x40, 0, 30, 0));
     EXPECT_TRUE(s.DarkApplied);
     EXPECT_FALSE(s.FlatApplied);
-    EXPECT_EQ(status.Panels[1], "Dark image  has been applied.");
+    EXPECT_EQ(status.Panels[PanelPrompt], "Dark image  has been applied.");
 }
 
 // The vector path takes four pixels at a time; a width of 258 leaves two
@@ -211,11 +211,11 @@ TEST(ApplyFlat, SetsTheFlagAndThePanel)
 {
     TImageState s = Darkened(Filled(3, 2, Color32(0xFF, 1, 2, 3)));
     TStatusPanels status;
-    status.Panels[1] = "Dark image  has been applied.";
+    status.Panels[PanelPrompt] = "Dark image  has been applied.";
     ApplyFlat(s, Filled(3, 2, Color32(0xFF, 9, 9, 9)), status);
     EXPECT_TRUE(s.DarkApplied);
     EXPECT_TRUE(s.FlatApplied);
-    EXPECT_EQ(status.Panels[1], "Flat image  has been applied.");
+    EXPECT_EQ(status.Panels[PanelPrompt], "Flat image  has been applied.");
 }
 
 TEST(Calibration, AlphaSurvivesBothCorrections)
@@ -254,7 +254,7 @@ TEST_P(WrongSize, IsRefusedAndChangesNothing)
     s.DarkApplied = r.Flat;
     const std::vector<std::uint32_t> before = Pixels(s.Bitmap);
     TStatusPanels status;
-    status.Panels[1] = "earlier";
+    status.Panels[PanelPrompt] = "earlier";
     const TBitmap32 frame = Filled(r.W, r.H, Color32(0xFF, 1, 1, 1));
     try {
         if (r.Flat)
@@ -269,7 +269,7 @@ TEST_P(WrongSize, IsRefusedAndChangesNothing)
     EXPECT_EQ(s.Bitmap.Width(), 4);
     EXPECT_EQ(s.DarkApplied, r.Flat);
     EXPECT_FALSE(s.FlatApplied);
-    EXPECT_EQ(status.Panels[1], "earlier");
+    EXPECT_EQ(status.Panels[PanelPrompt], "earlier");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, WrongSize,
