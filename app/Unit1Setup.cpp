@@ -240,6 +240,15 @@ void TVinsk_main::OpenFile()
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
     SetSetupFields(load.Values.data(), load.Values.size());
+    // Values the file holds but that are no number kept their fields: say
+    // which, and take back the note of an earlier file once all were read.
+    std::string& panel = FState.Status.Panels[PanelPrompt];
+    const std::string note = UnreadSettingsText(load);
+    if (!note.empty())
+        panel = note;
+    else if (!FSettingsNote.empty() && panel == FSettingsNote)
+        panel.clear();
+    FSettingsNote = note;
 }
 
 void TVinsk_main::SetSetupFields(const TSettingsValue* values, std::size_t count)

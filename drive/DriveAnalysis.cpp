@@ -1,15 +1,18 @@
 #include "drive/DriveAnalysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <numbers>
 #include <numeric>
 
 #include <fftw3.h>
 
 #include "common/MathFaults.h"
+#include "common/NumText.h"
 
 namespace vinsk {
 
@@ -37,8 +40,10 @@ struct TArc {
             ty = Uy;
             return;
         }
-        const long double psi = Psi0 + Sign * s / R;
-        const long double c = cosl(psi), sn = sinl(psi);
+        // The angle in double: the extended format's sine reduces its
+        // argument the slow way, and a position to 1e-11 px is plenty.
+        const double psi = static_cast<double>(Psi0 + Sign * s / R);
+        const long double c = std::cos(psi), sn = std::sin(psi);
         x = Cx + R * c;
         y = Cy + R * sn;
         tx = -Sign * sn;
@@ -96,61 +101,97 @@ bool MakeArc(const TDriveInput& in, TArc& arc)
 
 // --------------------------------------------------------------- sampling
 
-// Bilinear reads with a one-row cache of the four pixels: consecutive
-// samples of a segment mostly fall into the same or neighbouring cells.
+// Bilinear reads from a cache of the picture in tiles of 32 x 32 cells,
+// filled on first use with one Block call each: the walk reads some twenty
+// values per step across the trail, and neighbouring steps fall into the
+// same few tiles, so the picture is touched once near the trail and never
+// pixel by pixel through a virtual call.
 class TSampler {
 public:
-    TSampler(const IDriveSamples& s, TDriveChannel c) : FS(s), FC(c), FW(s.Width()), FH(s.Height()) {}
-
-    // false when the sample needs a pixel outside the picture. Positions and
-    // weights in double: they are fractions of a pixel, and the extended
-    // format's rounding instructions made this the slowest line of the walk.
-    bool Read(long double xl, long double yl, long double& v, bool& saturated)
+    TSampler(const IDriveSamples& s, TDriveChannel c)
+        : FS(s), FC(c), FW(s.Width()), FH(s.Height()), FTilesX((static_cast<std::size_t>(FW) + Tile - 1) / Tile),
+          FSlot(FTilesX * ((static_cast<std::size_t>(FH) + Tile - 1) / Tile), 0)
     {
-        const double x = static_cast<double>(xl), y = static_cast<double>(yl);
+    }
+
+    // false when the sample needs a pixel outside the picture. Positions,
+    // weights and values in double: they are fractions of a pixel and
+    // levels, and the extended format's loads and rounding instructions made
+    // this the slowest line of the walk.
+    bool Read(double x, double y, double& v, bool& saturated)
+    {
         const double fx = std::floor(x), fy = std::floor(y);
         if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
             return false; // on the last row or column exactly, the outer weight is zero
-        const auto ix = static_cast<std::int32_t>(fx), iy = static_cast<std::int32_t>(fy);
+        const auto ix = static_cast<std::uint32_t>(fx), iy = static_cast<std::uint32_t>(fy);
         const double ax = x - fx, ay = y - fy;
-        if (ix != FX || iy != FY)
-            Load(ix, iy);
-        v = (1 - ay) * ((1 - ax) * FP[0] + ax * FP[1]) + ay * ((1 - ax) * FP[2] + ax * FP[3]);
-        saturated = saturated || FSat;
+        const std::size_t slot = (iy / Tile) * FTilesX + ix / Tile;
+        if (FSlot[slot] == 0)
+            Fill(ix / Tile, iy / Tile, slot);
+        const std::size_t at = (FSlot[slot] - 1) * TileCells + (iy % Tile) * Stride + ix % Tile;
+        const float* p = FValues.data() + at;
+        const std::uint8_t* q = FSaturated.data() + at;
+        v = (1 - ay) * ((1 - ax) * p[0] + ax * p[1]) + ay * ((1 - ax) * p[Stride] + ax * p[Stride + 1]);
+        saturated = saturated || (q[0] | q[1] | q[Stride] | q[Stride + 1]) != 0;
         return true;
     }
 
 private:
-    void Load(std::int32_t ix, std::int32_t iy)
+    static constexpr std::uint32_t Tile = 32, Stride = Tile + 1;
+    static constexpr std::size_t TileCells = static_cast<std::size_t>(Stride) * Stride;
+
+    // A tile holds its cells' pixels and the next column and row; at the
+    // picture's last column and row those repeat the edge, whose outer
+    // weight is zero.
+    void Fill(std::uint32_t tx, std::uint32_t ty, std::size_t slot)
     {
-        FX = ix;
-        FY = iy;
-        FSat = false;
-        const std::int32_t x1 = ix + 1 < FW ? ix + 1 : ix, y1 = iy + 1 < FH ? iy + 1 : iy;
-        FP[0] = FS.Value(ix, iy, FC, FSat);
-        FP[1] = FS.Value(x1, iy, FC, FSat);
-        FP[2] = FS.Value(ix, y1, FC, FSat);
-        FP[3] = FS.Value(x1, y1, FC, FSat);
+        const auto x0 = static_cast<std::int32_t>(tx * Tile), y0 = static_cast<std::int32_t>(ty * Tile);
+        const std::int32_t w = std::min<std::int32_t>(Stride, FW - x0), h = std::min<std::int32_t>(Stride, FH - y0);
+        const std::size_t base = FValues.size();
+        FValues.resize(base + TileCells);
+        FSaturated.resize(base + TileCells);
+        float* v = FValues.data() + base;
+        std::uint8_t* q = FSaturated.data() + base;
+        FS.Block(x0, y0, w, h, FC, v, q, Stride);
+        // Past the picture's last column and row, the edge repeats.
+        for (std::int32_t r = 0; r < h; ++r)
+            for (auto c = static_cast<std::uint32_t>(w); c < Stride; ++c) {
+                v[r * Stride + c] = v[r * Stride + w - 1];
+                q[r * Stride + c] = q[r * Stride + w - 1];
+            }
+        for (auto r = static_cast<std::uint32_t>(h); r < Stride; ++r) {
+            std::copy_n(v + (h - 1) * Stride, Stride, v + r * Stride);
+            std::copy_n(q + (h - 1) * Stride, Stride, q + r * Stride);
+        }
+        FSlot[slot] = static_cast<std::uint32_t>(base / TileCells + 1);
     }
 
     const IDriveSamples& FS;
     TDriveChannel FC;
     std::int32_t FW, FH;
-    std::int32_t FX = -1, FY = -1;
-    double FP[4] = {0, 0, 0, 0};
-    bool FSat = false;
+    std::size_t FTilesX;
+    std::vector<std::uint32_t> FSlot; // per tile: 1 + its place in the store, 0 when not read yet
+    std::vector<float> FValues;
+    std::vector<std::uint8_t> FSaturated;
 };
 
-long double Median(std::vector<long double>& v)
+template <class T>
+long double Median(T* first, T* last)
 {
-    if (v.empty())
+    if (first == last)
         return 0;
-    const std::size_t m = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + m, v.end());
-    long double med = v[m];
-    if (v.size() % 2 == 0)
-        med = (med + *std::max_element(v.begin(), v.begin() + m)) / 2;
+    const std::size_t n = static_cast<std::size_t>(last - first), m = n / 2;
+    std::nth_element(first, first + m, last);
+    long double med = first[m];
+    if (n % 2 == 0)
+        med = (med + *std::max_element(first, first + m)) / 2;
     return med;
+}
+
+template <class T>
+long double Median(std::vector<T>& v)
+{
+    return Median(v.data(), v.data() + v.size());
 }
 
 // Centred running mean over +-h entries (fewer at the ends).
@@ -175,17 +216,19 @@ struct TCross {
 
 constexpr int CrossReach = 10; // px each side for finding the crest
 
-TCross LookAcross(TSampler& sampler, long double x, long double y, long double nx, long double ny)
+TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double nxl, long double nyl)
 {
     TCross c;
-    long double v[2 * CrossReach + 1];
+    double v[2 * CrossReach + 1];
     bool sat = false;
+    const double x = static_cast<double>(xl), y = static_cast<double>(yl);
+    const double nx = static_cast<double>(nxl), ny = static_cast<double>(nyl);
     for (int j = -CrossReach; j <= CrossReach; ++j)
         if (!sampler.Read(x + j * nx, y + j * ny, v[j + CrossReach], sat))
             return c;
     c.Inside = true;
-    std::vector<long double> edge{v[0], v[1], v[2], v[2 * CrossReach - 2], v[2 * CrossReach - 1], v[2 * CrossReach]};
-    const long double bg = Median(edge);
+    double edge[6] = {v[0], v[1], v[2], v[2 * CrossReach - 2], v[2 * CrossReach - 1], v[2 * CrossReach]};
+    const long double bg = Median(edge, edge + 6);
     int best = CrossReach;
     for (int j = 3; j <= 2 * CrossReach - 3; ++j)
         if (v[j] > v[best])
@@ -205,11 +248,11 @@ TCross LookAcross(TSampler& sampler, long double x, long double y, long double n
     c.Peak = v[best] - bg;
     // The crest usually lies between two samples: a Gaussian through the
     // three highest gives its true height, which the width estimate needs.
-    const long double a = v[best - 1] - bg, b = v[best] - bg, d = v[best + 1] - bg;
+    const double a = static_cast<double>(v[best - 1] - bg), b = static_cast<double>(v[best] - bg), d = static_cast<double>(v[best + 1] - bg);
     if (a > 0 && b > 0 && d > 0) {
-        const long double la = logl(a), lb = logl(b), ld = logl(d), den = la - 2 * lb + ld;
+        const double la = std::log(a), lb = std::log(b), ld = std::log(d), den = la - 2 * lb + ld;
         if (den < 0)
-            c.Peak = expl(lb - (la - ld) * (la - ld) / (8 * den));
+            c.Peak = std::exp(lb - (la - ld) * (la - ld) / (8 * den));
     }
     c.Offset = sw > 0 ? swu / sw : 0;
     return c;
@@ -229,29 +272,31 @@ struct TFit {
 
     int Columns() const { return Degree + 1 + 2 * K; }
     // cos and sin of i w for i = 1..K, w = 2 pi (t - T0) / P, by the angle
-    // addition recurrence from one reduced angle (calling the library per
-    // harmonic made the period search slow).
-    void Harmonics(long double t, long double* c, long double* s) const
+    // addition recurrence from one reduced angle. In double: the extended
+    // format's sine reduces every argument the slow way, and made the fits
+    // the costliest part of the analysis; the basis needs no more than
+    // double's sixteen digits.
+    void Harmonics(double t, double* c, double* s) const
     {
-        long double turns = (t - T0) / P;
-        turns -= floorl(turns);
-        const long double w = 2 * Pi * turns, c1 = cosl(w), s1 = sinl(w);
-        long double ci = c1, si = s1;
+        double turns = static_cast<double>((t - T0) / P);
+        turns -= std::floor(turns);
+        const double w = static_cast<double>(2 * Pi) * turns, c1 = std::cos(w), s1 = std::sin(w);
+        double ci = c1, si = s1;
         for (int i = 1; i <= K; ++i) {
             c[i] = ci;
             s[i] = si;
-            const long double cn = ci * c1 - si * s1;
+            const double cn = ci * c1 - si * s1;
             si = si * c1 + ci * s1;
             ci = cn;
         }
     }
-    void Row(long double t, long double* a) const
+    void Row(double t, double* a) const
     {
-        const long double tau = (t - Mid) / Half;
-        long double p = 1;
+        const double tau = static_cast<double>((t - Mid) / Half);
+        double p = 1;
         for (int d = 0; d <= Degree; ++d, p *= tau)
             a[d] = p;
-        long double c[MaxK + 1], s[MaxK + 1];
+        double c[MaxK + 1], s[MaxK + 1];
         Harmonics(t, c, s);
         for (int i = 1; i <= K; ++i) {
             a[Degree + 2 * i - 1] = c[i];
@@ -268,24 +313,66 @@ struct TFit {
     }
     long double Periodic(long double t) const
     {
-        long double c[MaxK + 1], s[MaxK + 1], sum = 0;
-        Harmonics(t, c, s);
+        double c[MaxK + 1], s[MaxK + 1];
+        long double sum = 0;
+        Harmonics(static_cast<double>(t), c, s);
         for (int i = 1; i <= K; ++i)
             sum += Coef[Degree + 2 * i - 1] * c[i] + Coef[Degree + 2 * i] * s[i];
         return sum;
     }
     long double PeriodicRate(long double t) const
     {
-        long double c[MaxK + 1], s[MaxK + 1], sum = 0;
-        Harmonics(t, c, s);
+        double c[MaxK + 1], s[MaxK + 1];
+        long double sum = 0;
+        Harmonics(static_cast<double>(t), c, s);
         for (int i = 1; i <= K; ++i)
             sum += 2 * Pi * i / P * (-Coef[Degree + 2 * i - 1] * s[i] + Coef[Degree + 2 * i] * c[i]);
         return sum;
     }
+    // The amplitude of harmonic i.
+    long double Amplitude(int i) const { return hypotl(Coef[Degree + 2 * i - 1], Coef[Degree + 2 * i]); }
     // The slope of the polynomial at the record's middle, per second.
     long double Slope() const { return Degree >= 1 ? Coef[1] / Half : 0; }
 };
 
+// Solves the m x m system (row-major) by Gaussian elimination with partial
+// pivoting; false when it is singular. Overwrites a and b.
+bool Solve(std::vector<long double>& a, std::vector<long double>& b, int m, std::vector<long double>& x)
+{
+    for (int col = 0; col < m; ++col) {
+        int piv = col;
+        for (int r = col + 1; r < m; ++r)
+            if (fabsl(a[r * m + col]) > fabsl(a[piv * m + col]))
+                piv = r;
+        if (fabsl(a[piv * m + col]) < 1e-14L * (1 + fabsl(a[0])))
+            return false;
+        if (piv != col) {
+            for (int c = 0; c < m; ++c)
+                std::swap(a[col * m + c], a[piv * m + c]);
+            std::swap(b[col], b[piv]);
+        }
+        for (int r = col + 1; r < m; ++r) {
+            const long double q = a[r * m + col] / a[col * m + col];
+            for (int c = col; c < m; ++c)
+                a[r * m + c] -= q * a[col * m + c];
+            b[r] -= q * b[col];
+        }
+    }
+    x.assign(m, 0);
+    for (int r = m - 1; r >= 0; --r) {
+        long double s = b[r];
+        for (int c = r + 1; c < m; ++c)
+            s -= a[r * m + c] * x[c];
+        x[r] = s / a[r * m + r];
+    }
+    return true;
+}
+
+// Least squares through the normal equations: the columns (powers of tau in
+// -1..1, cosines and sines) are of one size and nearly orthogonal, so the
+// products sum in double without loss that matters, and the small system
+// is solved in the extended format. The residual follows from the same
+// sums: e.e - c.(A'e).
 TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int degree, int k, long double period)
 {
     TFit f;
@@ -301,82 +388,128 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
     const int m = f.Columns();
     if (static_cast<std::size_t>(m) >= n)
         return f;
-    std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0), a(m);
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), a(m);
+    std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
+    long double ee = 0;
     for (std::size_t i = 0; i < n; ++i) {
         f.Row(t[i], a.data());
+        const double ei = e[i];
         for (int r = 0; r < m; ++r) {
-            atb[r] += a[r] * e[i];
+            atb[r] += static_cast<long double>(a[r]) * ei;
+            double* row = sums.data() + r * m;
+            const double ar = a[r];
             for (int c = r; c < m; ++c)
-                ata[r * m + c] += a[r] * a[c];
+                row[c] += ar * a[c];
         }
+        ee += static_cast<long double>(ei) * ei;
     }
     for (int r = 0; r < m; ++r)
-        for (int c = 0; c < r; ++c)
-            ata[r * m + c] = ata[c * m + r];
-    // Gaussian elimination with partial pivoting.
-    for (int col = 0; col < m; ++col) {
-        int piv = col;
-        for (int r = col + 1; r < m; ++r)
-            if (fabsl(ata[r * m + col]) > fabsl(ata[piv * m + col]))
-                piv = r;
-        if (fabsl(ata[piv * m + col]) < 1e-14L * (1 + fabsl(ata[0])))
-            return f;
-        if (piv != col) {
-            for (int c = 0; c < m; ++c)
-                std::swap(ata[col * m + c], ata[piv * m + c]);
-            std::swap(atb[col], atb[piv]);
-        }
-        for (int r = col + 1; r < m; ++r) {
-            const long double q = ata[r * m + col] / ata[col * m + col];
-            for (int c = col; c < m; ++c)
-                ata[r * m + c] -= q * ata[col * m + c];
-            atb[r] -= q * atb[col];
-        }
-    }
-    f.Coef.assign(m, 0);
-    for (int r = m - 1; r >= 0; --r) {
-        long double s = atb[r];
-        for (int c = r + 1; c < m; ++c)
-            s -= ata[r * m + c] * f.Coef[c];
-        f.Coef[r] = s / ata[r * m + r];
-    }
-    long double rss = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const long double d = e[i] - f.Poly(t[i]) - f.Periodic(t[i]);
-        rss += d * d;
-    }
-    f.Rss = rss;
+        for (int c = r; c < m; ++c)
+            ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
+    const std::vector<long double> rhs = atb;
+    if (!Solve(ata, atb, m, f.Coef))
+        return f;
+    long double explained = 0;
+    for (int r = 0; r < m; ++r)
+        explained += f.Coef[r] * rhs[r];
+    f.Rss = std::max(0.0L, ee - explained);
     f.Ok = true;
     return f;
 }
 
+// Means of blocks of consecutive samples, about `count` of them (all the
+// samples when they are fewer).
+void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std::size_t count, std::vector<double>& tOut,
+                std::vector<double>& eOut)
+{
+    const std::size_t block = std::max<std::size_t>(1, t.size() / std::max<std::size_t>(count, 1));
+    tOut.clear();
+    eOut.clear();
+    for (std::size_t a = 0; a < t.size(); a += block) {
+        const std::size_t z = std::min(t.size(), a + block);
+        long double st = 0, se = 0;
+        for (std::size_t i = a; i < z; ++i) {
+            st += t[i];
+            se += e[i];
+        }
+        tOut.push_back(static_cast<double>(st / (z - a)));
+        eOut.push_back(static_cast<double>(se / (z - a)));
+    }
+}
+
+// The residual of the model (line plus K harmonics of the period) fitted
+// to the error's increments from step to step. The error is a running sum
+// of the light, so the photometry's noise makes it a random walk whose
+// neighbours share almost all their noise; the increments carry
+// independent noise, which is what least squares assumes, so the period
+// that fits them best is the likeliest one. Fitted to the error itself, the
+// slow wander of the walk pulled the period by up to half a per cent.
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
+{
+    TFit f;
+    f.Degree = 1;
+    f.K = std::min(k, MaxK);
+    f.P = period;
+    const std::size_t n = t.size();
+    const int m = f.Columns() - 1; // the intercept drops out
+    if (n < 4 || static_cast<std::size_t>(m) + 1 >= n)
+        return std::numeric_limits<long double>::max();
+    f.T0 = t.front();
+    f.Mid = (t.front() + static_cast<long double>(t.back())) / 2;
+    f.Half = std::max<long double>((t.back() - static_cast<long double>(t.front())) / 2, 1e-9L);
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), a(m);
+    std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
+    long double dd = 0;
+    f.Row(t[0], prev.data());
+    for (std::size_t i = 1; i < n; ++i) {
+        f.Row(t[i], cur.data());
+        for (int r = 0; r < m; ++r)
+            a[r] = cur[r + 1] - prev[r + 1];
+        const double di = e[i] - e[i - 1];
+        dd += static_cast<long double>(di) * di;
+        for (int r = 0; r < m; ++r) {
+            atb[r] += static_cast<long double>(a[r]) * di;
+            double* row = sums.data() + r * m;
+            const double ar = a[r];
+            for (int c = r; c < m; ++c)
+                row[c] += ar * a[c];
+        }
+        std::swap(prev, cur);
+    }
+    for (int r = 0; r < m; ++r)
+        for (int c = r; c < m; ++c)
+            ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
+    const std::vector<long double> rhs = atb;
+    std::vector<long double> x;
+    if (!Solve(ata, atb, m, x))
+        return std::numeric_limits<long double>::max();
+    long double explained = 0;
+    for (int r = 0; r < m; ++r)
+        explained += x[r] * rhs[r];
+    return std::max(0.0L, dd - explained);
+}
+
 // The worm period near a first guess: the one whose joint fit (line plus K
-// harmonics) leaves the least residual. The spectral peak alone is off by
-// about a percent on a two-cycle record.
+// harmonics) leaves the least residual in the increments. The spectral peak
+// alone is off by about a percent on a two-cycle record.
 long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
                          long double guess)
 {
-    // The search fits about a hundred times: on block means of at most 1,000
-    // points it costs little, and every candidate period sees the same
-    // (tiny) smoothing, so the minimum stays where it is.
-    const std::size_t block = (tFull.size() + 999) / 1000;
+    // The search fits a few dozen times, on block means: eight of them per
+    // cycle of the highest harmonic keep its shape, and every candidate
+    // period sees the same (slight) smoothing, so the minimum stays where it
+    // is. At least 200 blocks, as many as the steps when they are fewer.
+    const long double record = tFull.back() - static_cast<long double>(tFull.front());
+    const auto wanted = static_cast<std::size_t>(
+        std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
     std::vector<double> t, pe;
-    for (std::size_t a = 0; a < tFull.size(); a += block) {
-        const std::size_t z = std::min(tFull.size(), a + block);
-        long double st = 0, se = 0;
-        for (std::size_t i = a; i < z; ++i) {
-            st += tFull[i];
-            se += peFull[i];
-        }
-        t.push_back(static_cast<double>(st / (z - a)));
-        pe.push_back(static_cast<double>(se / (z - a)));
-    }
-    auto rss = [&](long double p) {
-        const TFit f = FitSeries(t, pe, 1, k, p);
-        return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
-    };
+    BlockMeans(tFull, peFull, wanted, t, pe);
+    auto rss = [&](long double p) { return IncrementRss(t, pe, k, p); };
+    // A grid over +-10 % in steps of 1 % finds the basin (a two-cycle
+    // record's is some 20 % wide), then golden sections narrow it to a
+    // millionth of the period, far below what the noise allows.
     long double lo = guess * 0.9L, hi = guess * 1.1L;
-    const int grid = 40;
+    const int grid = 20;
     long double best = guess, bestRss = rss(guess);
     for (int i = 0; i <= grid; ++i) {
         const long double p = lo + (hi - lo) * i / grid, r = rss(p);
@@ -385,11 +518,12 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
             best = p;
         }
     }
-    lo = best - (hi - lo) / grid;
-    hi = best + (hi - lo) / grid;
+    const long double step = (hi - lo) / grid;
+    lo = best - step;
+    hi = best + step;
     const long double g = (sqrtl(5.0L) - 1) / 2;
     long double a = hi - g * (hi - lo), b = lo + g * (hi - lo), ra = rss(a), rb = rss(b);
-    for (int it = 0; it < 40; ++it) {
+    while (hi - lo > 1e-6L * guess) {
         if (ra < rb) {
             hi = b;
             b = a;
@@ -446,7 +580,9 @@ TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>
     long double wsum = 0;
     for (std::size_t i = 0; i < m; ++i) {
         if (i < n) {
-            const long double w = 0.5L - 0.5L * cosl(2 * Pi * i / static_cast<long double>(n - 1));
+            // The window in double: the extended cosine reduces its
+            // argument the slow way, and cost more than the transform.
+            const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n - 1));
             wsum += w;
             in[i] = static_cast<double>((u[i] - mean) * w);
         } else {
@@ -457,7 +593,7 @@ TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>
     // One-sided amplitude: a sine of amplitude A reads A at its peak.
     std::vector<long double> amp(m / 2 + 1);
     for (std::size_t k = 0; k <= m / 2; ++k)
-        amp[k] = 2 * hypotl(spec[k][0], spec[k][1]) / wsum;
+        amp[k] = 2 * std::sqrt(spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1]) / wsum;
     fftw_destroy_plan(plan);
     fftw_free(in);
     fftw_free(spec);
@@ -613,6 +749,62 @@ TDriveResult Refuse(const std::string& message)
 
 } // namespace
 
+void IDriveSamples::Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
+                          float* values, std::uint8_t* saturated, std::size_t stride) const
+{
+    for (std::int32_t r = 0; r < h; ++r)
+        for (std::int32_t k = 0; k < w; ++k) {
+            bool sat = false;
+            values[r * stride + k] = static_cast<float>(Value(x + k, y + r, c, sat));
+            saturated[r * stride + k] = sat ? 1 : 0;
+        }
+}
+
+namespace {
+
+// One channel of a row of colour words, or their mean.
+template <class Pick>
+void RasterRow(const std::uint32_t* row, std::int32_t w, float* v, std::uint8_t* s, Pick pick)
+{
+    for (std::int32_t k = 0; k < w; ++k) {
+        const std::uint32_t red = ColorR(row[k]), green = ColorG(row[k]), blue = ColorB(row[k]);
+        pick(red, green, blue, v[k], s[k]);
+    }
+}
+
+} // namespace
+
+void TRasterSamples::Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
+                           float* values, std::uint8_t* saturated, std::size_t stride) const
+{
+    for (std::int32_t r = 0; r < h; ++r) {
+        const std::uint32_t* row = FBitmap.ScanLine(y + r) + x;
+        float* v = values + r * stride;
+        std::uint8_t* s = saturated + r * stride;
+        auto one = [](std::uint32_t level, float& out, std::uint8_t& sat) {
+            out = static_cast<float>(level);
+            sat = level >= 255;
+        };
+        switch (c) {
+        case TDriveChannel::Red:
+            RasterRow(row, w, v, s, [&](auto red, auto, auto, float& o, std::uint8_t& q) { one(red, o, q); });
+            break;
+        case TDriveChannel::Green:
+            RasterRow(row, w, v, s, [&](auto, auto green, auto, float& o, std::uint8_t& q) { one(green, o, q); });
+            break;
+        case TDriveChannel::Blue:
+            RasterRow(row, w, v, s, [&](auto, auto, auto blue, float& o, std::uint8_t& q) { one(blue, o, q); });
+            break;
+        case TDriveChannel::Avg:
+            RasterRow(row, w, v, s, [](auto red, auto green, auto blue, float& o, std::uint8_t& q) {
+                o = static_cast<float>((red + green + blue) / 3.0);
+                q = red >= 255 || green >= 255 || blue >= 255;
+            });
+            break;
+        }
+    }
+}
+
 double TRasterSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const
 {
     const std::uint32_t w = FBitmap.ScanLine(y)[x];
@@ -632,36 +824,6 @@ double TRasterSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bo
     }
     saturated = saturated || r >= 255 || g >= 255 || b >= 255;
     return (r + g + b) / 3.0;
-}
-
-bool ParseDetrend(const std::string& text, TDetrend& out)
-{
-    if (text == "none")
-        out = TDetrend::None;
-    else if (text == "line")
-        out = TDetrend::Line;
-    else if (text == "quadratic")
-        out = TDetrend::Quadratic;
-    else if (text == "harmonic")
-        out = TDetrend::Harmonic;
-    else
-        return false;
-    return true;
-}
-
-const char* DetrendName(TDetrend d)
-{
-    switch (d) {
-    case TDetrend::None:
-        return "none";
-    case TDetrend::Line:
-        return "line";
-    case TDetrend::Quadratic:
-        return "quadratic";
-    case TDetrend::Harmonic:
-        break;
-    }
-    return "harmonic";
 }
 
 const char* WormSourceName(TWormSource s)
@@ -689,9 +851,10 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         !(e.PixelHeight > 0) || !(e.ExposureTime > 0) || !(e.MountSpeed > 0))
         return Refuse("The Setup values give no angle per pixel: the distance must exceed the focal length, and "
                       "the pixel size, focal length, exposure and mount speed must be positive");
-    if (set.Harmonics < 1 || set.Harmonics > 50 || !(set.Tolerance > 0) || set.HalfWidth < 0 || set.WormPeriod < 0)
-        return Refuse("The drive settings are out of range: harmonics 1 to 50, a positive tolerance, a half-width "
-                      "and worm period of 0 or more");
+    if (!DriveSettingsValid(set))
+        return Refuse("The drive settings are out of range: harmonics 1 to " + std::to_string(MaxDriveHarmonics) +
+                      ", a positive tolerance, a half-width of 0 to " + FloatText(MaxDriveHalfWidth) +
+                      " px and a worm period of 0 to " + FloatText(MaxDriveWormPeriod) + " s");
     TArc arc;
     if (!MakeArc(in, arc))
         return Refuse("START and STOP are too close together: place them at the two ends of the trail");
@@ -699,17 +862,28 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     // v = f D / (D - f): the image distance of a star at D.
     const long double f = e.FocalLength, dist = e.StarDistance;
     const long double v = f * dist / (dist - f);
+    // In double: a step is some 1e-5 rad, far inside double's sixteen
+    // digits, and the extended functions cost a millisecond a trail.
+    const double vd = static_cast<double>(v);
     auto stepAngle = [&](long double tx, long double ty) {
-        return atanl(hypotl(tx * e.PixelWidth, ty * e.PixelHeight) / v) * ArcsecPerRad;
+        const double l = std::hypot(static_cast<double>(tx) * e.PixelWidth, static_cast<double>(ty) * e.PixelHeight);
+        return static_cast<long double>(std::atan(l / vd)) * ArcsecPerRad;
     };
 
     TSampler sampler(samples, in.Channel);
     const long double length = arc.Length;
     const auto core = static_cast<std::size_t>(floorl(length)) + 1; // steps START..STOP
 
-    // Pass 1: look across the trail along START..STOP for the crest and the width.
+    // Pass 1: look across the trail along START..STOP for the crest and the
+    // width, on every other step (the next one takes its look): the crest is
+    // smoothed over thirty steps and the width is a median, and the
+    // photometry below counts every step that leaves the picture.
     std::vector<TCross> across(core);
     for (std::size_t k = 0; k < core; ++k) {
+        if (k % 2 == 1) {
+            across[k] = across[k - 1];
+            continue;
+        }
         long double x, y, tx, ty;
         arc.At(static_cast<long double>(k), x, y, tx, ty);
         across[k] = LookAcross(sampler, x, y, -ty, tx);
@@ -828,7 +1002,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     std::vector<long double> raw(steps, 0), bgStep(steps, 0), alpha(steps, 0);
     std::vector<char> bad(steps, 0);
     std::size_t saturatedCore = 0, outsideCore = 0;
-    std::vector<long double> bandValues;
+    std::vector<double> bandValues;
     // The crest: the arc moved across by the measured offsets. Each step
     // covers the crest's own length there, which on a curved trail differs
     // from the fitted arc's pixel when the two are not concentric; the
@@ -849,12 +1023,12 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     }
     for (std::size_t k = 0; k < steps; ++k) {
         const long double s = s0 + k;
-        const long double nx = normX[k], ny = normY[k];
-        const long double cx = crestX[k], cy = crestY[k];
+        const double nx = static_cast<double>(normX[k]), ny = static_cast<double>(normY[k]);
+        const double cx = static_cast<double>(crestX[k]), cy = static_cast<double>(crestY[k]);
         bool sat = false, outside = false;
         long double sum = 0;
         for (int j = -m; j <= m; ++j) {
-            long double val;
+            double val;
             if (sampler.Read(cx + j * nx, cy + j * ny, val, sat))
                 sum += val;
             else
@@ -863,7 +1037,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         bandValues.clear();
         for (int side = -1; side <= 1; side += 2)
             for (int j = m + gap; j < m + gap + band; ++j) {
-                long double val;
+                double val;
                 bool bandSat = false;
                 if (sampler.Read(cx + side * j * nx, cy + side * j * ny, val, bandSat))
                     bandValues.push_back(val);
@@ -997,7 +1171,11 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
             std::vector<double> lf(pe.size());
             for (std::size_t i = 0; i < pe.size(); ++i)
                 lf[i] = static_cast<double>(pe[i] - line.Poly(tt[i]));
-            const TSpectrum first = PeriodSpectrum(tt, lf);
+            // Only the strongest long period matters here: a thousand block
+            // means hold every period above a few seconds.
+            std::vector<double> bt, bl;
+            BlockMeans(tt, lf, 1024, bt, bl);
+            const TSpectrum first = PeriodSpectrum(bt, bl);
             if (first.Peaks.empty()) {
                 r.WormNote = "No periodic error stands out of the noise, so there is no worm period to estimate; "
                              "give the worm period to see the cycles and the PEC table";
@@ -1044,6 +1222,9 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
                                      : "Without a worm period the drift is a plain line fit");
     }
     r.DetrendUsed = use;
+    // The joint fit of the line and K harmonics serves the drift, the
+    // harmonics' amplitudes and the PEC curve.
+    const TFit harmonicFit = period > 0 ? FitSeries(tt, pe, 1, K, period) : TFit{};
     TFit trend;
     switch (use) {
     case TDetrend::None:
@@ -1055,7 +1236,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         trend = FitSeries(tt, pe, 2, 0, 0);
         break;
     case TDetrend::Harmonic:
-        trend = FitSeries(tt, pe, 1, K, period);
+        trend = harmonicFit;
         break;
     }
     if (use != TDetrend::None && !trend.Ok)
@@ -1097,7 +1278,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
                 if (r.Peaks[z].Harmonic != 0 && r.Peaks[z].Harmonic == r.Peaks[a].Harmonic)
                     r.Peaks[z].Harmonic = 0;
         {
-            const TFit joint = FitSeries(tt, pe, 1, std::max(K, maxI), period);
+            const TFit joint = maxI > K ? FitSeries(tt, pe, 1, maxI, period) : harmonicFit;
             // Harmonics up to K that the window merged into a neighbour's
             // lobe (P/2 beside P on a two-cycle record) still get their row
             // when the joint fit finds them above the spectrum's threshold.
@@ -1105,7 +1286,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
                 bool listed = false;
                 for (const TDrivePeak& p : r.Peaks)
                     listed = listed || p.Harmonic == i;
-                const long double amp = hypotl(joint.Coef[2 * i], joint.Coef[2 * i + 1]);
+                const long double amp = joint.Amplitude(i);
                 if (!listed && amp >= spec.Threshold && spec.Threshold > 0) {
                     TDrivePeak p;
                     p.Period = StoreD(period / i);
@@ -1118,8 +1299,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
                     continue;
                 p.Label = "P/" + std::to_string(p.Harmonic);
                 if (joint.Ok) {
-                    const long double c = joint.Coef[1 + 2 * p.Harmonic - 1], s = joint.Coef[1 + 2 * p.Harmonic];
-                    p.Amplitude = StoreD(hypotl(c, s));
+                    p.Amplitude = StoreD(joint.Amplitude(p.Harmonic));
                     p.PeakToPeak = 2 * p.Amplitude;
                 }
             }
@@ -1132,7 +1312,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     r.CycleSpreadRms = NaN;
     r.PecResidualRms = NaN;
     if (period > 0) {
-        const TFit pec = FitSeries(tt, pe, 1, K, period);
+        const TFit& pec = harmonicFit;
         if (pec.Ok) {
             r.PecHarmonics = K;
             r.PecResidualRms = StoreD(sqrtl(pec.Rss / tt.size()));

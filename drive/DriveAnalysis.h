@@ -26,11 +26,13 @@
 // check points and the Setup values and changes none of them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "image/Bitmap32.h"
+#include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
@@ -49,6 +51,12 @@ public:
     // green and blue. Sets saturated when a channel that enters the value
     // is at or above the saturation level.
     virtual double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const = 0;
+    // The values of a block of w x h pixels from (x, y), row r at
+    // values + r * stride, and a non-zero saturated flag for each at the
+    // same place: the analysis reads the picture in small tiles through
+    // this. The default asks Value for every pixel.
+    virtual void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
+                       float* values, std::uint8_t* saturated, std::size_t stride) const;
 };
 
 // The 32-bit raster: 8 bits per channel, 255 is saturated.
@@ -58,27 +66,14 @@ public:
     std::int32_t Width() const override { return FBitmap.Width(); }
     std::int32_t Height() const override { return FBitmap.Height(); }
     double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const override;
+    void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c, float* values,
+               std::uint8_t* saturated, std::size_t stride) const override;
 
 private:
     const TBitmap32& FBitmap;
 };
 
-// "none" keeps the error as measured; "line" and "quadratic" remove a fitted
-// polynomial; "harmonic" fits the line jointly with the first K harmonics of
-// the worm period and removes the line only. Harmonic is the initial choice
-// and falls back to a line when there is no worm period or the trail holds
-// fewer than two of its cycles.
-enum class TDetrend { None, Line, Quadratic, Harmonic };
-
 enum class TWormSource { None, Given, Estimated };
-
-struct TDriveSettings {
-    double WormPeriod = 0;  // s; 0: unknown (estimated when the trail allows)
-    double Tolerance = 1;   // arc seconds, for the longest exposure
-    TDetrend Detrend = TDetrend::Harmonic;
-    int Harmonics = 5;      // K, for the PEC fit and the harmonic drift removal
-    double HalfWidth = 0;   // px of the photometry segment each side; 0: auto
-};
 
 struct TDrivePoint {
     double X = 0;
@@ -179,10 +174,6 @@ struct TDriveResult {
 // of impossible Setup values are refusals too.
 TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& input);
 
-// The names the settings and the command line use: "none", "line",
-// "quadratic", "harmonic"; false for anything else.
-bool ParseDetrend(const std::string& text, TDetrend& out);
-const char* DetrendName(TDetrend d);
 const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 
 // The JSON report: exposure_s, arcsec_per_step, samples (steps walked),

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
+#include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
@@ -26,6 +28,10 @@ inline constexpr const char* SettingsVersionWarning =
 // updates the file it points to.
 void SaveSettingsFile(const std::string& path, const TExperiment& e, char decimalSep);
 
+// The same, and the drive settings in their [Drive] section after the nine
+// values (see WriteDriveSection: initial settings add nothing).
+void SaveSettingsFile(const std::string& path, const TExperiment& e, const TDriveSettings& drive, char decimalSep);
+
 struct TSettingsValue {
     const char* FieldName; // "RxSpinEdit1", "RxSpinEdit9", ... in reading order
     double Value;          // in the field's unit
@@ -34,16 +40,31 @@ struct TSettingsValue {
 struct TSettingsLoad {
     bool VersionMismatch = false; // show SettingsVersionWarning before applying
     std::array<TSettingsValue, 9> Values{};
+    TDriveSettings Drive; // the current drive settings with the file's valid [Drive] values
+    // Keys present with a value that is no number, in the order they stand
+    // in the file ("Focal", "time"); each kept its current parameter.
+    std::vector<std::string> Unread;
 };
 
 // Parses settings text of any bytes, LF or CR LF line ends. Blanks around a
-// value are ignored and a value is cut to 2047 characters; a missing, empty
-// or unparsable value (a number beyond the double range included) gives the
-// current parameter in the file's unit.
+// value are ignored and a value is cut to 2047 characters. A number may use
+// the locale's separator, a point or a comma, whatever the locale, so that a
+// file written under another locale reads the same. A missing, empty or
+// unparsable value (two separators, or a number beyond the double range)
+// gives the current parameter in the file's unit.
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep);
 
 // Reads the file with LoadSettingsText; a missing or unreadable file counts
 // as one without keys.
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep);
+
+// The same, with the current drive settings that the [Drive] keys update.
+TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
+TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
+                               const TDriveSettings& currentDrive, char decimalSep);
+// "Settings: 2 values not read: Focal, time" for the unread keys of a load,
+// empty when every present value was read.
+std::string UnreadSettingsText(const TSettingsLoad& load);
 
 } // namespace vinsk

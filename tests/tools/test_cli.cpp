@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/SettingsFile.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/sample-gen/TrailScene.h"
 
 using namespace vinsk;
@@ -46,10 +47,11 @@ std::string Quote(const std::string& s)
     return q + "'";
 }
 
-// Runs a program in the C locale with its output caught in files.
-TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& dir)
+// Runs a program in a locale (C unless told) with its output caught in files.
+TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& dir,
+                const std::string& locale = "C")
 {
-    std::string cmd = "LC_ALL=C " + Quote(program);
+    std::string cmd = "LC_ALL=" + locale + " " + Quote(program);
     for (const std::string& a : args)
         cmd += " " + Quote(a);
     const fs::path out = dir / "run.out", err = dir / "run.err";
@@ -342,6 +344,208 @@ TEST_F(Cli, TheAverageLineSmoothsTheFigureButNotTheStatistics)
     EXPECT_LT(roughness(smooth.Out), 0.6 * roughness(raw.Out));
 }
 
+// --drive on the committed physical trail and on trails rendered here: a
+// short one, a saturated one, and a picture the trail runs out of.
+class CliDrive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Dir = new fs::path(fs::temp_directory_path() / ("vinsk-cli-drive-" + std::to_string(::getpid())));
+        fs::create_directories(*Dir);
+        TPhysicalOptions o;
+        o.Width = 500;
+        o.Height = 100;
+        o.StartX = 40;
+        o.StartY = o.StopY = 50;
+        o.StopX = 460;
+        o.Sag = 0;
+        o.Terms = {{5, 120, 0}}; // two thirds of a cycle
+        o.Drift = 0;
+        const TPhysicalTrail shortTrail = RenderPhysicalTrail(o);
+        WritePhysicalPng(File("short.png"), shortTrail);
+        TExperiment e;
+        e.ExposureTime = shortTrail.Truth.ExposureS;
+        SaveSettingsFile(File("short.ini"), e, '.');
+        Short = new std::vector<std::string>{"--settings", File("short.ini"), "--start", "40,50", "--stop",
+                                             std::to_string(std::lround(shortTrail.Truth.EndX)) + ",50",
+                                             "--inline", "250,50"};
+        o.Crest = 600; // clipped at 255 all along
+        WritePhysicalPng(File("saturated.png"), RenderPhysicalTrail(o));
+        const std::string ini = ReadAll(Sample("physical.ini"));
+        std::ofstream(File("drive.ini"), std::ios::binary) << ini << "\n[Drive]\nWormPeriod=90\nHarmonics=3\n";
+    }
+
+    static void TearDownTestSuite()
+    {
+        fs::remove_all(*Dir);
+        delete Dir;
+        delete Short;
+    }
+
+    static std::string File(const std::string& name) { return (*Dir / name).string(); }
+    static std::string Sample(const std::string& name) { return std::string(VINSK_SOURCE_DIR) + "/samples/" + name; }
+
+    // The committed sample with its settings and check points.
+    static std::vector<std::string> Physical(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> a = {"--drive",  "--image", Sample("physical.png"), "--settings", Sample("physical.ini"),
+                                      "--start",  "40,55",   "--stop",               "1580,45",    "--inline",
+                                      "810,32"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+
+    static TRun Run(const std::vector<std::string>& args) { return RunProgram(VINSK_CLI, args, *Dir); }
+
+    // A number of the JSON report, NaN when the key is missing or null.
+    static double JsonNumber(const std::string& json, const std::string& key)
+    {
+        std::smatch m;
+        if (!std::regex_search(json, m, std::regex("\"" + key + "\": (-?[0-9.eE+-]+)")))
+            return NAN;
+        return std::stod(m[1]);
+    }
+
+    static inline fs::path* Dir = nullptr;
+    static inline std::vector<std::string>* Short = nullptr;
+};
+
+TEST_F(CliDrive, OutputsAgreeWithEachOtherAndTheSummary)
+{
+    const TRun r = Run(Physical({"--json", File("r.json"), "--csv", File("r.csv"), "--pec", File("r.pec")}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const std::string json = ReadAll(File("r.json"));
+    EXPECT_NE(json.find("\"worm_period_source\": \"estimated\""), std::string::npos);
+    const double period = JsonNumber(json, "worm_period_s");
+    EXPECT_NEAR(period, 100, 1.5);
+    // The summary names the same period and peak-to-peak, rounded.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.Out, m, std::regex(R"(Worm period: ([0-9.]+) s \(estimated\))"))) << r.Out;
+    EXPECT_NEAR(std::stod(m[1]), period, 0.005);
+    ASSERT_TRUE(std::regex_search(r.Out, m, std::regex(R"re(peak-to-peak ([0-9.]+)")re"))) << r.Out;
+    EXPECT_NEAR(std::stod(m[1]), JsonNumber(json, "peak_to_peak"), 0.005);
+    // One CSV row per step of the series, one PEC row per second of the period.
+    std::smatch series;
+    ASSERT_TRUE(std::regex_search(json, series, std::regex(R"("t": \[([^\]]*)\])")));
+    const auto steps = std::count(series[1].first, series[1].second, ',') + 1;
+    EXPECT_EQ(static_cast<long>(Lines(ReadAll(File("r.csv"))).size()), steps + 1);
+    EXPECT_EQ(Lines(ReadAll(File("r.pec"))).size(), 2 + static_cast<std::size_t>(std::ceil(period)));
+}
+
+TEST_F(CliDrive, AnOutputOnStandardOutputMovesTheSummaryToStandardError)
+{
+    const TRun json = Run(Physical({"--json", "-"}));
+    ASSERT_EQ(json.Code, 0) << json.Err;
+    EXPECT_EQ(json.Out.front(), '{');
+    EXPECT_EQ(json.Out.substr(json.Out.size() - 2), "}\n");
+    EXPECT_NE(json.Err.find("Worm period: "), std::string::npos) << json.Err;
+    const TRun pec = Run(Physical({"--pec", "-", "--csv", File("c.csv")}));
+    ASSERT_EQ(pec.Code, 0) << pec.Err;
+    EXPECT_EQ(pec.Out.rfind("# Worm period ", 0), 0u) << pec.Out;
+    EXPECT_NE(pec.Err.find("Worm period: "), std::string::npos) << pec.Err;
+}
+
+TEST_F(CliDrive, OptionsOverrideTheSettingsFileWhichOverridesTheInitialValues)
+{
+    auto run = [](std::vector<std::string> extra) {
+        std::vector<std::string> a = Physical({"--json", "-"});
+        a[4] = File("drive.ini"); // [Drive] WormPeriod=90, Harmonics=3
+        a.insert(a.end(), extra.begin(), extra.end());
+        const TRun r = Run(a);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        return r.Out;
+    };
+    const std::string fromFile = run({});
+    EXPECT_EQ(JsonNumber(fromFile, "worm_period_s"), 90);
+    EXPECT_NE(fromFile.find("\"worm_period_source\": \"given\""), std::string::npos);
+    EXPECT_EQ(JsonNumber(fromFile, "harmonics"), 3);
+    const std::string fromOptions = run({"--worm-period", "100", "--harmonics", "4"});
+    EXPECT_EQ(JsonNumber(fromOptions, "worm_period_s"), 100);
+    EXPECT_EQ(JsonNumber(fromOptions, "harmonics"), 4);
+    // 0 on the command line takes the period back to unknown.
+    EXPECT_NE(run({"--worm-period", "0"}).find("\"worm_period_source\": \"estimated\""), std::string::npos);
+}
+
+TEST_F(CliDrive, AShortTrailWithoutPeriodIsNoFailureButGivesNoPecTable)
+{
+    std::vector<std::string> a = {"--drive", "--image", File("short.png"), "--json", "-"};
+    a.insert(a.end(), Short->begin(), Short->end());
+    const TRun r = Run(a);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\"worm_period_source\": \"none\""), std::string::npos);
+    EXPECT_NE(r.Out.find("\"worm_period_s\": null"), std::string::npos);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.Err, m, std::regex("Worm period: none\\. (.+)"))) << r.Err;
+    EXPECT_GT(m[1].length(), 20) << "the summary says why";
+
+    // Asking for the table fails and writes none of the outputs.
+    a.insert(a.end(), {"--pec", File("none.pec"), "--csv", File("none.csv")});
+    a[4] = File("none.json");
+    const TRun pec = Run(a);
+    EXPECT_EQ(pec.Code, 1);
+    EXPECT_NE(pec.Err.find("worm period"), std::string::npos) << pec.Err;
+    EXPECT_EQ(pec.Out, "");
+    for (const char* f : {"none.pec", "none.csv", "none.json"})
+        EXPECT_FALSE(fs::exists(File(f))) << f;
+}
+
+TEST_F(CliDrive, RefusalsExitWithTheirMessageAndWriteNothing)
+{
+    struct TCase {
+        const char* Image;
+        std::vector<std::string> Points;
+        const char* Says;
+    };
+    const TCase cases[] = {
+        {"saturated.png", *Short, "The trail is saturated along 100 %"},
+        {"short.png", {"--start", "40,50", "--stop", "560,50", "--inline", "300,50"}, "leaves the picture"},
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> a = {"--drive", "--image", File(c.Image), "--json", File("refused.json")};
+        a.insert(a.end(), c.Points.begin(), c.Points.end());
+        const TRun r = Run(a);
+        EXPECT_EQ(r.Code, 1) << c.Image;
+        EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        EXPECT_EQ(Lines(r.Err).size(), 1u) << r.Err;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_FALSE(fs::exists(File("refused.json")));
+    }
+}
+
+TEST_F(CliDrive, UsageErrorsExitTwoWithOneLine)
+{
+    const std::vector<std::string> points = {"--image", Sample("physical.png"), "--start", "40,55",
+                                             "--stop",  "1580,45",              "--inline", "810,32"};
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"--drive", "--figure", "error"}, "--figure"},
+        {{"--drive", "--average", "5"}, "--average"},
+        {{"--json", "-"}, "--json"},
+        {{"--pec", "p.txt"}, "--pec"},
+        {{"--worm-period", "100"}, "--worm-period"},
+        {{"--half-width", "auto"}, "--half-width"},
+        {{"--drive", "--json", "-", "--csv", "-"}, "standard output"},
+        {{"--drive", "--json", "same", "--pec", "same"}, "same"},
+        {{"--drive", "--worm-period", "-5"}, "-5"},
+        {{"--drive", "--worm-period", "1e9"}, "1e9"},
+        {{"--drive", "--harmonics", "2.5"}, "2.5"},
+        {{"--drive", "--harmonics", "0"}, "--harmonics"},
+        {{"--drive", "--tolerance", "0"}, "--tolerance"},
+        {{"--drive", "--half-width", "wide"}, "wide"},
+        {{"--drive", "--detrend", "cubic"}, "cubic"},
+        {{"--drive", "--drive"}, "twice"},
+    };
+    for (const auto& [extra, mentions] : rows) {
+        std::vector<std::string> a = points;
+        a.insert(a.end(), extra.begin(), extra.end());
+        const TRun r = Run(a);
+        EXPECT_EQ(r.Code, 2) << mentions;
+        EXPECT_EQ(Lines(r.Err).size(), 1u) << r.Err;
+        EXPECT_NE(r.Err.find(mentions), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
 // A run that is refused or fails: exit 1 and the message.
 struct FailRow {
     const char* Name;
@@ -513,6 +717,67 @@ TEST_F(Cli, TheGeneratorPrintsTheCheckPointsItDrew)
         EXPECT_TRUE(fs::exists(*Dir / f)) << f;
     EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--out", Dir->string(), "--pe", "40,3,40"}, *Dir).Code, 1);
     EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--size", "10"}, *Dir).Code, 2);
+}
+
+std::string WithPoints(std::string text)
+{
+    std::replace(text.begin(), text.end(), ',', '.');
+    return text;
+}
+
+TEST_F(Cli, SettingsReadTheSameUnderEveryLocale)
+{
+    // A file mailed from another country: its separator is not the
+    // reader's. The committed sample trail, uncalibrated.
+    const std::string sample = (fs::path(VINSK_SOURCE_DIR) / "samples" / "trail.png").string();
+    std::ofstream(File("point.ini"), std::ios::binary) << "[Camera]\nHPixSize=3.8\nWPixSize=3.8\n[Exposition]\ntime=94.5\n";
+    std::ofstream(File("comma.ini"), std::ios::binary) << "[Camera]\nHPixSize=3,8\nWPixSize=3,8\n[Exposition]\ntime=94,5\n";
+    auto run = [&](const std::string& ini, const std::string& locale) {
+        std::vector<std::string> a = {"--image", sample, "--start", "40,180", "--stop", "520,150", "--inline", "279,153"};
+        if (!ini.empty()) {
+            a.push_back("--settings");
+            a.push_back(File(ini));
+        }
+        a.push_back("--csv");
+        a.push_back("-");
+        return RunProgram(VINSK_CLI, a, *Dir, locale);
+    };
+    const TRun base = run("point.ini", "C");
+    ASSERT_EQ(base.Code, 0) << base.Err;
+    EXPECT_EQ(base.Err.find("not read"), std::string::npos) << base.Err;
+    // The time step is the file's exposure over the 481 samples.
+    const auto p = Points(base.Out);
+    ASSERT_GE(p.size(), 2u);
+    EXPECT_DOUBLE_EQ(p[1].first, 94.5 / static_cast<double>(p.size() - 1));
+    EXPECT_NE(base.Err, run("", "C").Err) << "the settings changed nothing";
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        for (const char* ini : {"point.ini", "comma.ini"}) {
+            const TRun r = run(ini, locale);
+            ASSERT_EQ(r.Code, 0) << locale << " " << ini << ": " << r.Err;
+            // Under de_DE every number is written with a comma, the CSV's
+            // "; " apart.
+            EXPECT_EQ(WithPoints(r.Out), base.Out) << locale << " " << ini;
+            EXPECT_EQ(WithPoints(r.Err), base.Err) << locale << " " << ini;
+        }
+    }
+}
+
+TEST_F(Cli, UnreadSettingsValuesAreNamedOnStandardError)
+{
+    std::string ini = ReadAll(File("trail.ini"));
+    ini.replace(ini.find("Focal="), 6, "Focal=1.2.");
+    ini.replace(ini.find("Distance="), 9, "Distance=");
+    ini.replace(ini.find("time="), 5, "time=ninety ");
+    std::ofstream(File("unread.ini"), std::ios::binary) << ini;
+    std::vector<std::string> a = Args();
+    a[7] = File("unread.ini");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "Settings: 2 values not read: Focal, time\n");
+    // The unread values kept their initial ones.
+    std::ofstream(File("initial.ini"), std::ios::binary) << "[Camera]\n";
+    a[7] = File("initial.ini");
+    EXPECT_EQ(r.Out, Cli_(a).Out);
 }
 
 } // namespace

@@ -75,18 +75,24 @@ void SetFields(const Values& values, TExperiment& e, TShownFields& shown, char s
     }
 }
 
+} // namespace
+
 // The settings file through the Setup fields.
-void LoadSettings(const std::string& path, TExperiment& e, TShownFields& shown, char sep, std::string& warning)
+void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
     if (!std::ifstream(path))
         throw std::runtime_error("Cannot open file " + path);
+    TShownFields shown = ShownFields(e, sep);
     const TSettingsLoad load = LoadSettingsFile(path, e, sep);
     if (load.VersionMismatch)
-        warning = SettingsVersionWarning;
+        r.Warning = SettingsVersionWarning;
+    r.UnreadSettings = UnreadSettingsText(load);
     SetFields(load.Values, e, shown, sep);
 }
+
+namespace {
 
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
@@ -103,31 +109,44 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
 
 } // namespace
 
+void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header)
+{
+    TPictureExtras extras;
+    LoadPicture(o.Image, s.Image.Bitmap, extras);
+    s.Image.Linear.Swap(extras.Linear);
+    if (header != nullptr)
+        *header = extras.Setup;
+    if (o.Dark)
+        Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
+    if (o.Flat)
+        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
+}
+
+void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+{
+    TShownFields shown = ShownFields(e, sep);
+    if (o.FromHeader)
+        SetFields(FileValuesForFields(header), e, shown, sep);
+    TFileSetupValues given;
+    given.ExposureSeconds = o.Exposure;
+    given.PixelWidthUm = o.PixelWidth;
+    given.PixelHeightUm = o.PixelHeight;
+    given.FocalMm = o.Focal;
+    given.ApertureMm = o.Aperture;
+    SetFields(FileValuesForFields(given), e, shown, sep);
+}
+
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        TPictureExtras extras;
-        LoadPicture(o.Image, s.Image.Bitmap, extras);
-        s.Image.Linear.Swap(extras.Linear);
-        if (o.Dark)
-            Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
-        if (o.Flat)
-            Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
-        TShownFields shown = ShownFields(s.Experiment, sep);
+        TFileSetupValues header;
+        LoadPictures(o, s, &header);
         if (o.Settings)
-            LoadSettings(*o.Settings, s.Experiment, shown, sep, r.Warning);
-        if (o.FromHeader)
-            SetFields(FileValuesForFields(extras.Setup), s.Experiment, shown, sep);
-        TFileSetupValues given;
-        given.ExposureSeconds = o.Exposure;
-        given.PixelWidthUm = o.PixelWidth;
-        given.PixelHeightUm = o.PixelHeight;
-        given.FocalMm = o.Focal;
-        given.ApertureMm = o.Aperture;
-        SetFields(FileValuesForFields(given), s.Experiment, shown, sep);
+            LoadSettings(*o.Settings, s.Experiment, sep, r);
+        TakeSetupValues(o, header, s.Experiment, sep);
         r.Experiment = s.Experiment;
 
         TCliHost host(o);
@@ -149,8 +168,9 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    if (!r.Warning.empty())
-        std::fprintf(err, "%s\n", r.Warning.c_str());
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+        if (!warning->empty())
+            std::fprintf(err, "%s\n", warning->c_str());
     if (r.ExitCode != 0) {
         std::fprintf(err, "%s\n", r.Error.c_str());
         return r.ExitCode;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "setup/FileValues.h"
 
 namespace vinsk::cli {
 
@@ -38,6 +39,7 @@ struct TCliResult {
     int ExitCode = 0;
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
+    std::string UnreadSettings;    // the settings keys present but not read
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -45,14 +47,30 @@ struct TCliResult {
 };
 
 // Loads the picture, then the dark, then the flat, with the window's
-// refusals (the picture's linear samples calibrated with it); takes the nine
-// parameters from the settings file, then the header's values, then the
-// command line's, all through the Setup fields' one-decimal texts; runs
-// RunPlot. Never throws: a refusal
+// refusals; the picture's linear samples are kept and calibrated with it, and
+// the Setup values its file carries go to header when given. Throws what the
+// loading or a refusal throws.
+void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
+
+// The header's values when --from-header asks for them, then the command
+// line's, through the Setup fields' one-decimal texts.
+void TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e, char decimalSep);
+
+// LoadPictures; takes the nine parameters from the settings file, then the
+// header's and the command line's values, through the Setup fields'
+// one-decimal texts; runs RunPlot. Never throws: a refusal
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
+// The nine parameters from the settings file through the Setup fields'
+// one-decimal texts, as the window loads them; the version warning and the
+// keys not read into the result's Warning and UnreadSettings. Throws for a
+// file that cannot be read.
+void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
+
 // Writes the result where the options say: the CSV to its file or to
+// Writes the result where the options say (the warnings first, to standard
+// error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
 // Returns the exit code: the result's, or 1 when the CSV file cannot be

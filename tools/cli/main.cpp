@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/NumText.h"
+#include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
 #include "tools/cli/Version.h"
 
@@ -19,6 +20,11 @@ const char* const Usage =
     "                 --start X,Y --stop X,Y --inline X,Y\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
+    "       vinsk-cli --drive --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
+    "                 --start X,Y --stop X,Y --inline X,Y [--channel r|g|b|avg]\n"
+    "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
+    "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
+    "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -26,7 +32,8 @@ const char* const Usage =
     "sampled along the circle through the check points START, STOP and IN-LINE\n"
     "(whole image pixels). The experiment's parameters come from the settings\n"
     "file (shown with one decimal, as the window's fields show them), or are the\n"
-    "initial ones.\n"
+    "initial ones. Its numbers may use a point or a comma under any locale; a\n"
+    "value that is there but no number is named on standard error and not used.\n"
     "\n"
     "  --from-header  take the exposure, pixel size, focal length and aperture\n"
     "             that the picture's file carries (FITS header keys, camera RAW\n"
@@ -41,6 +48,29 @@ const char* const Usage =
     "             FILE, or to standard output with -\n"
     "  --help     print this help and exit (also -h)\n"
     "  --version  print the program's version and exit\n"
+    "\n"
+    "--drive measures the drive itself from the light along the trail: the\n"
+    "drift, the drift-free error's peak-to-peak, RMS and extremes, the largest\n"
+    "rate, the longest exposure within the tolerance, the worm period and its\n"
+    "harmonics, and a PEC table. Its settings come from the settings file's\n"
+    "[Drive] section, overridden by these options:\n"
+    "  --worm-period  in seconds; 0 (the initial value) estimates it when the\n"
+    "                 trail holds 1.5 cycles or more\n"
+    "  --detrend      how the drift is removed (initial: harmonic, which falls\n"
+    "                 back to a line below 2 worm cycles)\n"
+    "  --harmonics    of the worm period in the joint fit and the PEC (1 to 50,\n"
+    "                 initial 5)\n"
+    "  --tolerance    for the longest exposure, in arc seconds (initial 1)\n"
+    "  --half-width   of the photometry segment each side of the crest, in\n"
+    "                 pixels, or auto (the initial value)\n"
+    "  --json         the whole result as JSON\n"
+    "  --csv          time and drift-free error of the analysed steps\n"
+    "  --pec          the PEC table: one row per second of the worm period;\n"
+    "                 without a worm period nothing is written and the exit\n"
+    "                 status is 1\n"
+    "Each output takes a file name, or - for standard output (one of them at a\n"
+    "time). They always use a point as the decimal separator. A short summary\n"
+    "goes to standard output, or to standard error when an output takes it.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -101,6 +131,7 @@ int main(int argc, char** argv)
     const char sep = point && point[0] ? point[0] : '.';
 
     vinsk::cli::TCliOptions o;
+    vinsk::cli::TDriveOptions drive;
     std::set<std::string> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -118,6 +149,10 @@ int main(int argc, char** argv)
             BadArguments(a + " given twice");
         if (a == "--from-header") {
             o.FromHeader = true;
+            continue;
+        }
+        if (a == "--drive") {
+            drive.Drive = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -159,13 +194,20 @@ int main(int argc, char** argv)
             const auto comma = v.find(',');
             o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
             o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (vinsk::cli::IsDriveOption(a)) {
+            if (const auto problem = vinsk::cli::TakeDriveOption(drive, a, v))
+                BadArguments(*problem);
         } else
             BadArguments("unknown option " + a);
     }
+    if (const auto problem = vinsk::cli::DriveUsageProblem(seen, drive, o))
+        BadArguments(*problem);
     for (const char* required : {"--image", "--start", "--stop", "--inline"})
         if (!seen.count(required))
             BadArguments(std::string(required) + " is required");
 
+    if (drive.Drive)
+        return vinsk::cli::RunDrive(o, drive, sep, stdout, stderr);
     const vinsk::cli::TCliResult result = vinsk::cli::RunAnalysis(o, sep);
     return vinsk::cli::WriteResult(o, result, sep, stdout, stderr);
 }

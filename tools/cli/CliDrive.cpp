@@ -1,0 +1,272 @@
+#include "tools/cli/CliDrive.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "common/AtomicFile.h"
+#include "common/NumText.h"
+#include "drive/DriveAnalysis.h"
+#include "drive/LinearSamples.h"
+#include "setup/SettingsFile.h"
+
+namespace vinsk::cli {
+
+namespace {
+
+constexpr const char* ValueOptions[] = {"--worm-period", "--detrend", "--harmonics", "--tolerance",
+                                        "--half-width",  "--json",    "--pec"};
+
+// Whether every byte reached the stream; flushed, so that a full disk or a
+// closed pipe shows here and not after exit.
+bool Put(std::FILE* f, const std::string& text)
+{
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+}
+
+// Fixed decimals with the locale's separator, for people.
+std::string Fix(double v, int decimals, char sep)
+{
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, res.ptr);
+    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
+        s.erase(0, 1); // no "-0.00"
+    for (char& c : s)
+        if (c == '.')
+            c = sep;
+    return s;
+}
+
+const char* ChannelName(int channel)
+{
+    static const char* const names[] = {"red", "green", "blue", "average"};
+    return channel >= 0 && channel < 4 ? names[channel] : "average";
+}
+
+std::string DetrendText(TDetrend d)
+{
+    switch (d) {
+    case TDetrend::None:
+        return "not removed";
+    case TDetrend::Line:
+        return "removed as a fitted line";
+    case TDetrend::Quadratic:
+        return "removed as a fitted parabola";
+    case TDetrend::Harmonic:
+        break;
+    }
+    return "removed as a line fitted jointly with the worm's harmonics";
+}
+
+std::string Summary(const TDriveResult& r, int channel, char sep)
+{
+    const std::string q = "\"";
+    std::string s = std::string("Drive analysis of the ") + ChannelName(channel) + " channel: " +
+                    std::to_string(r.Flux.size()) + " steps of " + Fix(r.ArcsecPerStep, 3, sep) + q + ", " +
+                    Fix(r.Record, 1, sep) + " s analysed (" + Fix(r.TrimmedSeconds, 1, sep) +
+                    " s at the ends left out)\n";
+    if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
+        s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
+             Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
+    if (std::isfinite(r.Drift))
+        s += "Drift: " + Fix(r.Drift, 5, sep) + q + "/s (" + Fix(r.DriftPercent, 3, sep) +
+             " % of the mount speed), " + DetrendText(r.DetrendUsed) + "\n";
+    else
+        s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
+    const TDriveStats& st = r.Stats;
+    s += "Error: peak-to-peak " + Fix(st.PeakToPeak, 2, sep) + q + ", RMS " + Fix(st.Rms, 2, sep) + q + ", Max+ " +
+         Fix(st.MaxPlus, 2, sep) + q + ", Max- " + Fix(st.MaxMinus, 2, sep) + q + "\n";
+    s += "Largest rate: " + Fix(st.MaxRate, 3, sep) + q + "/s; longest exposure within " + Fix(st.Tolerance, 2, sep) +
+         q + ": " + Fix(st.LongestExposure, 1, sep) + " s\n";
+    if (r.WormSource == TWormSource::None) {
+        s += "Worm period: none. " + r.WormNote + "\n";
+    } else {
+        s += "Worm period: " + Fix(r.WormPeriod, 2, sep) + " s (" + WormSourceName(r.WormSource) + ")";
+        if (r.CycleCount > 0)
+            s += ", " + std::to_string(r.CycleCount) + (r.CycleCount == 1 ? " whole cycle" : " whole cycles") +
+                 ", cycle-to-cycle spread " + Fix(r.CycleSpreadRms, 2, sep) + q + " RMS";
+        s += "\n";
+    }
+    if (!r.Pec.empty())
+        s += "PEC: " + std::to_string(r.PecHarmonics) + " harmonics, residual " + Fix(r.PecResidualRms, 2, sep) + q +
+             " RMS\n";
+    if (!r.Peaks.empty()) {
+        s += "Peaks:";
+        for (std::size_t i = 0; i < r.Peaks.size() && i < 5; ++i) {
+            const TDrivePeak& p = r.Peaks[i];
+            s += (i ? "; " : " ") + Fix(p.Period, 1, sep) + " s " + Fix(p.Amplitude, 2, sep) + q;
+            if (!p.Label.empty())
+                s += " (" + p.Label + ")";
+        }
+        s += "\n";
+    }
+    for (const std::string& note : r.Notes)
+        s += "Note: " + note + "\n";
+    return s;
+}
+
+} // namespace
+
+bool IsDriveOption(const std::string& option)
+{
+    for (const char* o : ValueOptions)
+        if (option == o)
+            return true;
+    return false;
+}
+
+std::optional<std::string> TakeDriveOption(TDriveOptions& d, const std::string& option, const std::string& value)
+{
+    auto bad = [&](const std::string& wants) {
+        return std::optional<std::string>(option + " takes " + wants + ", not '" + value + "'");
+    };
+    const std::optional<double> number = DriveNumber(value, '.');
+    if (option == "--worm-period") {
+        if (!number || !ValidWormPeriod(*number))
+            return bad("the worm period in seconds, 0 (unknown) to " + FloatText(MaxDriveWormPeriod));
+        d.WormPeriod = number;
+    } else if (option == "--tolerance") {
+        if (!number || !ValidTolerance(*number))
+            return bad("a positive number of arc seconds");
+        d.Tolerance = number;
+    } else if (option == "--harmonics") {
+        if (!number || !ValidHarmonics(*number))
+            return bad("a whole number from 1 to " + std::to_string(MaxDriveHarmonics));
+        d.Harmonics = static_cast<int>(*number);
+    } else if (option == "--half-width") {
+        if (value == "auto")
+            d.HalfWidth = 0;
+        else if (!number || !ValidHalfWidth(*number))
+            return bad("auto or up to " + FloatText(MaxDriveHalfWidth) + " pixels");
+        else
+            d.HalfWidth = number;
+    } else if (option == "--detrend") {
+        TDetrend detrend;
+        if (!ParseDetrend(value, detrend))
+            return bad("none, line, quadratic or harmonic");
+        d.Detrend = detrend;
+    } else if (option == "--json" || option == "--pec") {
+        if (value.empty())
+            return bad("a file name, or - for standard output");
+        (option == "--json" ? d.Json : d.Pec) = value;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> DriveUsageProblem(const std::set<std::string>& given, const TDriveOptions& d,
+                                             const TCliOptions& o)
+{
+    if (d.Drive) {
+        for (const char* figureOnly : {"--figure", "--average"})
+            if (given.count(figureOnly))
+                return std::string(figureOnly) + " chooses a figure and does not go with --drive";
+    } else {
+        for (const char* option : ValueOptions)
+            if (given.count(option))
+                return std::string(option) + " needs --drive";
+    }
+    const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
+        {"--json", &d.Json}, {"--csv", &o.Csv}, {"--pec", &d.Pec}};
+    for (std::size_t a = 0; a < 3; ++a)
+        for (std::size_t z = a + 1; z < 3; ++z) {
+            const auto &x = *outputs[a].second, &y = *outputs[z].second;
+            if (x && y && *x == *y)
+                return std::string(outputs[a].first) + " and " + outputs[z].first + " cannot both write to " +
+                       (*x == "-" ? "standard output" : *x);
+        }
+    return std::nullopt;
+}
+
+TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriveSettings>& fromFile)
+{
+    TDriveSettings s = fromFile.value_or(TDriveSettings{});
+    s.WormPeriod = d.WormPeriod.value_or(s.WormPeriod);
+    s.Tolerance = d.Tolerance.value_or(s.Tolerance);
+    s.Detrend = d.Detrend.value_or(s.Detrend);
+    s.Harmonics = d.Harmonics.value_or(s.Harmonics);
+    s.HalfWidth = d.HalfWidth.value_or(s.HalfWidth);
+    return s;
+}
+
+int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* out, std::FILE* err)
+{
+    TDriveResult r;
+    TCliResult loaded; // the settings file's warnings
+    try {
+        TVinskState s;
+        TFileSetupValues header;
+        LoadPictures(o, s, &header);
+        std::optional<TDriveSettings> fromFile;
+        if (o.Settings) {
+            LoadSettings(*o.Settings, s.Experiment, sep, loaded);
+            fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
+        }
+        TakeSetupValues(o, header, s.Experiment, sep);
+        TDriveInput in;
+        in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
+        in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
+        in.InLine = {static_cast<double>(o.CheckPoints[4]), static_cast<double>(o.CheckPoints[5])};
+        in.Setup = s.Experiment;
+        in.Channel = static_cast<TDriveChannel>(o.Channel);
+        in.Settings = DriveSettingsOf(d, fromFile);
+        // The picture's linear samples when it has them, else the raster.
+        if (!s.Image.Linear.Empty())
+            r = AnalyseDrive(TLinearSamples(s.Image.Linear), in);
+        else
+            r = AnalyseDrive(TRasterSamples(s.Image.Bitmap), in);
+    } catch (const std::bad_alloc&) {
+        r.Refused = true;
+        r.Message = "Not enough memory for the drive analysis of " + o.Image;
+    } catch (const std::exception& e) {
+        r.Refused = true;
+        r.Message = e.what();
+    }
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings})
+        if (!warning->empty())
+            Put(err, *warning + "\n");
+    if (r.Refused) {
+        Put(err, r.Message + "\n");
+        return 1;
+    }
+    if (d.Pec && r.Pec.empty()) {
+        Put(err, "No PEC table without a worm period: " +
+                     (r.WormNote.empty() ? std::string("the harmonics could not be fitted") : r.WormNote) + "\n");
+        return 1;
+    }
+
+    bool toStdout = false;
+    const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
+        {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
+    for (const auto& [target, text] : outputs) {
+        if (!*target)
+            continue;
+        if (**target == "-") {
+            toStdout = true;
+            if (!Put(out, text(r))) {
+                Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+                return 1;
+            }
+        } else {
+            try {
+                SaveWholeFile(**target, text(r));
+            } catch (const std::exception& e) {
+                Put(err, std::string(e.what()) + "\n");
+                return 1;
+            }
+        }
+    }
+    std::FILE* summary = toStdout ? err : out;
+    if (!Put(summary, Summary(r, o.Channel, sep))) {
+        if (summary == out)
+            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace vinsk::cli
