@@ -406,7 +406,10 @@ void TVinsk_main::FindTrailClick()
     TTrailSearch search;
     {
         TBusyCursor busy(Image1->viewport());
-        search = FindTrail(TRasterSampleSource(FState.Image.Bitmap), ReadChoices().Channel);
+        std::optional<TRasterSampleSource> raster;
+        std::optional<TLinearSampleSource> linear;
+        search = FindTrail(PictureSamples(FState.Image.Bitmap, FState.Image.Linear, raster, linear),
+                           ReadChoices().Channel);
     }
     if (!search.Points) {
         FDialogs.ErrorBox(QString::fromStdString(search.Refusal));
