@@ -153,6 +153,10 @@ void TVinsk_main::BuildStatusBar()
         StatusBar->addWidget(panel, fixed ? 0 : 1);
         StatusPanels[i] = panel;
     }
+    // Beside the three panels, at the right end: the linear samples' note.
+    StatusLinear = new QLabel(StatusBar);
+    StatusLinear->setObjectName(QStringLiteral("StatusLinear"));
+    StatusBar->addPermanentWidget(StatusLinear);
     setStatusBar(StatusBar);
 }
 
@@ -254,6 +258,9 @@ void TVinsk_main::SyncStatus()
             panel->setFixedWidth(std::max(StatusPanelWidth, panel->sizeHint().width()));
         }
     }
+    const QString linear = QString::fromStdString(FState.Status.Linear);
+    if (StatusLinear->text() != linear)
+        StatusLinear->setText(linear);
 }
 
 void TVinsk_main::Exit1Click()

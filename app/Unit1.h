@@ -17,6 +17,7 @@
 #include "app/dialogs/Dialogs.h"
 #include "app/drive/DrivePage.h"
 #include "figures/PlotRun.h"
+#include "setup/FileValues.h"
 
 class QAction;
 class QCheckBox;
@@ -123,7 +124,13 @@ private:
     void BitBtn10Click();
     void BitBtn12Click();
     void ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
-                    void (*apply)(TImageState&, const TBitmap32&, TStatusPanels&));
+                    void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&));
+    // After a picture loads: one question listing the Setup values its file
+    // carries; on Yes they go through the Setup fields as a settings load's do.
+    void OfferFileValues(const TFileSetupValues& values);
+    // Each value through its Setup field, in the order given: the field shows
+    // it with one decimal and, if that text is new, its handler runs.
+    void SetSetupFields(const TSettingsValue* values, std::size_t count);
     void BitBtn4Click();
     void BitBtn5Click();
     void BitBtn9Click();
@@ -204,6 +211,7 @@ private:
     QWidget* TabSheet3 = nullptr;
     QStatusBar* StatusBar = nullptr;
     std::array<QLabel*, StatusPanelCount> StatusPanels{};
+    QLabel* StatusLinear = nullptr; // what became of the picture's linear samples
     QAction* Exit1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* Openimage1 = nullptr;

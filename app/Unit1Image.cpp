@@ -20,6 +20,7 @@
 #include "findtrail/FindTrail.h"
 #include "graphics/ViewMath.h"
 #include "image/Calibration.h"
+#include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
 
 namespace vinsk {
@@ -261,13 +262,18 @@ void TVinsk_main::OpenimageClick()
     // Decoded before anything is touched: a file that fails to load leaves
     // the markers, the picture, the flags and the zoom as they were.
     TBitmap32 picture;
+    TPictureExtras extras;
     {
         TBusyCursor busy(Image1->viewport());
-        LoadPicture(choice->FileName.toStdString(), picture);
+        LoadPicture(choice->FileName.toStdString(), picture, extras);
     }
     Image1->ClearLayers();
     picture.SetOuterColor(FState.Image.Bitmap.OuterColor());
     FState.Image.Bitmap.Swap(picture);
+    // The previous picture's samples go with it.
+    FState.Image.Linear.Swap(extras.Linear);
+    extras.Linear.Release();
+    FState.Status.Linear = LinearPlaneNote(FState.Image.Linear);
     FState.Image.DarkApplied = false;
     FState.Image.FlatApplied = false;
     UpdateIndicators();
@@ -275,21 +281,23 @@ void TVinsk_main::OpenimageClick()
     chFitClick();
     FState.Status.Panels[PanelImageSize] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
                               std::to_string(FState.Image.Bitmap.Height());
+    SyncStatus();
+    OfferFileValues(extras.Setup);
 }
 
 void TVinsk_main::BitBtn10Click()
 {
-    ApplyFrame(DarkRefusal, ApplyDark);
+    ApplyFrame(DarkRefusal, ApplyDarkFrame);
 }
 
 void TVinsk_main::BitBtn12Click()
 {
-    ApplyFrame(FlatRefusal, ApplyFlat);
+    ApplyFrame(FlatRefusal, ApplyFlatFrame);
 }
 
 // Dark and flat share their course: refusal, picture dialog, load, apply.
 void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
-                             void (*apply)(TImageState&, const TBitmap32&, TStatusPanels&))
+                             void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&))
 {
     if (const auto message = refusal(FState.Image)) {
         FDialogs.ErrorBox(QString::fromStdString(*message));
@@ -301,8 +309,9 @@ void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageS
     OPD.FilterIndex = choice->FilterIndex;
     TBusyCursor busy(Image1->viewport());
     TBitmap32 frame;
-    LoadPicture(choice->FileName.toStdString(), frame);
-    apply(FState.Image, frame, FState.Status);
+    TPictureExtras extras;
+    LoadPicture(choice->FileName.toStdString(), frame, extras);
+    apply(FState.Image, frame, extras.Linear, FState.Status);
     UpdateIndicators();
     Image1->Changed();
 }
@@ -397,7 +406,10 @@ void TVinsk_main::FindTrailClick()
     TTrailSearch search;
     {
         TBusyCursor busy(Image1->viewport());
-        search = FindTrail(TRasterSampleSource(FState.Image.Bitmap), ReadChoices().Channel);
+        std::optional<TRasterSampleSource> raster;
+        std::optional<TLinearSampleSource> linear;
+        search = FindTrail(PictureSamples(FState.Image.Bitmap, FState.Image.Linear, raster, linear),
+                           ReadChoices().Channel);
     }
     if (!search.Points) {
         FDialogs.ErrorBox(QString::fromStdString(search.Refusal));

@@ -240,14 +240,7 @@ void TVinsk_main::OpenFile()
         LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
-    // Each value goes through its field, in reading order: the field shows
-    // it with one decimal and, if that text is new, its change handler sets
-    // the parameter from the text.
-    const auto& fields = SetupFields();
-    for (const TSettingsValue& v : load.Values)
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            if (std::string_view(fields[i].Name) == v.FieldName)
-                SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
+    SetSetupFields(load.Values.data(), load.Values.size());
     SetOff([&] { TabSheet4->SetSettings(load.Drive); });
     // Values the file holds but that are no number kept their fields: say
     // which, and take back the note of an earlier file once all were read.
@@ -258,6 +251,29 @@ void TVinsk_main::OpenFile()
     else if (!FSettingsNote.empty() && panel == FSettingsNote)
         panel.clear();
     FSettingsNote = note;
+}
+
+void TVinsk_main::SetSetupFields(const TSettingsValue* values, std::size_t count)
+{
+    // Each value goes through its field, in reading order: the field shows
+    // it with one decimal and, if that text is new, its change handler sets
+    // the parameter from the text.
+    const auto& fields = SetupFields();
+    for (const TSettingsValue* v = values; v != values + count; ++v)
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (std::string_view(fields[i].Name) == v->FieldName)
+                SetOff([&] { SetupEdits[i]->SetValue(v->Value); });
+}
+
+void TVinsk_main::OfferFileValues(const TFileSetupValues& values)
+{
+    if (!values.Any())
+        return;
+    const QString question = QString::fromStdString(FileValuesQuestion(values, FState.DecimalSeparator));
+    if (!FDialogs.Question(QStringLiteral("Confirm"), question))
+        return;
+    const std::vector<TSettingsValue> fields = FileValuesForFields(values);
+    SetSetupFields(fields.data(), fields.size());
 }
 
 } // namespace vinsk

@@ -34,6 +34,10 @@ public:
     std::optional<TFileChoice> OpenFile(const TFileDialog&) override { return std::nullopt; }
     std::optional<TFileChoice> SaveFile(const TFileDialog&) override { return std::nullopt; }
     std::optional<TFileChoice> OpenPicture(const TFileDialog&) override { return TFileChoice{Picture, 1}; }
+    bool Question(const QString&, const QString& text) override
+    {
+        throw std::runtime_error("unexpected question: " + text.toStdString());
+    }
 };
 
 // Places START, STOP and IN-LINE by the buttons and a press on the view,

@@ -18,6 +18,8 @@ enum TStatusPanel : std::size_t {
 
 struct TStatusPanels {
     std::array<std::string, StatusPanelCount> Panels;
+    // Beside the three: what became of the picture's linear samples.
+    std::string Linear;
 };
 
 } // namespace vinsk

@@ -95,4 +95,23 @@ void TRasterSampleSource::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t
     }
 }
 
+double TLinearSampleSource::Value(std::int32_t x, std::int32_t y, int channel) const
+{
+    if (FPlane.Channels() == 1)
+        return FPlane.Sample(x, y, 0);
+    if (channel >= ChannelR && channel <= ChannelB)
+        return FPlane.Sample(x, y, channel);
+    return (static_cast<double>(FPlane.Sample(x, y, 0)) + FPlane.Sample(x, y, 1) + FPlane.Sample(x, y, 2)) / 3.0;
+}
+
+const TSampleSource& PictureSamples(const TBitmap32& bitmap, const TLinearPlane& plane,
+                                    std::optional<TRasterSampleSource>& raster,
+                                    std::optional<TLinearSampleSource>& linear)
+{
+    if (!plane.Empty() && plane.Width() == bitmap.Width() && plane.Height() == bitmap.Height())
+        return linear.emplace(plane);
+    return raster.emplace(bitmap);
+}
+
 } // namespace vinsk
+

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "analysis/Sampling.h"
 #include "image/Bitmap32.h"
+#include "linear/LinearPlane.h"
 
 namespace vinsk {
 
@@ -52,5 +54,28 @@ public:
 private:
     const TBitmap32& FBitmap;
 };
+
+// The picture's linear samples (16-bit or float), when it has them: the
+// finder then sees the depth the camera recorded.
+class TLinearSampleSource final : public TSampleSource {
+public:
+    // The plane must outlive this view of it.
+    explicit TLinearSampleSource(const TLinearPlane& plane) : FPlane(plane) {}
+
+    std::int32_t Width() const override { return FPlane.Width(); }
+    std::int32_t Height() const override { return FPlane.Height(); }
+    double Value(std::int32_t x, std::int32_t y, int channel) const override;
+    // 16-bit samples step by whole levels, as the raster's do.
+    double NoiseFloor() const override { return FPlane.IsFloat() ? 0.0 : 0.5; }
+
+private:
+    const TLinearPlane& FPlane;
+};
+
+// The source a search reads: the linear samples when the picture has them,
+// otherwise the raster.
+const TSampleSource& PictureSamples(const TBitmap32& bitmap, const TLinearPlane& plane,
+                                    std::optional<TRasterSampleSource>& raster,
+                                    std::optional<TLinearSampleSource>& linear);
 
 } // namespace vinsk

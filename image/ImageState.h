@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/Bitmap32.h"
+#include "linear/LinearPlane.h"
 
 namespace vinsk {
 
@@ -9,6 +10,9 @@ struct TImageState {
     TBitmap32 Bitmap;         // the picture of Image1
     bool DarkApplied = false; // the dark has been subtracted
     bool FlatApplied = false; // the flat has been divided out
+    // The picture's own samples when it has more than 8 bits per sample;
+    // calibrated with the raster, dropped when a frame cannot be applied to it.
+    TLinearPlane Linear;
 };
 
 } // namespace vinsk

@@ -270,6 +270,13 @@ void TQtDialogs::MessageBox(TMessageKind kind, const QString& caption, const QSt
     NewMessageBox(kind, caption, text, FParent)->exec();
 }
 
+bool TQtDialogs::Question(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, FParent);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<TFileChoice> TQtDialogs::OpenFile(const TFileDialog& dialog)
 {
     return Run(dialog, TFileDialogKind::Open);

@@ -51,6 +51,8 @@ public:
     virtual std::optional<TFileChoice> SaveFile(const TFileDialog& dialog) = 0;
     // The picture dialog, with a preview of the chosen file.
     virtual std::optional<TFileChoice> OpenPicture(const TFileDialog& dialog) = 0;
+    // A question with Yes and No buttons; true for Yes.
+    virtual bool Question(const QString& caption, const QString& text) = 0;
 
     // A refusal: "Error" caption, error icon, one OK button.
     void ErrorBox(const QString& text) { MessageBox(TMessageKind::Error, QStringLiteral("Error"), text); }
@@ -100,6 +102,7 @@ public:
     std::optional<TFileChoice> OpenFile(const TFileDialog& dialog) override;
     std::optional<TFileChoice> SaveFile(const TFileDialog& dialog) override;
     std::optional<TFileChoice> OpenPicture(const TFileDialog& dialog) override;
+    bool Question(const QString& caption, const QString& text) override;
 
 private:
     std::optional<TFileChoice> Run(const TFileDialog& dialog, TFileDialogKind kind);

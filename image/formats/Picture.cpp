@@ -19,6 +19,7 @@ namespace {
 
 using formats::TBytes;
 using TDecoder = void (*)(TBytes, TBitmap32&, const formats::TDecodeLimits&);
+using TLinearDecoder = void (*)(TBytes, TBitmap32&, TPictureExtras*, const formats::TDecodeLimits&);
 
 struct TRegistration {
     const char* Extension;
@@ -77,6 +78,42 @@ constexpr TRegistration Registrations[] = {
     {"png", "Portable network graphic images", formats::DecodePng},
 };
 
+// The registered readers that can also keep linear samples.
+struct TLinearReader {
+    TDecoder Plain;
+    TLinearDecoder Linear;
+};
+
+const TLinearReader LinearReaders[] = {
+    {formats::DecodePng, formats::DecodePng}, {formats::DecodeTiff, formats::DecodeTiff},
+    {formats::DecodePnm, formats::DecodePnm}, {formats::DecodeSgi, formats::DecodeSgi},
+    {formats::DecodePsd, formats::DecodePsd},
+};
+
+// Read beside the registered formats; looked up only when no registered
+// extension matches, and listed after them.
+struct TAddedFormat {
+    const char* Extension;
+    const char* Description;
+    TLinearDecoder Decoder;
+};
+
+constexpr TAddedFormat AddedFormats[] = {
+    {"fits", "FITS images", formats::DecodeFits},
+    {"fit", "FITS images", formats::DecodeFits},
+    {"fts", "FITS images", formats::DecodeFits},
+    {"fz", "Tile-compressed FITS images", formats::DecodeFits},
+    {"cr2", "Camera RAW images", formats::DecodeRaw},
+    {"cr3", "Camera RAW images", formats::DecodeRaw},
+    {"nef", "Camera RAW images", formats::DecodeRaw},
+    {"arw", "Camera RAW images", formats::DecodeRaw},
+    {"dng", "Camera RAW images", formats::DecodeRaw},
+    {"orf", "Camera RAW images", formats::DecodeRaw},
+    {"raf", "Camera RAW images", formats::DecodeRaw},
+    {"rw2", "Camera RAW images", formats::DecodeRaw},
+    {"pef", "Camera RAW images", formats::DecodeRaw},
+};
+
 // Larger files would not fit a raster within the limits anyway.
 constexpr std::uintmax_t MaxFileBytes = 4ull << 30;
 
@@ -104,6 +141,15 @@ const TRegistration* FindRegistration(const std::string& extension)
     for (auto it = std::rbegin(Registrations); it != std::rend(Registrations); ++it)
         if (key == it->Extension)
             return &*it;
+    return nullptr;
+}
+
+const TAddedFormat* FindAddedFormat(const std::string& extension)
+{
+    const std::string key = Lower(extension);
+    for (const TAddedFormat& f : AddedFormats)
+        if (key == f.Extension)
+            return &f;
     return nullptr;
 }
 
@@ -209,32 +255,66 @@ std::string PictureOpenFilter()
 {
     std::string all;
     std::string entries;
-    for (auto it = std::rbegin(Registrations); it != std::rend(Registrations); ++it) {
-        const std::string pattern = std::string("*.") + it->Extension;
+    auto add = [&](const char* extension, const char* description) {
+        const std::string pattern = std::string("*.") + extension;
         if (!all.empty())
             all += ';';
         all += pattern;
         entries += '|';
-        entries += it->Description;
+        entries += description;
         entries += " (" + pattern + ")|" + pattern;
-    }
+    };
+    for (auto it = std::rbegin(Registrations); it != std::rend(Registrations); ++it)
+        add(it->Extension, it->Description);
+    for (const TAddedFormat& f : AddedFormats)
+        add(f.Extension, f.Description);
     return "All (" + all + ")|" + all + entries;
 }
 
-void LoadPicture(const std::string& path, TBitmap32& out)
+const std::vector<TPictureFormat>& AddedPictureFormats()
+{
+    static const std::vector<TPictureFormat> formats = [] {
+        std::vector<TPictureFormat> v;
+        for (const TAddedFormat& f : AddedFormats)
+            v.push_back({f.Extension, f.Description});
+        return v;
+    }();
+    return formats;
+}
+
+namespace {
+
+// Reads the file with the reader its extension chooses; extras nullptr:
+// the raster alone, as the registered readers have always delivered it.
+void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
 {
     const std::string extension = ExtensionOf(path);
     const TRegistration* reg = FindRegistration(extension);
-    if (reg == nullptr)
+    TDecoder plain = nullptr;
+    TLinearDecoder linear = nullptr;
+    if (reg != nullptr) {
+        if (reg->Decoder == nullptr)
+            FailFor(path, std::string("reading ") + reg->Description + " is not supported");
+        plain = reg->Decoder;
+        if (extras != nullptr)
+            for (const TLinearReader& r : LinearReaders)
+                if (r.Plain == plain)
+                    linear = r.Linear;
+    } else if (const TAddedFormat* added = FindAddedFormat(extension)) {
+        linear = added->Decoder;
+    } else {
         throw EPictureError("Unknown picture file extension (." + extension + ")");
-    if (reg->Decoder == nullptr)
-        FailFor(path, std::string("reading ") + reg->Description + " is not supported");
+    }
 
     TFileImage file;
     ReadWholeFile(path, file);
     TBitmap32 bmp;
+    TPictureExtras got;
     try {
-        reg->Decoder(file.Bytes(), bmp, formats::TDecodeLimits{});
+        if (linear != nullptr)
+            linear(file.Bytes(), bmp, extras ? &got : nullptr, formats::TDecodeLimits{});
+        else
+            plain(file.Bytes(), bmp, formats::TDecodeLimits{});
     } catch (const EPictureError& e) {
         FailFor(path, e.what());
     } catch (const std::bad_alloc&) {
@@ -243,6 +323,16 @@ void LoadPicture(const std::string& path, TBitmap32& out)
     // Keep the caller's outer colour; only the pixels are new.
     bmp.SetOuterColor(out.OuterColor());
     out.Swap(bmp);
+    if (extras != nullptr) {
+        extras->Linear.Swap(got.Linear);
+        extras->Setup = got.Setup;
+    }
 }
+
+} // namespace
+
+void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr); }
+
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras) { Load(path, out, &extras); }
 
 } // namespace vinsk

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "image/Bitmap32.h"
+#include "linear/LinearPlane.h"
+#include "setup/FileValues.h"
 
 namespace vinsk {
 
@@ -19,16 +21,32 @@ struct TPictureFormat {
     std::string Description; // as the open dialog lists it
 };
 
+// What a picture brings besides its raster.
+struct TPictureExtras {
+    TLinearPlane Linear;     // empty unless the source has more than 8 bits per sample
+    TFileSetupValues Setup;  // from a FITS header or a camera RAW's EXIF
+};
+
 // The registered formats in registration order.
 const std::vector<TPictureFormat>& RegisteredPictureFormats();
 
+// Formats read beside the registered ones (FITS, camera RAW), in the order
+// the dialog lists them after the registered ones.
+const std::vector<TPictureFormat>& AddedPictureFormats();
+
 // The open-picture dialog's filter in the "Text|*.ext|..." form, built from
-// the list from the last registration to the first, headed by "All".
+// the list from the last registration to the first, headed by "All"; the
+// added formats follow the registered ones, in "All" too.
 std::string PictureOpenFilter();
 
 // Decodes the file into `out`; on any failure throws EPictureError with a
 // message naming the file and the problem and leaves `out` untouched.
 // An unregistered extension gives "Unknown picture file extension (.%s)".
 void LoadPicture(const std::string& path, TBitmap32& out);
+
+// The same, also keeping the linear samples and the Setup values the file
+// carries; the size limits then count raster and samples together. On a
+// failure both `out` and `extras` are untouched.
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras);
 
 } // namespace vinsk

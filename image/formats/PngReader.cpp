@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <png.h>
 
@@ -36,8 +37,74 @@ void OnError(png_structp png, png_const_charp message)
 
 void OnWarning(png_structp, png_const_charp) {}
 
+// One row of 16-bit samples (big-endian, 1 to 4 channels: grey, grey and
+// alpha, RGB, RGBA) into the raster, scaled as libpng scales 16 bits to 8,
+// and into the plane as they are.
+void Put16(const png_byte* src, int channels, png_uint_32 width, std::uint32_t* dst, std::uint16_t* kept)
+{
+    const bool colour = channels >= 3;
+    const bool alpha = channels == 2 || channels == 4;
+    for (png_uint_32 x = 0; x < width; ++x) {
+        std::uint16_t v[4] = {};
+        for (int c = 0; c < channels; ++c, src += 2)
+            v[c] = static_cast<std::uint16_t>((src[0] << 8) | src[1]);
+        const std::uint32_t a = alpha ? Scale16(v[channels - 1]) : 255;
+        if (colour) {
+            dst[x] = Color32(a, Scale16(v[0]), Scale16(v[1]), Scale16(v[2]));
+            *kept++ = v[0];
+            *kept++ = v[1];
+            *kept++ = v[2];
+        } else {
+            const std::uint32_t g = Scale16(v[0]);
+            dst[x] = Color32(a, g, g, g);
+            *kept++ = v[0];
+        }
+    }
+}
+
+// 16-bit pictures when their samples are kept: the rows come as stored and
+// go to the raster and the plane; an interlaced picture needs them all.
+bool ReadPng16(png_structp png, png_infop info, TBitmap32* bmp, TLinearPlane* plane,
+               std::vector<png_byte>* buffer, const TDecodeLimits* limits)
+{
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    png_set_expand(png); // tRNS to alpha
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const int channels = png_get_channels(png, info);
+    if (png_get_bit_depth(png, info) != 16 || channels < 1 || channels > 4 ||
+        png_get_rowbytes(png, info) != std::size_t{width} * channels * 2)
+        png_error(png, "unexpected row layout after conversion");
+    const int kept = channels >= 3 ? 3 : 1;
+    const std::uint64_t bufferRows = passes > 1 ? height : 1;
+    CheckPictureSize(width, height, kept * 2u + (passes > 1 ? channels * 2u : 0u), *limits);
+    AllocateRaster(*bmp, width, height, *limits);
+    AllocatePlane16(*plane, width, height, kept, 16);
+    buffer->resize(bufferRows * width * channels * 2);
+    const std::size_t rowBytes = std::size_t{width} * channels * 2;
+    auto put = [&](png_uint_32 y, const png_byte* row) {
+        Put16(row, channels, width, bmp->ScanLine(static_cast<std::int32_t>(y)),
+              plane->U16() + std::size_t{y} * width * kept);
+    };
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_byte* row = buffer->data() + (passes > 1 ? y * rowBytes : 0);
+            png_read_row(png, row, nullptr);
+            if (passes == 1)
+                put(y, row);
+        }
+    for (png_uint_32 y = 0; y < height && passes > 1; ++y)
+        put(y, buffer->data() + y * rowBytes);
+    png_read_end(png, nullptr);
+    return true;
+}
+
 // Everything that may longjmp happens here; its frame holds no C++ object.
-bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, const TDecodeLimits* limits)
+bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, TLinearPlane* plane, std::vector<png_byte>* buffer,
+             const TDecodeLimits* limits)
 {
     if (setjmp(png_jmpbuf(png)) != 0)
         return false;
@@ -57,6 +124,8 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, const TDecodeLimit
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     CheckRasterSize(width, height, *limits);
+    if (plane != nullptr && png_get_bit_depth(png, info) == 16)
+        return ReadPng16(png, info, bmp, plane, buffer, limits);
 
     const int colorType = png_get_color_type(png, info);
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
@@ -81,7 +150,9 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, const TDecodeLimit
 
 } // namespace
 
-void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodePng(data, out, nullptr, limits); }
+
+void DecodePng(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TPngState s;
     s.Data = data;
@@ -96,9 +167,11 @@ void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     png_set_read_fn(png, &s, ReadData);
 
     TBitmap32 bmp;
+    TLinearPlane plane;
+    std::vector<png_byte> buffer;
     bool ok = false;
     try {
-        ok = ReadPng(png, info, &bmp, &limits);
+        ok = ReadPng(png, info, &bmp, extras ? &plane : nullptr, &buffer, &limits);
     } catch (...) {
         png_destroy_read_struct(&png, &info, nullptr);
         throw;
@@ -106,6 +179,8 @@ void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     png_destroy_read_struct(&png, &info, nullptr);
     if (!ok)
         Fail(std::string("PNG error: ") + s.Message);
+    if (extras != nullptr)
+        extras->Linear.Swap(plane);
     out.Swap(bmp);
 }
 

@@ -66,7 +66,9 @@ private:
 
 } // namespace
 
-void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodePnm(data, out, nullptr, limits); }
+
+void DecodePnm(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TByteReader r(data);
     if (data.size() < 2 || data[0] != 'P' || data[1] < '1' || data[1] > '6')
@@ -80,7 +82,10 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     const std::uint32_t maxValue = bitmap ? 1 : text.Number("maximum value");
     if (maxValue == 0 || maxValue > 65535)
         Fail("the maximum value " + std::to_string(maxValue) + " is outside 1 to 65535");
-    CheckRasterSize(width, height, limits);
+    const unsigned samples = (kind == 3 || kind == 6) ? 3 : 1;
+    // Samples above 8 bits are also kept as they are, linear.
+    const bool keep = extras != nullptr && maxValue > 255;
+    CheckPictureSize(width, height, keep ? samples * 2u : 0u, limits);
 
     const bool binary = kind >= 4;
     if (binary) {
@@ -88,7 +93,6 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
         if (!IsSpace(r.U8()))
             Fail("the header does not end in a blank");
     }
-    const unsigned samples = (kind == 3 || kind == 6) ? 3 : 1;
     const unsigned sampleBytes = maxValue > 255 ? 2 : 1;
     const std::uint64_t pixels = std::uint64_t{width} * height;
     std::uint64_t need = 0;
@@ -103,6 +107,12 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
 
     TBitmap32 bmp;
     AllocateRaster(bmp, width, height, limits);
+    TLinearPlane plane;
+    if (keep) {
+        AllocatePlane16(plane, width, height, static_cast<int>(samples), 16);
+        plane.SetSaturationLevel(static_cast<float>(maxValue));
+    }
+    std::uint16_t* kept = plane.U16();
     auto sample = [&]() -> std::uint32_t {
         std::uint32_t v = 0;
         if (!binary)
@@ -111,6 +121,8 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
             v = r.U8();
         else
             v = r.U16BE();
+        if (keep)
+            *kept++ = static_cast<std::uint16_t>(v);
         return ScaleToByte(v, maxValue);
     };
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -135,6 +147,8 @@ void DecodePnm(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
             }
         }
     }
+    if (keep)
+        extras->Linear.Swap(plane);
     out.Swap(bmp);
 }
 

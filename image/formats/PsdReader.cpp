@@ -35,7 +35,9 @@ void UnpackBits(TBytes src, std::vector<std::uint8_t>& dst)
 
 } // namespace
 
-void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodePsd(data, out, nullptr, limits); }
+
+void DecodePsd(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TByteReader r(data);
     const std::uint32_t signature = r.U32BE();
@@ -58,7 +60,9 @@ void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     const unsigned base = mode == ModeRgb ? 3 : 1;
     if (channels < base || channels > 56)
         Fail("a Photoshop document with " + std::to_string(channels) + " channels is not supported");
-    CheckRasterSize(width, height, limits);
+    // 16-bit grey or colour samples are also kept as they are.
+    const bool keep = extras != nullptr && depth == 16;
+    CheckPictureSize(width, height, keep ? base * 2u : 0u, limits);
 
     r.Skip(r.U32BE()); // colour mode data
     r.Skip(r.U32BE()); // image resources
@@ -114,6 +118,9 @@ void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
 
     TBitmap32 bmp;
     AllocateRaster(bmp, width, height, limits);
+    TLinearPlane plane;
+    if (keep)
+        AllocatePlane16(plane, width, height, static_cast<int>(base), 16);
     std::vector<std::uint8_t> row(rowBytes);
     const std::size_t dataStart = r.Pos();
     for (unsigned c = 0; c < used; ++c) {
@@ -124,6 +131,11 @@ void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
                 std::copy(raw.begin(), raw.end(), row.begin());
             } else {
                 UnpackBits(data.subspan(rowStart[index], rowLength[index]), row);
+            }
+            if (keep && c < base) {
+                std::uint16_t* k = plane.U16() + std::size_t{y} * width * base + c;
+                for (std::uint32_t x = 0; x < width; ++x, k += base)
+                    *k = static_cast<std::uint16_t>((row[2 * x] << 8) | row[2 * x + 1]);
             }
             std::uint32_t* dst = bmp.ScanLine(static_cast<std::int32_t>(y));
             for (std::uint32_t x = 0; x < width; ++x) {
@@ -141,6 +153,8 @@ void DecodePsd(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
             }
         }
     }
+    if (keep)
+        extras->Linear.Swap(plane);
     out.Swap(bmp);
 }
 

@@ -28,13 +28,20 @@ std::string BytesText(std::uint64_t bytes)
 
 void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimits& limits)
 {
+    CheckPictureSize(width, height, 0, limits);
+}
+
+void CheckPictureSize(std::int64_t width, std::int64_t height, std::uint64_t planeBytesPerPixel,
+                      const TDecodeLimits& limits)
+{
     if (width <= 0 || height <= 0)
         Fail("the declared size " + SizeText(width, height) + " has no pixels");
     if (width > limits.MaxSide || height > limits.MaxSide)
         Fail("the declared size " + SizeText(width, height) + " is above the limit of " +
              SizeText(limits.MaxSide, limits.MaxSide) + " pixels");
     // Both sides are at most MaxSide here, so the product cannot overflow.
-    const std::uint64_t bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4u;
+    const std::uint64_t bytes =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * (4u + planeBytesPerPixel);
     if (bytes > limits.MaxBytes)
         Fail("the declared size " + SizeText(width, height) + " needs more than " + BytesText(limits.MaxBytes) +
              " of memory");
@@ -57,6 +64,28 @@ void AllocateRaster(TBitmap32& bmp, std::int64_t width, std::int64_t height, con
         bmp.SetSize(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     } catch (const std::bad_alloc&) {
         Fail("not enough memory for " + SizeText(width, height) + " pixels");
+    }
+}
+
+} // namespace vinsk::formats
+
+namespace vinsk::formats {
+
+void AllocatePlane16(TLinearPlane& plane, std::int64_t width, std::int64_t height, int channels, int sourceBits)
+{
+    try {
+        plane.Allocate16(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), channels, sourceBits);
+    } catch (const std::bad_alloc&) {
+        Fail("not enough memory for the samples of " + SizeText(width, height) + " pixels");
+    }
+}
+
+void AllocatePlaneFloat(TLinearPlane& plane, std::int64_t width, std::int64_t height, int channels, int sourceBits)
+{
+    try {
+        plane.AllocateFloat(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), channels, sourceBits);
+    } catch (const std::bad_alloc&) {
+        Fail("not enough memory for the samples of " + SizeText(width, height) + " pixels");
     }
 }
 

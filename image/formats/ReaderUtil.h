@@ -103,6 +103,15 @@ void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimit
 void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t bytesPerPixel, std::uint64_t margin,
                         const TDecodeLimits& limits);
 
+// The same for a raster with a linear plane of planeBytesPerPixel beside it.
+void CheckPictureSize(std::int64_t width, std::int64_t height, std::uint64_t planeBytesPerPixel,
+                      const TDecodeLimits& limits);
+
+// Sizes the plane after CheckPictureSize has passed; a failed allocation
+// becomes the readers' "not enough memory".
+void AllocatePlane16(TLinearPlane& plane, std::int64_t width, std::int64_t height, int channels, int sourceBits);
+void AllocatePlaneFloat(TLinearPlane& plane, std::int64_t width, std::int64_t height, int channels, int sourceBits);
+
 // CheckRasterSize, then sizes `bmp` (every pixel 0).
 void AllocateRaster(TBitmap32& bmp, std::int64_t width, std::int64_t height, const TDecodeLimits& limits);
 

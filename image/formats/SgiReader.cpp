@@ -38,7 +38,9 @@ void DecodeRow(TBytes src, unsigned bpc, std::uint16_t* dst, std::size_t count)
 
 } // namespace
 
-void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodeSgi(data, out, nullptr, limits); }
+
+void DecodeSgi(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TByteReader r(data);
     const std::uint16_t magic = r.U16BE();
@@ -66,10 +68,12 @@ void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
         zsize = 1;
     if (zsize == 0)
         Fail("the SGI picture has no channels");
-    CheckRasterSize(xsize, ysize, limits);
-
     // Channels past the fourth carry nothing that a colour word can hold.
     const unsigned channels = std::min<unsigned>(zsize, 4);
+    // 16-bit grey or colour samples are also kept as they are (alpha is not).
+    const bool keep = extras != nullptr && bpc == 2;
+    const unsigned keptChannels = channels >= 3 ? 3 : 1;
+    CheckPictureSize(xsize, ysize, keep ? keptChannels * 2u : 0u, limits);
     const std::uint64_t rowBytes = std::uint64_t{xsize} * bpc;
     const std::uint64_t rows = std::uint64_t{ysize} * zsize;
     // Every channel's data must be there, also those that are not shown.
@@ -82,6 +86,9 @@ void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
 
     TBitmap32 bmp;
     AllocateRaster(bmp, xsize, ysize, limits);
+    TLinearPlane plane;
+    if (keep)
+        AllocatePlane16(plane, xsize, ysize, static_cast<int>(keptChannels), 16);
     std::vector<std::uint16_t> row(xsize);
     for (unsigned z = 0; z < channels; ++z) {
         for (std::uint32_t y = 0; y < ysize; ++y) {
@@ -98,6 +105,11 @@ void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
                 if (start > data.size() || length > data.size() - start)
                     FailTruncated();
                 DecodeRow(data.subspan(start, length), bpc, row.data(), xsize);
+            }
+            if (keep && z < keptChannels) {
+                std::uint16_t* k = plane.U16() + std::size_t{ysize - 1u - y} * xsize * keptChannels + z;
+                for (std::size_t x = 0; x < xsize; ++x, k += keptChannels)
+                    *k = row[x];
             }
             std::uint32_t* dst = bmp.ScanLine(static_cast<std::int32_t>(ysize - 1 - y));
             for (std::size_t x = 0; x < xsize; ++x) {
@@ -134,6 +146,8 @@ void DecodeSgi(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
             }
         }
     }
+    if (keep)
+        extras->Linear.Swap(plane);
     out.Swap(bmp);
 }
 

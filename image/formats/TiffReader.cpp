@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include <tiffio.h>
 
@@ -149,9 +150,51 @@ void PutGrey16(TIFFRGBAImage* img, std::uint32_t* cp, std::uint32_t, std::uint32
     }
 }
 
+// The 16-bit samples of a stripped, contiguous grey or RGB picture in the
+// usual top-left orientation, as stored; other layouts keep no plane.
+bool Keeps16(TIFF* tif)
+{
+    std::uint16_t bits = 0, spp = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, orientation = ORIENTATION_TOPLEFT;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
+        return false;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK && (spp == 1 || spp == 2);
+    const bool rgb = photometric == PHOTOMETRIC_RGB && (spp == 3 || spp == 4);
+    return bits == 16 && format == SAMPLEFORMAT_UINT && planar == PLANARCONFIG_CONTIG &&
+           orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif) && (grey || rgb);
+}
+
+bool ReadPlane16(TIFF* tif, std::uint32_t width, std::uint32_t height, TLinearPlane& plane)
+{
+    std::uint16_t spp = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    const int kept = spp >= 3 ? 3 : 1;
+    const tmsize_t lineBytes = TIFFScanlineSize(tif);
+    if (lineBytes != static_cast<tmsize_t>(std::size_t{width} * spp * 2))
+        return false;
+    AllocatePlane16(plane, width, height, kept, 16);
+    std::vector<std::uint16_t> line(std::size_t{width} * spp);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
+            return false;
+        std::uint16_t* k = plane.U16() + std::size_t{y} * width * kept;
+        for (std::uint32_t x = 0; x < width; ++x)
+            for (int c = 0; c < kept; ++c)
+                *k++ = line[std::size_t{x} * spp + static_cast<std::size_t>(c)];
+    }
+    return true;
+}
+
 } // namespace
 
-void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodeTiff(data, out, nullptr, limits); }
+
+void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     SilenceGlobalHandlers();
     TTiffSource src;
@@ -182,13 +225,24 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     std::uint32_t height = 0;
     if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) != 1)
         fail("the picture size is missing");
-    CheckRasterSize(width, height, limits);
+    const bool keep = extras != nullptr && Keeps16(tif);
+    std::uint16_t spp = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    CheckPictureSize(width, height, keep ? (spp >= 3 ? 6u : 2u) : 0u, limits);
     char reason[1024] = {};
     if (TIFFRGBAImageOK(tif, reason) != 1)
         Fail(std::string("TIFF error: ") + reason);
 
     TBitmap32 bmp;
     AllocateRaster(bmp, width, height, limits);
+    // The stored samples first: after the RGBA interface's strip reads, the
+    // scanline interface no longer starts cleanly. A picture whose samples
+    // cannot be read as stored still loads, without its plane.
+    TLinearPlane plane;
+    if (keep && !ReadPlane16(tif, width, height, plane)) {
+        plane.Release();
+        src.Message[0] = 0;
+    }
     TIFFRGBAImage img;
     std::memset(&img, 0, sizeof img);
     if (TIFFRGBAImageBegin(&img, tif, 1, reason) != 1)
@@ -206,6 +260,8 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     std::uint32_t* bits = bmp.Bits();
     for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i)
         bits[i] = ToColorWord(bits[i]);
+    if (keep)
+        extras->Linear.Swap(plane);
     out.Swap(bmp);
 }
 

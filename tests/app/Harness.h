@@ -37,11 +37,13 @@ public:
         FAnswers.push_back({TFileChoice{fileName, filterIndex}, true});
     }
     void Cancel() { FAnswers.push_back({std::nullopt}); }
-    bool AllAnswered() const { return FAnswers.empty(); }
+    void AnswerQuestion(bool yes) { FQuestionAnswers.push_back(yes); }
+    bool AllAnswered() const { return FAnswers.empty() && FQuestionAnswers.empty(); }
 
     std::vector<TShownMessage> Messages;
     std::vector<QString> DialogsRun; // names of the file dialogs shown, in order
     std::vector<TFileDialog> Shown;  // their settings as they opened
+    std::vector<TShownMessage> Questions;
 
     void MessageBox(TMessageKind kind, const QString& caption, const QString& text) override
     {
@@ -50,6 +52,17 @@ public:
     std::optional<TFileChoice> OpenFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> SaveFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> OpenPicture(const TFileDialog& d) override { return Next(d); }
+    bool Question(const QString& caption, const QString& text) override
+    {
+        Questions.push_back({TMessageKind::Warning, caption, text});
+        if (FQuestionAnswers.empty()) {
+            ADD_FAILURE() << "unexpected question " << text.toStdString();
+            return false;
+        }
+        const bool yes = FQuestionAnswers.front();
+        FQuestionAnswers.pop_front();
+        return yes;
+    }
 
 private:
     std::optional<TFileChoice> Next(const TFileDialog& d)
@@ -72,6 +85,7 @@ private:
         bool Typed = false;
     };
     std::deque<TAnswer> FAnswers;
+    std::deque<bool> FQuestionAnswers;
 };
 
 // Mouse events sent straight to a widget, with the buttons held during a drag.

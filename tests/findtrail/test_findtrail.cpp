@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -229,6 +230,30 @@ TEST(FindTrail, EachChannelFindsAColouredTrail)
     const TTrailSearch green = Find(red, ChannelG);
     EXPECT_FALSE(green.Points);
     EXPECT_EQ(green.Refusal, "No star trail found: nothing stands out from the background");
+}
+
+// A trail that the 16-bit samples hold but their 8-bit picture rounds away:
+// the search must read the linear samples when the picture has them.
+TEST(FindTrail, AFaintDeepTrailIsFoundInTheLinearSamples)
+{
+    tools::TPhysicalOptions o = Trail(60, 200, 560, 160, 20, 0);
+    o.Bits = 16;
+    o.Crest = 220;       // under one level of the 8-bit picture
+    o.Background = 3000;
+    o.Noise = 12;
+    const tools::TPhysicalTrail deep = tools::RenderPhysicalTrail(o);
+    TLinearPlane plane;
+    plane.Allocate16(deep.Width, deep.Height, 3, 16);
+    std::copy(deep.Levels.begin(), deep.Levels.end(), plane.U16());
+    const TBitmap32 bmp = Picture({o});
+
+    std::optional<TRasterSampleSource> raster;
+    std::optional<TLinearSampleSource> linear;
+    const TTrailSearch found = FindTrail(PictureSamples(bmp, plane, raster, linear), ChannelAvg);
+    ASSERT_TRUE(found.Points) << found.Refusal;
+    EXPECT_NEAR(found.Points->Start.X, deep.Truth.StartX, 3);
+    EXPECT_NEAR(found.Points->Start.Y, deep.Truth.StartY, 1.5);
+    EXPECT_FALSE(Find(bmp).Points);
 }
 
 // --- Refusals -----------------------------------------------------------------

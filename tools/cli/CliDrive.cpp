@@ -11,6 +11,7 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
+#include "drive/LinearSamples.h"
 #include "setup/SettingsFile.h"
 
 namespace vinsk::cli {
@@ -198,12 +199,14 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
     TCliResult loaded; // the settings file's warnings
     try {
         TVinskState s;
-        LoadPictures(o, s);
+        TFileSetupValues header;
+        LoadPictures(o, s, &header);
         std::optional<TDriveSettings> fromFile;
         if (o.Settings) {
             LoadSettings(*o.Settings, s.Experiment, sep, loaded);
             fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
         }
+        TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
         in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
@@ -211,7 +214,11 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Setup = s.Experiment;
         in.Channel = static_cast<TDriveChannel>(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
-        r = AnalyseDrive(TRasterSamples(s.Image.Bitmap), in);
+        // The picture's linear samples when it has them, else the raster.
+        if (!s.Image.Linear.Empty())
+            r = AnalyseDrive(TLinearSamples(s.Image.Linear), in);
+        else
+            r = AnalyseDrive(TRasterSamples(s.Image.Bitmap), in);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;

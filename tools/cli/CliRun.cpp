@@ -13,6 +13,7 @@
 #include "common/NumText.h"
 #include "figures/CsvExport.h"
 #include "image/Calibration.h"
+#include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
 #include "setup/Optics.h"
 #include "setup/SettingsFile.h"
@@ -48,30 +49,26 @@ private:
     TGraphChoices FChoices;
 };
 
-} // namespace
+// What the Setup fields show, one decimal each.
+using TShownFields = std::array<std::string, 9>;
 
-// The settings file through the Setup fields: each value is shown with one
-// decimal, and only a text that differs from the field's current one sets
-// the parameter from that text.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
+TShownFields ShownFields(const TExperiment& e, char sep)
 {
-    // The window lets a typed name that does not exist load nothing; on the
-    // command line that is a mistyped path, not a wish for initial values.
-    // Checked without opening, which would wait for ever on a pipe; the
-    // settings reader refuses what is not a regular file.
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        throw std::runtime_error("Cannot open file " + path);
     const auto& fields = SetupFields();
-    std::array<std::string, 9> shown;
+    TShownFields shown;
     for (std::size_t i = 0; i < fields.size(); ++i)
         shown[i] = FixedText1(static_cast<long double>(e.*fields[i].Param) / fields[i].Factor, sep);
+    return shown;
+}
 
-    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
-    if (load.VersionMismatch)
-        r.Warning = SettingsVersionWarning;
-    r.UnreadSettings = UnreadSettingsText(load);
-    for (const TSettingsValue& v : load.Values) {
+// Values through the Setup fields: each is shown with one decimal, and only
+// a text that differs from the field's current one sets the parameter from
+// that text.
+template <class Values>
+void SetFields(const Values& values, TExperiment& e, TShownFields& shown, char sep)
+{
+    const auto& fields = SetupFields();
+    for (const TSettingsValue& v : values) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (std::string(fields[i].Name) != v.FieldName)
                 continue;
@@ -84,6 +81,26 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult&
     }
 }
 
+} // namespace
+
+// The settings file through the Setup fields.
+void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
+{
+    // The window lets a typed name that does not exist load nothing; on the
+    // command line that is a mistyped path, not a wish for initial values.
+    // Checked without opening, which would wait for ever on a pipe; the
+    // settings reader refuses what is not a regular file.
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        throw std::runtime_error("Cannot open file " + path);
+    TShownFields shown = ShownFields(e, sep);
+    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
+    if (load.VersionMismatch)
+        r.Warning = SettingsVersionWarning;
+    r.UnreadSettings = UnreadSettingsText(load);
+    SetFields(load.Values, e, shown, sep);
+}
+
 namespace {
 
 // Loads a frame and applies it, as the dark and flat commands do after
@@ -94,19 +111,38 @@ void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply a
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
-    LoadPicture(path, frame);
-    apply(s.Image, frame, s.Status);
+    TPictureExtras extras;
+    LoadPicture(path, frame, extras);
+    apply(s.Image, frame, extras.Linear, s.Status);
 }
 
 } // namespace
 
-void LoadPictures(const TCliOptions& o, TVinskState& s)
+void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header)
 {
-    LoadPicture(o.Image, s.Image.Bitmap);
+    TPictureExtras extras;
+    LoadPicture(o.Image, s.Image.Bitmap, extras);
+    s.Image.Linear.Swap(extras.Linear);
+    if (header != nullptr)
+        *header = extras.Setup;
     if (o.Dark)
-        Calibrate(s, *o.Dark, DarkRefusal, ApplyDark);
+        Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
     if (o.Flat)
-        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlat);
+        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
+}
+
+void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+{
+    TShownFields shown = ShownFields(e, sep);
+    if (o.FromHeader)
+        SetFields(FileValuesForFields(header), e, shown, sep);
+    TFileSetupValues given;
+    given.ExposureSeconds = o.Exposure;
+    given.PixelWidthUm = o.PixelWidth;
+    given.PixelHeightUm = o.PixelHeight;
+    given.FocalMm = o.Focal;
+    given.ApertureMm = o.Aperture;
+    SetFields(FileValuesForFields(given), e, shown, sep);
 }
 
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
@@ -117,11 +153,14 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
-        LoadPictures(o, s);
+        TFileSetupValues header;
+        LoadPictures(o, s, &header);
         if (o.Settings) {
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
         }
+        TakeSetupValues(o, header, s.Experiment, sep);
+        r.Experiment = s.Experiment;
 
         doing = "the measurement along the trail";
         TCliHost host(o);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "setup/FileValues.h"
 
 namespace vinsk::cli {
 
@@ -16,6 +17,16 @@ struct TCliOptions {
     std::optional<std::string> Dark;
     std::optional<std::string> Flat;
     std::optional<std::string> Settings;
+    // Take the Setup values the picture's file carries (FITS header, RAW
+    // EXIF); they override the settings file's.
+    bool FromHeader = false;
+    // Setup values given on the command line, in the fields' units; they
+    // override both the settings file and the header.
+    std::optional<double> Exposure;    // s
+    std::optional<double> PixelWidth;  // µm
+    std::optional<double> PixelHeight; // µm
+    std::optional<double> Focal;       // mm
+    std::optional<double> Aperture;    // mm
     // START x, y, STOP x, y, IN-LINE x, y.
     std::array<long double, 6> CheckPoints{};
     int Figure = FigurePeriodicError;
@@ -32,14 +43,22 @@ struct TCliResult {
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
+    TExperiment Experiment;        // the parameters the run used
 };
 
 // Loads the picture, then the dark, then the flat, with the window's
-// refusals. Throws what the loading or a refusal throws.
-void LoadPictures(const TCliOptions& options, TVinskState& state);
+// refusals; the picture's linear samples are kept and calibrated with it, and
+// the Setup values its file carries go to header when given. Throws what the
+// loading or a refusal throws.
+void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
 
-// LoadPictures; takes the nine parameters from the settings file through the
-// Setup fields' one-decimal texts; runs RunPlot. Never throws: a refusal
+// The header's values when --from-header asks for them, then the command
+// line's, through the Setup fields' one-decimal texts.
+void TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e, char decimalSep);
+
+// LoadPictures; takes the nine parameters from the settings file, then the
+// header's and the command line's values, through the Setup fields'
+// one-decimal texts; runs RunPlot. Never throws: a refusal
 // or failure gives exit code 1 and its message.
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 

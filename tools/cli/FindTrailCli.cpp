@@ -16,7 +16,10 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
     try {
         TVinskState s;
         LoadPictures(o, s);
-        const TTrailSearch search = FindTrail(TRasterSampleSource(s.Image.Bitmap), o.Channel);
+        std::optional<TRasterSampleSource> raster;
+        std::optional<TLinearSampleSource> linear;
+        const TTrailSearch search =
+            FindTrail(PictureSamples(s.Image.Bitmap, s.Image.Linear, raster, linear), o.Channel);
         if (search.Points) {
             r.Points = *search.Points;
             return r;

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "common/NumText.h"
 #include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
 #include "tools/cli/FindTrailCli.h"
@@ -16,6 +17,8 @@ namespace {
 
 const char* const Usage =
     "usage: vinsk-cli --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
+    "                 [--from-header] [--exposure S] [--pixel W[,H]] [--focal MM]\n"
+    "                 [--aperture MM]\n"
     "                 [--start X,Y --stop X,Y --inline X,Y]\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
@@ -35,6 +38,11 @@ const char* const Usage =
     "initial ones. Its numbers may use a point or a comma under any locale; a\n"
     "value that is there but no number is named on standard error and not used.\n"
     "\n"
+    "  --from-header  take the exposure, pixel size, focal length and aperture\n"
+    "             that the picture's file carries (FITS header keys, camera RAW\n"
+    "             EXIF); they override the settings file\n"
+    "  --exposure, --pixel (um, width and height), --focal, --aperture (mm)\n"
+    "             set those values directly; they override both\n"
     "  --figure   the figure whose points --csv writes (default error)\n"
     "  --channel  the colour channel to measure (default avg)\n"
     "  --average  smooth the brightness over N + 1 pixels (2 to 100) before the\n"
@@ -84,6 +92,14 @@ const char* const Usage =
 {
     std::fprintf(stderr, "vinsk-cli: %s (see --help)\n", problem.c_str());
     std::exit(2);
+}
+
+double ParseNumber(const std::string& text, const std::string& option, char sep)
+{
+    long double v = 0;
+    if (!vinsk::TryTextToFloat(text, sep, v) && !vinsk::TryTextToFloat(text, '.', v))
+        BadArguments("bad number '" + text + "' for " + option);
+    return static_cast<double>(v);
 }
 
 long ParseInt(const std::string& text, const std::string& option)
@@ -144,6 +160,10 @@ int main(int argc, char** argv)
             BadArguments("unexpected argument '" + a + "'");
         if (!seen.insert(a).second)
             BadArguments(a + " given twice");
+        if (a == "--from-header") {
+            o.FromHeader = true;
+            continue;
+        }
         if (a == "--drive") {
             drive.Drive = true;
             continue;
@@ -176,9 +196,20 @@ int main(int argc, char** argv)
             if (n < 2 || n > 100)
                 BadArguments("--average takes 2 to 100 pixels");
             o.AverageWidth = static_cast<int>(n);
-        } else if (a == "--csv")
+        } else if (a == "--csv") {
             o.Csv = v;
-        else if (vinsk::cli::IsDriveOption(a)) {
+        } else if (a == "--exposure") {
+            o.Exposure = ParseNumber(v, a, sep);
+        } else if (a == "--focal") {
+            o.Focal = ParseNumber(v, a, sep);
+        } else if (a == "--aperture") {
+            o.Aperture = ParseNumber(v, a, sep);
+        } else if (a == "--pixel") {
+            // The comma separates width and height, so the point is the decimal separator here.
+            const auto comma = v.find(',');
+            o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
+            o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (vinsk::cli::IsDriveOption(a)) {
             if (const auto problem = vinsk::cli::TakeDriveOption(drive, a, v))
                 BadArguments(*problem);
         } else

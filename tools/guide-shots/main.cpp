@@ -52,6 +52,12 @@ public:
     std::optional<TFileChoice> OpenFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> SaveFile(const TFileDialog& d) override { return Next(d); }
     std::optional<TFileChoice> OpenPicture(const TFileDialog& d) override { return Next(d); }
+    // No shot asks a question; one that does is a change to look at.
+    bool Question(const QString&, const QString& text) override
+    {
+        Messages.push_back(text);
+        return false;
+    }
 
     QStringList Messages;
     QStringList Unexpected;

@@ -119,6 +119,11 @@ std::uint8_t Level(double v)
     return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0l, 255l));
 }
 
+std::uint16_t Level16(double v)
+{
+    return static_cast<std::uint16_t>(std::clamp(std::lround(v * 256.0), 0l, 65535l));
+}
+
 } // namespace
 
 double MountError(const TSceneOptions& o, double t)
@@ -195,6 +200,11 @@ TScene RenderScene(const TSceneOptions& o)
     scene.Image = TRgbImage(o.Width, o.Height);
     scene.Dark = TRgbImage(o.Width, o.Height);
     scene.Flat = TRgbImage(o.Width, o.Height);
+    if (o.Deep) {
+        scene.Image16 = TRgb16Image(o.Width, o.Height);
+        scene.Dark16 = TRgb16Image(o.Width, o.Height);
+        scene.Flat16 = TRgb16Image(o.Width, o.Height);
+    }
     TNoise noise(o.Seed);
 
     // Hot pixels: fixed-pattern, in the dark and the exposure alike, kept off
@@ -260,10 +270,18 @@ TScene RenderScene(const TSceneOptions& o)
                 if (hit != hotAt.end())
                     dark += hot[static_cast<std::size_t>(hit - hotAt.begin())][static_cast<std::size_t>(c)];
                 const double shot = std::sqrt(std::max(0.0, light) / o.ElectronsPerLevel) * noise.Normal();
-                img[3 * x + c] = Level(light + shot + dark + o.ReadNoise * noise.Normal());
-                drk[3 * x + c] = Level(dark + o.DarkNoise * noise.Normal());
-                flt[3 * x + c] =
-                    Level(o.FlatLevel * flatColor[static_cast<std::size_t>(c)] * vig + o.FlatNoise * noise.Normal());
+                const double imageLevel = light + shot + dark + o.ReadNoise * noise.Normal();
+                const double darkLevel = dark + o.DarkNoise * noise.Normal();
+                const double flatLevel =
+                    o.FlatLevel * flatColor[static_cast<std::size_t>(c)] * vig + o.FlatNoise * noise.Normal();
+                img[3 * x + c] = Level(imageLevel);
+                drk[3 * x + c] = Level(darkLevel);
+                flt[3 * x + c] = Level(flatLevel);
+                if (o.Deep) {
+                    At(scene.Image16, x, y, c) = Level16(imageLevel);
+                    At(scene.Dark16, x, y, c) = Level16(darkLevel);
+                    At(scene.Flat16, x, y, c) = Level16(flatLevel);
+                }
             }
         }
     }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/writers/DeepWriters.h"
 #include "tools/writers/RgbImage.h"
 
 namespace vinsk::tools {
@@ -60,6 +61,9 @@ struct TSceneOptions {
     double FocalMm = 400;
     double ExposureS = 120;
     double MountSpeed = 15; // arc seconds per second
+
+    // Also draw the three pictures with 16-bit samples (256 per level).
+    bool Deep = false;
 };
 
 struct TExpectedPE {
@@ -73,6 +77,7 @@ struct TExpectedPE {
 
 struct TScene {
     TRgbImage Image, Dark, Flat;
+    TRgb16Image Image16, Dark16, Flat16; // when the options ask for deep pictures
     TExpectedPE Expected;
 };
 

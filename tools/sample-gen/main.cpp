@@ -23,7 +23,11 @@ const char* const Usage =
     "DIR/NAME.ini (the experiment settings), then prints the check points and the\n"
     "periodic error the analyser should report.\n"
     "  --name NAME          file name stem (default trail)\n"
-    "  --format png|jpg|tif picture format (default png)\n"
+    "  --format FORMAT      png, jpg or tif (8 bits); png16 (16 bits); fits (16-bit\n"
+    "                       FITS with EXPTIME, PIXSIZE1/2, XBINNING/YBINNING and\n"
+    "                       FOCALLEN in the header); dng (a camera RAW with an\n"
+    "                       RGGB pattern of twice the size, the exposure and\n"
+    "                       focal length in its EXIF) (default png)\n"
     "  --size WxH           picture size (default 720x400)\n"
     "  --start X,Y          START check point (default 54,220)\n"
     "  --stop X,Y           STOP check point (default 666,196)\n"
@@ -112,8 +116,8 @@ int main(int argc, char** argv)
         } else if (a == "--name") {
             name = v;
         } else if (a == "--format") {
-            if (v != "png" && v != "jpg" && v != "tif")
-                Fail("--format must be png, jpg or tif");
+            if (v != "png" && v != "jpg" && v != "tif" && v != "png16" && v != "fits" && v != "dng")
+                Fail("--format must be png, jpg, tif, png16, fits or dng");
             format = v;
         } else if (a == "--size") {
             double w = 0, h = 0;
@@ -158,11 +162,35 @@ int main(int argc, char** argv)
         Fail("--out DIR is required (see --help)");
 
     try {
+        o.Deep = format == "png16" || format == "fits" || format == "dng";
         const TScene scene = RenderScene(o);
         const std::string stem = out + "/" + name;
-        WritePicture(stem + "." + format, scene.Image);
-        WritePicture(stem + "-dark." + format, scene.Dark);
-        WritePicture(stem + "-flat." + format, scene.Flat);
+        if (format == "png16") {
+            format = "png";
+            WritePng16(stem + ".png", scene.Image16);
+            WritePng16(stem + "-dark.png", scene.Dark16);
+            WritePng16(stem + "-flat.png", scene.Flat16);
+        } else if (format == "fits") {
+            // The header a camera driver writes: pixel size unbinned, binning 1.
+            auto write = [&](const std::string& path, const TRgb16Image& img, bool light) {
+                TFitsPicture pic = FitsFromImage16(img);
+                if (light)
+                    pic.NumberKeys = {{"EXPTIME", o.ExposureS}, {"PIXSIZE1", o.PixelUm}, {"PIXSIZE2", o.PixelUm},
+                                      {"XBINNING", 1},          {"YBINNING", 1},       {"FOCALLEN", o.FocalMm}};
+                WriteFits(path, pic);
+            };
+            write(stem + ".fits", scene.Image16, true);
+            write(stem + "-dark.fits", scene.Dark16, false);
+            write(stem + "-flat.fits", scene.Flat16, false);
+        } else if (format == "dng") {
+            WriteDng(stem + ".dng", scene.Image16, o.ExposureS, o.FocalMm);
+            WriteDng(stem + "-dark.dng", scene.Dark16, o.ExposureS, o.FocalMm);
+            WriteDng(stem + "-flat.dng", scene.Flat16, o.ExposureS, o.FocalMm);
+        } else {
+            WritePicture(stem + "." + format, scene.Image);
+            WritePicture(stem + "-dark." + format, scene.Dark);
+            WritePicture(stem + "-flat." + format, scene.Flat);
+        }
 
         TExperiment e;
         e.PixelWidth = o.PixelUm * 1e-6;

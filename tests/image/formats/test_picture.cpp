@@ -14,7 +14,10 @@ TEST(PictureFormats, FilterListsTheFormatsFromTheLastRegistration)
     const std::string patterns =
         "*.png;*.psp;*.cut;*.pcd;*.pic;*.cel;*.pbm;*.pgm;*.ppm;*.pdd;*.psd;*.bw;*.rgba;*.rgb;*.sgi;*.rla;*.rpf;"
         "*.scr;*.pcc;*.pcx;*.eps;*.fax;*.tif;*.tiff;*.icb;*.tga;*.vda;*.vst;*.win;*.dib;*.rle;*.jpeg;*.jpe;*.jpg;"
-        "*.jfif;*.emf;*.wmf;*.ico;*.bmp;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
+        "*.jfif;*.emf;*.wmf;*.ico;*.bmp;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;"
+        // The formats read beside the registered ones follow them, also in
+        // "All", so every registered entry keeps its filter index.
+        "*.fits;*.fit;*.fts;*.fz;*.cr2;*.cr3;*.nef;*.arw;*.dng;*.orf;*.raf;*.rw2;*.pef";
     const std::string expected =
         "All (" + patterns + ")|" + patterns +
         "|Portable network graphic images (*.png)|*.png"
@@ -61,7 +64,20 @@ TEST(PictureFormats, FilterListsTheFormatsFromTheLastRegistration)
         "|Bitmaps (*.bmp)|*.bmp"
         "|Icons (*.ico)|*.ico"
         "|Enhanced Metafiles (*.emf)|*.emf"
-        "|Metafiles (*.wmf)|*.wmf";
+        "|Metafiles (*.wmf)|*.wmf"
+        "|FITS images (*.fits)|*.fits"
+        "|FITS images (*.fit)|*.fit"
+        "|FITS images (*.fts)|*.fts"
+        "|Tile-compressed FITS images (*.fz)|*.fz"
+        "|Camera RAW images (*.cr2)|*.cr2"
+        "|Camera RAW images (*.cr3)|*.cr3"
+        "|Camera RAW images (*.nef)|*.nef"
+        "|Camera RAW images (*.arw)|*.arw"
+        "|Camera RAW images (*.dng)|*.dng"
+        "|Camera RAW images (*.orf)|*.orf"
+        "|Camera RAW images (*.raf)|*.raf"
+        "|Camera RAW images (*.rw2)|*.rw2"
+        "|Camera RAW images (*.pef)|*.pef";
     EXPECT_EQ(PictureOpenFilter(), expected);
 }
 

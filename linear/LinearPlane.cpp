@@ -1,0 +1,67 @@
+#include "linear/LinearPlane.h"
+
+#include <limits>
+#include <utility>
+
+namespace vinsk {
+
+void TLinearPlane::Allocate16(std::int32_t width, std::int32_t height, int channels, int sourceBits)
+{
+    std::vector<std::uint16_t> v(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                                 static_cast<std::size_t>(channels));
+    Release();
+    FU16.swap(v);
+    SetShape(width, height, channels, sourceBits, 65535.0f);
+}
+
+void TLinearPlane::AllocateFloat(std::int32_t width, std::int32_t height, int channels, int sourceBits)
+{
+    std::vector<float> v(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                         static_cast<std::size_t>(channels));
+    Release();
+    FFloat.swap(v);
+    SetShape(width, height, channels, sourceBits, std::numeric_limits<float>::infinity());
+}
+
+void TLinearPlane::SetShape(std::int32_t width, std::int32_t height, int channels, int sourceBits, float saturation)
+{
+    FWidth = width;
+    FHeight = height;
+    FChannels = channels;
+    FSourceBits = sourceBits;
+    FSaturation = saturation;
+}
+
+void TLinearPlane::Release()
+{
+    std::vector<std::uint16_t>().swap(FU16);
+    std::vector<float>().swap(FFloat);
+    FWidth = FHeight = 0;
+    FChannels = 0;
+    FSourceBits = 0;
+    FSaturation = 0;
+}
+
+void TLinearPlane::ToFloat()
+{
+    if (IsFloat() || FU16.empty())
+        return;
+    std::vector<float> f(FU16.size());
+    for (std::size_t i = 0; i < FU16.size(); ++i)
+        f[i] = static_cast<float>(FU16[i]);
+    std::vector<std::uint16_t>().swap(FU16);
+    FFloat.swap(f);
+}
+
+void TLinearPlane::Swap(TLinearPlane& o) noexcept
+{
+    std::swap(FWidth, o.FWidth);
+    std::swap(FHeight, o.FHeight);
+    std::swap(FChannels, o.FChannels);
+    std::swap(FSourceBits, o.FSourceBits);
+    std::swap(FSaturation, o.FSaturation);
+    FU16.swap(o.FU16);
+    FFloat.swap(o.FFloat);
+}
+
+} // namespace vinsk

@@ -1,0 +1,49 @@
+#include "setup/FileValues.h"
+
+#include "common/NumText.h"
+
+namespace vinsk {
+
+std::string FileValuesQuestion(const TFileSetupValues& v, char sep)
+{
+    std::vector<std::string> parts;
+    if (v.ExposureSeconds)
+        parts.push_back("Exposition " + FloatText(*v.ExposureSeconds, sep) + " s");
+    if (v.PixelWidthUm || v.PixelHeightUm) {
+        const double w = v.PixelWidthUm.value_or(*v.PixelHeightUm);
+        const double h = v.PixelHeightUm.value_or(*v.PixelWidthUm);
+        std::string text = "pixel " + FloatText(w, sep);
+        if (h != w)
+            text += " x " + FloatText(h, sep);
+        parts.push_back(text + " \xC2\xB5m");
+    }
+    if (v.FocalMm)
+        parts.push_back("focal length " + FloatText(*v.FocalMm, sep) + " mm");
+    if (v.ApertureMm)
+        parts.push_back("aperture " + FloatText(*v.ApertureMm, sep) + " mm");
+    std::string text = "Use the values from the file?";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? " " : ", ") + parts[i];
+    return text;
+}
+
+std::vector<TSettingsValue> FileValuesForFields(const TFileSetupValues& v)
+{
+    std::vector<TSettingsValue> out;
+    // A file naming one pixel side means square pixels.
+    const std::optional<double> w = v.PixelWidthUm ? v.PixelWidthUm : v.PixelHeightUm;
+    const std::optional<double> h = v.PixelHeightUm ? v.PixelHeightUm : v.PixelWidthUm;
+    if (h)
+        out.push_back({"RxSpinEdit3", *h});
+    if (w)
+        out.push_back({"RxSpinEdit2", *w});
+    if (v.FocalMm)
+        out.push_back({"RxSpinEdit6", *v.FocalMm});
+    if (v.ApertureMm)
+        out.push_back({"RxSpinEdit7", *v.ApertureMm});
+    if (v.ExposureSeconds)
+        out.push_back({"RxSpinEdit8", *v.ExposureSeconds});
+    return out;
+}
+
+} // namespace vinsk

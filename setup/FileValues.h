@@ -1,0 +1,33 @@
+// Setup values that a picture file carries in its header (FITS keys, the
+// EXIF of a camera RAW), offered to the Setup fields after loading.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "setup/SettingsFile.h"
+
+namespace vinsk {
+
+// In the Setup fields' units.
+struct TFileSetupValues {
+    std::optional<double> ExposureSeconds;
+    std::optional<double> PixelWidthUm;
+    std::optional<double> PixelHeightUm;
+    std::optional<double> FocalMm;
+    std::optional<double> ApertureMm;
+
+    bool Any() const { return ExposureSeconds || PixelWidthUm || PixelHeightUm || FocalMm || ApertureMm; }
+};
+
+// "Use the values from the file? Exposition 480 s, pixel 7.52 µm, focal
+// length 400 mm, aperture 80 mm" (UTF-8), naming only the values present;
+// numbers in the general form with the given decimal separator.
+std::string FileValuesQuestion(const TFileSetupValues& v, char decimalSep);
+
+// The values as the settings file's loading delivers them: field name and
+// value in the field's unit, in the same reading order.
+std::vector<TSettingsValue> FileValuesForFields(const TFileSetupValues& v);
+
+} // namespace vinsk

@@ -1,0 +1,518 @@
+// Pictures with more than 8 bits per sample: FITS and camera RAW, and the
+// linear samples every deep reader keeps beside the raster.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "DecodeCases.h"
+#include "image/formats/Picture.h"
+#include "tools/writers/DeepWriters.h"
+
+namespace vinsk::test {
+namespace {
+
+using tools::TFitsPicture;
+using tools::TRgb16Image;
+using tools::At;
+
+constexpr std::uint32_t Grey(std::uint32_t v) { return 0xFF000000u | (v << 16) | (v << 8) | v; }
+
+// A fresh path in this run's folder for deep pictures.
+std::string DeepPath(const std::string& name)
+{
+    const std::string path = TempPath("deep/" + name);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    return path;
+}
+
+struct TLoaded {
+    TBitmap32 Bitmap;
+    TPictureExtras Extras;
+};
+
+TLoaded Load(const std::string& path)
+{
+    TLoaded r;
+    LoadPicture(path, r.Bitmap, r.Extras);
+    return r;
+}
+
+// The message LoadPicture gives, or "" when it loads; the target must stay
+// as it was on failure.
+std::string LoadError(const std::string& path)
+{
+    TBitmap32 bmp;
+    bmp.SetSize(1, 1);
+    bmp.SetPixelS(0, 0, 0xFF123456u);
+    TPictureExtras extras;
+    extras.Linear.Allocate16(1, 1, 1, 16);
+    extras.Linear.U16()[0] = 77;
+    testing::internal::CaptureStderr();
+    std::string message;
+    try {
+        LoadPicture(path, bmp, extras);
+    } catch (const EPictureError& e) {
+        message = e.what();
+    }
+    // The libraries report through us, never on the terminal.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    if (!message.empty()) {
+        EXPECT_EQ(bmp.Width(), 1);
+        EXPECT_EQ(bmp.PixelS(0, 0), 0xFF123456u);
+        EXPECT_EQ(extras.Linear.Width(), 1);
+        EXPECT_EQ(extras.Linear.Sample(0, 0, 0), 77.0f);
+    }
+    return message;
+}
+
+// 4 x 3 grey physical values, stored row 1 (the bottom) first.
+TFitsPicture Grey4x3(int bitpix, std::vector<double> values)
+{
+    TFitsPicture p;
+    p.Width = 4;
+    p.Height = 3;
+    p.Bitpix = bitpix;
+    p.Values = std::move(values);
+    return p;
+}
+
+struct TBitpixCase {
+    std::string Name;
+    int Bitpix;
+    double Bzero, Bscale;
+    std::vector<double> Values; // stored order, bottom row first
+};
+
+void PrintTo(const TBitpixCase& c, std::ostream* os) { *os << c.Name; }
+
+class FitsBitpix : public ::testing::TestWithParam<TBitpixCase> {};
+
+// Every sample type gives its physical values in the plane, top row first,
+// and the raster maps the data's range to 0..255.
+TEST_P(FitsBitpix, PhysicalValuesAndRangeMap)
+{
+    const TBitpixCase& c = GetParam();
+    TFitsPicture p = Grey4x3(c.Bitpix, c.Values);
+    p.Bzero = c.Bzero;
+    p.Bscale = c.Bscale;
+    const std::string path = DeepPath("bitpix_" + c.Name + ".fits");
+    tools::WriteFits(path, p);
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Bitmap.Width(), 4);
+    ASSERT_EQ(r.Bitmap.Height(), 3);
+    const TLinearPlane& plane = r.Extras.Linear;
+    ASSERT_EQ(plane.Channels(), 1);
+    EXPECT_EQ(plane.SourceBits(), c.Bitpix);
+    double lo = c.Values[0], hi = c.Values[0];
+    for (double v : c.Values) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const double v = c.Values[static_cast<std::size_t>((2 - y) * 4 + x)];
+            EXPECT_NEAR(plane.Sample(x, y, 0), v, std::abs(v) * 1e-7) << x << "," << y;
+            const auto expected = static_cast<std::uint32_t>(std::floor((v - lo) * 255.0 / (hi - lo) + 0.5));
+            EXPECT_EQ(r.Bitmap.PixelS(x, y), Grey(expected)) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fits, FitsBitpix,
+    ::testing::Values(
+        TBitpixCase{"b8", 8, 0, 1, {0, 1, 2, 3, 10, 20, 30, 40, 100, 200, 254, 255}},
+        TBitpixCase{"b16", 16, 0, 1, {-32768, -1000, 0, 1, 2, 3, 100, 1000, 10000, 20000, 30000, 32767}},
+        TBitpixCase{"b16_unsigned", 16, 32768, 1, {0, 1, 2, 3, 1000, 4000, 16000, 32768, 40000, 50000, 60000, 65535}},
+        TBitpixCase{"b16_scaled", 16, 100, 0.5, {100, 100.5, 101, 150, 200, 300, 400, 500, 1000, 2000, 5000, 16000}},
+        TBitpixCase{"b32", 32, 0, 1, {-2000000, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16000000}},
+        TBitpixCase{"b32_scaled", 32, -5, 0.25, {-5, -4.75, 0, 1, 2, 3, 4, 5, 6, 7, 8, 1000}},
+        TBitpixCase{"f32", -32, 0, 1, {-1.5, 0, 0.25, 0.5, 0.75, 1, 1.25, 1.5, 2, 3, 4, 8.5}},
+        TBitpixCase{"f64", -64, 0, 1, {1e-3, 2e-3, 3e-3, 4e-3, 5e-3, 6e-3, 7e-3, 8e-3, 9e-3, 1e-2, 2e-2, 4e-2}}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(Fits, ThreePlanesAreRedGreenBlue)
+{
+    TFitsPicture p;
+    p.Width = 2;
+    p.Height = 1;
+    p.Planes = 3;
+    p.Bitpix = -32;
+    p.Values = {0, 10, 20, 30, 40, 50}; // red plane, green plane, blue plane
+    const std::string path = DeepPath("rgb.fit");
+    tools::WriteFits(path, p);
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Extras.Linear.Channels(), 3);
+    EXPECT_EQ(r.Extras.Linear.Sample(1, 0, 0), 10.0f);
+    EXPECT_EQ(r.Extras.Linear.Sample(0, 0, 1), 20.0f);
+    EXPECT_EQ(r.Extras.Linear.Sample(1, 0, 2), 50.0f);
+    // Range 0..50 over all three planes.
+    EXPECT_EQ(r.Bitmap.PixelS(0, 0), Color32(255, 0, 102, 204));
+    EXPECT_EQ(r.Bitmap.PixelS(1, 0), Color32(255, 51, 153, 255));
+}
+
+TEST(Fits, DataMinMaxSetTheRasterRange)
+{
+    TFitsPicture p = Grey4x3(16, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 1100});
+    p.NumberKeys = {{"DATAMIN", 100}, {"DATAMAX", 600}};
+    const std::string path = DeepPath("datamin.fts");
+    tools::WriteFits(path, p);
+    const TLoaded r = Load(path);
+    // Bottom row stored first: the top row holds 800..1100, all above DATAMAX.
+    EXPECT_EQ(r.Bitmap.PixelS(0, 0), Grey(255));
+    EXPECT_EQ(r.Bitmap.PixelS(0, 2), Grey(0));                                       // 0, below DATAMIN
+    EXPECT_EQ(r.Bitmap.PixelS(0, 1), Grey(static_cast<std::uint32_t>(255 * 0.6 + 0.5))); // 400
+    EXPECT_EQ(r.Extras.Linear.Sample(0, 0, 0), 800.0f);
+}
+
+TEST(Fits, TopDownRowOrderKeepsTheStoredOrder)
+{
+    TFitsPicture p = Grey4x3(16, {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3});
+    p.TextKeys = {{"ROWORDER", "TOP-DOWN"}};
+    const std::string path = DeepPath("topdown.fits");
+    tools::WriteFits(path, p);
+    EXPECT_EQ(Load(path).Extras.Linear.Sample(0, 0, 0), 1.0f);
+}
+
+// RGGB shifted by one column (XBAYROFF = 1) reads as GRBG; each 2x2 cell
+// becomes one pixel with the mean of its two greens.
+TEST(Fits, BayerCellsBecomeSuperpixels)
+{
+    TFitsPicture p;
+    p.Width = 4;
+    p.Height = 2;
+    p.Bitpix = 16;
+    // Stored row 1: G R G R, row 2: B G B G (GRBG).
+    p.Values = {10, 100, 12, 120, 1000, 20, 1200, 22};
+    p.TextKeys = {{"BAYERPAT", "RGGB"}};
+    p.NumberKeys = {{"XBAYROFF", 1}, {"YBAYROFF", 0}, {"XPIXSZ", 3.76}};
+    const std::string path = DeepPath("bayer.fits");
+    tools::WriteFits(path, p);
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Bitmap.Width(), 2);
+    ASSERT_EQ(r.Bitmap.Height(), 1);
+    const TLinearPlane& plane = r.Extras.Linear;
+    ASSERT_EQ(plane.Channels(), 3);
+    EXPECT_EQ(plane.Sample(0, 0, 0), 100.0f);
+    EXPECT_EQ(plane.Sample(0, 0, 1), 15.0f);
+    EXPECT_EQ(plane.Sample(0, 0, 2), 1000.0f);
+    EXPECT_EQ(plane.Sample(1, 0, 0), 120.0f);
+    EXPECT_EQ(plane.Sample(1, 0, 1), 17.0f);
+    EXPECT_EQ(plane.Sample(1, 0, 2), 1200.0f);
+    // A superpixel is two sensor pixels wide.
+    ASSERT_TRUE(r.Extras.Setup.PixelWidthUm.has_value());
+    EXPECT_EQ(*r.Extras.Setup.PixelWidthUm, 7.52);
+}
+
+TEST(Fits, TileCompressedReadsAsThePlainFile)
+{
+    TFitsPicture p = Grey4x3(16, {5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 4000});
+    p.NumberKeys = {{"EXPTIME", 60}};
+    const std::string plainPath = DeepPath("plain.fits");
+    tools::WriteFits(plainPath, p);
+    p.TileCompressed = true;
+    const std::string packedPath = DeepPath("packed.fits.fz");
+    tools::WriteFits(packedPath, p);
+    const TLoaded plain = Load(plainPath);
+    const TLoaded packed = Load(packedPath);
+    ASSERT_EQ(packed.Bitmap.Width(), 4);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(packed.Bitmap.PixelS(x, y), plain.Bitmap.PixelS(x, y));
+            EXPECT_EQ(packed.Extras.Linear.Sample(x, y, 0), plain.Extras.Linear.Sample(x, y, 0));
+        }
+    EXPECT_EQ(packed.Extras.Setup.ExposureSeconds, 60.0);
+}
+
+// The header keys as a camera writes them, to Setup values in the fields'
+// units, exactly.
+TEST(Fits, HeaderGivesSetupValues)
+{
+    TFitsPicture p = Grey4x3(16, std::vector<double>(12, 7));
+    p.NumberKeys = {{"EXPTIME", 480}, {"PIXSIZE1", 3.76}, {"PIXSIZE2", 3.76}, {"XBINNING", 2},
+                    {"YBINNING", 2},  {"FOCALLEN", 400},  {"APTDIA", 80}};
+    const std::string path = DeepPath("header.fits");
+    tools::WriteFits(path, p);
+    const TFileSetupValues v = Load(path).Extras.Setup;
+    EXPECT_EQ(v.ExposureSeconds, 480.0);
+    EXPECT_EQ(v.PixelWidthUm, 7.52);
+    EXPECT_EQ(v.PixelHeightUm, 7.52);
+    EXPECT_EQ(v.FocalMm, 400.0);
+    EXPECT_EQ(v.ApertureMm, 80.0);
+    EXPECT_EQ(FileValuesQuestion(v, '.'),
+              "Use the values from the file? Exposition 480 s, pixel 7.52 \xC2\xB5m, focal length 400 mm, aperture 80 mm");
+
+    // XPIXSZ already holds the binning and wins; EXPOSURE stands in for EXPTIME.
+    p.NumberKeys = {{"EXPOSURE", 30}, {"XPIXSZ", 4.63}, {"YPIXSZ", 5}, {"PIXSIZE1", 3.76}, {"XBINNING", 2}};
+    tools::WriteFits(path, p);
+    const TFileSetupValues w = Load(path).Extras.Setup;
+    EXPECT_EQ(w.ExposureSeconds, 30.0);
+    EXPECT_EQ(w.PixelWidthUm, 4.63);
+    EXPECT_EQ(w.PixelHeightUm, 5.0);
+    EXPECT_FALSE(w.FocalMm.has_value());
+    EXPECT_EQ(FileValuesQuestion(w, ','), "Use the values from the file? Exposition 30 s, pixel 4,63 x 5 \xC2\xB5m");
+}
+
+// Writers that stop at the last byte of data leave the final 2880-byte
+// block short; cfitsio must not read past the file's end for it.
+TEST(Fits, UnpaddedLastBlockLoads)
+{
+    const std::string path = DeepPath("unpadded.fits");
+    tools::WriteFits(path, Grey4x3(16, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    std::filesystem::resize_file(path, 2880 + 24);
+    const TLoaded r = Load(path);
+    EXPECT_EQ(r.Extras.Linear.Sample(3, 0, 0), 11.0f);
+    EXPECT_EQ(r.Bitmap.PixelS(3, 0), Grey(255));
+    // One byte less is a truncated data unit.
+    std::filesystem::resize_file(path, 2880 + 23);
+    EXPECT_NE(LoadError(path).find("the file is truncated"), std::string::npos);
+}
+
+// Values cfitsio divides by while it opens a compressed image: refused
+// before it sees them.
+TEST(Fits, CompressedHeaderWithZeroTileIsRefused)
+{
+    TFitsPicture p = Grey4x3(16, std::vector<double>(12, 5));
+    p.TileCompressed = true;
+    const std::string path = DeepPath("zero_tile.fz");
+    tools::WriteFits(path, p);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::size_t at = bytes.find("ZTILE2  =");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes[at + 29], '1');
+    f.seekp(static_cast<std::streamoff>(at + 29));
+    f.put('0');
+    f.close();
+    EXPECT_NE(LoadError(path).find("the header's ZTILE2 must be a whole number from 1 up"), std::string::npos);
+}
+
+// Header cards of 80 characters, padded to whole 2880-byte blocks.
+TFileBytes FitsHeader(const std::vector<std::string>& cards, bool end = true)
+{
+    std::string text;
+    for (const std::string& c : cards)
+        text += (c + std::string(80, ' ')).substr(0, 80);
+    if (end)
+        text += std::string("END") + std::string(77, ' ');
+    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+    return TFileBytes(text.begin(), text.end());
+}
+
+std::string Card(const std::string& key, const std::string& value)
+{
+    std::string k = key + std::string(8, ' ');
+    std::string v = std::string(20, ' ') + value;
+    return k.substr(0, 8) + "= " + v.substr(v.size() - 20);
+}
+
+// The header check reads numbers the FITS way, whatever the locale's
+// decimal separator: a long exposure value is a number, not malformed.
+TEST(Fits, LongNumbersPassUnderACommaLocale)
+{
+    TFileBytes bytes = FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"), Card("NAXIS1", "2"),
+                                   Card("NAXIS2", "1"), "EXPTIME =   6.00000000000000000000000000E+01"});
+    bytes.resize(bytes.size() + 2880, 0);
+    const std::string path = DeepPath("long_number.fits");
+    WriteFile(path, bytes);
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    std::string error;
+    TLoaded r;
+    try {
+        LoadPicture(path, r.Bitmap, r.Extras);
+    } catch (const EPictureError& e) {
+        error = e.what();
+    }
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(r.Extras.Setup.ExposureSeconds, 60.0);
+}
+
+struct THostileCase {
+    std::string Name;
+    TFileBytes Bytes;
+    std::string Problem; // a part of the message after "Cannot load <path>: "
+};
+
+void PrintTo(const THostileCase& c, std::ostream* os) { *os << c.Name; }
+
+class FitsHostile : public ::testing::TestWithParam<THostileCase> {};
+
+TEST_P(FitsHostile, RefusedWithAClearMessage)
+{
+    const THostileCase& c = GetParam();
+    const std::string path = DeepPath("hostile_" + c.Name + ".fits");
+    WriteFile(path, c.Bytes);
+    const std::string message = LoadError(path);
+    EXPECT_EQ(message.rfind("Cannot load " + path + ": ", 0), 0u) << message;
+    EXPECT_NE(message.find(c.Problem), std::string::npos) << message;
+}
+
+TFileBytes WithData(TFileBytes header, std::size_t dataBytes)
+{
+    header.resize(header.size() + dataBytes, 0);
+    return header;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fits, FitsHostile,
+    ::testing::Values(
+        // 40 GB of pixels declared over 2880 bytes of data: the limit speaks
+        // before anything is allocated.
+        THostileCase{"huge_naxis",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          Card("NAXIS1", "100000"), Card("NAXIS2", "100000")}),
+                              2880),
+                     "above the limit of 30000 x 30000 pixels"},
+        THostileCase{"memory_limit",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          Card("NAXIS1", "29000"), Card("NAXIS2", "29000")}),
+                              2880),
+                     "needs more than 2 GiB of memory"},
+        THostileCase{"bitpix_minus_16",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "-16"), Card("NAXIS", "2"),
+                                          Card("NAXIS1", "4"), Card("NAXIS2", "4")}),
+                              2880),
+                     "Illegal value for BITPIX keyword: -16"},
+        THostileCase{"truncated_data",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          Card("NAXIS1", "100"), Card("NAXIS2", "100")}),
+                              2880),
+                     "the file is truncated"},
+        THostileCase{"no_end",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          Card("NAXIS1", "4"), Card("NAXIS2", "4")},
+                                         false),
+                              2880),
+                     "END keyword"},
+        THostileCase{"four_axes",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "4"),
+                                          Card("NAXIS1", "2"), Card("NAXIS2", "2"), Card("NAXIS3", "2"),
+                                          Card("NAXIS4", "2")}),
+                              2880),
+                     "only FITS pictures of 2 dimensions"},
+        // cfitsio itself would abort on this value (its message buffer overflows).
+        THostileCase{"malformed_integer",
+                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                                          "NAXIS1  =                   (4 / pixels per row (1, 2, 4, or 8)",
+                                          Card("NAXIS2", "4")}),
+                              2880),
+                     "the header's NAXIS1 holds a malformed value"},
+        THostileCase{"no_image",
+                     FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0")}),
+                     "holds no picture"},
+        THostileCase{"not_fits", TFileBytes{'h', 'e', 'l', 'l', 'o'}, "FITS error"}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
+{
+    // LibRaw takes no sensor below 22 pixels a side.
+    TRgb16Image img(16, 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            At(img, x, y, 0) = static_cast<std::uint16_t>(1000 + 100 * x);
+            At(img, x, y, 1) = static_cast<std::uint16_t>(2000 + 100 * y);
+            At(img, x, y, 2) = static_cast<std::uint16_t>(3000);
+        }
+    const std::string path = DeepPath("sample.dng");
+    tools::WriteDng(path, img, 480, 400);
+    const TLoaded r = Load(path);
+    // The sensor is 32 x 24; its 2x2 cells give the 16 x 12 picture.
+    ASSERT_EQ(r.Bitmap.Width(), 16);
+    ASSERT_EQ(r.Bitmap.Height(), 12);
+    const TLinearPlane& plane = r.Extras.Linear;
+    ASSERT_EQ(plane.Channels(), 3);
+    EXPECT_EQ(plane.SourceBits(), 16);
+    EXPECT_FALSE(plane.IsFloat());
+    // Linear: equal steps in the file stay equal steps, whatever the
+    // channel's white-balance factor.
+    const float step1 = plane.Sample(1, 0, 0) - plane.Sample(0, 0, 0);
+    const float step2 = plane.Sample(12, 0, 0) - plane.Sample(11, 0, 0);
+    EXPECT_GT(step1, 0.0f);
+    EXPECT_NEAR(step1, step2, 2.0f);
+    EXPECT_NEAR(plane.Sample(0, 0, 0) / plane.Sample(2, 0, 0), 1000.0 / 1200.0, 0.002);
+    // The raster maps the 16-bit samples as other 16-bit sources do.
+    const auto level = static_cast<std::uint32_t>(std::lround(plane.Sample(3, 2, 2) * 255.0 / 65535.0));
+    EXPECT_EQ(ColorB(r.Bitmap.PixelS(3, 2)), level);
+    EXPECT_EQ(r.Extras.Setup.ExposureSeconds, 480.0);
+    EXPECT_EQ(r.Extras.Setup.FocalMm, 400.0);
+}
+
+TEST(CameraRaw, UnreadableFileNamesTheFileAndTheReason)
+{
+    const std::string path = DeepPath("broken.nef");
+    WriteFile(path, TFileBytes(4096, 0x5A));
+    const std::string message = LoadError(path);
+    EXPECT_EQ(message.rfind("Cannot load " + path + ": camera RAW error: ", 0), 0u) << message;
+}
+
+struct TDeepCase {
+    std::string Name;                 // a decode case with 16-bit samples
+    std::vector<float> Samples;       // its plane, row-major
+};
+
+void PrintTo(const TDeepCase& c, std::ostream* os) { *os << c.Name; }
+
+class DeepSamples : public ::testing::TestWithParam<TDeepCase> {};
+
+// Kept samples are the stored ones, and the raster is exactly what the
+// reader gives without keeping them.
+TEST_P(DeepSamples, PlaneBesideTheSameRaster)
+{
+    const TDeepCase& c = GetParam();
+    const TDecodeCase* source = nullptr;
+    for (const TDecodeCase& d : DecodeCases())
+        if (d.Name == c.Name)
+            source = &d;
+    ASSERT_NE(source, nullptr);
+    const std::string path = DeepPath(c.Name + "." + source->Extension);
+    WriteFile(path, source->Bytes);
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Bitmap.Width(), source->Width);
+    for (int i = 0; i < source->Width * source->Height; ++i)
+        EXPECT_EQ(r.Bitmap.Bits()[i], source->Pixels[static_cast<std::size_t>(i)]) << i;
+    if (c.Samples.empty()) {
+        EXPECT_TRUE(r.Extras.Linear.Empty());
+        return;
+    }
+    ASSERT_FALSE(r.Extras.Linear.Empty());
+    ASSERT_EQ(r.Extras.Linear.SampleCount(), c.Samples.size());
+    for (std::size_t i = 0; i < c.Samples.size(); ++i)
+        EXPECT_EQ(r.Extras.Linear.U16()[i], c.Samples[i]) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, DeepSamples,
+                         ::testing::Values(TDeepCase{"png_grey16_rounded", {255, 65280, 65535}},
+                                           TDeepCase{"tiff_grey16_rounded", {255, 65280, 65535}},
+                                           TDeepCase{"pgm16_rounded", {255, 65280, 65535}},
+                                           TDeepCase{"sgi16_grey_rounded", {255, 65280, 65535}},
+                                           TDeepCase{"sgi16_rgba_rle", {65535, 0x8080, 0x00FF}},
+                                           TDeepCase{"psd_grey16_packbits", {255, 65280}},
+                                           TDeepCase{"png_rgb", {}}, TDeepCase{"ppm_binary", {}},
+                                           TDeepCase{"psd_rgb_raw", {}}),
+                         [](const auto& info) { return info.param.Name; });
+
+TEST(DeepSamples, SixteenBitPngColour)
+{
+    TRgb16Image img(3, 2);
+    for (std::size_t i = 0; i < img.Pixels.size(); ++i)
+        img.Pixels[i] = static_cast<std::uint16_t>(i * 5000 + 123);
+    const std::string path = DeepPath("rgb16.png");
+    tools::WritePng16(path, img);
+    const TLoaded r = Load(path);
+    TBitmap32 plain;
+    LoadPicture(path, plain);
+    ASSERT_EQ(r.Extras.Linear.Channels(), 3);
+    for (std::size_t i = 0; i < img.Pixels.size(); ++i)
+        EXPECT_EQ(r.Extras.Linear.U16()[i], img.Pixels[i]);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(r.Bitmap.Bits()[i], plain.Bits()[i]);
+}
+
+} // namespace
+} // namespace vinsk::test

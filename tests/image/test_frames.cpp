@@ -1,0 +1,113 @@
+// Dark and flat frames applied to the linear samples beside the raster.
+#include <gtest/gtest.h>
+
+#include "image/FrameCalibration.h"
+
+namespace vinsk::test {
+namespace {
+
+// A picture of width x 1 pixels whose raster and 16-bit grey plane hold the
+// given samples (the raster as samples / 257).
+struct TDeep {
+    TBitmap32 Bitmap;
+    TLinearPlane Plane;
+};
+
+TDeep Deep(const std::vector<std::uint16_t>& samples, int bits = 16)
+{
+    TDeep d;
+    const auto w = static_cast<std::int32_t>(samples.size());
+    d.Bitmap.SetSize(w, 1);
+    d.Plane.Allocate16(w, 1, 1, bits);
+    for (std::int32_t x = 0; x < w; ++x) {
+        const std::uint32_t v = samples[static_cast<std::size_t>(x)] / 257u;
+        d.Bitmap.SetPixelS(x, 0, Color32(255, v, v, v));
+        d.Plane.U16()[x] = samples[static_cast<std::size_t>(x)];
+    }
+    return d;
+}
+
+TImageState Picture(const std::vector<std::uint16_t>& samples)
+{
+    TDeep d = Deep(samples);
+    TImageState s;
+    s.Bitmap.Swap(d.Bitmap);
+    s.Linear.Swap(d.Plane);
+    return s;
+}
+
+TEST(LinearFrames, DarkThenFlatInFloatingPoint)
+{
+    TImageState s = Picture({10000, 20000, 300, 5140});
+    TImageState raster = s; // the raster alone, calibrated the specified way
+    raster.Linear.Release();
+    TStatusPanels status, rasterStatus;
+    const TDeep dark = Deep({1000, 1000, 1000, 0});
+    ApplyDarkFrame(s, dark.Bitmap, dark.Plane, status);
+    ApplyDark(raster, dark.Bitmap, rasterStatus);
+    // No floor at 0: the background's noise keeps its mean.
+    ASSERT_TRUE(s.Linear.IsFloat());
+    EXPECT_EQ(s.Linear.Sample(0, 0, 0), 9000.0f);
+    EXPECT_EQ(s.Linear.Sample(2, 0, 0), -700.0f);
+    EXPECT_EQ(s.Linear.Sample(3, 0, 0), 5140.0f);
+    EXPECT_TRUE(status.Linear.empty());
+
+    // Flat mean 2000 (the zero sample counts): 1000 doubles, 4000 halves,
+    // and a 0 leaves its sample alone.
+    const TDeep flat = Deep({1000, 4000, 3000, 0});
+    ApplyFlatFrame(s, flat.Bitmap, flat.Plane, status);
+    ApplyFlat(raster, flat.Bitmap, rasterStatus);
+    EXPECT_EQ(s.Linear.Sample(0, 0, 0), 18000.0f);
+    EXPECT_EQ(s.Linear.Sample(1, 0, 0), 9500.0f);
+    EXPECT_FLOAT_EQ(s.Linear.Sample(2, 0, 0), -700.0f * 2000.0f / 3000.0f);
+    EXPECT_EQ(s.Linear.Sample(3, 0, 0), 5140.0f);
+    // The raster, flags and panels are exactly what the raster alone gives.
+    for (std::int32_t x = 0; x < 4; ++x)
+        EXPECT_EQ(s.Bitmap.PixelS(x, 0), raster.Bitmap.PixelS(x, 0)) << x;
+    EXPECT_TRUE(s.DarkApplied && s.FlatApplied);
+    EXPECT_EQ(status.Panels, rasterStatus.Panels);
+}
+
+TEST(LinearFrames, FrameOfAnotherKindDropsThePlane)
+{
+    struct TCase {
+        TDeep Frame;
+        std::string Note;
+    };
+    TDeep eightBit = Deep({0, 0});
+    eightBit.Plane.Release();
+    TDeep colour;
+    colour.Bitmap.SetSize(2, 1);
+    colour.Plane.Allocate16(2, 1, 3, 16);
+    const TCase cases[] = {
+        {eightBit, "Linear samples dropped: the dark frame has 8 bits per sample, the picture 16 bits"},
+        {Deep({0, 0}, -32), "Linear samples dropped: the dark frame has 32-bit floats per sample, the picture 16 bits"},
+        {colour, "Linear samples dropped: the dark frame is in colour, the picture grey"},
+    };
+    for (const TCase& c : cases) {
+        TImageState s = Picture({1000, 2000});
+        TStatusPanels status;
+        ApplyDarkFrame(s, c.Frame.Bitmap, c.Frame.Plane, status);
+        EXPECT_TRUE(s.DarkApplied);
+        EXPECT_EQ(status.Panels[1], "Dark image  has been applied.");
+        EXPECT_TRUE(s.Linear.Empty());
+        EXPECT_EQ(status.Linear, c.Note);
+    }
+}
+
+TEST(LinearFrames, RefusalsChangeNeitherRasterNorPlane)
+{
+    TImageState s = Picture({1000, 2000});
+    TStatusPanels status;
+    const TDeep narrow = Deep({5});
+    EXPECT_THROW(ApplyDarkFrame(s, narrow.Bitmap, narrow.Plane, status), ECalibrationError);
+    const TDeep flat = Deep({5, 5});
+    EXPECT_THROW(ApplyFlatFrame(s, flat.Bitmap, flat.Plane, status), ECalibrationError);
+    EXPECT_FALSE(s.Linear.IsFloat());
+    EXPECT_EQ(s.Linear.U16()[1], 2000);
+    EXPECT_FALSE(s.DarkApplied);
+    EXPECT_TRUE(status.Linear.empty());
+}
+
+} // namespace
+} // namespace vinsk::test
