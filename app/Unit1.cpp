@@ -14,17 +14,22 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "app/ErrorReport.h"
 #include "app/u_about.h"
+#include "app/widgets/Mnemonics.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
 
 namespace vinsk {
 
 namespace {
+
+// Status panels 0 and 1 at their narrowest.
+constexpr int StatusPanelWidth = 150;
 
 char LocaleDecimalSeparator()
 {
@@ -61,6 +66,8 @@ TVinsk_main::TVinsk_main(TDialogs& dialogs, QWidget* parent) : QMainWindow(paren
     BuildStatusBar();
     SetTabOrder();
     BuildDriveTab();
+    for (QWidget* page : {TabSheet1, TabSheet2, TabSheet3})
+        GiveAltLettersToMenuBar(menuBar(), page);
 
     resize(777, 571);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -129,17 +136,17 @@ void TVinsk_main::BuildStatusBar()
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     for (std::size_t i = 0; i < StatusPanelCount; ++i) {
-        // The image-size and prompt panels have a fixed width; the read-out
-        // takes the rest.
+        // The image-size and prompt panels have their own width (at least
+        // their usual one, see SyncStatus); the read-out takes the rest.
         const bool fixed = i != PanelReadout;
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         if (fixed)
-            panel->setFixedWidth(150);
-        // A long read-out must not widen the window.
-        panel->setMinimumWidth(fixed ? 150 : 1);
+            panel->setFixedWidth(StatusPanelWidth);
+        else // a long read-out must not widen the window
+            panel->setMinimumWidth(1);
         StatusBar->addWidget(panel, fixed ? 0 : 1);
         StatusPanels[i] = panel;
     }
@@ -226,11 +233,18 @@ void TVinsk_main::ReportError(const QString& message)
 void TVinsk_main::SyncStatus()
 {
     for (std::size_t i = 0; i < StatusPanels.size(); ++i) {
+        QLabel* panel = StatusPanels[i];
         const QString text = QString::fromStdString(FState.Status.Panels[i]);
-        if (StatusPanels[i]->text() != text) {
-            StatusPanels[i]->setText(text);
-            // The fixed panels cut longer texts, such as the measurement error.
-            StatusPanels[i]->setToolTip(text);
+        if (panel->text() == text)
+            continue;
+        panel->setText(text);
+        panel->setToolTip(text);
+        // The image-size and prompt panels hold results such as the
+        // measurement error, which must be readable in any font: each is as
+        // wide as its text needs, never narrower than its usual width.
+        if (i != PanelReadout) {
+            panel->setMinimumWidth(0); // the label's size hint includes its minimum
+            panel->setFixedWidth(std::max(StatusPanelWidth, panel->sizeHint().width()));
         }
     }
 }

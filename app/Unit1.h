@@ -181,6 +181,8 @@ private:
     TWindowState FState;
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
+    // The note on unread settings values last posted to status panel 1.
+    std::string FSettingsNote;
     bool FMarkerDragging = false;
     bool FInCommand = false;
     std::exception_ptr FNestedFault; // the first fault of a set-off handler

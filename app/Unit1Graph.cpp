@@ -44,7 +44,10 @@ QWidget* TVinsk_main::BuildGraphTab()
     auto* panel = new QFrame(tab);
     panel->setObjectName(QStringLiteral("Panel3"));
     panel->setFrameShape(QFrame::StyledPanel);
-    panel->setFixedWidth(185);
+    // 185 pixels, wider when a statistics line needs it: a number must never
+    // be cut.
+    panel->setMinimumWidth(185);
+    panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* v = new QVBoxLayout(panel);
     v->setContentsMargins(6, 6, 6, 6);
     v->setSpacing(4);
@@ -144,6 +147,10 @@ QWidget* TVinsk_main::BuildGraphTab()
         "Bitmap picture (*.BMP)|*.bmp|Metafile picture (*.WMF)|*.wmf|Enhaced metafile picture (*.EMF)|*.emf|"
         "Excel CSV file (*.csv)|*.csv|All files (*.*)|*.*");
     SavePictureDialog1.DefaultExt = QStringLiteral("BMP");
+    // A name typed without an extension gets the one of the format written
+    // (the "All files" entry writes a bitmap).
+    SavePictureDialog1.EntryExts = {QStringLiteral("BMP"), QStringLiteral("WMF"), QStringLiteral("EMF"),
+                                    QStringLiteral("CSV"), QStringLiteral("BMP")};
     SavePictureDialog1.FilterIndex = FilterBmp;
     SavePictureDialog1.OverwritePrompt = false;
     return tab;
@@ -195,8 +202,7 @@ void TVinsk_main::BitBtn11Click()
     const std::optional<TFileChoice> choice = FDialogs.SaveFile(SavePictureDialog1);
     if (!choice)
         return;
-    // The dialog opens the next time with the entry chosen now, and names
-    // typed without an extension get that entry's.
+    // The dialog opens the next time with the entry chosen now.
     SavePictureDialog1.FilterIndex = choice->FilterIndex;
     const QString& name = choice->FileName;
     if (choice->FilterIndex != FilterCsv)

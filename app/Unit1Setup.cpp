@@ -249,6 +249,15 @@ void TVinsk_main::OpenFile()
             if (std::string_view(fields[i].Name) == v.FieldName)
                 SetOff([&] { SetupEdits[i]->SetValue(v.Value); });
     SetOff([&] { TabSheet4->SetSettings(load.Drive); });
+    // Values the file holds but that are no number kept their fields: say
+    // which, and take back the note of an earlier file once all were read.
+    std::string& panel = FState.Status.Panels[PanelPrompt];
+    const std::string note = UnreadSettingsText(load);
+    if (!note.empty())
+        panel = note;
+    else if (!FSettingsNote.empty() && panel == FSettingsNote)
+        panel.clear();
+    FSettingsNote = note;
 }
 
 } // namespace vinsk

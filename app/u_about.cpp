@@ -1,9 +1,11 @@
 #include "app/u_about.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <QDesktopServices>
 #include <QEnterEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -177,6 +179,24 @@ void TAboutBox::FormCreate()
     setWindowTitle(QStringLiteral("Vinsk, ver. ") + FProductVersionText);
     Version->setText(QStringLiteral("Version: ") + FFileVersionText);
     Version->adjustSize();
+    KeepLinesApart();
+}
+
+void TAboutBox::KeepLinesApart()
+{
+    // The face that stands in for Arial may sit lower in its line than Arial
+    // does ("Vinsk" then runs into the version): the version moves down until
+    // its letters clear the name's, and each line below clears the one above.
+    const QFontMetrics name(ProductName->font());
+    const int nameInkBottom = ProductName->y() + name.ascent() + name.tightBoundingRect(ProductName->text()).bottom();
+    const QFontMetrics version(Version->font());
+    const int versionInkTop = version.ascent() + version.tightBoundingRect(QStringLiteral("V")).top();
+    Version->move(Version->x(), std::max(Version->y(), nameInkBottom + 3 - versionInkTop));
+    QWidget* above = Version;
+    for (QWidget* line : {static_cast<QWidget*>(Comments), static_cast<QWidget*>(WebLink), static_cast<QWidget*>(MailLink)}) {
+        line->move(line->x(), std::max(line->y(), above->geometry().bottom() + 1));
+        above = line;
+    }
 }
 
 void TAboutBox::Execute(const QString& fileVersionText, const QString& productVersionText)

@@ -27,6 +27,7 @@ public:
 
 private:
     void FormCreate();
+    void KeepLinesApart();
 
     QString FFileVersionText;
     QString FProductVersionText;

@@ -139,6 +139,11 @@ std::string FixedText1(long double v, char decimalSep)
 
 bool TryTextToFloat(std::string_view text, char decimalSep, long double& out)
 {
+    return TryTextToFloatSeparators(text, std::string_view(&decimalSep, 1), out);
+}
+
+bool TryTextToFloatSeparators(std::string_view text, std::string_view separators, long double& out)
+{
     auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
@@ -157,7 +162,7 @@ bool TryTextToFloat(std::string_view text, char decimalSep, long double& out)
         canon += text[i++];
         ++mantDigits;
     }
-    if (i < text.size() && text[i] == decimalSep) {
+    if (i < text.size() && separators.find(text[i]) != std::string_view::npos) {
         canon += '.';
         ++i;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9') {

@@ -23,6 +23,10 @@ std::string FixedText1(long double v, char decimalSep = '.');
 // including an empty text.
 bool TryTextToFloat(std::string_view text, char decimalSep, long double& out);
 
+// The same, with any one of the given characters as the decimal separator;
+// a text holding two separators is no number.
+bool TryTextToFloatSeparators(std::string_view text, std::string_view separators, long double& out);
+
 // Text that does not parse reads as 0, as in the numeric fields.
 long double TextToFloatOrZero(std::string_view text, char decimalSep);
 

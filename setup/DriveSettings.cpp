@@ -102,22 +102,38 @@ void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalS
     ini.Set(Section, KeyHalfWidth, FloatText(d.HalfWidth, decimalSep));
 }
 
-TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep)
+TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep,
+                                std::vector<std::pair<std::size_t, std::string>>* unread)
 {
     TDriveSettings d = current;
-    if (const auto v = Number(ini, KeyWormPeriod, decimalSep); v && ValidWormPeriod(*v))
-        d.WormPeriod = *v;
-    if (const auto v = Number(ini, KeyTolerance, decimalSep); v && ValidTolerance(*v))
-        d.Tolerance = *v;
-    if (const auto text = ini.Get(Section, KeyDetrend)) {
-        TDetrend detrend;
-        if (ParseDetrend(Lower(*text), detrend))
-            d.Detrend = detrend;
-    }
-    if (const auto v = Number(ini, KeyHarmonics, decimalSep); v && ValidHarmonics(*v))
-        d.Harmonics = static_cast<int>(*v);
-    if (const auto v = Number(ini, KeyHalfWidth, decimalSep); v && ValidHalfWidth(*v))
-        d.HalfWidth = *v;
+    // A key that holds something that cannot be taken is named for the user.
+    auto taken = [&](const char* key, bool ok) {
+        const auto text = ini.Get(Section, key);
+        if (unread && text && !text->empty() && !ok)
+            unread->emplace_back(*ini.LineOf(Section, key), key);
+    };
+    const auto period = Number(ini, KeyWormPeriod, decimalSep);
+    taken(KeyWormPeriod, period && ValidWormPeriod(*period));
+    if (period && ValidWormPeriod(*period))
+        d.WormPeriod = *period;
+    const auto tolerance = Number(ini, KeyTolerance, decimalSep);
+    taken(KeyTolerance, tolerance && ValidTolerance(*tolerance));
+    if (tolerance && ValidTolerance(*tolerance))
+        d.Tolerance = *tolerance;
+    TDetrend detrend;
+    const auto detrendText = ini.Get(Section, KeyDetrend);
+    const bool detrendOk = detrendText && ParseDetrend(Lower(*detrendText), detrend);
+    taken(KeyDetrend, detrendOk);
+    if (detrendOk)
+        d.Detrend = detrend;
+    const auto harmonics = Number(ini, KeyHarmonics, decimalSep);
+    taken(KeyHarmonics, harmonics && ValidHarmonics(*harmonics));
+    if (harmonics && ValidHarmonics(*harmonics))
+        d.Harmonics = static_cast<int>(*harmonics);
+    const auto halfWidth = Number(ini, KeyHalfWidth, decimalSep);
+    taken(KeyHalfWidth, halfWidth && ValidHalfWidth(*halfWidth));
+    if (halfWidth && ValidHalfWidth(*halfWidth))
+        d.HalfWidth = *halfWidth;
     return d;
 }
 

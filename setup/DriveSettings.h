@@ -2,8 +2,12 @@
 // window and the command line hold, and the analysis reads.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vinsk {
 
@@ -60,6 +64,9 @@ void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalS
 // Each key that is present and valid replaces the current value; a missing,
 // empty, unparsable or out-of-range value keeps it. Numbers may use the
 // given separator, a point or a comma; the detrend name any letter case.
-TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep);
+// Keys present with a value that cannot be taken join `unread` with their
+// line (0-based), when given.
+TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep,
+                                std::vector<std::pair<std::size_t, std::string>>* unread = nullptr);
 
 } // namespace vinsk

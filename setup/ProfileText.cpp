@@ -120,7 +120,7 @@ std::size_t TProfileText::FindKey(std::size_t header, std::string_view key) cons
     return NoLine;
 }
 
-std::optional<std::string> TProfileText::Get(std::string_view section, std::string_view key) const
+std::optional<std::size_t> TProfileText::LineOf(std::string_view section, std::string_view key) const
 {
     const std::size_t header = FindSection(section);
     if (header == NoLine)
@@ -128,8 +128,16 @@ std::optional<std::string> TProfileText::Get(std::string_view section, std::stri
     const std::size_t at = FindKey(header, key);
     if (at == NoLine)
         return std::nullopt;
+    return at;
+}
+
+std::optional<std::string> TProfileText::Get(std::string_view section, std::string_view key) const
+{
+    const auto at = LineOf(section, key);
+    if (!at)
+        return std::nullopt;
     std::string_view name, value;
-    KeyLine(Lines[at].Body, name, value);
+    KeyLine(Lines[*at].Body, name, value);
     value = Trim(value);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);

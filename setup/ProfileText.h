@@ -26,6 +26,9 @@ public:
     // missing.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
 
+    // The 0-based line of the key that Get reads; nullopt when it is missing.
+    std::optional<std::size_t> LineOf(std::string_view section, std::string_view key) const;
+
     // Writes "key=value". New lines take the file's line end (CR LF for a
     // file that has none yet).
     void Set(std::string_view section, std::string_view key, std::string_view value);

@@ -1,5 +1,6 @@
 #include "setup/SettingsFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -9,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
-
+#include <utility>
 
 #include "common/AtomicFile.h"
 #include "common/MathFaults.h"
@@ -56,11 +57,13 @@ double FileValue(const TExperiment& e, const TSettingsKey& key)
 }
 
 // A value that does not fit a double counts as no number, like any other
-// text the field could not hold.
-std::optional<double> ParseValue(const std::optional<std::string>& text, char decimalSep)
+// text the field could not hold. Files travel between locales, and a single
+// number cannot be misread whichever of point and comma it uses.
+std::optional<double> ParseValue(const std::string& text, char decimalSep)
 {
+    const char separators[] = {decimalSep, '.', ','};
     long double v = 0;
-    if (!text || !TryTextToFloat(*text, decimalSep, v))
+    if (!TryTextToFloatSeparators(text, std::string_view(separators, sizeof separators), v))
         return std::nullopt;
     const double d = static_cast<double>(v);
     if (!std::isfinite(d))
@@ -121,13 +124,20 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
     TSettingsLoad load;
     const auto version = ini.Get(VersionSection, VersionKey);
     load.VersionMismatch = version && *version != SettingsFileVersion;
+    std::vector<std::pair<std::size_t, std::string>> unread; // line, key
     for (std::size_t i = 0; i < SettingsKeys.size(); ++i) {
         const TSettingsKey& key = SettingsKeys[i];
-        const auto value = ParseValue(ini.Get(key.Section, key.Key), decimalSep);
+        const auto text = ini.Get(key.Section, key.Key);
+        const auto value = text ? ParseValue(*text, decimalSep) : std::nullopt;
         load.Values[i].FieldName = FieldOf(key).Name;
         load.Values[i].Value = value ? *value : FileValue(current, key);
+        if (text && !text->empty() && !value)
+            unread.emplace_back(*ini.LineOf(key.Section, key.Key), key.Key);
     }
-    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep);
+    load.Drive = ReadDriveSection(ini, currentDrive, decimalSep, &unread);
+    std::sort(unread.begin(), unread.end());
+    for (auto& [line, name] : unread)
+        load.Unread.push_back(std::move(name));
     return load;
 }
 
@@ -140,6 +150,17 @@ TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& curre
                                const TDriveSettings& currentDrive, char decimalSep)
 {
     return LoadSettingsText(ReadWholeFile(path), current, currentDrive, decimalSep);
+}
+
+std::string UnreadSettingsText(const TSettingsLoad& load)
+{
+    if (load.Unread.empty())
+        return {};
+    std::string text = "Settings: " + std::to_string(load.Unread.size()) +
+                       (load.Unread.size() == 1 ? " value" : " values") + " not read: ";
+    for (std::size_t i = 0; i < load.Unread.size(); ++i)
+        text += (i ? ", " : "") + load.Unread[i];
+    return text;
 }
 
 } // namespace vinsk

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
@@ -40,12 +41,17 @@ struct TSettingsLoad {
     bool VersionMismatch = false; // show SettingsVersionWarning before applying
     std::array<TSettingsValue, 9> Values{};
     TDriveSettings Drive; // the current drive settings with the file's valid [Drive] values
+    // Keys present with a value that is no number, in the order they stand
+    // in the file ("Focal", "time"); each kept its current parameter.
+    std::vector<std::string> Unread;
 };
 
 // Parses settings text of any bytes, LF or CR LF line ends. Blanks around a
-// value are ignored and a value is cut to 2047 characters; a missing, empty
-// or unparsable value (a number beyond the double range included) gives the
-// current parameter in the file's unit.
+// value are ignored and a value is cut to 2047 characters. A number may use
+// the locale's separator, a point or a comma, whatever the locale, so that a
+// file written under another locale reads the same. A missing, empty or
+// unparsable value (two separators, or a number beyond the double range)
+// gives the current parameter in the file's unit.
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep);
 
 // Reads the file with LoadSettingsText; a missing or unreadable file counts
@@ -57,5 +63,8 @@ TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& cu
                                const TDriveSettings& currentDrive, char decimalSep);
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current,
                                const TDriveSettings& currentDrive, char decimalSep);
+// "Settings: 2 values not read: Focal, time" for the unread keys of a load,
+// empty when every present value was read.
+std::string UnreadSettingsText(const TSettingsLoad& load);
 
 } // namespace vinsk

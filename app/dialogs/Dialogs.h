@@ -3,12 +3,17 @@
 // scripted implementation).
 #pragma once
 
+#include <QFileDialog>
+#include <QFileIconProvider>
 #include <QMap>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace vinsk {
@@ -21,8 +26,14 @@ struct TFileDialog {
     QString Title;         // empty: the default title
     QString Filter;        // "Text|*.ext|Text|*.a;*.b"
     QString DefaultExt;    // added to a name typed without an extension
+    // Per filter entry, in order: the extension a name typed without one
+    // gets when the user leaves that entry selected, so that the name
+    // matches what is written. An entry without one takes DefaultExt.
+    QStringList EntryExts;
     int FilterIndex = 1;   // 1-based, preselected
     bool OverwritePrompt = false;
+
+    QString ExtensionFor(int filterIndex) const;
 };
 
 struct TFileChoice {
@@ -51,6 +62,35 @@ public:
 // patterns, which are what the dialog matches; "*.*" becomes "*".
 QStringList QtFilterList(const QString& filter);
 
+// Icons and type names from the file's name alone. Qt's own provider reads
+// a file's first bytes to guess its type, which in /proc (kmsg) blocks the
+// window for good.
+class TNameIconProvider : public QFileIconProvider {
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override;
+    QString type(const QFileInfo& info) const override;
+};
+
+// Below /proc, /sys or /dev, or on a kernel file system mounted elsewhere:
+// no place to open or save a file in.
+bool InPseudoFileSystem(const QString& path);
+
+// Where a file dialog opens: the folder of the file it chose last, or the
+// home folder the first time, for a folder that is gone and for a pseudo
+// file system.
+QString StartFolder(const QString& lastFile);
+
+enum class TFileDialogKind { Open, Save, Picture };
+
+// The real dialogs, built as TQtDialogs shows them; tests look at them
+// without running them. lastFile is the file the dialog chose before (its
+// folder and name are offered again), lastSize its size then, if any.
+std::unique_ptr<QMessageBox> NewMessageBox(TMessageKind kind, const QString& caption, const QString& text,
+                                           QWidget* parent);
+std::unique_ptr<QFileDialog> NewFileDialog(const TFileDialog& dialog, TFileDialogKind kind, const QString& lastFile,
+                                           QSize lastSize, QWidget* parent);
+
 class TQtDialogs : public TDialogs {
 public:
     explicit TQtDialogs(QWidget* parent = nullptr) : FParent(parent) {}
@@ -62,12 +102,13 @@ public:
     std::optional<TFileChoice> OpenPicture(const TFileDialog& dialog) override;
 
 private:
-    std::optional<TFileChoice> Run(const TFileDialog& dialog, bool save, bool preview);
+    std::optional<TFileChoice> Run(const TFileDialog& dialog, TFileDialogKind kind);
 
     QWidget* FParent;
-    // The last file chosen in each dialog: its folder and name are offered
-    // again the next time, for the whole run.
+    // Per dialog, for the whole run: the last file chosen (its folder and
+    // name are offered again) and the size the user left the dialog at.
     QMap<QString, QString> FLastFile;
+    QMap<QString, QSize> FLastSize;
 };
 
 } // namespace vinsk

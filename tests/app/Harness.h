@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -27,8 +29,14 @@ struct TShownMessage {
 // that the test did not expect fails the test and is cancelled.
 class TScriptedDialogs : public TDialogs {
 public:
-    void Answer(const QString& fileName, int filterIndex = 1) { FAnswers.push_back(TFileChoice{fileName, filterIndex}); }
-    void Cancel() { FAnswers.push_back(std::nullopt); }
+    void Answer(const QString& fileName, int filterIndex = 1) { FAnswers.push_back({TFileChoice{fileName, filterIndex}}); }
+    // A name as the user types it: like the real dialog, a name without an
+    // extension gets the one of the entry left selected.
+    void AnswerTyped(const QString& fileName, int filterIndex)
+    {
+        FAnswers.push_back({TFileChoice{fileName, filterIndex}, true});
+    }
+    void Cancel() { FAnswers.push_back({std::nullopt}); }
     bool AllAnswered() const { return FAnswers.empty(); }
 
     std::vector<TShownMessage> Messages;
@@ -52,12 +60,18 @@ private:
             ADD_FAILURE() << "unexpected file dialog " << d.Name.toStdString();
             return std::nullopt;
         }
-        auto a = FAnswers.front();
+        auto [a, typed] = FAnswers.front();
         FAnswers.pop_front();
+        if (a && typed && QFileInfo(a->FileName).suffix().isEmpty() && !d.ExtensionFor(a->FilterIndex).isEmpty())
+            a->FileName += QLatin1Char('.') + d.ExtensionFor(a->FilterIndex);
         return a;
     }
 
-    std::deque<std::optional<TFileChoice>> FAnswers;
+    struct TAnswer {
+        std::optional<TFileChoice> Choice;
+        bool Typed = false;
+    };
+    std::deque<TAnswer> FAnswers;
 };
 
 // Mouse events sent straight to a widget, with the buttons held during a drag.
@@ -90,6 +104,14 @@ inline QImage Picture(int w, int h, QRgb fill)
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(fill);
     return img;
+}
+
+inline QString WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+    return path;
 }
 
 inline QString SaveImage(const QTemporaryDir& dir, const QString& name, const QImage& img)

@@ -1,11 +1,14 @@
 // The About box: texts, layout, links, and its life from one showing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEnterEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -84,12 +87,45 @@ TEST(AboutBox, LayoutIsFixed)
     EXPECT_EQ(ok->geometry(), QRect(111, 164, 75, 25));
     EXPECT_TRUE(ok->isDefault());
     EXPECT_EQ(box.findChild<QLabel*>("ProductName")->pos(), QPoint(112, 32));
-    EXPECT_EQ(box.findChild<QLabel*>("Version")->pos(), QPoint(144, 48));
+    // At 144, 48, or lower when the name's face needs it (below).
+    EXPECT_EQ(box.findChild<QLabel*>("Version")->x(), 144);
+    EXPECT_GE(box.findChild<QLabel*>("Version")->y(), 48);
     const auto* comments = box.findChild<QLabel*>("Comments");
     EXPECT_EQ(comments->geometry(), QRect(120, 72, 147, 30));
     EXPECT_TRUE(comments->wordWrap());
     EXPECT_TRUE(comments->font().italic());
     EXPECT_TRUE(box.findChild<QLabel*>("ProductName")->font().bold());
+}
+
+// The letters a label draws, in its parent's coordinates.
+QRect Ink(const QLabel& label)
+{
+    const QFontMetrics fm(label.font());
+    const QRect ink = fm.tightBoundingRect(label.text());
+    const QRect inside = label.contentsRect();
+    const int baseline = inside.top() + (inside.height() - fm.height()) / 2 + fm.ascent();
+    return ink.translated(label.x() + inside.left(), label.y() + baseline);
+}
+
+TEST(AboutBox, NameAndVersionDoNotTouch)
+{
+    TAboutBox box(QStringLiteral("1.1.7.15"), QStringLiteral("1.1"));
+    const QLabel& name = *box.findChild<QLabel*>("ProductName");
+    const QLabel& version = *box.findChild<QLabel*>("Version");
+    const QRect nameInk = Ink(name);
+    const QRect versionInk = Ink(version);
+    ASSERT_GT(nameInk.right(), versionInk.left()) << "they share columns";
+    EXPECT_GE(versionInk.top(), nameInk.bottom() + 2);
+    // No further down than that needs.
+    EXPECT_LE(version.y(), std::max(48, nameInk.bottom() + 4));
+    // The lines below keep clear of each other, within the panel.
+    const char* lines[] = {"Version", "Comments", "WebLink", "MailLink"};
+    for (std::size_t i = 1; i < std::size(lines); ++i) {
+        const QRect above = box.findChild<QLabel*>(lines[i - 1])->geometry();
+        const QRect below = box.findChild<QLabel*>(lines[i])->geometry();
+        EXPECT_GT(below.top(), above.bottom()) << lines[i];
+        EXPECT_LE(below.bottom(), box.findChild<QWidget*>("Panel1")->height()) << lines[i];
+    }
 }
 
 TEST(AboutBox, ProgramIconIsDrawn)

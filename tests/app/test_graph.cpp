@@ -192,9 +192,67 @@ TEST_F(GraphTest, StatisticsOfTheSampleTrail)
     ASSERT_TRUE(sigma.startsWith(QStringLiteral("68% interval[\"]:  +/- "))) << sigma.toStdString();
     EXPECT_NEAR(sigma.mid(22).toDouble(), 6.035, 0.2);
     EXPECT_TRUE(Label(QStringLiteral("Label43")).startsWith(QStringLiteral("99% interval[\"]:  +/- ")));
-    // Too long for its panel: the whole text is in the tooltip.
+    // The panel's tooltip holds the text too.
     EXPECT_TRUE(Panel(1).startsWith(QStringLiteral("Measurement error: +/-"))) << Panel(1).toStdString();
     EXPECT_EQ(Get<QLabel>(QStringLiteral("StatusPanel1"))->toolTip(), Panel(1));
+}
+
+TEST_F(GraphTest, StatusPanelsShowTheirWholeText)
+{
+    // A larger font than the panels' usual width was chosen for.
+    QFont font = W->font();
+    font.setPointSize(12);
+    W->setFont(font);
+    auto check = [&](const char* after) {
+        QApplication::processEvents();
+        for (int i = 0; i < 2; ++i) {
+            auto* panel = Get<QLabel>(QStringLiteral("StatusPanel%1").arg(i));
+            const QFontMetrics fm(panel->font());
+            EXPECT_GE(panel->width(), 150) << after;
+            // QLabel indents framed text by half an x.
+            EXPECT_GE(panel->contentsRect().width(), fm.horizontalAdvance(panel->text()) + fm.horizontalAdvance('x') / 2)
+                << after << ", panel " << i << ": " << panel->text().toStdString();
+        }
+        EXPECT_GT(Get<QLabel>(QStringLiteral("StatusPanel2"))->width(), 0) << after;
+    };
+    check("start");
+    OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail.png"));
+    check("open");
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail-dark.png"));
+    ClickButton("BitBtn10");
+    EXPECT_EQ(Panel(1), QStringLiteral("Dark image  has been applied."));
+    check("dark");
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail-flat.png"));
+    ClickButton("BitBtn12");
+    check("flat");
+    ClickButton("BitBtn4");
+    check("prompt");
+    Click(Viewport(), QPoint(10, 10));
+    EXPECT_EQ(Get<QLabel>(QStringLiteral("StatusPanel1"))->width(), 150) << "an empty panel keeps its usual width";
+    PlaceMarkers(TrailPoints);
+    ClickButton("BitBtn8");
+    EXPECT_TRUE(Panel(1).startsWith(QStringLiteral("Measurement error: +/-"))) << Panel(1).toStdString();
+    check("plot");
+}
+
+TEST_F(GraphTest, StatisticsLinesAreNeverCut)
+{
+    LoadTrail();
+    // A focal length of a thousandth of a millimetre gives errors of millions
+    // of arc seconds.
+    Type("RxSpinEdit6", QStringLiteral("0.001"));
+    ClickButton("BitBtn8");
+    QApplication::processEvents();
+    ASSERT_GT(Label(QStringLiteral("Label40")).size(), 30) << Label(QStringLiteral("Label40")).toStdString();
+    auto* panel = Get<QWidget>(QStringLiteral("Panel3"));
+    EXPECT_GE(panel->width(), 185);
+    EXPECT_LE(panel->geometry().right(), Get<QWidget>(QStringLiteral("TabSheet3"))->width() - 1);
+    for (const char* name : {"Label40", "Label42", "Label43"}) {
+        auto* label = Get<QLabel>(QLatin1String(name));
+        const QFontMetrics fm(label->font());
+        EXPECT_GE(label->contentsRect().width(), fm.horizontalAdvance(label->text())) << label->text().toStdString();
+        EXPECT_LE(label->geometry().right(), panel->contentsRect().right()) << name;
+    }
 }
 
 TEST_F(GraphTest, EveryPlotCommandShowsTheGraphTab)
@@ -433,6 +491,34 @@ TEST_F(GraphTest, ExportInEveryFormatKeepsTheChosenFilter)
         EXPECT_EQ(next.FilterIndex, s.Filter);
     }
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files).size(), 5);
+}
+
+TEST_F(GraphTest, ANameTypedWithoutExtensionGetsTheFormatsOwn)
+{
+    LoadTrail();
+    struct TSave {
+        int Filter;
+        const char* Typed;
+        const char* Written;
+        QByteArray Signature;
+    };
+    // After the EMF, "All files" starts with EMF as the default extension
+    // but writes a bitmap.
+    const TSave saves[] = {
+        {4, "csv", "csv.CSV", "Time [s]; PE [\"]\r\n"},
+        {3, "emf", "emf.EMF", QByteArray("\x01\x00\x00\x00", 4)},
+        {5, "all", "all.BMP", "BM"},
+        {2, "wmf", "wmf.WMF", QByteArray("\xD7\xCD\xC6\x9A", 4)},
+        {4, "kept.txt", "kept.txt", "Time [s]; PE [\"]\r\n"},
+    };
+    for (const TSave& s : saves) {
+        SCOPED_TRACE(s.Typed);
+        Dialogs.AnswerTyped(Dir.filePath(QLatin1String(s.Typed)), s.Filter);
+        ClickButton("BitBtn11");
+        EXPECT_TRUE(FileBytes(Dir.filePath(QLatin1String(s.Written))).startsWith(s.Signature));
+    }
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files).size(), 5);
+    EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
 TEST_F(GraphTest, SaveDialogAndExportBeforeAnyPlot)

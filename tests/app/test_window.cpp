@@ -199,11 +199,18 @@ TEST(WindowLocale, FieldsAndFiguresUseTheLocaleSeparator)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     TScriptedDialogs dialogs;
+    QTemporaryDir dir;
     {
         TVinsk_main w(dialogs);
         EXPECT_EQ(w.State().DecimalSeparator, ',');
         EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit2"))->Text(), QStringLiteral("5,7"));
         EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label27"))->text(), QStringLiteral("width:       12,7 min  (762 s)"));
+        // A settings file written under a point locale reads the same here.
+        dialogs.Answer(WriteFile(dir.filePath(QStringLiteral("point.ini")), "[Camera]\nHPixSize=6.45\n[Exposition]\ntime=94.5\n"));
+        w.findChild<QAction*>(QStringLiteral("Open1"))->trigger();
+        EXPECT_EQ(w.findChild<TSpinEditBase*>(QStringLiteral("RxSpinEdit3"))->Text(), QStringLiteral("6,5"));
+        EXPECT_DOUBLE_EQ(w.State().Experiment.ExposureTime, 94.5);
+        EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("StatusPanel1"))->text(), QString());
     }
     QLocale::setDefault(QLocale::c());
 }
@@ -247,6 +254,25 @@ TEST_F(WindowTest, LoadingGoesThroughTheFieldsWithTheVersionWarning)
     // A missing key keeps the field's value.
     EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
     EXPECT_DOUBLE_EQ(W->State().Experiment.FocalLength, 0.4);
+}
+
+TEST_F(WindowTest, UnreadSettingsValuesAreNamedOnPanel1)
+{
+    auto write = [&](const char* name, const char* text) { return WriteFile(Dir.filePath(QLatin1String(name)), text); };
+    Dialogs.Answer(write("bad.ini", "[Lens]\nFocal=4OO\n[Camera]\nHPixSize=3,8\n[Exposition]\ntime=94.5.\n"));
+    ClickButton("BitBtn1");
+    EXPECT_EQ(Panel(1), QStringLiteral("Settings: 2 values not read: Focal, time"));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit3")), QStringLiteral("3.8"));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    // A file read in full takes the note back; other texts of the panel stay.
+    Dialogs.Answer(write("good.ini", "[Lens]\nFocal=135\n"));
+    ClickButton("BitBtn1");
+    EXPECT_EQ(Panel(1), QString());
+    ClickButton("BitBtn4");
+    Dialogs.Answer(Dir.filePath(QStringLiteral("good.ini")));
+    Action("Open1")->trigger();
+    EXPECT_EQ(Panel(1), QStringLiteral("Select START point"));
 }
 
 TEST_F(WindowTest, LoadingTheShownValuesChangesNothing)
@@ -738,6 +764,54 @@ TEST_F(WindowTest, MenuItemsDoWhatTheirButtonsDoFromAnyTab)
     EXPECT_EQ(Dialogs.DialogsRun, (std::vector<QString>{QStringLiteral("OPD"), QStringLiteral("OPD"), QStringLiteral("OPD"),
                                                         QStringLiteral("SaveDialog1"), QStringLiteral("OpenDialog1")}));
     EXPECT_EQ(Dialogs.Messages.size(), 2u);
+}
+
+TEST_F(WindowTest, AltLettersOpenTheMenusOnEveryTab)
+{
+    auto* file = Get<QMenu>(QStringLiteral("File1"));
+    const char* focused[3] = {"BitBtn1", "BitBtn3", "BitBtn8"};
+    for (int tab = 0; tab < 3; ++tab) {
+        Pages()->setCurrentIndex(tab);
+        Get<QWidget>(QLatin1String(focused[tab]))->setFocus();
+        // Every press, not every other one.
+        for (int press = 0; press < 2; ++press) {
+            QTest::keyClick(W.get(), Qt::Key_F, Qt::AltModifier);
+            EXPECT_TRUE(file->isVisible()) << "tab " << tab << ", press " << press;
+            QTest::keyClick(file, Qt::Key_Escape);
+            EXPECT_FALSE(file->isVisible());
+            W->activateWindow();
+        }
+    }
+    EXPECT_TRUE(Dialogs.Messages.empty());
+
+    // The colliding controls answer their plain letter inside their page.
+    Pages()->setCurrentIndex(1);
+    Get<QWidget>(QStringLiteral("BitBtn3"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    ExpectRefusal(QStringLiteral("Image is not loaded. You must image load first!"));
+    EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(QStringLiteral("BitBtn12")));
+    // An edit field takes the letter as typing.
+    Get<QWidget>(QStringLiteral("RxSpinEdit10"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    // Letters no menu title takes keep their Alt.
+    QTest::keyClick(W.get(), Qt::Key_D, Qt::AltModifier);
+    // A button's mnemonic clicks it after showing it pressed.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Dialogs.Messages.size() == 2; }, 5000));
+    Pages()->setCurrentIndex(2);
+    Get<QWidget>(QStringLiteral("BitBtn8"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+    EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(QStringLiteral("RadioGroup2_0")));
+    EXPECT_EQ(Get<TRadioGroup>(QStringLiteral("RadioGroup2"))->title(), QStringLiteral(" &Figure "));
+    EXPECT_EQ(Get<QAbstractButton>(QStringLiteral("BitBtn12"))->text(), QStringLiteral("&Flat image"));
+
+    // File, Exit from the Image tab.
+    Pages()->setCurrentIndex(1);
+    Get<QWidget>(QStringLiteral("BitBtn3"))->setFocus();
+    QTest::keyClick(W.get(), Qt::Key_F, Qt::AltModifier);
+    ASSERT_TRUE(file->isVisible());
+    QTest::keyClick(file, Qt::Key_E);
+    EXPECT_FALSE(W->isVisible());
 }
 
 TEST_F(WindowTest, ExitClosesAtOnce)

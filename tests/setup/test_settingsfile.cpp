@@ -10,6 +10,8 @@
 #include <ostream>
 #include <random>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -300,14 +302,69 @@ INSTANTIATE_TEST_SUITE_P(
         LoadRow{"firstDuplicateSectionWins", "[Lens]\nFocal=250\n[Lens]\nFocal=300\n", '.', Focal, 250, false},
         LoadRow{"noLineEnd", "[Lens]\nFocal=250", '.', Focal, 250, false},
         LoadRow{"moreDecimalsThanTheField", "[Camera]\nHPixSize=6.45\n", '.', HPix, 6.45, false},
-        LoadRow{"commaUnderPoint", "[Camera]\nHPixSize=6,45\n", '.', HPix, 5.7, false},
+        LoadRow{"commaUnderPoint", "[Camera]\nHPixSize=6,45\n", '.', HPix, 6.45, false},
         LoadRow{"commaUnderComma", "[Camera]\nHPixSize=6,45\n", ',', HPix, 6.45, false},
-        LoadRow{"pointUnderComma", "[Camera]\nHPixSize=6.45\n", ',', HPix, 5.7, false},
+        LoadRow{"pointUnderComma", "[Camera]\nHPixSize=6.45\n", ',', HPix, 6.45, false},
+        LoadRow{"commaWithExponent", "[Camera]\nHPixSize=-1,5E1\n", '.', HPix, -15, false},
+        LoadRow{"pointAndComma", "[Camera]\nHPixSize=6.4,5\n", ',', HPix, 5.7, false},
+        LoadRow{"twoCommas", "[Camera]\nHPixSize=6,4,5\n", '.', HPix, 5.7, false},
+        LoadRow{"thousandsAndDecimals", "[Lens]\nFocal=1.250,5\n", ',', Focal, 400, false},
+        LoadRow{"separatorAlone", "[Lens]\nFocal=,\n", ',', Focal, 400, false},
         // The value is cut to 2047 characters: the trailing "x" falls away
         // only when it stands beyond them.
         LoadRow{"cutBeforeTheX", LongFocal(2047), '.', Focal, 250, false},
         LoadRow{"xWithinTheLimit", LongFocal(2046), '.', Focal, 400, false}),
     [](const ::testing::TestParamInfo<LoadRow>& info) { return std::string(info.param.name); });
+
+// A file written under one locale reads the same under the other.
+class AcrossLocales : public SettingsFileTest, public ::testing::WithParamInterface<std::pair<char, char>> {};
+
+TEST_P(AcrossLocales, SavedFileLoadsItsValues)
+{
+    const auto [written, read] = GetParam();
+    TExperiment e;
+    e.StarDistance = 12.25;
+    e.MountSpeed = 15.04;
+    e.PixelWidth = 0.0000038;
+    e.PixelHeight = 0.00000574;
+    e.SensorWidth = 0.0236;
+    e.FocalLength = 0.1355;
+    e.LensDiameter = 0.0725;
+    e.ExposureTime = 94.5;
+    SaveSettingsFile(Path("exp.ini"), e, written);
+    const TSettingsLoad load = LoadSettingsFile(Path("exp.ini"), TExperiment{}, read);
+    const double expected[] = {12.25, 15.04, 5.74, 3.8, 14.8, 23.6, 135.5, 72.5, 94.5};
+    for (std::size_t i = 0; i < 9; ++i)
+        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << load.Values[i].FieldName;
+    EXPECT_TRUE(load.Unread.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(WrittenRead, AcrossLocales,
+                         ::testing::Values(std::pair{'.', '.'}, std::pair{'.', ','}, std::pair{',', '.'},
+                                           std::pair{',', ','}),
+                         [](const ::testing::TestParamInfo<std::pair<char, char>>& info) {
+                             auto name = [](char c) { return c == '.' ? std::string("Point") : std::string("Comma"); };
+                             return name(info.param.first) + "Read" + name(info.param.second);
+                         });
+
+TEST(LoadSettingsText, UnreadValuesAreNamedInFileOrder)
+{
+    // Missing and empty values are not named; the others that are no number
+    // are, in the order they stand in the file, however the key is spelt.
+    const TSettingsLoad load = LoadSettingsText("[Exposition]\nTIME = 9,4.5\n[Mount]\nDistance=\n"
+                                                "[Lens]\nDiameter=\"\"\nFocal=f/4\n"
+                                                "[Camera]\nHPixSize=3,8\nWSensor=1e999\n",
+                                                TExperiment{}, '.');
+    EXPECT_EQ(load.Unread, (std::vector<std::string>{"time", "Focal", "WSensor"}));
+    EXPECT_DOUBLE_EQ(load.Values[8].Value, 480);
+    EXPECT_DOUBLE_EQ(load.Values[HPix].Value, 3.8);
+    EXPECT_EQ(UnreadSettingsText(load), "Settings: 3 values not read: time, Focal, WSensor");
+
+    TSettingsLoad one;
+    one.Unread = {"Focal"};
+    EXPECT_EQ(UnreadSettingsText(one), "Settings: 1 value not read: Focal");
+    EXPECT_EQ(UnreadSettingsText(LoadSettingsText("[Lens]\nFocal=\n", TExperiment{}, ',')), "");
+}
 
 TEST(LoadSettingsText, AllValuesInReadingOrder)
 {
@@ -364,6 +421,15 @@ TEST_P(DriveRows, ValidKeysReplaceOthersKeep)
     const TSettingsLoad load = LoadSettingsText(content, TExperiment{}, Current, '.');
     EXPECT_EQ(load.Drive, row.expected);
     EXPECT_DOUBLE_EQ(load.Values[Focal].Value, 250);
+}
+
+TEST(LoadSettingsText, DriveValuesNotTakenAreNamedInFileOrder)
+{
+    const TSettingsLoad load =
+        LoadSettingsText("[Drive]\nHarmonics=2.5\nTolerance=0.5\nDetrend=cubic\n[Lens]\nFocal=x\n", TExperiment{},
+                         TDriveSettings{}, '.');
+    EXPECT_EQ(load.Unread, (std::vector<std::string>{"Harmonics", "Detrend", "Focal"}));
+    EXPECT_EQ(load.Drive.Tolerance, 0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -47,10 +47,11 @@ std::string Quote(const std::string& s)
     return q + "'";
 }
 
-// Runs a program in the C locale with its output caught in files.
-TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& dir)
+// Runs a program in a locale (C unless told) with its output caught in files.
+TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& dir,
+                const std::string& locale = "C")
 {
-    std::string cmd = "LC_ALL=C " + Quote(program);
+    std::string cmd = "LC_ALL=" + locale + " " + Quote(program);
     for (const std::string& a : args)
         cmd += " " + Quote(a);
     const fs::path out = dir / "run.out", err = dir / "run.err";
@@ -716,6 +717,67 @@ TEST_F(Cli, TheGeneratorPrintsTheCheckPointsItDrew)
         EXPECT_TRUE(fs::exists(*Dir / f)) << f;
     EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--out", Dir->string(), "--pe", "40,3,40"}, *Dir).Code, 1);
     EXPECT_EQ(RunProgram(VINSK_SAMPLE_GEN, {"--size", "10"}, *Dir).Code, 2);
+}
+
+std::string WithPoints(std::string text)
+{
+    std::replace(text.begin(), text.end(), ',', '.');
+    return text;
+}
+
+TEST_F(Cli, SettingsReadTheSameUnderEveryLocale)
+{
+    // A file mailed from another country: its separator is not the
+    // reader's. The committed sample trail, uncalibrated.
+    const std::string sample = (fs::path(VINSK_SOURCE_DIR) / "samples" / "trail.png").string();
+    std::ofstream(File("point.ini"), std::ios::binary) << "[Camera]\nHPixSize=3.8\nWPixSize=3.8\n[Exposition]\ntime=94.5\n";
+    std::ofstream(File("comma.ini"), std::ios::binary) << "[Camera]\nHPixSize=3,8\nWPixSize=3,8\n[Exposition]\ntime=94,5\n";
+    auto run = [&](const std::string& ini, const std::string& locale) {
+        std::vector<std::string> a = {"--image", sample, "--start", "40,180", "--stop", "520,150", "--inline", "279,153"};
+        if (!ini.empty()) {
+            a.push_back("--settings");
+            a.push_back(File(ini));
+        }
+        a.push_back("--csv");
+        a.push_back("-");
+        return RunProgram(VINSK_CLI, a, *Dir, locale);
+    };
+    const TRun base = run("point.ini", "C");
+    ASSERT_EQ(base.Code, 0) << base.Err;
+    EXPECT_EQ(base.Err.find("not read"), std::string::npos) << base.Err;
+    // The time step is the file's exposure over the 481 samples.
+    const auto p = Points(base.Out);
+    ASSERT_GE(p.size(), 2u);
+    EXPECT_DOUBLE_EQ(p[1].first, 94.5 / static_cast<double>(p.size() - 1));
+    EXPECT_NE(base.Err, run("", "C").Err) << "the settings changed nothing";
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        for (const char* ini : {"point.ini", "comma.ini"}) {
+            const TRun r = run(ini, locale);
+            ASSERT_EQ(r.Code, 0) << locale << " " << ini << ": " << r.Err;
+            // Under de_DE every number is written with a comma, the CSV's
+            // "; " apart.
+            EXPECT_EQ(WithPoints(r.Out), base.Out) << locale << " " << ini;
+            EXPECT_EQ(WithPoints(r.Err), base.Err) << locale << " " << ini;
+        }
+    }
+}
+
+TEST_F(Cli, UnreadSettingsValuesAreNamedOnStandardError)
+{
+    std::string ini = ReadAll(File("trail.ini"));
+    ini.replace(ini.find("Focal="), 6, "Focal=1.2.");
+    ini.replace(ini.find("Distance="), 9, "Distance=");
+    ini.replace(ini.find("time="), 5, "time=ninety ");
+    std::ofstream(File("unread.ini"), std::ios::binary) << ini;
+    std::vector<std::string> a = Args();
+    a[7] = File("unread.ini");
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "Settings: 2 values not read: Focal, time\n");
+    // The unread values kept their initial ones.
+    std::ofstream(File("initial.ini"), std::ios::binary) << "[Camera]\n";
+    a[7] = File("initial.ini");
+    EXPECT_EQ(r.Out, Cli_(a).Out);
 }
 
 } // namespace

@@ -195,13 +195,13 @@ TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriv
 int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* out, std::FILE* err)
 {
     TDriveResult r;
-    std::string warning;
+    TCliResult loaded; // the settings file's warnings
     try {
         TVinskState s;
         LoadPictures(o, s);
         std::optional<TDriveSettings> fromFile;
         if (o.Settings) {
-            LoadSettings(*o.Settings, s.Experiment, sep, warning);
+            LoadSettings(*o.Settings, s.Experiment, sep, loaded);
             fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
         }
         TDriveInput in;
@@ -219,8 +219,9 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         r.Refused = true;
         r.Message = e.what();
     }
-    if (!warning.empty())
-        Put(err, warning + "\n");
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings})
+        if (!warning->empty())
+            Put(err, *warning + "\n");
     if (r.Refused) {
         Put(err, r.Message + "\n");
         return 1;

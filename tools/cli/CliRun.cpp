@@ -47,7 +47,7 @@ private:
 // The settings file through the Setup fields: each value is shown with one
 // decimal, and only a text that differs from the field's current one sets
 // the parameter from that text.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string& warning)
+void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
@@ -60,7 +60,8 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, std::string
 
     const TSettingsLoad load = LoadSettingsFile(path, e, sep);
     if (load.VersionMismatch)
-        warning = SettingsVersionWarning;
+        r.Warning = SettingsVersionWarning;
+    r.UnreadSettings = UnreadSettingsText(load);
     for (const TSettingsValue& v : load.Values) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (std::string(fields[i].Name) != v.FieldName)
@@ -107,7 +108,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         s.DecimalSeparator = sep;
         LoadPictures(o, s);
         if (o.Settings)
-            LoadSettings(*o.Settings, s.Experiment, sep, r.Warning);
+            LoadSettings(*o.Settings, s.Experiment, sep, r);
 
         TCliHost host(o);
         const TPlotResult plot = RunPlot(s, host);
@@ -128,8 +129,9 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    if (!r.Warning.empty())
-        std::fprintf(err, "%s\n", r.Warning.c_str());
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+        if (!warning->empty())
+            std::fprintf(err, "%s\n", warning->c_str());
     if (r.ExitCode != 0) {
         std::fprintf(err, "%s\n", r.Error.c_str());
         return r.ExitCode;

@@ -28,6 +28,7 @@ struct TCliResult {
     int ExitCode = 0;
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
+    std::string UnreadSettings;    // the settings keys present but not read
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -43,11 +44,14 @@ void LoadPictures(const TCliOptions& options, TVinskState& state);
 TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
 // The nine parameters from the settings file through the Setup fields'
-// one-decimal texts, as the window loads them; the version warning, if any,
-// into `warning`. Throws for a file that cannot be read.
-void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, std::string& warning);
+// one-decimal texts, as the window loads them; the version warning and the
+// keys not read into the result's Warning and UnreadSettings. Throws for a
+// file that cannot be read.
+void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
 
 // Writes the result where the options say: the CSV to its file or to
+// Writes the result where the options say (the warnings first, to standard
+// error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
 // Returns the exit code: the result's, or 1 when the CSV file cannot be
