@@ -110,6 +110,7 @@ void TVinsk_main::BuildMenus()
     Openimage2 = item(image, "Openimage2", QStringLiteral("Open i&mage"));
     ApplyDark1 = item(image, "ApplyDark1", QStringLiteral("Apply &Dark"));
     ApplyFlat1 = item(image, "ApplyFlat1", QStringLiteral("Apply &Flat"));
+    FindTrail1 = item(image, "FindTrail1", QStringLiteral("F&ind trail"));
 
     QMenu* graphs = bar->addMenu(QStringLiteral("Graphs"));
     graphs->setObjectName(QStringLiteral("Graphs1"));
@@ -126,6 +127,7 @@ void TVinsk_main::BuildMenus()
     Wire(Openimage2, &QAction::triggered, &TVinsk_main::OpenimageClick);
     Wire(ApplyDark1, &QAction::triggered, &TVinsk_main::BitBtn10Click);
     Wire(ApplyFlat1, &QAction::triggered, &TVinsk_main::BitBtn12Click);
+    Wire(FindTrail1, &QAction::triggered, &TVinsk_main::FindTrailClick);
     Wire(PlotGraph1, &QAction::triggered, &TVinsk_main::ShowGraph);
     Wire(Saveresults1, &QAction::triggered, &TVinsk_main::BitBtn11Click);
     Wire(About1, &QAction::triggered, &TVinsk_main::About1Click);
@@ -167,7 +169,7 @@ void TVinsk_main::SetTabOrder()
            SetupEdits[7], SetupEdits[8], BitBtn1, BitBtn2, BitBtn7});
     chain({BitBtn3, BitBtn10, BitBtn12, sbScale, RatioButtons[0], RatioButtons[1], RatioButtons[2], RatioButtons[3],
            RatioButtons[4], SpeedButton6, BitBtn4, PointEdits[0][0], PointEdits[0][1], BitBtn5, PointEdits[1][0],
-           PointEdits[1][1], BitBtn9, PointEdits[2][0], PointEdits[2][1], BitBtn6});
+           PointEdits[1][1], BitBtn9, PointEdits[2][0], PointEdits[2][1], FindTrailButton, BitBtn6});
     chain({BitBtn8, RadioGroup2, RadioGroup1, chLog, CheckBox2, RxSpinEdit16, BitBtn11});
 }
 

@@ -127,9 +127,12 @@ private:
     void BitBtn4Click();
     void BitBtn5Click();
     void BitBtn9Click();
+    void FindTrailClick();
     void Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void ImageMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
     void Image1MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    // What a left press at an image point does while a point is armed.
+    void PlaceArmedPoint(std::int32_t x, std::int32_t y);
     void ShapeMouseDown(TImageLayer* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void ShapeMouseMove(TImageLayer* sender, Qt::KeyboardModifiers shift, int x, int y);
     void ShapeMouseUp(TImageLayer* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
@@ -207,6 +210,7 @@ private:
     QAction* Openimage2 = nullptr;
     QAction* ApplyDark1 = nullptr;
     QAction* ApplyFlat1 = nullptr;
+    QAction* FindTrail1 = nullptr;
     QAction* PlotGraph1 = nullptr;
     QAction* Saveresults1 = nullptr;
     QAction* About1 = nullptr;
@@ -245,6 +249,7 @@ private:
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn5 = nullptr;
     QPushButton* BitBtn9 = nullptr;
+    QPushButton* FindTrailButton = nullptr;
     std::array<std::array<TIntSpinEdit*, 2>, 3> PointEdits{}; // RxSpinEdit10 ... RxSpinEdit15
     QPushButton* BitBtn6 = nullptr;
 

@@ -17,6 +17,7 @@
 #include "app/widgets/Markers.h"
 #include "app/widgets/Shape.h"
 #include "app/widgets/SpinEdits.h"
+#include "findtrail/FindTrail.h"
 #include "graphics/ViewMath.h"
 #include "image/Calibration.h"
 #include "image/formats/Picture.h"
@@ -193,6 +194,12 @@ QWidget* TVinsk_main::BuildImageTab()
         v->addLayout(row);
     }
 
+    // Below the check points it places, so the panel above keeps its order.
+    v->addSpacing(8);
+    FindTrailButton = NewButton(panel, "FindTrailButton", QStringLiteral("F&ind trail"),
+                                QStringLiteral("Find the star trail and place START, STOP and IN-LINE on it"));
+    v->addWidget(FindTrailButton);
+
     v->addStretch(1);
     BitBtn6 = NewButton(panel, "BitBtn6", QStringLiteral("Next >> Plot &Graph"), QStringLiteral("Plot the graph of the PE"));
     v->addWidget(BitBtn6);
@@ -209,6 +216,7 @@ QWidget* TVinsk_main::BuildImageTab()
     Wire(BitBtn4, &QPushButton::clicked, &TVinsk_main::BitBtn4Click);
     Wire(BitBtn5, &QPushButton::clicked, &TVinsk_main::BitBtn5Click);
     Wire(BitBtn9, &QPushButton::clicked, &TVinsk_main::BitBtn9Click);
+    Wire(FindTrailButton, &QPushButton::clicked, &TVinsk_main::FindTrailClick);
     Wire(Image1, &TImageView::MouseDown, &TVinsk_main::Image1MouseDown);
     Wire(Image1, &TImageView::MouseMove, &TVinsk_main::ImageMouseMove);
     Wire(Image1, &TImageView::MouseUp, &TVinsk_main::Image1MouseUp);
@@ -331,7 +339,13 @@ void TVinsk_main::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers,
     const std::int32_t ix = ImageX(x);
     const std::int32_t iy = ImageY(y);
     PixelReadout(FState.Image.Bitmap, ix, iy, FState.Status);
-    if (button != Qt::LeftButton || FState.PlacingMode == NoPlacing)
+    if (button == Qt::LeftButton)
+        PlaceArmedPoint(ix, iy);
+}
+
+void TVinsk_main::PlaceArmedPoint(std::int32_t ix, std::int32_t iy)
+{
+    if (FState.PlacingMode == NoPlacing)
         return;
     // A point is placed only when it is the next one due; an existing one is
     // moved by dragging instead.
@@ -370,6 +384,36 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
 void TVinsk_main::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
     FImageButtonDown = false;
+    FState.Status.Panels[PanelPrompt].clear();
+    FState.PlacingMode = NoPlacing;
+}
+
+void TVinsk_main::FindTrailClick()
+{
+    if (FState.Image.Bitmap.Empty()) {
+        FDialogs.ErrorBox(QStringLiteral("Image is not loaded. You must image load first!"));
+        return;
+    }
+    TTrailSearch search;
+    {
+        TBusyCursor busy(Image1->viewport());
+        search = FindTrail(TRasterSampleSource(FState.Image.Bitmap), ReadChoices().Channel);
+    }
+    if (!search.Points) {
+        FDialogs.ErrorBox(QString::fromStdString(search.Refusal));
+        return;
+    }
+    // As the user would: each point's button arms it and a press on the
+    // image places it, then the release disarms; the old markers go first.
+    Image1->ClearLayers();
+    const TTrailPoints& p = *search.Points;
+    const std::pair<TCheckPointKind, TIntPoint> points[] = {
+        {PointStart, p.Start}, {PointStop, p.Stop}, {PointInLine, p.InLine}};
+    for (const auto& [kind, at] : points) {
+        FState.PlacingMode = kind;
+        PixelReadout(FState.Image.Bitmap, at.X, at.Y, FState.Status);
+        PlaceArmedPoint(at.X, at.Y);
+    }
     FState.Status.Panels[PanelPrompt].clear();
     FState.PlacingMode = NoPlacing;
 }

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QGroupBox>
+#include <QPainter>
+#include <QPainterPath>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -29,6 +32,7 @@
 #include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
+#include "findtrail/FindTrail.h"
 
 namespace vinsk {
 namespace {
@@ -95,7 +99,10 @@ TEST_F(WindowTest, MenusHoldEveryItem)
         {QStringLiteral("&File"), {{"Exit1", "&Exit"}}},
         {QStringLiteral("Setup"), {{"Open1", "&Open experiment"}, {"Openimage1", "&Save experiment"}}},
         {QStringLiteral("Image"),
-         {{"Openimage2", "Open i&mage"}, {"ApplyDark1", "Apply &Dark"}, {"ApplyFlat1", "Apply &Flat"}}},
+         {{"Openimage2", "Open i&mage"},
+          {"ApplyDark1", "Apply &Dark"},
+          {"ApplyFlat1", "Apply &Flat"},
+          {"FindTrail1", "F&ind trail"}}},
         {QStringLiteral("Graphs"), {{"PlotGraph1", "Plot &Graph"}, {"Saveresults1", "Save results"}}},
         {QStringLiteral("D&rive"),
          {{"AnalyseDrive1", "&Analyse drive"},
@@ -729,6 +736,129 @@ TEST_F(WindowTest, ReadoutWithoutPictureIsWhite)
     Pages()->setCurrentIndex(1);
     Click(Viewport(), QPoint(10, 20));
     EXPECT_EQ(Panel(2), QStringLiteral("[10, 20] = [A:255, R:255, G:255, B:255]"));
+}
+
+// --- Finding the trail ------------------------------------------------------
+
+// A bright arc on a dark, slightly noisy sky.
+QImage TrailPicture()
+{
+    QImage img(800, 600, QImage::Format_RGB32);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const int v = 10 + (x * 7 + y * 13) % 3;
+            img.setPixel(x, y, qRgb(v, v, v));
+        }
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(170, 170, 170), 3, Qt::SolidLine, Qt::FlatCap));
+    QPainterPath arc(QPointF(70, 360));
+    arc.quadTo(QPointF(320, 270), QPointF(580, 340));
+    p.drawPath(arc);
+    return img;
+}
+
+class FindTrailTest : public CheckPointTest {
+protected:
+    // What the finder itself makes of the picture the window holds.
+    TTrailPoints Expected()
+    {
+        const TTrailSearch s = FindTrail(TRasterSampleSource(W->State().Image.Bitmap));
+        EXPECT_TRUE(s.Points) << s.Refusal;
+        return s.Points.value_or(TTrailPoints{});
+    }
+};
+
+TEST_F(FindTrailTest, PlacesTheThreeMarkersAsClicksWouldAndTheyStayDraggable)
+{
+    OpenPicture(Save(QStringLiteral("arc.png"), TrailPicture()));
+    SetZoom(100);
+    Place("BitBtn4", QPoint(30, 30)); // an old START, to be replaced
+    const TTrailPoints expected = Expected();
+    EXPECT_NEAR(expected.Start.X, 70, 3);
+    EXPECT_NEAR(expected.Stop.X, 580, 3);
+
+    ClickButton("FindTrailButton");
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    ASSERT_EQ(View()->LayerCount(), 3);
+    const TIntPoint points[3] = {expected.Start, expected.Stop, expected.InLine};
+    for (int k = 0; k < 3; ++k) {
+        const QPoint p(points[k].X, points[k].Y);
+        EXPECT_EQ(Edits(k), p) << k;
+        EXPECT_EQ(View()->Layer(k)->Tag(), k + 1);
+        EXPECT_EQ(LayerLocation(k), QRectF(p.x() - 16, p.y() - 16, 33, 33)) << k;
+    }
+    EXPECT_TRUE(Panel(1).isEmpty());
+    EXPECT_TRUE(Panel(2).startsWith(QStringLiteral("[%1, %2] = ").arg(points[2].X).arg(points[2].Y))) << Panel(2).toStdString();
+    EXPECT_EQ(W->State().PlacingMode, NoPlacing);
+
+    // The STOP marker drags like a placed one.
+    const QPoint stop(points[1].X, points[1].Y);
+    Press(Viewport(), stop + QPoint(1, 0));
+    EXPECT_TRUE(W->MarkerDragging());
+    Drag(Viewport(), stop + QPoint(-9, 4));
+    Release(Viewport(), stop + QPoint(-9, 4));
+    EXPECT_EQ(Edits(1), stop + QPoint(-9, 4));
+
+    // The Graph tab takes them as placed by hand.
+    ClickButton("BitBtn6");
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Pages()->currentWidget()->objectName(), QStringLiteral("TabSheet3"));
+}
+
+TEST_F(FindTrailTest, TheMenuItemDoesTheSameFromAnyTab)
+{
+    OpenPicture(Save(QStringLiteral("arc.png"), TrailPicture()));
+    Pages()->setCurrentIndex(0);
+    Action("FindTrail1")->trigger();
+    ASSERT_EQ(View()->LayerCount(), 3);
+    EXPECT_EQ(Edits(2), QPoint(Expected().InLine.X, Expected().InLine.Y));
+}
+
+TEST_F(FindTrailTest, RefusalsLeaveTheMarkersAlone)
+{
+    // The fixture's picture is one flat colour and a single dark pixel.
+    SetZoom(100);
+    Place("BitBtn4", QPoint(30, 30));
+    ClickButton("FindTrailButton");
+    ExpectRefusal(QStringLiteral("No star trail found: nothing stands out from the background"));
+    EXPECT_EQ(View()->LayerCount(), 1);
+    EXPECT_EQ(Edits(0), QPoint(30, 30));
+}
+
+TEST_F(WindowTest, FindTrailWithoutPictureIsRefused)
+{
+    Action("FindTrail1")->trigger();
+    ExpectRefusal(QStringLiteral("Image is not loaded. You must image load first!"));
+}
+
+TEST_F(WindowTest, FindTrailTakesALetterNothingElseUses)
+{
+    // Every mnemonic a user can reach: tabs, menus, the Image menu's items
+    // and every captioned control.
+    QStringList captions;
+    for (int i = 0; i < Pages()->count(); ++i)
+        captions << Pages()->tabText(i);
+    for (QAction* menu : W->menuBar()->actions()) {
+        captions << menu->text();
+        if (menu->text() == QLatin1String("Image"))
+            for (QAction* item : menu->menu()->actions())
+                captions << item->text();
+    }
+    for (QAbstractButton* b : W->findChildren<QAbstractButton*>())
+        captions << b->text();
+    for (QLabel* l : W->findChildren<QLabel*>())
+        captions << l->text();
+    for (QGroupBox* g : W->findChildren<QGroupBox*>())
+        captions << g->title();
+    int uses = 0;
+    for (const QString& c : captions) {
+        const qsizetype at = c.indexOf(QLatin1Char('&'));
+        if (at >= 0 && at + 1 < c.size() && c[at + 1].toLower() == QLatin1Char('i'))
+            ++uses;
+    }
+    EXPECT_EQ(uses, 2); // the button and the menu item
+    EXPECT_EQ(Get<QPushButton>(QStringLiteral("FindTrailButton"))->text(), QStringLiteral("F&ind trail"));
 }
 
 // --- Menus ------------------------------------------------------------------

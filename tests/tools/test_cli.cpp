@@ -660,15 +660,88 @@ INSTANTIATE_TEST_SUITE_P(
                "--average"},
         ArgRow{"missing_value", {"--image"}, "--image"},
         ArgRow{"unknown_option", {"--image", "@image", "--zoom", "2"}, "--zoom"},
-        ArgRow{"twice", {"--image", "@image", "--image", "@image"}, "twice"}),
+        ArgRow{"twice", {"--image", "@image", "--image", "@image"}, "twice"},
+        ArgRow{"some_points", {"--image", "@image", "--start", "1,1", "--figure", "error"}, "--inline"},
+        ArgRow{"find_with_figure", {"--find-trail", "--image", "@image", "--figure", "error"}, "--figure"},
+        ArgRow{"find_with_points", {"--find-trail", "--image", "@image", "--start", "1,1"}, "--start"},
+        ArgRow{"find_with_settings", {"--find-trail", "--image", "@image", "--settings", "x.ini"}, "--settings"},
+        ArgRow{"find_without_image", {"--find-trail", "--channel", "r"}, "--image"}),
     [](const ::testing::TestParamInfo<ArgRow>& info) { return std::string(info.param.Name); });
+
+// --- Finding the trail --------------------------------------------------------
+
+std::vector<int> Numbers(const std::string& line)
+{
+    std::vector<int> n;
+    const std::regex number(R"(-?\d+)");
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), number); it != std::sregex_iterator(); ++it)
+        n.push_back(std::stoi(it->str()));
+    return n;
+}
+
+TEST_F(Cli, FindTrailPlacesThePointsOfTheRenderedSample)
+{
+    // The committed physically rendered trail and where its star really
+    // stood at the start and the end of the exposure.
+    const std::string sample = std::string(VINSK_SOURCE_DIR) + "/samples/physical.png";
+    const TRun r = Cli_({"--find-trail", "--image", sample});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    ASSERT_TRUE(std::regex_match(r.Out, std::regex(R"(--start -?\d+,-?\d+ --stop -?\d+,-?\d+ --inline -?\d+,-?\d+\n)")))
+        << r.Out;
+    const std::vector<int> p = Numbers(r.Out);
+    const std::string truth = ReadAll(std::string(VINSK_SOURCE_DIR) + "/samples/physical-truth.txt");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(truth, m, std::regex(R"(start_px (\S+) (\S+)\nend_px (\S+) (\S+))")));
+    EXPECT_LE(std::hypot(p[0] - std::stod(m[1]), p[1] - std::stod(m[2])), 3.0) << r.Out;
+    EXPECT_LE(std::hypot(p[2] - std::stod(m[3]), p[3] - std::stod(m[4])), 3.0) << r.Out;
+}
+
+TEST_F(Cli, WithoutPointsTheRunFindsThemAndSaysWhichItUsed)
+{
+    const std::vector<std::string> pictures = {"--image", File("trail.png"), "--dark", File("dark.png"),
+                                               "--flat",  File("flat.png")};
+    std::vector<std::string> find = pictures;
+    find.insert(find.begin(), "--find-trail");
+    const TRun found = Cli_(find);
+    ASSERT_EQ(found.Code, 0) << found.Err;
+
+    std::vector<std::string> a = pictures;
+    a.insert(a.end(), {"--settings", File("trail.ini")});
+    const TRun automatic = Cli_(a);
+    ASSERT_EQ(automatic.Code, 0) << automatic.Err;
+    EXPECT_EQ(automatic.Err, found.Out);
+    // The same run as with those points given.
+    const std::vector<int> p = Numbers(found.Out);
+    ASSERT_EQ(p.size(), 6u);
+    for (std::size_t i = 0; i < 3; ++i)
+        a.insert(a.end(), {i == 0 ? "--start" : i == 1 ? "--stop" : "--inline",
+                           std::to_string(p[2 * i]) + "," + std::to_string(p[2 * i + 1])});
+    const TRun given = Cli_(a);
+    ASSERT_EQ(given.Code, 0) << given.Err;
+    EXPECT_EQ(automatic.Out, given.Out);
+    EXPECT_FALSE(automatic.Out.empty());
+}
+
+TEST_F(Cli, NoTrailIsARefusalInEveryMode)
+{
+    WritePng(File("blank.png"), TRgbImage(300, 200));
+    for (const std::vector<std::string>& a :
+         {std::vector<std::string>{"--find-trail", "--image", File("blank.png")},
+          std::vector<std::string>{"--image", File("blank.png"), "--csv", "-"}}) {
+        const TRun r = Cli_(a);
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_EQ(r.Err, "No star trail found: nothing stands out from the background\n");
+        EXPECT_EQ(r.Out, "");
+    }
+}
 
 TEST_F(Cli, HelpExplainsTheOptions)
 {
     const TRun r = Cli_({"--help"});
     EXPECT_EQ(r.Code, 0);
     for (const char* word : {"--image", "--dark", "--flat", "--settings", "--start", "--stop", "--inline",
-                             "--figure", "--channel", "--average", "--csv"})
+                             "--figure", "--channel", "--average", "--csv", "--find-trail"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
 }
 

@@ -8,20 +8,22 @@
 
 #include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/FindTrailCli.h"
 #include "tools/cli/Version.h"
 
 namespace {
 
 const char* const Usage =
     "usage: vinsk-cli --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
-    "                 --start X,Y --stop X,Y --inline X,Y\n"
+    "                 [--start X,Y --stop X,Y --inline X,Y]\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
     "       vinsk-cli --drive --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
-    "                 --start X,Y --stop X,Y --inline X,Y [--channel r|g|b|avg]\n"
+    "                 [--start X,Y --stop X,Y --inline X,Y] [--channel r|g|b|avg]\n"
     "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
     "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -63,6 +65,13 @@ const char* const Usage =
     "Each output takes a file name, or - for standard output (one of them at a\n"
     "time). They always use a point as the decimal separator. A short summary\n"
     "goes to standard output, or to standard error when an output takes it.\n"
+"\n"
+    "Without --start, --stop and --inline the trail is found in the (calibrated)\n"
+    "picture's channel first, and the points found are printed to standard error\n"
+    "as '--start X,Y --stop X,Y --inline X,Y'. --find-trail only finds them and\n"
+    "prints that line to standard output. A picture does not show which way the\n"
+    "star moved: START is the trail's left end, or its top end when the trail is\n"
+    "steeper than 45 degrees.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -135,6 +144,8 @@ int main(int argc, char** argv)
             drive.Drive = true;
             continue;
         }
+        if (a == "--find-trail")
+            continue;
         if (i + 1 >= argc)
             BadArguments("missing value after " + a);
         const std::string v = argv[++i];
@@ -171,9 +182,32 @@ int main(int argc, char** argv)
     }
     if (const auto problem = vinsk::cli::DriveUsageProblem(seen, drive, o))
         BadArguments(*problem);
-    for (const char* required : {"--image", "--start", "--stop", "--inline"})
-        if (!seen.count(required))
-            BadArguments(std::string(required) + " is required");
+    if (!seen.count("--image"))
+        BadArguments("--image is required");
+    if (seen.count("--find-trail")) {
+        for (const std::string& a : seen)
+            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
+                BadArguments(a + " does not go with --find-trail");
+        const vinsk::cli::TFoundPoints found = vinsk::cli::FindCheckPoints(o);
+        if (found.ExitCode != 0) {
+            std::fprintf(stderr, "%s\n", found.Error.c_str());
+            return found.ExitCode;
+        }
+        std::printf("%s\n", vinsk::cli::CheckPointsText(found.Points).c_str());
+        return 0;
+    }
+    const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
+    if (points != 0 && points != 3)
+        BadArguments("--start, --stop and --inline go together: give all three, or none to find the trail");
+    if (points == 0) {
+        const vinsk::cli::TFoundPoints found = vinsk::cli::FindCheckPoints(o);
+        if (found.ExitCode != 0) {
+            std::fprintf(stderr, "%s\n", found.Error.c_str());
+            return found.ExitCode;
+        }
+        std::fprintf(stderr, "%s\n", vinsk::cli::CheckPointsText(found.Points).c_str());
+        vinsk::cli::UseCheckPoints(o, found.Points);
+    }
 
     if (drive.Drive)
         return vinsk::cli::RunDrive(o, drive, sep, stdout, stderr);

@@ -1,0 +1,39 @@
+#include "tools/cli/FindTrailCli.h"
+
+#include <exception>
+
+namespace vinsk::cli {
+
+std::string CheckPointsText(const TTrailPoints& p)
+{
+    auto xy = [](const TIntPoint& q) { return std::to_string(q.X) + "," + std::to_string(q.Y); };
+    return "--start " + xy(p.Start) + " --stop " + xy(p.Stop) + " --inline " + xy(p.InLine);
+}
+
+TFoundPoints FindCheckPoints(const TCliOptions& o)
+{
+    TFoundPoints r;
+    try {
+        TVinskState s;
+        LoadPictures(o, s);
+        const TTrailSearch search = FindTrail(TRasterSampleSource(s.Image.Bitmap), o.Channel);
+        if (search.Points) {
+            r.Points = *search.Points;
+            return r;
+        }
+        r.Error = search.Refusal;
+    } catch (const std::exception& e) {
+        r.Error = e.what();
+    }
+    r.ExitCode = 1;
+    return r;
+}
+
+void UseCheckPoints(TCliOptions& o, const TTrailPoints& p)
+{
+    o.CheckPoints = {static_cast<long double>(p.Start.X),  static_cast<long double>(p.Start.Y),
+                     static_cast<long double>(p.Stop.X),   static_cast<long double>(p.Stop.Y),
+                     static_cast<long double>(p.InLine.X), static_cast<long double>(p.InLine.Y)};
+}
+
+} // namespace vinsk::cli
