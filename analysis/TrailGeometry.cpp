@@ -19,6 +19,32 @@ void ReadCheckPoints(TTrailState& trail, const TCheckPointEdits& edits)
     trail.InLinePoint = {Low32(Round(edits[4])), Low32(Round(edits[5]))};
 }
 
+std::int64_t WalkPositions(const TCheckPointEdits& edits)
+{
+    TTrailState t;
+    ReadCheckPoints(t, edits);
+    const std::int64_t dx = Abs64(std::int64_t{t.StopPoint.X} - t.StartPoint.X);
+    const std::int64_t dy = Abs64(std::int64_t{t.StopPoint.Y} - t.StartPoint.Y);
+    return (dx > dy ? dx : dy) + 1;
+}
+
+std::int64_t MaxWalkPositions(std::int32_t width, std::int32_t height)
+{
+    return 4 * (std::int64_t{width > 0 ? width : 0} + (height > 0 ? height : 0));
+}
+
+std::optional<std::string> WalkLengthRefusal(const TCheckPointEdits& edits, std::int32_t width,
+                                             std::int32_t height)
+{
+    const std::int64_t n = WalkPositions(edits);
+    const std::int64_t max = MaxWalkPositions(width, height);
+    if (n <= max)
+        return std::nullopt;
+    return "The check points are too far apart: the trail from START to STOP would have " + std::to_string(n) +
+           " positions, and a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels allows at most " + std::to_string(max) + ".";
+}
+
 TCircle CircleThrough3Points(TIntPoint A, TIntPoint B, TIntPoint C)
 {
     // Exact integer sums: the squares of picture coordinates reach far beyond

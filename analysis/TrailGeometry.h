@@ -2,6 +2,9 @@
 // pixel at a time on the trail's dominant image axis.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include <array>
 #include <cstdint>
 
@@ -82,6 +85,19 @@ private:
     std::int64_t FD = 0;
     int FSign = 0; // side of the circle the IN-LINE point is on, across the major axis
 };
+
+// The number of walk positions |D| + 1 the check points of the edits ask
+// for, without fitting the circle.
+std::int64_t WalkPositions(const TCheckPointEdits& edits);
+
+// The longest walk a plotting run takes on a picture: four times its width
+// plus height, more than any trail inside it or near it can have. Far beyond
+// that the sample arrays alone would take gigabytes.
+std::int64_t MaxWalkPositions(std::int32_t width, std::int32_t height);
+
+// The refusal of a walk longer than MaxWalkPositions, or nothing.
+std::optional<std::string> WalkLengthRefusal(const TCheckPointEdits& edits, std::int32_t width,
+                                             std::int32_t height);
 
 // The colour word LinePoints writes: alpha 0, red 0, green 255, blue 255.
 inline constexpr std::uint32_t LinePointColor = 0x0000FFFFu;

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "app/ErrorReport.h"
@@ -192,6 +193,10 @@ void TVinsk_main::RunCommand(const std::function<void()>& command)
         command();
         // A set-off handler's fault that no SetOff passed on.
         RethrowNestedFault();
+    } catch (const std::bad_alloc&) {
+        FInCommand = false;
+        // Never "std::bad_alloc": the command that ran out is the one just started.
+        ReportError(QStringLiteral("Not enough memory to finish the command"));
     } catch (const std::exception& e) {
         FInCommand = false;
         ReportError(QString::fromUtf8(e.what()));

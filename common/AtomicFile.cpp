@@ -80,8 +80,10 @@ bool TAtomicSave::Open(std::string* content)
     }
     if (::stat(Target.c_str(), &st) != 0)
         return errno == ENOENT;
-    if (!S_ISREG(st.st_mode))
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
+    }
     // Opening for writing is what refuses a read-only file.
     TFileDescriptor fd(::open(Target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (fd.Get() < 0 || (content != nullptr && !ReadAll(fd.Get(), *content)))
@@ -131,8 +133,11 @@ bool TAtomicSave::Commit(std::string_view content)
 void SaveWholeFile(const std::string& path, std::string_view content)
 {
     TAtomicSave save(path);
-    if (!save.Open(nullptr) || !save.Commit(content))
-        throw EFileWriteError("Cannot create file " + path);
+    if (!save.Open(nullptr) || !save.Commit(content)) {
+        // Taken before the temporary file is removed.
+        const int error = errno;
+        throw EFileWriteError("Cannot create file " + path, error);
+    }
 }
 
 } // namespace vinsk

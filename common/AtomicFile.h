@@ -14,9 +14,12 @@ namespace vinsk {
 
 // A file that could not be written. Its message names the file in the words
 // of the command that failed ("Unable to write to …", "Cannot create file …").
+// Error is the system's error number where one is known (0 otherwise), for
+// callers that add the reason.
 class EFileWriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EFileWriteError(const std::string& message, int error = 0) : std::runtime_error(message), Error(error) {}
+    int Error;
 };
 
 class TAtomicSave {

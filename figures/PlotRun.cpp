@@ -78,6 +78,12 @@ TPlotResult RunPlot(TVinskState& state, TPlotHost& host)
         host.ShowError(CheckPointsMissingMessage);
         return result;
     }
+    // Refused before the sample arrays are sized by the walk.
+    if (const auto refusal = WalkLengthRefusal(host.ReadCheckPointEdits(), state.Image.Bitmap.Width(),
+                                               state.Image.Bitmap.Height())) {
+        host.ShowError(*refusal);
+        return result;
+    }
     host.ActivateGraphTab();
     const TGraphChoices choices = host.ReadChoices();
 

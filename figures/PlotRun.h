@@ -87,7 +87,8 @@ struct TPlotResult {
     std::optional<std::string> MeasurementError;
 };
 
-// One complete plotting run. Fewer than three markers: ShowError and
+// One complete plotting run. Fewer than three markers, or check points whose
+// walk is longer than MaxWalkPositions of the picture: ShowError and
 // nothing else. Arithmetic faults throw EMathError where they occur; the
 // chart's title, captions and points change only once the figure is
 // computed, the statistics only at the very end. A refused logarithmic axis

@@ -1,13 +1,16 @@
 #include "setup/SettingsFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -71,18 +74,52 @@ std::optional<double> ParseValue(const std::string& text, char decimalSep)
     return d;
 }
 
-// Everything the file holds, or nothing when it is missing or unreadable.
+[[noreturn]] void CannotRead(const std::string& path, const std::string& problem)
+{
+    throw std::runtime_error("Cannot read settings file " + path + ": " + problem);
+}
+
+// Everything the file holds, or nothing when no file has the name. The type
+// is checked before the file is opened, and it is opened without blocking,
+// so a pipe, a device or a directory is refused instead of waited on or read
+// for ever.
 std::string ReadWholeFile(const std::string& path)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        return {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    std::ostringstream content;
-    content << in.rdbuf();
-    return in.bad() ? std::string() : std::move(content).str();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        CannotRead(path, std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode))
+        CannotRead(path, "not a regular file");
+    if (st.st_size > static_cast<off_t>(MaxSettingsFileBytes))
+        CannotRead(path, "larger than 1 MiB, far more than a settings file holds");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        CannotRead(path, std::strerror(errno));
+    std::string content;
+    char buffer[65536];
+    int err = 0;
+    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (regular && content.size() <= MaxSettingsFileBytes) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            err = errno;
+        if (got <= 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (!regular)
+        CannotRead(path, "not a regular file");
+    if (err != 0)
+        CannotRead(path, std::strerror(err));
+    if (content.size() > MaxSettingsFileBytes)
+        CannotRead(path, "larger than 1 MiB, far more than a settings file holds");
+    return content;
 }
 
 } // namespace

@@ -54,8 +54,14 @@ struct TSettingsLoad {
 // gives the current parameter in the file's unit.
 TSettingsLoad LoadSettingsText(const std::string& content, const TExperiment& current, char decimalSep);
 
-// Reads the file with LoadSettingsText; a missing or unreadable file counts
-// as one without keys.
+// A settings file is a few hundred bytes; a larger one is refused unread.
+inline constexpr std::size_t MaxSettingsFileBytes = 1u << 20;
+
+// Reads the file with LoadSettingsText; a name that no file has counts as a
+// file without keys. Throws std::runtime_error "Cannot read settings file
+// <path>: <problem>" for a path that is not a regular file (a directory,
+// pipe or device, checked before opening), a file above
+// MaxSettingsFileBytes, or one that cannot be read.
 TSettingsLoad LoadSettingsFile(const std::string& path, const TExperiment& current, char decimalSep);
 
 // The same, with the current drive settings that the [Drive] keys update.

@@ -13,8 +13,14 @@ namespace vinsk::formats {
 
 namespace {
 
-// More scans than this only serve to make decoding take forever.
-constexpr int MaxScans = 1000;
+// More scans than this only serve to make decoding take forever: real
+// progressive pictures have a few dozen at most, and each scan costs a pass
+// over all the coefficients.
+constexpr int MaxScans = 300;
+
+// libjpeg's working memory beside the raster: the raster and libjpeg's
+// buffers together stay within the raster limit and this margin.
+constexpr std::uint64_t WorkingMargin = 64ull << 20;
 
 struct TJpegState {
     jpeg_decompress_struct Info;
@@ -32,7 +38,10 @@ TJpegState* StateOf(j_common_ptr info) { return static_cast<TJpegState*>(info->c
 void ErrorExit(j_common_ptr info)
 {
     TJpegState* s = StateOf(info);
-    info->err->format_message(info, s->Message);
+    if (info->err->msg_code == JERR_NO_BACKING_STORE)
+        std::snprintf(s->Message, sizeof s->Message, "the picture needs more memory than allowed");
+    else
+        info->err->format_message(info, s->Message);
     std::longjmp(s->Jump, 1);
 }
 
@@ -52,6 +61,36 @@ void EmitMessage(j_common_ptr info, int level)
 
 void OutputMessage(j_common_ptr) {}
 
+// The scans the data hold, counted from the markers without decoding:
+// segment by segment, with each scan's entropy-coded data skipped up to the
+// next marker that is neither a stuffed byte nor a restart.
+int CountScans(TBytes data)
+{
+    int scans = 0;
+    std::size_t i = 2; // after SOI
+    while (i + 3 < data.size()) {
+        if (data[i] != 0xFF || data[i + 1] == 0xFF) { // stray or fill bytes
+            ++i;
+            continue;
+        }
+        const std::uint8_t marker = data[i + 1];
+        if (marker == 0xD9) // EOI
+            break;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            i += 2;
+            continue;
+        }
+        i += 2 + ((std::size_t{data[i + 2]} << 8) | data[i + 3]);
+        if (marker != 0xDA)
+            continue;
+        ++scans;
+        while (i + 1 < data.size() &&
+               !(data[i] == 0xFF && data[i + 1] != 0x00 && (data[i + 1] < 0xD0 || data[i + 1] > 0xD7)))
+            ++i;
+    }
+    return scans;
+}
+
 void Progress(j_common_ptr info)
 {
     if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
@@ -68,15 +107,29 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
     if (setjmp(s->Jump) != 0)
         return false;
     jpeg_create_decompress(&s->Info);
-    s->Info.mem->max_memory_to_use = static_cast<long>(limits->MaxBytes);
+    // Refused at once instead of after hundreds of passes; the progress
+    // monitor stays for what the count cannot see.
+    if (CountScans(data) > MaxScans) {
+        std::snprintf(s->Message, sizeof s->Message, "the JPEG data have more than %d scans", MaxScans);
+        return false;
+    }
     s->Info.progress = &s->Progress;
     jpeg_mem_src(&s->Info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&s->Info, TRUE);
     CheckRasterSize(s->Info.image_width, s->Info.image_height, *limits);
+    // A progressive picture keeps all its coefficients, several bytes per
+    // pixel, besides the raster: more than the limit leaves is refused when
+    // decoding starts, before either is allocated.
+    const std::uint64_t raster = std::uint64_t{s->Info.image_width} * s->Info.image_height * 4;
+    s->Info.mem->max_memory_to_use = static_cast<long>(limits->MaxBytes - raster + WorkingMargin);
 
     const bool cmyk = s->Info.jpeg_color_space == JCS_CMYK || s->Info.jpeg_color_space == JCS_YCCK;
     s->Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     jpeg_start_decompress(&s->Info);
+    // A progressive picture is read whole by now: a truncated one is refused
+    // before its raster is allocated.
+    if (s->Truncated && jpeg_has_multiple_scans(&s->Info))
+        return true;
     AllocateRaster(*bmp, s->Info.output_width, s->Info.output_height, *limits);
     // Photoshop writes CMYK inverted and says so in its Adobe marker.
     const bool inverted = s->Info.saw_Adobe_marker;

@@ -52,19 +52,37 @@ std::mutex& MagickMutex()
     return m;
 }
 
+struct TSize {
+    std::int64_t Width;
+    std::int64_t Height;
+};
+
+// Working memory beside the pixels: the coders' buffers and the library's own.
+constexpr std::uint64_t MagickMargin = 64ull << 20;
+
+// The library holds a pixel and a colour-map index per pixel.
+constexpr std::uint64_t MagickPixelBytes = sizeof(PixelPacket) + sizeof(IndexPacket);
+
 void ApplyLimits(const TDecodeLimits& limits)
 {
     const auto pixels = static_cast<magick_int64_t>(limits.MaxBytes / 4);
     (void)SetMagickResourceLimit(WidthResource, limits.MaxSide);
     (void)SetMagickResourceLimit(HeightResource, limits.MaxSide);
     (void)SetMagickResourceLimit(PixelsResource, pixels);
-    // The library holds a pixel and a colour-map index per pixel, plus the
-    // coder's buffers.
-    (void)SetMagickResourceLimit(MemoryResource,
-                                 pixels * static_cast<magick_int64_t>(sizeof(PixelPacket) + sizeof(IndexPacket)) +
-                                     (64 << 20));
+    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.MaxBytes));
     // OpenMP's thread count is per calling thread, so it is set on each call.
     (void)SetMagickResourceLimit(ThreadsResource, 1);
+}
+
+// The library's picture and our raster exist together while the pixels are
+// copied: both must fit within the raster limit. Refused here with our
+// message; the library's memory limit holds it to that should a coder
+// allocate more than it declared.
+void LimitMemoryFor(TSize size, const TDecodeLimits& limits)
+{
+    CheckWorkingMemory(size.Width, size.Height, MagickPixelBytes, MagickMargin, limits);
+    const auto raster = static_cast<std::uint64_t>(size.Width) * static_cast<std::uint64_t>(size.Height) * 4;
+    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.MaxBytes + MagickMargin - raster));
 }
 
 class TException {
@@ -161,11 +179,6 @@ void ToRaster(Image* image, TBitmap32& out, const TDecodeLimits& limits)
     out.Swap(bmp);
 }
 
-struct TSize {
-    std::int64_t Width;
-    std::int64_t Height;
-};
-
 // The declared size comes from `declaredSize`, or from a ping when that is
 // null; it is held against the limits and `checkStructure` sees the file
 // before any pixel is decoded.
@@ -187,6 +200,7 @@ void DecodeThroughMagick(const char* coder, TBytes data, TBitmap32& out, const T
         size = {static_cast<std::int64_t>(ping->columns), static_cast<std::int64_t>(ping->rows)};
         CheckRasterSize(size.Width, size.Height, limits);
     }
+    LimitMemoryFor(size, limits);
     if (checkStructure != nullptr)
         checkStructure(data, size);
     TImagePtr image = RunCoder(coder, data, TMode::Read);

@@ -1,5 +1,9 @@
 #include "image/formats/Picture.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -108,7 +112,35 @@ const TRegistration* FindRegistration(const std::string& extension)
     throw EPictureError("Cannot load " + path + ": " + problem);
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+// Files up to this size are read; larger ones are mapped, so that only the
+// pages a reader touches are loaded: a picture padded with gigabytes costs
+// no more than the picture.
+constexpr std::uintmax_t MaxReadBytes = 64ull << 20;
+
+// The bytes of a picture file: read into memory, or mapped read-only.
+class TFileImage {
+public:
+    TFileImage() = default;
+    TFileImage(const TFileImage&) = delete;
+    TFileImage& operator=(const TFileImage&) = delete;
+    ~TFileImage()
+    {
+        if (FMapped != nullptr)
+            ::munmap(FMapped, FMappedSize);
+    }
+
+    TBytes Bytes() const
+    {
+        return FMapped != nullptr ? TBytes(static_cast<const std::uint8_t*>(FMapped), FMappedSize)
+                                  : TBytes(FRead.data(), FRead.size());
+    }
+
+    std::vector<std::uint8_t> FRead;
+    void* FMapped = nullptr;
+    std::size_t FMappedSize = 0;
+};
+
+void ReadWholeFile(const std::string& path, TFileImage& image)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -124,10 +156,26 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     if (size > MaxFileBytes)
         FailFor(path, "the file is larger than 4 GiB");
 
+    if (size > MaxReadBytes) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            FailFor(path, std::strerror(errno));
+        // Private and writable, as the read buffer is: a library that writes
+        // into its input touches a copy of that page, never the file.
+        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+        const int err = errno;
+        ::close(fd);
+        if (map == MAP_FAILED)
+            FailFor(path, std::strerror(err));
+        image.FMapped = map;
+        image.FMappedSize = static_cast<std::size_t>(size);
+        return;
+    }
+
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         FailFor(path, std::strerror(errno));
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t>& data = image.FRead;
     try {
         data.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
@@ -142,7 +190,6 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
         FailFor(path, std::strerror(err));
     // A file that shrank while being read is decoded as far as it goes.
     data.resize(got);
-    return data;
 }
 
 } // namespace
@@ -183,10 +230,11 @@ void LoadPicture(const std::string& path, TBitmap32& out)
     if (reg->Decoder == nullptr)
         FailFor(path, std::string("reading ") + reg->Description + " is not supported");
 
-    const std::vector<std::uint8_t> data = ReadWholeFile(path);
+    TFileImage file;
+    ReadWholeFile(path, file);
     TBitmap32 bmp;
     try {
-        reg->Decoder(TBytes(data.data(), data.size()), bmp, formats::TDecodeLimits{});
+        reg->Decoder(file.Bytes(), bmp, formats::TDecodeLimits{});
     } catch (const EPictureError& e) {
         FailFor(path, e.what());
     } catch (const std::bad_alloc&) {

@@ -43,6 +43,16 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, const TDecodeLimit
         return false;
     // The size limits below are ours, with our message.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    // Nothing but the pixels and their transparency is used: every other
+    // ancillary chunk is skipped unread, so a thousand compressed text chunks
+    // cost neither memory nor time. The cache and chunk limits cover what
+    // libpng still keeps.
+    static const png_byte Ignored[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
+                                      "sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, Ignored, static_cast<int>(sizeof Ignored / 5));
+    png_set_chunk_cache_max(png, 100);
+    png_set_chunk_malloc_max(png, 8000000);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);

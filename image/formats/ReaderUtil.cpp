@@ -40,6 +40,16 @@ void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimit
              " of memory");
 }
 
+void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t bytesPerPixel, std::uint64_t margin,
+                        const TDecodeLimits& limits)
+{
+    CheckRasterSize(width, height, limits);
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (pixels * (bytesPerPixel + 4) > limits.MaxBytes + margin)
+        Fail("the declared size " + SizeText(width, height) + " needs more than " + BytesText(limits.MaxBytes) +
+             " of memory");
+}
+
 void AllocateRaster(TBitmap32& bmp, std::int64_t width, std::int64_t height, const TDecodeLimits& limits)
 {
     CheckRasterSize(width, height, limits);

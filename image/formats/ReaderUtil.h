@@ -97,6 +97,12 @@ private:
 // anything is allocated.
 void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimits& limits);
 
+// Refuses a decode whose working memory, `bytesPerPixel` for every pixel
+// besides the 32-bit raster, would take the whole above the raster limit
+// by more than `margin`.
+void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t bytesPerPixel, std::uint64_t margin,
+                        const TDecodeLimits& limits);
+
 // CheckRasterSize, then sizes `bmp` (every pixel 0).
 void AllocateRaster(TBitmap32& bmp, std::int64_t width, std::int64_t height, const TDecodeLimits& limits);
 

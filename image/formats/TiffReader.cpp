@@ -18,6 +18,7 @@ struct TTiffSource {
     TBytes Data;
     toff_t Pos = 0;
     char Message[512] = {};
+    char Corrupt[512] = {}; // the first warning of damaged JPEG data
 };
 
 tmsize_t ReadProc(thandle_t h, void* dst, tmsize_t size)
@@ -59,7 +60,15 @@ int CloseProc(thandle_t) { return 0; }
 
 toff_t SizeProc(thandle_t h) { return static_cast<TTiffSource*>(h)->Data.size(); }
 
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
+// The file is in memory already: libtiff reads it in place. (With mapping
+// refused, libtiff 4.5 rejects uncompressed tiles as of a wrong byte count.)
+int MapProc(thandle_t h, void** base, toff_t* size)
+{
+    auto* s = static_cast<TTiffSource*>(h);
+    *base = const_cast<std::uint8_t*>(s->Data.data());
+    *size = s->Data.size();
+    return 1;
+}
 
 void UnmapProc(thandle_t, void*, toff_t) {}
 
@@ -75,7 +84,25 @@ int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
     return 1;
 }
 
-int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// libjpeg papers over damaged data with a warning and grey or shifted
+// blocks; the .jpg reader refuses the same damage, and so does this one.
+int OnWarning(TIFF*, void* user, const char*, const char* fmt, va_list ap)
+{
+    auto* s = static_cast<TTiffSource*>(user);
+    if (s->Corrupt[0] != 0)
+        return 1;
+    char text[400];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    static const char* const damage[] = {"Corrupt JPEG data: premature end of data segment",
+                                         "Corrupt JPEG data: bad Huffman code", "Corrupt JPEG data: found marker",
+                                         "Premature end of JPEG file", "Premature end of JPEG data"};
+    for (const char* d : damage)
+        if (std::strncmp(text, d, std::strlen(d)) == 0) {
+            std::snprintf(s->Corrupt, sizeof s->Corrupt, "%s", text);
+            break;
+        }
+    return 1;
+}
 
 // Messages raised where no handle is at hand go to the global handlers.
 void SilenceGlobalHandlers()
@@ -136,7 +163,7 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &src);
     TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &src);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.MaxBytes));
-    TIFF* tif = TIFFClientOpenExt("picture", "rm", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
+    TIFF* tif = TIFFClientOpenExt("picture", "r", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
                                   UnmapProc, options);
     TIFFOpenOptionsFree(options);
     auto fail = [&](const char* fallback) {
@@ -174,6 +201,8 @@ void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     TIFFRGBAImageEnd(&img);
     if (got != 1)
         fail("the picture data cannot be read");
+    if (src.Corrupt[0] != 0)
+        Fail(std::string("TIFF error: the JPEG data are corrupt: ") + src.Corrupt);
     std::uint32_t* bits = bmp.Bits();
     for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i)
         bits[i] = ToColorWord(bits[i]);

@@ -320,6 +320,14 @@ TEST_F(WindowTest, CancelledSettingsDialogsChangeNothing)
     EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
+TEST_F(WindowTest, ASettingsPathThatIsNoFileReachesTheErrorReport)
+{
+    Dialogs.Answer(Dir.path());
+    ClickButton("BitBtn1");
+    ExpectErrorReport(QStringLiteral("Cannot read settings file ") + Dir.path() + QStringLiteral(": not a regular file."));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit6")), QStringLiteral("400.0"));
+}
+
 TEST_F(WindowTest, AFaultInANestedHandlerStopsTheWholeCommand)
 {
     // A change handler that fails when the open command sets its field.

@@ -149,6 +149,37 @@ TEST_F(RunPlotTest, FewerThanThreeMarkersRefusesAndChangesNothing)
     EXPECT_EQ(state.Status.Panels[PanelReadout], "before");
 }
 
+// The walk may take 4 x (400 + 300) = 2800 positions on the test picture;
+// one more is refused before anything is sized or sampled.
+TEST_F(RunPlotTest, WalksLongerThanFourTimesThePictureBorderAreRefused)
+{
+    state.Trail.GraphX = {1, 2};
+    const TCheckPointEdits tooLong[] = {
+        {2147483647, 0, 0, 0, 5, 5},
+        {-2147483648.0L, -2147483648.0L, 0, 0, 5, 5},
+        {100, 200, 40000000, 210, 200, 212},
+        {0, 100, 2800, 110, 1400, 150},
+        {0, 0, 10, 2800, 5, 1400},
+    };
+    for (const TCheckPointEdits& e : tooLong) {
+        host.edits = e;
+        host.errors.clear();
+        RunPlot(state, host);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_THAT(host.errors[0], testing::StartsWith("The check points are too far apart"));
+        EXPECT_THAT(host.errors[0], testing::EndsWith("a picture of 400 x 300 pixels allows at most 2800."));
+    }
+    EXPECT_EQ(host.tabActivations, 0);
+    EXPECT_TRUE(state.Chart.Points.empty());
+    EXPECT_EQ(state.Trail.GraphX, (std::vector<double>{1, 2}));
+
+    host.edits = {0, 100, 2799, 110, 1400, 150};
+    host.errors.clear();
+    RunPlot(state, host);
+    EXPECT_TRUE(host.errors.empty());
+    EXPECT_EQ(state.Trail.GraphX.size(), 2800u);
+}
+
 TEST_F(RunPlotTest, ReturnsTheMeasurementErrorItPosted)
 {
     // An earlier confirmation on the prompt panel is not the run's result.

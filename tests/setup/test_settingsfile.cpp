@@ -251,6 +251,40 @@ TEST_F(SettingsFileTest, MissingFileLoadsTheCurrentValues)
     }
 }
 
+// What is not a regular file is refused before it is opened (a pipe would
+// block in open for ever), and so is a file far larger than settings.
+TEST_F(SettingsFileTest, SpecialAndOversizedFilesAreRefused)
+{
+    const std::string fifo = Path("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WriteFile(Path("large.ini"), std::string("[Lens]\nFocal=250\n") + std::string(MaxSettingsFileBytes, '\n'));
+    const struct {
+        std::string path;
+        const char* problem;
+    } rows[] = {
+        {fifo, "not a regular file"},
+        {Dir.string(), "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {Path("large.ini"), "larger than 1 MiB, far more than a settings file holds"},
+    };
+    for (const auto& r : rows)
+        EXPECT_THROW(
+            {
+                try {
+                    LoadSettingsFile(r.path, TExperiment{}, '.');
+                } catch (const std::runtime_error& e) {
+                    EXPECT_EQ(std::string(e.what()), "Cannot read settings file " + r.path + ": " + r.problem);
+                    throw;
+                }
+            },
+            std::runtime_error)
+            << r.path;
+
+    // Up to the limit the file is read as always.
+    WriteFile(Path("padded.ini"), std::string("[Lens]\nFocal=250\n") + std::string(MaxSettingsFileBytes - 17, '\n'));
+    EXPECT_DOUBLE_EQ(LoadSettingsFile(Path("padded.ini"), TExperiment{}, '.').Values[6].Value, 250);
+}
+
 struct LoadRow {
     const char* name;
     std::string content;

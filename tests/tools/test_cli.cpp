@@ -1,4 +1,5 @@
 // vinsk-cli run as a program on trails drawn with a known periodic error.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -593,7 +594,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{"start_equals_stop", {"--stop", "54,220"}, "Invalid floating point operation"},
         FailRow{"focal_length_zero", {"--settings", "@f0.ini"}, "Floating point division by zero"},
         FailRow{"unwritable_csv", {"--csv", "/nonexistent-folder/x.csv"},
-                "Cannot create file /nonexistent-folder/x.csv"}),
+                "Cannot create file /nonexistent-folder/x.csv: No such file or directory"}),
     [](const ::testing::TestParamInfo<FailRow>& info) { return std::string(info.param.Name); });
 
 TEST_F(Cli, AMissingSettingsFileIsAnErrorNotTheInitialValues)
@@ -615,6 +616,73 @@ TEST_F(Cli, AFileThatCannotBeReadFailsWithTheLoadersMessage)
     EXPECT_NE(r.Err.find("missing.png"), std::string::npos) << r.Err;
     EXPECT_EQ(Lines(r.Err).size(), 1u) << r.Err;
     EXPECT_EQ(r.Out, "");
+}
+
+// A settings path that is no regular file is refused at once: a pipe used to
+// block for ever in open, a folder or device to give the initial values.
+TEST_F(Cli, SettingsThatAreNoRegularFileAreRefused)
+{
+    const std::string fifo = File("settings.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, Dir->string(), std::string("/dev/zero")}) {
+        std::vector<std::string> a = Args();
+        a[7] = path;
+        const TRun r = RunProgram("timeout", [&] {
+            std::vector<std::string> t = {"20", VINSK_CLI};
+            t.insert(t.end(), a.begin(), a.end());
+            return t;
+        }(), *Dir);
+        EXPECT_EQ(r.Code, 1) << path;
+        EXPECT_EQ(r.Err, "Cannot read settings file " + path + ": not a regular file\n");
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
+TEST_F(Cli, CheckPointsFarOutsideThePictureAreRefused)
+{
+    std::vector<std::string> a = Args();
+    a[11] = "40000000," + std::to_string(Options->Stop.Y);
+    const TRun r = Cli_(a);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err.rfind("The check points are too far apart", 0), 0u) << r.Err;
+    EXPECT_EQ(r.Out, "");
+}
+
+// Output that cannot be written fails the run: a full device, a closed
+// standard output, for the statistics and for the CSV alike.
+TEST_F(Cli, OutputThatCannotBeWrittenFails)
+{
+    std::string args;
+    for (const std::string& s : Args())
+        args += " " + Quote(s);
+    const fs::path err = *Dir / "full.err";
+    for (const char* redirect : {" >/dev/full", " --csv - >/dev/full", " >&-", " --csv - >&-"}) {
+        const std::string cmd = "LC_ALL=C " + Quote(VINSK_CLI) + args + redirect + " 2>" + Quote(err.string());
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << redirect;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << redirect;
+        EXPECT_EQ(ReadAll(err).rfind("Cannot write to standard output: ", 0), 0u) << redirect << ": " << ReadAll(err);
+    }
+}
+
+// An output naming an input under any name would replace it with its text.
+TEST_F(Cli, OutputOntoAnInputFileIsRefused)
+{
+    const std::string link = File("dark-link.csv");
+    fs::create_symlink(File("dark.png"), link);
+    const std::string before = ReadAll(File("dark.png"));
+    for (const auto& [csv, option] : {std::pair{File("trail.png"), "--image"}, std::pair{link, "--dark"},
+                                      std::pair{File("flat.png"), "--flat"}, std::pair{File("trail.ini"), "--settings"}}) {
+        const TRun r = Cli_(Args({"--csv", csv}));
+        EXPECT_EQ(r.Code, 2) << csv;
+        EXPECT_NE(r.Err.find(std::string("--csv names the same file as ") + option), std::string::npos) << r.Err;
+    }
+    for (const char* output : {"--json", "--pec"}) {
+        const TRun r = Cli_(Args({"--drive", output, link}));
+        EXPECT_EQ(r.Code, 2) << output;
+        EXPECT_NE(r.Err.find(std::string(output) + " names the same file as --dark"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(ReadAll(File("dark.png")), before);
 }
 
 // Bad arguments: exit 2 and one line on standard error.

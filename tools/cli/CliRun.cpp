@@ -1,9 +1,15 @@
 #include "tools/cli/CliRun.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
-#include <fstream>
+#include <filesystem>
+#include <new>
 #include <stdexcept>
 
+#include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "figures/CsvExport.h"
 #include "image/Calibration.h"
@@ -51,7 +57,10 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult&
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
-    if (!std::ifstream(path))
+    // Checked without opening, which would wait for ever on a pipe; the
+    // settings reader refuses what is not a regular file.
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
         throw std::runtime_error("Cannot open file " + path);
     const auto& fields = SetupFields();
     std::array<std::string, 9> shown;
@@ -103,13 +112,18 @@ void LoadPictures(const TCliOptions& o, TVinskState& s)
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
 {
     TCliResult r;
+    // What the run is doing, for a message that says what ran out of memory.
+    std::string doing = "loading the pictures";
     try {
         TVinskState s;
         s.DecimalSeparator = sep;
         LoadPictures(o, s);
-        if (o.Settings)
+        if (o.Settings) {
+            doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
+        }
 
+        doing = "the measurement along the trail";
         TCliHost host(o);
         const TPlotResult plot = RunPlot(s, host);
         if (host.Refusal) {
@@ -120,6 +134,9 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         r.Chart = s.Chart;
         r.Statistics = {s.Statistics.Label40, s.Statistics.Label42, s.Statistics.Label43};
         r.MeasurementError = plot.MeasurementError;
+    } catch (const std::bad_alloc&) {
+        r.ExitCode = 1;
+        r.Error = "Not enough memory for " + doing;
     } catch (const std::exception& e) {
         r.ExitCode = 1;
         r.Error = e.what();
@@ -127,34 +144,79 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
     return r;
 }
 
+namespace {
+
+// Whether every byte reached the stream; its buffer is flushed so that a
+// full disk or a closed descriptor shows here and not after exit.
+bool Put(std::FILE* f, const std::string& text)
+{
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+}
+
+const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standard output" : "standard error"; }
+
+} // namespace
+
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
     for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
         if (!warning->empty())
-            std::fprintf(err, "%s\n", warning->c_str());
+            Put(err, *warning + "\n");
     if (r.ExitCode != 0) {
-        std::fprintf(err, "%s\n", r.Error.c_str());
+        Put(err, r.Error + "\n");
         return r.ExitCode;
     }
     std::FILE* text = out;
     if (o.Csv && *o.Csv == "-") {
-        const std::string csv = ChartCsvText(r.Chart, decimalSep);
-        std::fwrite(csv.data(), 1, csv.size(), out);
-        std::fflush(out);
+        if (!Put(out, ChartCsvText(r.Chart, decimalSep))) {
+            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+            return 1;
+        }
         text = err;
     } else if (o.Csv) {
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
+        } catch (const EFileWriteError& e) {
+            Put(err, std::string(e.what()) + (e.Error != 0 ? std::string(": ") + std::strerror(e.Error) : "") + "\n");
+            return 1;
         } catch (const std::exception& e) {
-            std::fprintf(err, "%s\n", e.what());
+            Put(err, std::string(e.what()) + "\n");
             return 1;
         }
     }
+    std::string lines;
     for (const std::string& line : r.Statistics)
-        std::fprintf(text, "%s\n", line.c_str());
+        lines += line + "\n";
     if (r.MeasurementError)
-        std::fprintf(text, "%s\n", r.MeasurementError->c_str());
+        lines += *r.MeasurementError + "\n";
+    if (!Put(text, lines)) {
+        const int e = errno;
+        if (text != err)
+            Put(err, std::string("Cannot write to ") + StreamName(text, out) + ": " + std::strerror(e) + "\n");
+        return 1;
+    }
     return 0;
+}
+
+std::optional<std::string> OutputClash(const TCliOptions& o, const char* outputOption,
+                                       const std::optional<std::string>& output)
+{
+    if (!output || *output == "-")
+        return std::nullopt;
+    struct stat csv {};
+    if (::stat(output->c_str(), &csv) != 0)
+        return std::nullopt; // a new file is no other file
+    const std::pair<const char*, const std::optional<std::string>*> inputs[] = {
+        {"--image", nullptr}, {"--dark", &o.Dark}, {"--flat", &o.Flat}, {"--settings", &o.Settings}};
+    for (const auto& [option, value] : inputs) {
+        const std::string& path = value ? (value->has_value() ? **value : std::string()) : o.Image;
+        struct stat in {};
+        if (path.empty() || ::stat(path.c_str(), &in) != 0)
+            continue;
+        if (in.st_dev == csv.st_dev && in.st_ino == csv.st_ino)
+            return std::string(outputOption) + " names the same file as " + option + ", which it would overwrite";
+    }
+    return std::nullopt;
 }
 
 } // namespace vinsk::cli

@@ -54,9 +54,15 @@ void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCli
 // error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
-// Returns the exit code: the result's, or 1 when the CSV file cannot be
-// written.
+// Returns the exit code: the result's, or 1 when the CSV file or standard
+// output cannot be written (a message on standard error names the reason).
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
+
+// The refusal of an output file (named by its option, e.g. "--csv") that is
+// the picture, a frame or the settings file under any name (the same device
+// and inode), or nothing. "-" and a file that does not exist yet never clash.
+std::optional<std::string> OutputClash(const TCliOptions& options, const char* outputOption,
+                                       const std::optional<std::string>& output);
 
 } // namespace vinsk::cli

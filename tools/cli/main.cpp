@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -129,7 +130,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
+            if (std::fputs(Usage, stdout) < 0 || std::fclose(stdout) != 0) {
+                std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+                return 1;
+            }
             return 0;
         }
         if (a == "--version") {
@@ -184,6 +188,9 @@ int main(int argc, char** argv)
         BadArguments(*problem);
     if (!seen.count("--image"))
         BadArguments("--image is required");
+    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+        if (const auto clash = vinsk::cli::OutputClash(o, option, *output))
+            BadArguments(*clash);
     if (seen.count("--find-trail")) {
         for (const std::string& a : seen)
             if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
@@ -193,7 +200,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", found.Error.c_str());
             return found.ExitCode;
         }
-        std::printf("%s\n", vinsk::cli::CheckPointsText(found.Points).c_str());
+        if (std::printf("%s\n", vinsk::cli::CheckPointsText(found.Points).c_str()) < 0 || std::fclose(stdout) != 0) {
+            std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+            return 1;
+        }
         return 0;
     }
     const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
@@ -209,8 +219,12 @@ int main(int argc, char** argv)
         vinsk::cli::UseCheckPoints(o, found.Points);
     }
 
-    if (drive.Drive)
-        return vinsk::cli::RunDrive(o, drive, sep, stdout, stderr);
-    const vinsk::cli::TCliResult result = vinsk::cli::RunAnalysis(o, sep);
-    return vinsk::cli::WriteResult(o, result, sep, stdout, stderr);
+    const int code = drive.Drive ? vinsk::cli::RunDrive(o, drive, sep, stdout, stderr)
+                                 : vinsk::cli::WriteResult(o, vinsk::cli::RunAnalysis(o, sep), sep, stdout, stderr);
+    // Whatever stdout still holds must reach its file, or the run failed.
+    if (std::fclose(stdout) != 0 && code == 0) {
+        std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return code;
 }

@@ -163,6 +163,22 @@ TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind)
     }
     if (kind == TJpegKind::Progressive)
         jpeg_simple_progression(&info);
+    // 389 scans: the DC in 11 steps of one bit, then each coefficient of each
+    // component on its own in two steps.
+    std::vector<jpeg_scan_info> scans;
+    if (kind == TJpegKind::ManyScans) {
+        jpeg_scan_info dc{3, {0, 1, 2}, 0, 0, 0, 10};
+        scans.push_back(dc);
+        for (int a = 10; a > 0; --a)
+            scans.push_back({3, {0, 1, 2}, 0, 0, a, a - 1});
+        for (int c = 0; c < 3; ++c)
+            for (int k = 1; k < 64; ++k) {
+                scans.push_back({1, {c}, k, k, 0, 1});
+                scans.push_back({1, {c}, k, k, 1, 0});
+            }
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(img.Width) * components);
     while (info.next_scanline < info.image_height) {
@@ -205,7 +221,9 @@ TFileBytes ReadBack(const std::string& path)
     return bytes;
 }
 
-TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int bits, int photometric)
+// In strips of one row, or in 16 x 16 tiles.
+TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int bits, int photometric,
+               bool tiled = false)
 {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (tif == nullptr)
@@ -216,7 +234,12 @@ TIFF* OpenTiff(const std::string& path, int width, int height, int samples, int 
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    }
     return tif;
 }
 
@@ -264,6 +287,33 @@ TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind)
         }
         TIFFWriteScanline(tif, row.data(), i, 0);
     }
+    TIFFClose(tif);
+    return ReadBack(path);
+}
+
+TFileBytes MakeTiffTiled(int width, int height, int samples, int bits, const std::vector<std::uint16_t>& values)
+{
+    const std::string path = TempPath("tiled.tif");
+    TIFF* tif = OpenTiff(path, width, height, samples, bits, samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB,
+                         true);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    const std::size_t bytes = bits / 8;
+    std::vector<std::uint8_t> tile(16 * 16 * samples * bytes, 0);
+    for (int ty = 0; ty < height; ty += 16)
+        for (int tx = 0; tx < width; tx += 16) {
+            std::fill(tile.begin(), tile.end(), 0);
+            for (int y = ty; y < std::min(height, ty + 16); ++y)
+                for (int x = tx; x < std::min(width, tx + 16); ++x)
+                    for (int c = 0; c < samples; ++c) {
+                        const std::uint16_t v = values[(static_cast<std::size_t>(y) * width + x) * samples + c];
+                        std::uint8_t* p = tile.data() + (((y - ty) * 16 + (x - tx)) * samples + c) * bytes;
+                        if (bits == 16)
+                            std::memcpy(p, &v, 2);
+                        else
+                            *p = static_cast<std::uint8_t>(v);
+                    }
+            TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
+        }
     TIFFClose(tif);
     return ReadBack(path);
 }

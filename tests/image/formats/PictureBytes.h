@@ -41,12 +41,15 @@ TFileBytes MakePng(const TSourceImage& img, TPngKind kind);
 // 16-bit grey samples given directly.
 TFileBytes MakePngGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
 
-enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive };
+enum class TJpegKind { Rgb, Grey, InvertedCmyk, Progressive, ManyScans };
 TFileBytes MakeJpeg(const TSourceImage& img, TJpegKind kind);
 
 enum class TTiffKind { Rgb8, Rgb8BottomLeft, RgbaUnassociated, Rgb8Lzw, Rgb8Deflate, Rgb8Jpeg };
 TFileBytes MakeTiff(const TSourceImage& img, TTiffKind kind);
 TFileBytes MakeTiffGrey16(int width, int height, const std::vector<std::uint16_t>& samples);
+// Uncompressed, in 16 x 16 tiles; `values` holds `samples` values a pixel of
+// `bits` (8 or 16) each.
+TFileBytes MakeTiffTiled(int width, int height, int samples, int bits, const std::vector<std::uint16_t>& values);
 
 // A Photo CD file written by GraphicsMagick: the picture scaled into 768 x 512
 // (portrait ones turned a quarter, with the flag that turns them back).

@@ -121,6 +121,24 @@ TFileBytes JpegOfSize(std::uint16_t width, std::uint16_t height)
     return jpeg;
 }
 
+// The progressive picture with its frame header declaring the given size,
+// cut short after its first scan's header.
+TFileBytes ProgressiveJpegOfSize(std::uint16_t width, std::uint16_t height)
+{
+    TFileBytes jpeg = Case("jpeg_progressive").Bytes;
+    for (std::size_t i = 0; i + 8 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC2) {
+            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<std::uint8_t>(height);
+            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<std::uint8_t>(width);
+        } else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) {
+            jpeg.resize(i + 20);
+            break;
+        }
+    return jpeg;
+}
+
 // A little-endian TIFF of grey in one strip; by default the strip is the
 // single byte after the directory.
 TFileBytes TiffGrey(std::uint32_t width, std::uint32_t height, std::uint16_t bits = 8,
@@ -262,6 +280,8 @@ std::vector<TDamageCase> DamageCases()
         {"cut_png_inside", fmt::DecodeCut, Case("png_rgb").Bytes, "CUT error: Improper image header"},
         {"cut_wide", fmt::DecodeCut, Cut(30001, 1, 0, {CutRunsOf(30001)}), limit},
         {"cut_large", fmt::DecodeCut, Cut(30000, 20000, 0, {CutRunsOf(30000)}), memory},
+        // Within the raster limit, but not with the library's own copy beside it.
+        {"cut_large_with_the_library", fmt::DecodeCut, Cut(30000, 17895, 0, {CutRunsOf(30000)}), memory},
 
         // Alias/Wavefront, through GraphicsMagick.
         {"rla_storage", fmt::DecodeRla, Cat({RlaHeader(3, 2, 3, 0, 1), Case("rla_rgb").Bytes}),
@@ -283,6 +303,7 @@ std::vector<TDamageCase> DamageCases()
          "RLA pictures taller than wide (1 x 2) are not supported"},
         {"rla_wide", fmt::DecodeRla, RlaHeader(30001, 1, 3, 0), limit},
         {"rla_large", fmt::DecodeRla, RlaHeader(30000, 20000, 3, 0), memory},
+        {"rla_large_with_the_library", fmt::DecodeRla, RlaHeader(23170, 23170, 3, 0), memory},
 
         // Through the libraries.
         {"png_garbage", fmt::DecodePng, TWriter().Text("not a PNG file at all").Take(), "PNG error"},
@@ -292,6 +313,14 @@ std::vector<TDamageCase> DamageCases()
         {"jpeg_garbage", fmt::DecodeJpeg, TWriter().Text("not a JPEG file").Take(), "JPEG error"},
         {"jpeg_wide", fmt::DecodeJpeg, JpegOfSize(30001, 1), limit},
         {"jpeg_large", fmt::DecodeJpeg, JpegOfSize(30000, 20000), memory},
+        // All its coefficients beside a raster of almost 2 GiB: refused when
+        // decoding starts, and never "Backing store not supported".
+        {"jpeg_progressive_beyond_memory", fmt::DecodeJpeg, ProgressiveJpegOfSize(23170, 23170),
+         "JPEG error: the picture needs more memory than allowed"},
+        {"jpeg_progressive_truncated", fmt::DecodeJpeg, ProgressiveJpegOfSize(64, 64), "truncated"},
+        {"jpeg_many_scans", fmt::DecodeJpeg, MakeJpeg(TSourceImage{8, 8, std::vector<std::uint32_t>(64, 0xFF808080u)},
+                                                      TJpegKind::ManyScans),
+         "more than 300 scans"},
         {"tiff_garbage", fmt::DecodeTiff, TWriter().Text("II*\0garbage").Take(), "TIFF error"},
         // Found by fuzzing: reading a strip that lies past the end of the file.
         {"tiff_strip_past_end", fmt::DecodeTiff, TiffGrey(3, 1, 16, 0x863, 6), "TIFF error"},
@@ -329,6 +358,33 @@ TEST(DamagedLibraries, CorruptCompressedDataIsReported)
     TBitmap32 bmp = SentinelRaster();
     EXPECT_THROW(fmt::DecodeJpeg(fmt::TBytes(jpeg.data(), jpeg.size()), bmp, {}), EPictureError);
     ExpectUntouched(bmp);
+}
+
+// Data cut short by a marker inside a JPEG-compressed TIFF: libjpeg only
+// warns and fills the rest with grey, and the TIFF reader refuses as the .jpg
+// reader does.
+TEST(DamagedLibraries, JpegInsideTiffCutShortIsReported)
+{
+    const TFileBytes intact = Case("tiff_jpeg").Bytes;
+    std::size_t sos = 0;
+    for (std::size_t i = 0; i + 1 < intact.size() && sos == 0; ++i)
+        if (intact[i] == 0xFF && intact[i + 1] == 0xDA)
+            sos = i;
+    ASSERT_NE(sos, 0u);
+    // Past the scan header, into the entropy-coded data.
+    for (std::size_t at = sos + 16; at < sos + 40; at += 8) {
+        TFileBytes tiff = intact;
+        tiff[at] = 0xFF;
+        tiff[at + 1] = 0xD9;
+        TBitmap32 bmp = SentinelRaster();
+        try {
+            fmt::DecodeTiff(fmt::TBytes(tiff.data(), tiff.size()), bmp, {});
+            ADD_FAILURE() << "decoded with a marker at " << at - sos;
+        } catch (const EPictureError& e) {
+            EXPECT_NE(std::string(e.what()).find("TIFF error: "), std::string::npos) << e.what();
+        }
+        ExpectUntouched(bmp);
+    }
 }
 
 TEST(DamageThroughLoadPicture, MessageNamesTheFileAndTheProblem)

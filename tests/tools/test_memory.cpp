@@ -1,0 +1,308 @@
+// vinsk-cli on hostile and unlucky input, each run in a child process whose
+// peak resident memory the kernel reports when it ends: every file is
+// refused or read within a small fraction of the 2 GiB promise.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "tests/image/formats/PictureBytes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TBytes = std::vector<std::uint8_t>;
+
+// Far below the promise: each of these files is refused at once or is tiny.
+constexpr long PeakLimitKiB = 256 * 1024;
+
+struct TChildRun {
+    bool Exited = false;
+    int Code = -1;
+    long PeakKiB = 0; // ru_maxrss
+    std::string Err;
+};
+
+class Memory : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::string pattern = (fs::temp_directory_path() / "vinsk-memory-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Dir = new fs::path(pattern);
+    }
+    static void TearDownTestSuite()
+    {
+        fs::remove_all(*Dir);
+        delete Dir;
+    }
+
+    static std::string File(const std::string& name) { return (*Dir / name).string(); }
+
+    static void Write(const std::string& path, const TBytes& bytes)
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(out.good()) << path;
+    }
+
+    // Runs vinsk-cli with the arguments, its address space capped so that a
+    // runaway fails instead of taking the machine; killed after a minute.
+    static TChildRun Run(const std::vector<std::string>& args, std::uint64_t addressSpace = 3ull << 30)
+    {
+        const std::string err = File("child.err");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (fd < 0 || null < 0)
+                ::_exit(126);
+            ::dup2(null, 1);
+            ::dup2(fd, 2);
+            const rlimit as{addressSpace, addressSpace};
+            ::setrlimit(RLIMIT_AS, &as);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(VINSK_CLI));
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::setenv("LC_ALL", "C", 1);
+            ::execv(VINSK_CLI, argv.data());
+            ::_exit(127);
+        }
+        TChildRun r;
+        if (pid < 0)
+            return r;
+        int status = 0;
+        rusage usage{};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        pid_t done = 0;
+        while ((done = ::wait4(pid, &status, WNOHANG, &usage)) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (done == 0) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &status, 0, &usage);
+            ADD_FAILURE() << "vinsk-cli ran for more than a minute";
+        }
+        r.Exited = WIFEXITED(status);
+        r.Code = r.Exited ? WEXITSTATUS(status) : -1;
+        r.PeakKiB = usage.ru_maxrss;
+        std::ifstream in(err);
+        std::stringstream text;
+        text << in.rdbuf();
+        r.Err = text.str();
+        return r;
+    }
+
+    static void ExpectRefused(const TChildRun& r, const std::string& message)
+    {
+        EXPECT_TRUE(r.Exited);
+        EXPECT_EQ(r.Code, 1) << r.Err;
+        EXPECT_NE(r.Err.find(message), std::string::npos) << r.Err;
+        EXPECT_LT(r.PeakKiB, PeakLimitKiB);
+    }
+
+    static void ExpectLoaded(const TChildRun& r)
+    {
+        EXPECT_TRUE(r.Exited);
+        EXPECT_EQ(r.Err.find("Cannot load"), std::string::npos) << r.Err;
+        EXPECT_LT(r.PeakKiB, PeakLimitKiB);
+    }
+
+    static std::vector<std::string> Points(const std::string& image, const std::string& start = "1,1",
+                                           const std::string& stop = "14,3", const std::string& in = "7,5")
+    {
+        return {"--image", image, "--start", start, "--stop", stop, "--inline", in};
+    }
+
+    static inline fs::path* Dir = nullptr;
+};
+
+void Put32(TBytes& b, std::uint32_t v)
+{
+    for (int s = 24; s >= 0; s -= 8)
+        b.push_back(static_cast<std::uint8_t>(v >> s));
+}
+
+void Chunk(TBytes& png, const char* type, const TBytes& data)
+{
+    Put32(png, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    Put32(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
+}
+
+TBytes Deflate(const TBytes& raw)
+{
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    TBytes out(size);
+    compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9);
+    out.resize(size);
+    return out;
+}
+
+// A grey 16 x 16 PNG with `texts` compressed text chunks of 7.9 MB each,
+// below libpng's own limit for one chunk, so that it would keep them all.
+TBytes PngWithTexts(int texts)
+{
+    TBytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    TBytes ihdr;
+    Put32(ihdr, 16);
+    Put32(ihdr, 16);
+    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});
+    Chunk(png, "IHDR", ihdr);
+    TBytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    const TBytes packed = Deflate(TBytes(7900000, 0));
+    text.insert(text.end(), packed.begin(), packed.end());
+    for (int i = 0; i < texts; ++i)
+        Chunk(png, "zTXt", text);
+    TBytes raw;
+    for (int y = 0; y < 16; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < 16; ++x)
+            raw.push_back(static_cast<std::uint8_t>(x * 16));
+    }
+    Chunk(png, "IDAT", Deflate(raw));
+    Chunk(png, "IEND", {});
+    return png;
+}
+
+TEST_F(Memory, CheckPointsFarOutsideThePictureAreRefusedAtOnce)
+{
+    const std::string image = File("small.png");
+    Write(image, PngWithTexts(0));
+    for (const auto& [start, stop] : {std::pair{"2147483647,0", "0,0"}, std::pair{"-2147483648,-2147483648", "0,0"},
+                                      std::pair{"1,1", "40000000,3"}})
+        ExpectRefused(Run(Points(image, start, stop, "5,5")), "The check points are too far apart");
+}
+
+// Text chunks are skipped unread, in a PNG and in a PNG inside an icon.
+TEST_F(Memory, CompressedTextChunksCostNothing)
+{
+    const TBytes png = PngWithTexts(999);
+    Write(File("texts.png"), png);
+    ExpectLoaded(Run(Points(File("texts.png"))));
+
+    TBytes ico = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0};
+    for (std::uint32_t v : {static_cast<std::uint32_t>(png.size()), 22u})
+        for (int s = 0; s < 32; s += 8)
+            ico.push_back(static_cast<std::uint8_t>(v >> s));
+    ico.insert(ico.end(), png.begin(), png.end());
+    Write(File("texts.ico"), ico);
+    ExpectLoaded(Run(Points(File("texts.ico"))));
+}
+
+TEST_F(Memory, AHugeSettingsFileIsRefusedUnread)
+{
+    Write(File("small.png"), PngWithTexts(0));
+    Write(File("newlines.ini"), TBytes(100000000, '\n'));
+    std::vector<std::string> args = Points(File("small.png"));
+    args.insert(args.end(), {"--settings", File("newlines.ini")});
+    ExpectRefused(Run(args), "larger than 1 MiB");
+}
+
+// Within the raster limit, but not with GraphicsMagick's own copy beside it.
+TEST_F(Memory, LargeRlaAndCutPicturesAreRefusedBeforeDecoding)
+{
+    // RLA 23170 x 23170: every scanline offset points at one shared row.
+    const std::uint32_t side = 23170;
+    TBytes rla(740, 0);
+    for (std::size_t at : {std::size_t{2}, std::size_t{6}, std::size_t{10}, std::size_t{14}}) {
+        rla[at] = static_cast<std::uint8_t>((side - 1) >> 8);
+        rla[at + 1] = static_cast<std::uint8_t>(side - 1);
+    }
+    rla[17] = 1;  // frame
+    rla[21] = 3;  // colour channels
+    std::memcpy(&rla[26], "\xFF\xFE" "2.2", 5); // gamma
+    std::memcpy(&rla[580], "rgb", 3);         // colour space
+    rla[659] = 8;                              // colour bits
+    rla[663] = 8;                              // matte bits
+    TBytes row;
+    for (std::uint32_t left = side; left > 0;) {
+        const std::uint32_t n = left < 128 ? left : 128;
+        row.insert(row.end(), {static_cast<std::uint8_t>(n - 1), 0x40});
+        left -= n;
+    }
+    const std::uint32_t start = 740 + 4 * side;
+    for (std::uint32_t i = 0; i < side; ++i)
+        Put32(rla, start);
+    for (int c = 0; c < 3; ++c) {
+        rla.insert(rla.end(), {static_cast<std::uint8_t>(row.size() >> 8), static_cast<std::uint8_t>(row.size())});
+        rla.insert(rla.end(), row.begin(), row.end());
+    }
+    Write(File("large.rla"), rla);
+    ExpectRefused(Run(Points(File("large.rla"))), "needs more than 2 GiB of memory");
+
+    // CUT 30000 x 17895 of one grey.
+    const std::uint16_t width = 30000, height = 17895;
+    TBytes line;
+    for (int left = width; left > 0;) {
+        const int n = left < 127 ? left : 127;
+        line.insert(line.end(), {static_cast<std::uint8_t>(0x80 | n), 0x40});
+        left -= n;
+    }
+    line.push_back(0);
+    TBytes cut = {static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+                  static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0, 0};
+    cut.reserve(cut.size() + (line.size() + 2) * height);
+    for (int y = 0; y < height; ++y) {
+        cut.insert(cut.end(), {static_cast<std::uint8_t>(line.size()), static_cast<std::uint8_t>(line.size() >> 8)});
+        cut.insert(cut.end(), line.begin(), line.end());
+    }
+    Write(File("large.cut"), cut);
+    ExpectRefused(Run(Points(File("large.cut"))), "needs more than 2 GiB of memory");
+}
+
+TEST_F(Memory, HostileJpegsAreRefusedAtOnce)
+{
+    using vinsk::test::MakeJpeg;
+    using vinsk::test::TJpegKind;
+    const vinsk::test::TSourceImage grey{16, 16, std::vector<std::uint32_t>(256, 0xFF808080u)};
+    // A progressive picture declaring 23170 x 23170, cut short.
+    TBytes jpeg = MakeJpeg(grey, TJpegKind::Progressive);
+    for (std::size_t i = 0; i + 8 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC2) {
+            jpeg[i + 5] = jpeg[i + 7] = 23170 >> 8;
+            jpeg[i + 6] = jpeg[i + 8] = 23170 & 0xFF;
+            break;
+        }
+    jpeg.resize(jpeg.size() * 2 / 3);
+    Write(File("huge-truncated.jpg"), jpeg);
+    ExpectRefused(Run(Points(File("huge-truncated.jpg"))), "needs more memory than allowed");
+
+    Write(File("scans.jpg"), MakeJpeg(grey, TJpegKind::ManyScans));
+    ExpectRefused(Run(Points(File("scans.jpg"))), "more than 300 scans");
+}
+
+// Only the pages the reader touches are loaded.
+TEST_F(Memory, ASmallPicturePaddedToGigabytesCostsNoMore)
+{
+    const std::string path = File("padded.ppm");
+    std::string header = "P6\n64 48\n255\n";
+    TBytes ppm(header.begin(), header.end());
+    ppm.resize(ppm.size() + 64 * 48 * 3, 0x80);
+    Write(path, ppm);
+    // Sparse: the padding takes no disk.
+    fs::resize_file(path, (4ull << 30) - 1);
+    ExpectLoaded(Run(Points(path, "1,1", "30,5", "15,4"), 8ull << 30));
+}
+
+} // namespace
