@@ -66,6 +66,7 @@ TVinsk_main::TVinsk_main(TDialogs& dialogs, QWidget* parent) : QMainWindow(paren
     BuildMenus();
     BuildStatusBar();
     SetTabOrder();
+    BuildDriveTab();
     for (QWidget* page : {TabSheet1, TabSheet2, TabSheet3})
         GiveAltLettersToMenuBar(menuBar(), page);
 

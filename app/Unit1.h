@@ -15,6 +15,7 @@
 
 #include "app/VersionInfo.h"
 #include "app/dialogs/Dialogs.h"
+#include "app/drive/DrivePage.h"
 #include "figures/PlotRun.h"
 #include "setup/FileValues.h"
 
@@ -50,7 +51,7 @@ struct TWindowState : TVinskState {
 
 // The window is also the plotting run's host: it reads the Graph tab's
 // controls and shows the run's refusals.
-class TVinsk_main : public QMainWindow, public TPlotHost {
+class TVinsk_main : public QMainWindow, public TPlotHost, public TDriveHost {
     Q_OBJECT
 public:
     // The dialogs are not owned and must outlive the window.
@@ -171,6 +172,21 @@ private:
     void ActivateGraphTab() override;
     void ClearLogBox() override;
 
+    // Drive tab (Unit1Drive.cpp)
+    void BuildDriveTab();
+    void DriveInputsChanged();
+    void AnalyseDrive1Click();
+    void SaveDrive1Click(int format);
+    // TDriveHost
+    bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) override;
+    std::shared_ptr<const TDrivePicture> PictureSnapshot() override;
+    void LayOut(QWidget* page) override;
+    int GraphChannel() const override;
+    double MountSpeed() const override;
+    char DecimalSeparator() const override;
+    TDialogs& Dialogs() override;
+    void Run(const std::function<void()>& command) override;
+
     TDialogs& FDialogs;
     TWindowState FState;
     TVersionTexts FVersion;
@@ -258,6 +274,12 @@ private:
     QLabel* Label42 = nullptr;
     QLabel* Label43 = nullptr;
     QPushButton* BitBtn11 = nullptr;
+
+    // Drive tab
+    TDrivePage* TabSheet4 = nullptr;
+    std::uint64_t FPictureChange = 0; // counts the picture's changes
+    std::shared_ptr<TDrivePicture> FDriveSnapshot; // what the drive analysis reads
+    std::uint64_t FDriveSnapshotChange = 0;
 };
 
 template <typename Sender, typename Signal, typename... Args>

@@ -227,7 +227,7 @@ void TVinsk_main::SaveFile()
     if (!choice)
         return;
     SaveDialog1.FilterIndex = choice->FilterIndex;
-    SaveSettingsFile(choice->FileName.toStdString(), FState.Experiment, FState.DecimalSeparator);
+    SaveSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
 }
 
 void TVinsk_main::OpenFile()
@@ -236,10 +236,12 @@ void TVinsk_main::OpenFile()
     if (!choice)
         return;
     OpenDialog1.FilterIndex = choice->FilterIndex;
-    const TSettingsLoad load = LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, FState.DecimalSeparator);
+    const TSettingsLoad load =
+        LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
     SetSetupFields(load.Values.data(), load.Values.size());
+    SetOff([&] { TabSheet4->SetSettings(load.Drive); });
     // Values the file holds but that are no number kept their fields: say
     // which, and take back the note of an earlier file once all were read.
     std::string& panel = FState.Status.Panels[PanelPrompt];

@@ -95,6 +95,7 @@ void TImageView::EndUpdate()
 
 void TImageView::Changed()
 {
+    emit PictureChanged();
     FFrameValid = false;
     FReduced.clear();
     if (FUpdateCount > 0)

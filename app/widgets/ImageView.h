@@ -92,6 +92,8 @@ signals:
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    // Changed() was called: the raster's size or pixels may be new.
+    void PictureChanged();
 
 protected:
     void paintEvent(QPaintEvent* e) override;

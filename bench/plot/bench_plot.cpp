@@ -22,11 +22,12 @@
 #include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
+#include "bench/WindowBench.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace vinsk;
+using namespace vinsk::bench;
 
 constexpr int PictureW = 6000;
 constexpr int PictureH = 4000;
@@ -35,28 +36,6 @@ constexpr int PictureH = 4000;
 // brightness depends on x alone, so every walk over x samples the same
 // waves.
 constexpr int Points[3][2] = {{500, 100}, {5499, 200}, {3000, 200}};
-
-double Ms(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Answers the picture dialog once; nothing else may ask.
-class TBenchDialogs : public TDialogs {
-public:
-    QString Picture;
-    void MessageBox(TMessageKind, const QString&, const QString& text) override
-    {
-        throw std::runtime_error("unexpected message: " + text.toStdString());
-    }
-    std::optional<TFileChoice> OpenFile(const TFileDialog&) override { return std::nullopt; }
-    std::optional<TFileChoice> SaveFile(const TFileDialog&) override { return std::nullopt; }
-    std::optional<TFileChoice> OpenPicture(const TFileDialog&) override { return TFileChoice{Picture, 1}; }
-    bool Question(const QString&, const QString& text) override
-    {
-        throw std::runtime_error("unexpected question: " + text.toStdString());
-    }
-};
 
 class TCoreHost : public TPlotHost {
 public:
@@ -98,22 +77,7 @@ struct TFixture {
         Window->show();
         QApplication::processEvents();
         Window->RunCommand([this] { Window->OpenimageClick(); });
-        auto* view = Window->findChild<TImageView*>(QStringLiteral("Image1"));
-        const char* buttons[3] = {"BitBtn4", "BitBtn5", "BitBtn9"};
-        for (int k = 0; k < 3; ++k) {
-            Window->findChild<QPushButton*>(QLatin1String(buttons[k]))->click();
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(5 + k, 5), QPointF(5 + k, 5), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(view->viewport(), &press);
-            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5 + k, 5), QPointF(5 + k, 5), Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(view->viewport(), &release);
-            for (int c = 0; c < 2; ++c)
-                Window->findChild<TIntSpinEdit*>(QStringLiteral("RxSpinEdit%1").arg(10 + 2 * k + c))
-                    ->SetText(QString::number(Points[k][c]));
-        }
-        if (view->LayerCount() != 3)
-            throw std::runtime_error("the markers are not placed");
+        PlaceMarkers(*Window, Points);
         PlotButton = Window->findChild<QPushButton*>(QStringLiteral("BitBtn8"));
         Figure = Window->findChild<TRadioGroup*>(QStringLiteral("RadioGroup2"));
         Chart = Window->findChild<TChart1*>(QStringLiteral("Chart1"));

@@ -104,17 +104,24 @@ TEST_F(WindowTest, MenusHoldEveryItem)
           {"ApplyFlat1", "Apply &Flat"},
           {"FindTrail1", "F&ind trail"}}},
         {QStringLiteral("Graphs"), {{"PlotGraph1", "Plot &Graph"}, {"Saveresults1", "Save results"}}},
+        {QStringLiteral("D&rive"),
+         {{"AnalyseDrive1", "&Analyse drive"},
+          {"", ""},
+          {"SaveDriveChart1", "Save the &chart (PNG, SVG, PDF)…"},
+          {"SaveDriveSeries1", "Save the &series (CSV)…"},
+          {"SaveDriveReport1", "Save the &report (JSON)…"},
+          {"SaveDrivePec1", "Save the &PEC table…"}}},
         {QStringLiteral("&Help"), {{"About1", "&About"}}},
     };
     const QList<QAction*> top = W->menuBar()->actions();
-    ASSERT_EQ(top.size(), 5);
+    ASSERT_EQ(top.size(), 6);
     for (std::size_t m = 0; m < menus.size(); ++m) {
         EXPECT_EQ(top[static_cast<qsizetype>(m)]->text(), menus[m].first);
         const QList<QAction*> items = top[static_cast<qsizetype>(m)]->menu()->actions();
         ASSERT_EQ(static_cast<std::size_t>(items.size()), menus[m].second.size());
         for (std::size_t i = 0; i < menus[m].second.size(); ++i) {
             EXPECT_EQ(items[static_cast<qsizetype>(i)]->objectName(), QLatin1String(menus[m].second[i].first));
-            EXPECT_EQ(items[static_cast<qsizetype>(i)]->text(), QLatin1String(menus[m].second[i].second));
+            EXPECT_EQ(items[static_cast<qsizetype>(i)]->text(), QString::fromUtf8(menus[m].second[i].second));
         }
     }
 }

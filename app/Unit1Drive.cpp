@@ -1,0 +1,144 @@
+// The Drive tab's place in the window: the tab and its menu, and what it
+// reads of the other tabs (the check points, the calibrated picture, the
+// Setup values and the Graph tab's channel).
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
+
+#include "app/widgets/ImageView.h"
+#include "app/widgets/RadioGroup.h"
+#include "app/widgets/SpinEdits.h"
+
+namespace vinsk {
+
+void TVinsk_main::BuildDriveTab()
+{
+    TabSheet4 = new TDrivePage(*this);
+    PageControl1->addTab(TabSheet4, QStringLiteral("&4. Drive"));
+
+    QMenuBar* bar = menuBar();
+    auto* drive = new QMenu(QStringLiteral("D&rive"), bar);
+    drive->setObjectName(QStringLiteral("Drive1"));
+    auto item = [drive](const char* name, const QString& caption) {
+        QAction* a = drive->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QAction* analyse = item("AnalyseDrive1", QStringLiteral("&Analyse drive"));
+    drive->addSeparator();
+    const std::pair<const char*, const char*> saves[] = {
+        {"SaveDriveChart1", "Save the &chart (PNG, SVG, PDF)…"},
+        {"SaveDriveSeries1", "Save the &series (CSV)…"},
+        {"SaveDriveReport1", "Save the &report (JSON)…"},
+        {"SaveDrivePec1", "Save the &PEC table…"},
+    };
+    const int formats[] = {DriveExportPng, DriveExportCsv, DriveExportJson, DriveExportPec};
+    QMenu* help = bar->findChild<QMenu*>(QStringLiteral("Help1"));
+    bar->insertMenu(help ? help->menuAction() : nullptr, drive);
+
+    Wire(analyse, &QAction::triggered, &TVinsk_main::AnalyseDrive1Click);
+    for (std::size_t i = 0; i < std::size(saves); ++i) {
+        QAction* a = item(saves[i].first, QString::fromUtf8(saves[i].second));
+        const int format = formats[i];
+        connect(a, &QAction::triggered, this, [this, format] { RunCommand([&] { SaveDrive1Click(format); }); });
+    }
+
+    // What the analysis reads of the other tabs; a change reruns it when
+    // the tab shows, or when it is next shown.
+    connect(Image1, &TImageView::PictureChanged, this, [this] {
+        ++FPictureChange; // the copy is stale; the next run makes a new one
+        RunCommand([this] { DriveInputsChanged(); });
+    });
+    for (auto& point : PointEdits)
+        for (TIntSpinEdit* edit : point)
+            connect(edit, &TIntSpinEdit::Change, this, [this] { RunCommand([this] { DriveInputsChanged(); }); });
+    for (TFloatSpinEdit* edit : SetupEdits)
+        connect(edit, &TFloatSpinEdit::Change, this, [this] { RunCommand([this] { DriveInputsChanged(); }); });
+    connect(RadioGroup1, &TRadioGroup::Click, this, [this] { RunCommand([this] { TabSheet4->GraphChannelChanged(); }); });
+}
+
+void TVinsk_main::DriveInputsChanged()
+{
+    TabSheet4->InputsChanged();
+}
+
+void TVinsk_main::AnalyseDrive1Click()
+{
+    PageControl1->setCurrentWidget(TabSheet4);
+    TabSheet4->AnalyseClick();
+}
+
+void TVinsk_main::SaveDrive1Click(int format)
+{
+    TabSheet4->ExportClick(format);
+}
+
+bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal)
+{
+    pictureChange = FPictureChange;
+    input.Setup = FState.Experiment;
+    const TCheckPointEdits edits = ReadCheckPointEdits();
+    input.Start = {static_cast<double>(edits[0]), static_cast<double>(edits[1])};
+    input.Stop = {static_cast<double>(edits[2]), static_cast<double>(edits[3])};
+    input.InLine = {static_cast<double>(edits[4]), static_cast<double>(edits[5])};
+    if (FState.Image.Bitmap.Empty()) {
+        refusal = "Open the picture of the trail on the Image tab, then place its three check points.";
+        return false;
+    }
+    if (Image1->LayerCount() < 3) {
+        refusal = "Place the three check points (START, STOP, IN-LINE) on the Image tab.";
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
+{
+    // The worker reads its own copy: the picture may be replaced or
+    // calibrated while it runs. One copy serves until the picture changes.
+    if (!FDriveSnapshot || FDriveSnapshotChange != FPictureChange) {
+        // A copy no worker holds any more takes the new pixels in its own
+        // storage: a fresh 100 MB block costs page faults on every write.
+        if (!FDriveSnapshot || FDriveSnapshot.use_count() != 1)
+            FDriveSnapshot = std::make_shared<TDrivePicture>();
+        FDriveSnapshot->Bitmap = FState.Image.Bitmap;
+        FDriveSnapshot->Linear = FState.Image.Linear;
+        FDriveSnapshotChange = FPictureChange;
+    }
+    return FDriveSnapshot;
+}
+
+void TVinsk_main::LayOut(QWidget* page)
+{
+    LayOutPage(page);
+}
+
+int TVinsk_main::GraphChannel() const
+{
+    return RadioGroup1->ItemIndex();
+}
+
+double TVinsk_main::MountSpeed() const
+{
+    return FState.Experiment.MountSpeed;
+}
+
+char TVinsk_main::DecimalSeparator() const
+{
+    return FState.DecimalSeparator;
+}
+
+TDialogs& TVinsk_main::Dialogs()
+{
+    return FDialogs;
+}
+
+void TVinsk_main::Run(const std::function<void()>& command)
+{
+    RunCommand(command);
+}
+
+} // namespace vinsk

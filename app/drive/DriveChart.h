@@ -1,0 +1,84 @@
+// The chart of the Drive tab: four figures of one drive analysis (the
+// drift-free error, its spectrum on a period axis, the cycles on the worm
+// phase, the PEC fit), a snap to the nearest spectral peak under the mouse,
+// and the figure as PNG, SVG or PDF bytes.
+//
+// QCustomPlot's header stays inside DriveChart.cpp.
+#pragma once
+
+#include <QByteArray>
+#include <QPointF>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+#include "drive/DriveAnalysis.h"
+
+class QCustomPlot;
+class QCPItemTracer;
+
+namespace vinsk {
+
+enum TDriveFigure : int { DriveFigureError = 0, DriveFigureSpectrum = 1, DriveFigureCycles = 2, DriveFigurePec = 3 };
+
+// A vertical marker of the spectrum at P/i.
+struct TDriveMarker {
+    double Period = 0;
+    QString Label; // "P", "P/2", ...
+};
+
+class TDriveChart : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TDriveChart(QWidget* parent = nullptr);
+    ~TDriveChart() override;
+
+    // Draws a figure of the result; without a result, or with a refused
+    // one, the chart is empty. decimalSep is used on the axes' numbers.
+    void Show(std::shared_ptr<const TDriveResult> result, int figure, bool showDrift, char decimalSep);
+    int Figure() const { return FFigure; }
+
+    // The harmonic markers of the spectrum as drawn, and the labels' places
+    // (plot coordinates) in the same order.
+    const std::vector<TDriveMarker>& Markers() const { return FMarkers; }
+    std::vector<QRectF> MarkerLabelRects() const;
+
+    // The spectral peak nearest to a point of the plot widget, by its
+    // distance along the period axis; -1 without peaks or on other figures.
+    int NearestPeak(QPointF plotPos) const;
+    // Where peak `index` is drawn, in plot widget coordinates.
+    QPointF PeakPosition(int index) const;
+
+    QWidget* PlotWidget() const;
+
+    // The figure at the chart's on-screen size.
+    QByteArray PngBytes() const;
+    QByteArray SvgBytes() const;
+    QByteArray PdfBytes() const;
+
+signals:
+    // The mouse moved over, or clicked near, the peak of this index in the
+    // result's peak list.
+    void PeakSnapped(int index);
+
+private:
+    void Clear();
+    void ShowError(const TDriveResult& r, bool showDrift);
+    void ShowSpectrum(const TDriveResult& r);
+    void ShowCycles(const TDriveResult& r);
+    void ShowPec(const TDriveResult& r);
+    void ShowNote(const QString& text);
+    void PlaceMarkerLabels();
+    void Snap(QPointF plotPos);
+
+    QCustomPlot* FPlot = nullptr;
+    QCPItemTracer* FTracer = nullptr;
+    std::shared_ptr<const TDriveResult> FResult;
+    int FFigure = DriveFigureError;
+    char FSep = '.';
+    std::vector<TDriveMarker> FMarkers;
+};
+
+} // namespace vinsk

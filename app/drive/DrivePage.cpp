@@ -1,0 +1,698 @@
+#include "app/drive/DrivePage.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFont>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+#include "app/drive/DriveChart.h"
+#include "app/widgets/RadioGroup.h"
+#include "common/AtomicFile.h"
+
+namespace vinsk {
+namespace {
+
+constexpr int PanelWidth = 262;
+
+// One arc second of the worm wheel's full turn per tooth and mount speed.
+constexpr double ArcsecPerTurn = 1296000;
+
+QString Fixed(double v, int decimals, char sep)
+{
+    if (!std::isfinite(v))
+        return QStringLiteral("–");
+    QString s = QString::number(v, 'f', decimals);
+    if (sep != '.')
+        s.replace(QLatin1Char('.'), QLatin1Char(sep));
+    return s;
+}
+
+QString Signed(double v, int decimals, char sep)
+{
+    const QString s = Fixed(v, decimals, sep);
+    return std::isfinite(v) && v >= 0 ? QLatin1Char('+') + s : s;
+}
+
+// Table cells that sort by their number, not by their text.
+class TNumberItem : public QTableWidgetItem {
+public:
+    TNumberItem(const QString& text, double key) : QTableWidgetItem(text) { setData(Qt::UserRole, key); }
+    bool operator<(const QTableWidgetItem& other) const override
+    {
+        return data(Qt::UserRole).toDouble() < other.data(Qt::UserRole).toDouble();
+    }
+};
+
+QLabel* ResultLabel(QWidget* parent, const char* name, QVBoxLayout* v)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    l->setWordWrap(true);
+    v->addWidget(l);
+    return l;
+}
+
+void AppendKey(std::string& key, double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g;", v);
+    key += buf;
+}
+
+} // namespace
+
+TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHost(host)
+{
+    setObjectName(QStringLiteral("TabSheet4"));
+
+    FChart = new TDriveChart(this);
+    FChart->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    FReadout = new QLabel(this);
+    FReadout->setObjectName(QStringLiteral("DriveReadout"));
+    FReadout->setContentsMargins(6, 2, 6, 2);
+    FReadout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* left = new QVBoxLayout;
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(0);
+    left->addWidget(FChart, 1);
+    left->addWidget(FReadout);
+
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("Panel4"));
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setFixedWidth(PanelWidth);
+    BuildPanel(panel);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(left, 1);
+    layout->addWidget(panel);
+
+    FWatcher = new QFutureWatcher<TDriveResult>(this);
+    connect(FWatcher, &QFutureWatcher<TDriveResult>::finished, this, [this] { FHost.Run([this] { Finished(); }); });
+    connect(FChart, &TDriveChart::PeakSnapped, this, &TDrivePage::PeakSnapped);
+
+    FSaveDialog.Name = QStringLiteral("DriveSaveDialog");
+    FSaveDialog.Title = QStringLiteral("Save the drive analysis");
+    FSaveDialog.Filter = QStringLiteral("PNG picture (*.png)|*.png|SVG picture (*.svg)|*.svg|PDF document (*.pdf)|*.pdf|"
+                                        "CSV series (*.csv)|*.csv|JSON report (*.json)|*.json|PEC table (*.txt)|*.txt");
+    FSaveDialog.DefaultExt = QStringLiteral("png");
+    FSaveDialog.FilterIndex = DriveExportPng;
+    FSaveDialog.OverwritePrompt = true;
+}
+
+TDrivePage::~TDrivePage()
+{
+    // The worker owns nothing of the window; let it finish before the
+    // watcher goes.
+    FWatcher->disconnect(this);
+    FWatcher->waitForFinished();
+}
+
+void TDrivePage::BuildPanel(QWidget* panel)
+{
+    auto* scroll = new QScrollArea(panel);
+    scroll->setObjectName(QStringLiteral("DriveScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* outer = new QVBoxLayout(panel);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("DrivePanelContent"));
+    scroll->setWidget(content);
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(6, 6, 6, 6);
+    v->setSpacing(3);
+
+    FAnalyse = new QPushButton(QStringLiteral("Anal&yse drive"), content);
+    FAnalyse->setObjectName(QStringLiteral("DriveAnalyse"));
+    FAnalyse->setToolTip(QStringLiteral("Analyse the mount's drive along the trail"));
+    FBusy = new QProgressBar(content);
+    FBusy->setObjectName(QStringLiteral("DriveBusy"));
+    FBusy->setRange(0, 0); // an indicator without a measure
+    FBusy->setTextVisible(false);
+    FBusy->setFixedSize(60, 12);
+    FBusy->setToolTip(QStringLiteral("Analysing…"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(FAnalyse, 1);
+    row->addWidget(FBusy);
+    v->addLayout(row);
+    // Keeps its place when hidden, so the panel does not jump.
+    QSizePolicy keep = FBusy->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    FBusy->setSizePolicy(keep);
+    FBusy->hide();
+
+    FMessage = new QLabel(content);
+    FMessage->setObjectName(QStringLiteral("DriveMessage"));
+    FMessage->setWordWrap(true);
+    FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FMessage->hide();
+    v->addWidget(FMessage);
+
+    FFigure = new TRadioGroup(QStringLiteral(" Figure "),
+                              {QStringLiteral("Error"), QStringLiteral("Spectrum"), QStringLiteral("Cycles"),
+                               QStringLiteral("PEC fit")},
+                              2, content);
+    FFigure->setObjectName(QStringLiteral("DriveFigure"));
+    FFigure->NameItems();
+    FFigure->SetItemIndex(DriveFigureError);
+    v->addWidget(FFigure);
+    FShowDrift = new QCheckBox(QStringLiteral("Show the removed drift"), content);
+    FShowDrift->setObjectName(QStringLiteral("DriveShowDrift"));
+    v->addWidget(FShowDrift);
+
+    v->addSpacing(4);
+    auto* heading = new QLabel(QStringLiteral("Drive:"), content);
+    heading->setObjectName(QStringLiteral("DriveHeading"));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    v->addWidget(heading);
+    FPeakToPeak = ResultLabel(content, "DrivePeakToPeak", v);
+    FRms = ResultLabel(content, "DriveRms", v);
+    FMax = ResultLabel(content, "DriveMax", v);
+    FDrift = ResultLabel(content, "DriveDrift", v);
+    FRate = ResultLabel(content, "DriveRate", v);
+    FLongest = ResultLabel(content, "DriveLongest", v);
+    FWorm = ResultLabel(content, "DriveWorm", v);
+    FSpread = ResultLabel(content, "DriveSpread", v);
+    FResidual = ResultLabel(content, "DriveResidual", v);
+
+    FPeaks = new QTableWidget(0, 4, content);
+    FPeaks->setObjectName(QStringLiteral("DrivePeaks"));
+    // Short headers for the narrow panel; the units in their tool tips and
+    // in the copied rows.
+    const QString heads[4][2] = {{QStringLiteral("Period"), QStringLiteral("Period [s]")},
+                                 {QStringLiteral("Amp."), QStringLiteral("Amplitude [″]")},
+                                 {QStringLiteral("P-P"), QStringLiteral("P-P [″]")},
+                                 {QStringLiteral("Harm."), QStringLiteral("Harmonic")}};
+    for (int c = 0; c < 4; ++c) {
+        auto* head = new QTableWidgetItem(heads[c][0]);
+        head->setToolTip(heads[c][1]);
+        FPeaks->setHorizontalHeaderItem(c, head);
+    }
+    FPeaks->verticalHeader()->hide();
+    FPeaks->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    FPeaks->horizontalHeader()->setMinimumSectionSize(30);
+    FPeaks->verticalHeader()->setDefaultSectionSize(QFontMetrics(FPeaks->font()).height() + 4);
+    FPeaks->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FPeaks->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FPeaks->setSortingEnabled(true);
+    FPeaks->setMinimumHeight(110);
+    FPeaks->setToolTip(QStringLiteral("Peaks of the spectrum; Ctrl+C copies the selected rows"));
+    auto* copy = new QAction(QStringLiteral("&Copy rows"), FPeaks);
+    copy->setObjectName(QStringLiteral("DriveCopyPeaks"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    FPeaks->addAction(copy);
+    FPeaks->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(copy, &QAction::triggered, this, &TDrivePage::CopyRows);
+    v->addWidget(FPeaks, 1);
+
+    auto* inputs = new QGroupBox(QStringLiteral(" Inputs "), content);
+    inputs->setObjectName(QStringLiteral("DriveInputs"));
+    auto* form = new QFormLayout(inputs);
+    form->setContentsMargins(4, 4, 4, 4);
+    form->setVerticalSpacing(3);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    FWormPeriod = new QDoubleSpinBox(inputs);
+    FWormPeriod->setObjectName(QStringLiteral("DriveWormPeriod"));
+    FWormPeriod->setRange(0, MaxDriveWormPeriod);
+    FWormPeriod->setDecimals(3);
+    FWormPeriod->setSuffix(QStringLiteral(" s"));
+    FWormPeriod->setSpecialValueText(QStringLiteral("estimate"));
+    FWormPeriod->setToolTip(QStringLiteral("The worm period; 0 estimates it from the trail"));
+    form->addRow(QStringLiteral("Worm period:"), FWormPeriod);
+
+    FTeeth = new QSpinBox(inputs);
+    FTeeth->setObjectName(QStringLiteral("DriveTeeth"));
+    FTeeth->setRange(0, 100000);
+    FTeeth->setSpecialValueText(QStringLiteral("–"));
+    FTeeth->setToolTip(QStringLiteral("Teeth of the worm wheel"));
+    FFromTeeth = new QPushButton(QStringLiteral("Set period"), inputs);
+    FFromTeeth->setMinimumWidth(0);
+    FFromTeeth->setObjectName(QStringLiteral("DriveFromTeeth"));
+    FFromTeeth->setToolTip(QStringLiteral("Worm period = 1,296,000″ / (mount speed × teeth)"));
+    auto* teeth = new QHBoxLayout;
+    teeth->addWidget(FTeeth, 1);
+    teeth->addWidget(FFromTeeth);
+    form->addRow(QStringLiteral("Teeth:"), teeth);
+
+    FTolerance = new QDoubleSpinBox(inputs);
+    FTolerance->setObjectName(QStringLiteral("DriveTolerance"));
+    FTolerance->setRange(0.01, 3600);
+    FTolerance->setDecimals(2);
+    FTolerance->setSingleStep(0.1);
+    FTolerance->setValue(1);
+    FTolerance->setSuffix(QStringLiteral(" ″"));
+    FTolerance->setToolTip(QStringLiteral("Peak-to-peak error allowed in one exposure"));
+    form->addRow(QStringLiteral("Tolerance:"), FTolerance);
+
+    FDetrend = new QComboBox(inputs);
+    FDetrend->setObjectName(QStringLiteral("DriveDetrend"));
+    for (TDetrend d : {TDetrend::None, TDetrend::Line, TDetrend::Quadratic, TDetrend::Harmonic}) {
+        QString name = QString::fromLatin1(DetrendName(d));
+        name[0] = name[0].toUpper();
+        FDetrend->addItem(name, static_cast<int>(d));
+    }
+    FDetrend->setCurrentIndex(3);
+    FDetrend->setToolTip(QStringLiteral("Drift removal. Harmonic: the drift line fitted with the worm's harmonics"));
+    form->addRow(QStringLiteral("Drift:"), FDetrend);
+
+    FHarmonics = new QSpinBox(inputs);
+    FHarmonics->setObjectName(QStringLiteral("DriveHarmonics"));
+    FHarmonics->setRange(1, MaxDriveHarmonics);
+    FHarmonics->setValue(5);
+    FHarmonics->setToolTip(QStringLiteral("PEC harmonics: harmonics of the worm period in the PEC fit"));
+    form->addRow(QStringLiteral("Harmonics:"), FHarmonics);
+
+    FHalfWidth = new QDoubleSpinBox(inputs);
+    FHalfWidth->setObjectName(QStringLiteral("DriveHalfWidth"));
+    FHalfWidth->setRange(0, MaxDriveHalfWidth);
+    FHalfWidth->setDecimals(1);
+    FHalfWidth->setSuffix(QStringLiteral(" px"));
+    FHalfWidth->setSpecialValueText(QStringLiteral("Auto"));
+    FHalfWidth->setToolTip(QStringLiteral("Half-width of the cross-section that sums the light; Auto: 3 σ of the trail"));
+    form->addRow(QStringLiteral("Half-width:"), FHalfWidth);
+
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{FWormPeriod, FTeeth, FTolerance, FHarmonics, FHalfWidth}) {
+        // A value counts once typed out (Enter or leaving the field), not per keystroke.
+        box->setKeyboardTracking(false);
+        box->setMinimumWidth(50);
+    }
+
+    FChannel = new TRadioGroup(QStringLiteral(" Channel "),
+                               {QStringLiteral("R"), QStringLiteral("G"), QStringLiteral("B"), QStringLiteral("Avg")}, 4,
+                               inputs);
+    FChannel->setObjectName(QStringLiteral("DriveChannel"));
+    FChannel->NameItems();
+    FChannel->SetItemIndex(std::clamp(FHost.GraphChannel(), 0, 3));
+    form->addRow(FChannel);
+    FFollowGraph = new QCheckBox(QStringLiteral("As on the Graph tab"), inputs);
+    FFollowGraph->setObjectName(QStringLiteral("DriveFollowGraph"));
+    FFollowGraph->setChecked(true);
+    form->addRow(FFollowGraph);
+    v->addWidget(inputs);
+
+    FExport = new QPushButton(QStringLiteral("E&xport…"), content);
+    FExport->setObjectName(QStringLiteral("DriveExport"));
+    FExport->setToolTip(QStringLiteral("Save the chart, the series, the report or the PEC table"));
+    v->addWidget(FExport);
+
+    auto guarded = [this](auto method) { return [this, method] { FHost.Run([this, method] { (this->*method)(); }); }; };
+    // A field the user changed replaces its value; the others keep theirs
+    // at full precision.
+    auto changed = [this](auto field, auto member) {
+        return [this, field, member] {
+            FHost.Run([this, field, member] {
+                FSettings.*member = field->value();
+                Request(false);
+            });
+        };
+    };
+    connect(FAnalyse, &QPushButton::clicked, this, guarded(&TDrivePage::AnalyseClick));
+    connect(FExport, &QPushButton::clicked, this, [this] { FHost.Run([this] { ExportClick(); }); });
+    connect(FFigure, &TRadioGroup::Click, this, guarded(&TDrivePage::ShowFigure));
+    connect(FShowDrift, &QCheckBox::toggled, this, guarded(&TDrivePage::ShowFigure));
+    connect(FFromTeeth, &QPushButton::clicked, this, guarded(&TDrivePage::TeethClick));
+    connect(FWormPeriod, &QDoubleSpinBox::valueChanged, this, changed(FWormPeriod, &TDriveSettings::WormPeriod));
+    connect(FTolerance, &QDoubleSpinBox::valueChanged, this, changed(FTolerance, &TDriveSettings::Tolerance));
+    connect(FHalfWidth, &QDoubleSpinBox::valueChanged, this, changed(FHalfWidth, &TDriveSettings::HalfWidth));
+    connect(FHarmonics, &QSpinBox::valueChanged, this, changed(FHarmonics, &TDriveSettings::Harmonics));
+    connect(FDetrend, &QComboBox::currentIndexChanged, this, [this] {
+        FHost.Run([this] {
+            FSettings.Detrend = static_cast<TDetrend>(FDetrend->currentData().toInt());
+            Request(false);
+        });
+    });
+    connect(FChannel, &TRadioGroup::Click, this, guarded(&TDrivePage::ChannelClick));
+    connect(FFollowGraph, &QCheckBox::toggled, this, guarded(&TDrivePage::GraphChannelChanged));
+}
+
+TDriveSettings TDrivePage::Settings() const
+{
+    return FSettings;
+}
+
+void TDrivePage::SetSettings(const TDriveSettings& s)
+{
+    FSettings = s;
+    {
+        const QSignalBlocker b1(FWormPeriod), b2(FTolerance), b3(FDetrend), b4(FHarmonics), b5(FHalfWidth);
+        FWormPeriod->setValue(s.WormPeriod);
+        FTolerance->setValue(s.Tolerance);
+        FDetrend->setCurrentIndex(std::max(0, FDetrend->findData(static_cast<int>(s.Detrend))));
+        FHarmonics->setValue(s.Harmonics);
+        FHalfWidth->setValue(s.HalfWidth);
+    }
+    InputsChanged();
+}
+
+TDriveChannel TDrivePage::Channel() const
+{
+    static const TDriveChannel channels[] = {TDriveChannel::Red, TDriveChannel::Green, TDriveChannel::Blue,
+                                             TDriveChannel::Avg};
+    return channels[std::clamp(FChannel->ItemIndex(), 0, 3)];
+}
+
+std::string TDrivePage::InputKey(TDriveInput* input, std::string* refusal)
+{
+    TDriveInput in;
+    std::uint64_t change = 0;
+    std::string why;
+    const bool ok = FHost.ReadDriveInput(in, change, why);
+    in.Channel = Channel();
+    in.Settings = Settings();
+    std::string key = ok ? "ok;" : "refused;" + why + ";";
+    key += std::to_string(change) + ";" + std::to_string(static_cast<int>(in.Channel)) + ";" +
+           DetrendName(in.Settings.Detrend) + ";" + std::to_string(in.Settings.Harmonics) + ";";
+    for (double v : {in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y, in.InLine.X, in.InLine.Y, in.Settings.WormPeriod,
+                     in.Settings.Tolerance, in.Settings.HalfWidth, in.Setup.StarDistance, in.Setup.PixelWidth,
+                     in.Setup.PixelHeight, in.Setup.SensorWidth, in.Setup.SensorHeight, in.Setup.FocalLength,
+                     in.Setup.LensDiameter, in.Setup.ExposureTime, in.Setup.MountSpeed})
+        AppendKey(key, v);
+    if (input)
+        *input = in;
+    if (refusal)
+        *refusal = ok ? std::string() : why;
+    return key;
+}
+
+bool TDrivePage::Busy() const
+{
+    return FRunning || FPending;
+}
+
+void TDrivePage::AnalyseClick()
+{
+    Request(true);
+}
+
+void TDrivePage::InputsChanged()
+{
+    if (!isVisible())
+        return; // showEvent tells whether anything changed meanwhile
+    const std::string key = InputKey();
+    if (key == (Busy() ? FRunningKey : FShownKey) && !FPending)
+        return;
+    Request(false);
+}
+
+void TDrivePage::GraphChannelChanged()
+{
+    if (!FFollowGraph->isChecked())
+        return;
+    const int channel = std::clamp(FHost.GraphChannel(), 0, 3);
+    if (FChannel->ItemIndex() != channel) {
+        FChannel->SetItemIndex(channel);
+        InputsChanged();
+    }
+}
+
+void TDrivePage::ChannelClick()
+{
+    // The user's own choice stops following the Graph tab.
+    {
+        const QSignalBlocker block(FFollowGraph);
+        FFollowGraph->setChecked(false);
+    }
+    Request(false);
+}
+
+void TDrivePage::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    FHost.Run([this] { InputsChanged(); });
+}
+
+void TDrivePage::Request(bool explicitClick)
+{
+    FExplicitPending = FExplicitPending || explicitClick;
+    if (FRunning) {
+        // Superseded: the running result is dropped when it arrives.
+        FPending = true;
+        UpdateBusy();
+        return;
+    }
+    Launch();
+}
+
+void TDrivePage::Launch()
+{
+    FPending = false;
+    const bool explicitClick = std::exchange(FExplicitPending, false);
+    TDriveInput input;
+    std::string refusal;
+    const std::string key = InputKey(&input, &refusal);
+    if (!refusal.empty()) {
+        FShownKey = key;
+        ShowMessage(QString::fromStdString(refusal), true);
+        UpdateBusy();
+        if (explicitClick)
+            FHost.Dialogs().ErrorBox(QString::fromStdString(refusal));
+        return;
+    }
+    std::shared_ptr<const TDrivePicture> picture = FHost.PictureSnapshot();
+    FRunningKey = key;
+    FExplicitRunning = explicitClick;
+    FRunning = true;
+    // One analysis at a time: the spectrum's FFT planner is not thread-safe.
+    FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
+        try {
+            return AnalysePicture(picture->Bitmap, picture->Linear, input);
+        } catch (const std::exception& e) {
+            TDriveResult r;
+            r.Refused = true;
+            r.Message = e.what();
+            return r;
+        }
+    }));
+    UpdateBusy();
+}
+
+void TDrivePage::Finished()
+{
+    FRunning = false;
+    if (FPending) {
+        Launch();
+        return;
+    }
+    TDriveResult result = FWatcher->result();
+    FShownKey = FRunningKey;
+    UpdateBusy();
+    if (result.Refused) {
+        // The last analysis stays on show; the line says why there is no new one.
+        ShowMessage(QString::fromStdString(result.Message), true);
+        if (FExplicitRunning)
+            FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
+    } else {
+        FResult = std::make_shared<const TDriveResult>(std::move(result));
+        ShowResult();
+    }
+    emit ResultShown();
+}
+
+void TDrivePage::UpdateBusy()
+{
+    FBusy->setVisible(Busy());
+}
+
+void TDrivePage::ShowMessage(const QString& text, bool refusal)
+{
+    FMessage->setText(text);
+    FMessage->setStyleSheet(refusal ? QStringLiteral("color: #b00000;") : QString());
+    FMessage->setVisible(!text.isEmpty());
+}
+
+void TDrivePage::ShowResult()
+{
+    const TDriveResult& r = *FResult;
+    const char sep = FHost.DecimalSeparator();
+    FReadout->clear();
+    QStringList notes;
+    for (const std::string& n : r.Notes)
+        notes << QString::fromStdString(n);
+    if (r.WormSource == TWormSource::None && !r.WormNote.empty())
+        notes << QString::fromStdString(r.WormNote);
+    ShowMessage(notes.join(QLatin1Char('\n')), false);
+
+    const QString arcsec = QStringLiteral("″");
+    FPeakToPeak->setText(QStringLiteral("P-P: ") + Fixed(r.Stats.PeakToPeak, 2, sep) + arcsec);
+    FRms->setText(QStringLiteral("RMS: ") + Fixed(r.Stats.Rms, 2, sep) + arcsec);
+    FMax->setText(QStringLiteral("Max+ / Max−: ") + Signed(r.Stats.MaxPlus, 2, sep) + QStringLiteral(" / ") +
+                  Signed(r.Stats.MaxMinus, 2, sep) + arcsec);
+    FDrift->setText(QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) + QStringLiteral("″/s (") +
+                    Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
+    FRate->setText(QStringLiteral("Largest rate: ") + Fixed(r.Stats.MaxRate, 3, sep) + QStringLiteral("″/s"));
+    FLongest->setText(QStringLiteral("Longest exposure within ") + Fixed(r.Stats.Tolerance, 2, sep) + arcsec +
+                      QStringLiteral(": ") + Fixed(r.Stats.LongestExposure, 1, sep) + QStringLiteral(" s"));
+    FWorm->setText(r.WormPeriod > 0 ? QStringLiteral("Worm period: ") + Fixed(r.WormPeriod, 2, sep) +
+                                          QStringLiteral(" s (") + QLatin1String(WormSourceName(r.WormSource)) +
+                                          QLatin1Char(')')
+                                    : QStringLiteral("Worm period: none"));
+    FSpread->setText(QStringLiteral("Cycle spread: ") +
+                     (r.CycleCount > 0 ? Fixed(r.CycleSpreadRms, 2, sep) + arcsec + QStringLiteral(" RMS over ") +
+                                             QString::number(r.CycleCount) + QStringLiteral(" cycles")
+                                       : QStringLiteral("–")));
+    FResidual->setText(QStringLiteral("Residual after PEC: ") + Fixed(r.PecResidualRms, 2, sep) + arcsec +
+                       QStringLiteral(" RMS"));
+    FillTable();
+    ShowFigure();
+}
+
+void TDrivePage::ShowFigure()
+{
+    FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(),
+                 FHost.DecimalSeparator());
+    FShowDrift->setEnabled(FFigure->ItemIndex() == DriveFigureError);
+    if (FFigure->ItemIndex() != DriveFigureSpectrum)
+        FReadout->clear();
+}
+
+void TDrivePage::FillTable()
+{
+    const char sep = FHost.DecimalSeparator();
+    FPeaks->setSortingEnabled(false);
+    FPeaks->clearContents();
+    FPeaks->setRowCount(static_cast<int>(FResult->Peaks.size()));
+    for (std::size_t i = 0; i < FResult->Peaks.size(); ++i) {
+        const TDrivePeak& p = FResult->Peaks[i];
+        const int row = static_cast<int>(i);
+        FPeaks->setItem(row, 0, new TNumberItem(Fixed(p.Period, 1, sep), p.Period));
+        FPeaks->setItem(row, 1, new TNumberItem(Fixed(p.Amplitude, 2, sep), p.Amplitude));
+        FPeaks->setItem(row, 2, new TNumberItem(Fixed(p.PeakToPeak, 2, sep), p.PeakToPeak));
+        // Unlabelled peaks sort after the harmonics.
+        FPeaks->setItem(row, 3, new TNumberItem(QString::fromStdString(p.Label), p.Harmonic > 0 ? p.Harmonic : 1000));
+    }
+    FPeaks->setSortingEnabled(true);
+}
+
+void TDrivePage::CopyRows()
+{
+    QList<int> rows;
+    for (const QModelIndex& i : FPeaks->selectionModel()->selectedRows())
+        rows << i.row();
+    if (rows.isEmpty())
+        for (int r = 0; r < FPeaks->rowCount(); ++r)
+            rows << r;
+    std::sort(rows.begin(), rows.end());
+    QString text;
+    for (int c = 0; c < FPeaks->columnCount(); ++c)
+        text += (c ? QStringLiteral("\t") : QString()) + FPeaks->horizontalHeaderItem(c)->toolTip();
+    text += QLatin1Char('\n');
+    for (int r : rows) {
+        for (int c = 0; c < FPeaks->columnCount(); ++c)
+            text += (c ? QStringLiteral("\t") : QString()) + (FPeaks->item(r, c) ? FPeaks->item(r, c)->text() : QString());
+        text += QLatin1Char('\n');
+    }
+    QApplication::clipboard()->setText(text);
+}
+
+void TDrivePage::TeethClick()
+{
+    const int teeth = FTeeth->value();
+    const double speed = FHost.MountSpeed();
+    if (teeth <= 0 || !(speed > 0)) {
+        ShowMessage(QStringLiteral("Give the number of teeth of the worm wheel and a mount speed above 0"), true);
+        return;
+    }
+    FWormPeriod->setValue(ArcsecPerTurn / (speed * teeth));
+}
+
+void TDrivePage::PeakSnapped(int index)
+{
+    if (!FResult || index < 0 || static_cast<std::size_t>(index) >= FResult->Peaks.size())
+        return;
+    const TDrivePeak& p = FResult->Peaks[static_cast<std::size_t>(index)];
+    const char sep = FHost.DecimalSeparator();
+    FReadout->setText(QStringLiteral("Period ") + Fixed(p.Period, 1, sep) + QStringLiteral(" s, amplitude ") +
+                      Fixed(p.Amplitude, 2, sep) + QStringLiteral("″, P-P ") + Fixed(p.PeakToPeak, 2, sep) +
+                      QStringLiteral("″"));
+}
+
+void TDrivePage::ExportClick(int preselect)
+{
+    if (!FResult) {
+        FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
+        return;
+    }
+    if (preselect > 0)
+        FSaveDialog.FilterIndex = preselect;
+    const std::optional<TFileChoice> choice = FHost.Dialogs().SaveFile(FSaveDialog);
+    if (!choice)
+        return;
+    FSaveDialog.FilterIndex = choice->FilterIndex;
+    static const char* const extensions[] = {"png", "svg", "pdf", "csv", "json", "txt"};
+    if (choice->FilterIndex >= DriveExportPng && choice->FilterIndex <= DriveExportPec)
+        FSaveDialog.DefaultExt = QLatin1String(extensions[choice->FilterIndex - 1]);
+    Export(choice->FilterIndex, choice->FileName);
+}
+
+void TDrivePage::Export(int format, const QString& fileName)
+{
+    if (!FResult) {
+        FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
+        return;
+    }
+    QByteArray bytes;
+    switch (format) {
+    case DriveExportSvg:
+    case DriveExportPdf:
+    case DriveExportPng:
+        FHost.LayOut(this);
+        bytes = format == DriveExportSvg ? FChart->SvgBytes()
+                : format == DriveExportPdf ? FChart->PdfBytes()
+                                           : FChart->PngBytes();
+        break;
+    case DriveExportCsv:
+        bytes = QByteArray::fromStdString(DriveCsv(*FResult));
+        break;
+    case DriveExportJson:
+        bytes = QByteArray::fromStdString(DriveJson(*FResult));
+        break;
+    case DriveExportPec:
+        if (FResult->WormPeriod <= 0) {
+            FHost.Dialogs().ErrorBox(QStringLiteral("There is no worm period, so there is no PEC table to save."));
+            return;
+        }
+        bytes = QByteArray::fromStdString(PecTableText(*FResult));
+        break;
+    default:
+        throw std::runtime_error("Unknown export");
+    }
+    // The old file stays as it was unless the whole new one is written.
+    const std::string path = fileName.toStdString();
+    if (bytes.isEmpty()) // the chart could not be drawn into the format
+        throw EFileWriteError("Cannot create file " + path);
+    SaveWholeFile(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+} // namespace vinsk

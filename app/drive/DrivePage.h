@@ -1,0 +1,168 @@
+// The Drive tab: the drive analysis of the trail on the chart (TDriveChart)
+// and its side panel (results, peak table, inputs). The analysis runs on a
+// worker thread on a copy of the picture; the last result stays on show
+// until a newer one replaces it, and a newer request supersedes one that is
+// still running.
+#pragma once
+
+#include <QFutureWatcher>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/dialogs/Dialogs.h"
+#include "drive/DriveAnalysis.h"
+#include "drive/LinearSamples.h"
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+namespace vinsk {
+
+class TDriveChart;
+
+// What the worker reads: the picture and, for deep pictures, its linear samples.
+struct TDrivePicture {
+    TBitmap32 Bitmap;
+    TLinearPlane Linear;
+};
+class TRadioGroup;
+
+// What the tab needs of the window.
+class TDriveHost {
+public:
+    virtual ~TDriveHost() = default;
+    // The check points and the Setup values as they stand now, and the
+    // number of the picture's last change. False, with the reason, when the
+    // analysis cannot run yet. Cheap: called to tell whether anything changed.
+    virtual bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) = 0;
+    // A copy of the picture (and its linear samples) that later edits leave
+    // alone, made once per change.
+    virtual std::shared_ptr<const TDrivePicture> PictureSnapshot() = 0;
+    // Lays out the tab as it would be if it showed, for pictures of the chart.
+    virtual void LayOut(QWidget* page) = 0;
+    virtual int GraphChannel() const = 0; // the Graph tab's channel, 0 R ... 3 Avg
+    virtual double MountSpeed() const = 0; // arc seconds per second
+    virtual char DecimalSeparator() const = 0;
+    virtual TDialogs& Dialogs() = 0;
+    // Runs a command through the window's guard.
+    virtual void Run(const std::function<void()>& command) = 0;
+};
+
+// Entries of the export dialog's filter, 1-based as the dialog reports them.
+enum TDriveExport : int {
+    DriveExportPng = 1,
+    DriveExportSvg,
+    DriveExportPdf,
+    DriveExportCsv,
+    DriveExportJson,
+    DriveExportPec
+};
+
+class TDrivePage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TDrivePage(TDriveHost& host, QWidget* parent = nullptr);
+    ~TDrivePage() override;
+
+    TDriveSettings Settings() const;
+    // Sets the inputs; analyses again when they changed.
+    void SetSettings(const TDriveSettings& settings);
+
+    // "Analyse drive": like an input change, but a refusal also shows a box.
+    void AnalyseClick();
+    // The picture, check points, Setup or the Graph tab's channel may have
+    // changed: analyses at once when the tab shows, else when it is shown.
+    void InputsChanged();
+    // The Graph tab chose another channel.
+    void GraphChannelChanged();
+    // Asks for a file and writes the chosen export; `preselect` is the
+    // filter entry offered first.
+    void ExportClick(int preselect = 0);
+    void Export(int format, const QString& fileName);
+
+    // The last analysis that gave a result (null before the first; a refusal
+    // does not replace it), and whether a run is going.
+    std::shared_ptr<const TDriveResult> Result() const { return FResult; }
+    bool Busy() const;
+    TDriveChart* Chart() const { return FChart; }
+
+signals:
+    // A result (or refusal) replaced the one on show.
+    void ResultShown();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void BuildPanel(QWidget* panel);
+    void Request(bool explicitClick);
+    void Launch();
+    void Finished();
+    void ShowResult();
+    void UpdateBusy();
+    void ShowFigure();
+    void ShowMessage(const QString& text, bool refusal);
+    void FillTable();
+    void CopyRows();
+    void TeethClick();
+    void ChannelClick();
+    void PeakSnapped(int index);
+    TDriveChannel Channel() const;
+    // A fingerprint of the inputs the window holds, to tell whether a
+    // hidden tab missed a change.
+    std::string InputKey(TDriveInput* input = nullptr, std::string* refusal = nullptr);
+
+    TDriveHost& FHost;
+    TDriveChart* FChart = nullptr;
+    QLabel* FReadout = nullptr;
+    QPushButton* FAnalyse = nullptr;
+    QProgressBar* FBusy = nullptr;
+    QLabel* FMessage = nullptr;
+    TRadioGroup* FFigure = nullptr;
+    QCheckBox* FShowDrift = nullptr;
+    QLabel* FPeakToPeak = nullptr;
+    QLabel* FRms = nullptr;
+    QLabel* FMax = nullptr;
+    QLabel* FDrift = nullptr;
+    QLabel* FRate = nullptr;
+    QLabel* FLongest = nullptr;
+    QLabel* FWorm = nullptr;
+    QLabel* FSpread = nullptr;
+    QLabel* FResidual = nullptr;
+    QTableWidget* FPeaks = nullptr;
+    QDoubleSpinBox* FWormPeriod = nullptr;
+    QSpinBox* FTeeth = nullptr;
+    QPushButton* FFromTeeth = nullptr;
+    QDoubleSpinBox* FTolerance = nullptr;
+    QComboBox* FDetrend = nullptr;
+    QSpinBox* FHarmonics = nullptr;
+    QDoubleSpinBox* FHalfWidth = nullptr;
+    TRadioGroup* FChannel = nullptr;
+    QCheckBox* FFollowGraph = nullptr;
+    QPushButton* FExport = nullptr;
+    TFileDialog FSaveDialog;
+    // The inputs at full precision: the fields show them rounded.
+    TDriveSettings FSettings;
+
+    QFutureWatcher<TDriveResult>* FWatcher = nullptr;
+    std::shared_ptr<const TDriveResult> FResult;
+    bool FRunning = false;         // launched, its result not yet taken
+    bool FPending = false;         // a request waits for the running one
+    bool FExplicitPending = false; // ... and came from a click
+    bool FExplicitRunning = false;
+    std::string FRunningKey;
+    std::string FShownKey; // the inputs of the result or refusal on show
+    std::vector<int> FShownPeaks; // the table's rows: indices into the result's peaks
+};
+
+} // namespace vinsk

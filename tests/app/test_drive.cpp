@@ -1,0 +1,480 @@
+// The Drive tab driven as a user would, on the committed physically rendered
+// trail: the panel against the core's report, the peak read-out, the
+// harmonic markers, refusals in the panel, superseded runs, reruns on
+// showing the tab, and every export read back.
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSvgRenderer>
+#include <QTableWidget>
+#include <qcustomplot.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "WindowFixture.h"
+#include "app/drive/DriveChart.h"
+#include "app/drive/DrivePage.h"
+#include "app/widgets/RadioGroup.h"
+#include "image/formats/Picture.h"
+#include "setup/SettingsFile.h"
+#include "tools/cli/CliDrive.h"
+
+namespace vinsk {
+namespace {
+
+using namespace vinsk::test;
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+using TPoints = std::array<std::array<int, 2>, 3>;
+
+// The physical sample's check points, as samples/checkpoints.txt gives them.
+TPoints SamplePoints()
+{
+    const QString text = QString::fromUtf8(FileBytes(QStringLiteral(VINSK_SOURCE_DIR "/samples/checkpoints.txt")));
+    const QString block = text.mid(text.indexOf(QStringLiteral("## physical")));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("check points: --start (\\d+),(\\d+) --stop (\\d+),(\\d+) --inline (\\d+),(\\d+)"))
+            .match(block);
+    EXPECT_TRUE(m.hasMatch());
+    TPoints p{};
+    for (int i = 0; i < 6; ++i)
+        p[std::size_t(i / 2)][std::size_t(i % 2)] = m.captured(i + 1).toInt();
+    return p;
+}
+
+const TPoints Points = SamplePoints();
+
+// The first number in a label's text.
+double NumberIn(const QString& text)
+{
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("[-+]?[0-9]+(\\.[0-9]+)?")).match(text);
+    EXPECT_TRUE(m.hasMatch()) << text.toStdString();
+    return m.captured(0).toDouble();
+}
+
+class DriveTest : public WindowTest {
+protected:
+    TDrivePage* Page() { return Get<TDrivePage>(QStringLiteral("TabSheet4")); }
+    TDriveChart* DriveChart() { return Get<TDriveChart>(QStringLiteral("DriveChart")); }
+
+    void LoadSample(bool markers = true)
+    {
+        OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/physical.png"));
+        Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/physical.ini"));
+        ClickButton("BitBtn1");
+        if (markers)
+            PlaceMarkers(Points);
+        ASSERT_TRUE(Dialogs.Messages.empty());
+    }
+    void PlaceMarkers(const TPoints& points)
+    {
+        const char* buttons[3] = {"BitBtn4", "BitBtn5", "BitBtn9"};
+        for (int k = 0; k < 3; ++k) {
+            ClickButton(buttons[k]);
+            Click(Viewport(), QPoint(10 + 10 * k, 10));
+            Type(QStringLiteral("RxSpinEdit%1").arg(10 + 2 * k).toLatin1().constData(), QString::number(points[std::size_t(k)][0]));
+            Type(QStringLiteral("RxSpinEdit%1").arg(11 + 2 * k).toLatin1().constData(), QString::number(points[std::size_t(k)][1]));
+        }
+        ASSERT_EQ(View()->LayerCount(), 3);
+    }
+    // Waits for the worker; true when it is done.
+    bool Settle()
+    {
+        return QTest::qWaitFor([this] { return !Page()->Busy(); }, 20000);
+    }
+    void ShowDriveTab()
+    {
+        Pages()->setCurrentWidget(Page());
+        ASSERT_TRUE(Settle());
+    }
+    // What the core gives from the window's state, with the tab's inputs.
+    TDriveResult Core(const TPoints& points = Points, TDriveSettings settings = {})
+    {
+        TDriveInput in;
+        in.Start = {double(points[0][0]), double(points[0][1])};
+        in.Stop = {double(points[1][0]), double(points[1][1])};
+        in.InLine = {double(points[2][0]), double(points[2][1])};
+        in.Setup = W->State().Experiment;
+        in.Settings = settings;
+        return AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
+    }
+    void SetSpin(const char* name, double value)
+    {
+        auto* box = Get<QDoubleSpinBox>(QLatin1String(name));
+        box->setValue(value);
+    }
+    QString Readout() { return Label(QStringLiteral("DriveReadout")); }
+};
+
+TEST_F(DriveTest, FourthTabAndMenuTakeNoExistingMnemonic)
+{
+    EXPECT_EQ(Pages()->count(), 4);
+    EXPECT_EQ(Pages()->tabText(3), QStringLiteral("&4. Drive"));
+    EXPECT_EQ(Pages()->widget(3)->objectName(), QStringLiteral("TabSheet4"));
+
+    // Letters after '&' of the controls the user reaches with Alt, outside
+    // and inside the Drive tab and its menu.
+    auto letter = [](const QString& text) {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i)
+            if (text[i] == QLatin1Char('&')) {
+                if (text[i + 1] == QLatin1Char('&'))
+                    ++i;
+                else
+                    return text[i + 1].toUpper();
+            }
+        return QChar();
+    };
+    auto inDrive = [this](QWidget* w) { return w == Page() || Page()->isAncestorOf(w); };
+    QSet<QChar> existing, drive;
+    for (QWidget* w : W->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            text = b->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            text = g->title();
+        else if (auto* l = qobject_cast<QLabel*>(w); l && l->buddy())
+            text = l->text();
+        if (const QChar c = letter(text); !c.isNull())
+            (inDrive(w) ? drive : existing).insert(c);
+    }
+    for (int i = 0; i < Pages()->count(); ++i)
+        (i == 3 ? drive : existing).insert(letter(Pages()->tabText(i)));
+    for (QAction* a : W->menuBar()->actions())
+        if (const QChar c = letter(a->text()); !c.isNull())
+            (a->menu()->objectName() == QLatin1String("Drive1") ? drive : existing).insert(c);
+    EXPECT_TRUE(existing.contains(QLatin1Char('D'))); // "&Dark image"
+    EXPECT_FALSE(drive.isEmpty());
+    for (QChar c : drive)
+        EXPECT_FALSE(existing.contains(c)) << QString(c).toStdString();
+}
+
+TEST_F(DriveTest, PanelShowsTheCoreReportOfThePhysicalSample)
+{
+    LoadSample();
+    QSignalSpy shown(Page(), &TDrivePage::ResultShown);
+    // Showing the tab runs the analysis: the check points exist.
+    ShowDriveTab();
+    ASSERT_EQ(shown.count(), 1);
+    const TDriveResult core = Core();
+    ASSERT_FALSE(core.Refused) << core.Message;
+    ASSERT_EQ(core.WormSource, TWormSource::Estimated);
+    const TDriveResult& shownResult = *Page()->Result();
+    EXPECT_EQ(DriveJson(shownResult), DriveJson(core));
+    EXPECT_NEAR(NumberIn(Label(QStringLiteral("DrivePeakToPeak"))), core.Stats.PeakToPeak, 0.005);
+    EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveRms"))), core.Stats.Rms, 0.005);
+    EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveWorm"))), core.WormPeriod, 0.005);
+    EXPECT_TRUE(Label(QStringLiteral("DriveWorm")).endsWith(QStringLiteral("(estimated)")));
+    EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveResidual"))), core.PecResidualRms, 0.005);
+    EXPECT_FALSE(Get(QStringLiteral("DriveMessage"))->isVisible() &&
+                 Get<QLabel>(QStringLiteral("DriveMessage"))->styleSheet().contains(QStringLiteral("b00000")));
+
+    // The peak table: one row per peak, sortable by period as a number,
+    // and the rows copy as text.
+    auto* table = Get<QTableWidget>(QStringLiteral("DrivePeaks"));
+    ASSERT_EQ(table->rowCount(), static_cast<int>(core.Peaks.size()));
+    ASSERT_GE(table->rowCount(), 2);
+    table->sortByColumn(0, Qt::AscendingOrder);
+    for (int r = 1; r < table->rowCount(); ++r)
+        EXPECT_LE(table->item(r - 1, 0)->data(Qt::UserRole).toDouble(), table->item(r, 0)->data(Qt::UserRole).toDouble());
+    table->selectRow(0);
+    Get<QAction>(QStringLiteral("DriveCopyPeaks"))->trigger();
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Period [s]\t")));
+    EXPECT_EQ(lines[1].split(QLatin1Char('\t'))[0], table->item(0, 0)->text());
+
+    // Switching tabs without a change runs nothing.
+    Pages()->setCurrentIndex(0);
+    ShowDriveTab();
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(DriveTest, InputsRerunAndANewerRequestSupersedesTheRunningOne)
+{
+    LoadSample();
+    ShowDriveTab();
+    QSignalSpy shown(Page(), &TDrivePage::ResultShown);
+    // Two changes in a row: the first run's result is dropped.
+    SetSpin("DriveTolerance", 2);
+    EXPECT_TRUE(Page()->Busy());
+    SetSpin("DriveTolerance", 3);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_EQ(Page()->Result()->Stats.Tolerance, 3);
+    TDriveSettings s;
+    s.Tolerance = 3;
+    EXPECT_EQ(DriveJson(*Page()->Result()), DriveJson(Core(Points, s)));
+
+    // The worm period from the teeth helper: 1,296,000" / (15"/s x 180) = 480 s.
+    Get<QSpinBox>(QStringLiteral("DriveTeeth"))->setValue(180);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveFromTeeth")), Qt::LeftButton);
+    EXPECT_DOUBLE_EQ(Get<QDoubleSpinBox>(QStringLiteral("DriveWormPeriod"))->value(), 480);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Page()->Result()->WormSource, TWormSource::Given);
+    EXPECT_EQ(Page()->Result()->WormPeriod, 480);
+
+    // A change on another tab while this one is hidden runs when it shows.
+    shown.clear();
+    Pages()->setCurrentIndex(0);
+    Type("RxSpinEdit8", QStringLiteral("250"));
+    QApplication::processEvents();
+    EXPECT_EQ(shown.count(), 0);
+    ShowDriveTab();
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_NEAR(Page()->Result()->Exposure, 250, 1e-9);
+
+    // The channel follows the Graph tab until the user picks one here.
+    Pages()->setCurrentIndex(2);
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("RadioGroup1"))->Item(1), Qt::LeftButton);
+    EXPECT_EQ(Get<TRadioGroup>(QStringLiteral("DriveChannel"))->ItemIndex(), 1);
+    ShowDriveTab();
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveChannel"))->Item(0), Qt::LeftButton);
+    EXPECT_FALSE(Get<QCheckBox>(QStringLiteral("DriveFollowGraph"))->isChecked());
+    Pages()->setCurrentIndex(2);
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("RadioGroup1"))->Item(3), Qt::LeftButton);
+    EXPECT_EQ(Get<TRadioGroup>(QStringLiteral("DriveChannel"))->ItemIndex(), 0);
+    ASSERT_TRUE(Settle());
+}
+
+TEST_F(DriveTest, PeakSnapAndHarmonicMarkersOnTheSpectrum)
+{
+    LoadSample();
+    ShowDriveTab();
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigureSpectrum), Qt::LeftButton);
+    TDriveChart* chart = DriveChart();
+    ASSERT_EQ(chart->Figure(), DriveFigureSpectrum);
+    const TDriveResult& r = *Page()->Result();
+    ASSERT_GT(r.WormPeriod, 0);
+
+    // A marker at every P/i inside the axis, labelled, the labels apart.
+    const auto& markers = chart->Markers();
+    ASSERT_GE(markers.size(), 5u);
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        EXPECT_DOUBLE_EQ(markers[i].Period, r.WormPeriod / double(i + 1));
+        EXPECT_EQ(markers[i].Label, i == 0 ? QStringLiteral("P") : QStringLiteral("P/%1").arg(i + 1));
+    }
+    const std::vector<QRectF> labels = chart->MarkerLabelRects();
+    ASSERT_EQ(labels.size(), markers.size());
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        for (std::size_t j = i + 1; j < labels.size(); ++j)
+            EXPECT_FALSE(labels[i].intersects(labels[j])) << markers[i].Label.toStdString() << " "
+                                                         << markers[j].Label.toStdString();
+
+    // Hovering near a peak snaps to it, a click on one too. Peaks with a
+    // neighbour within the offset are left out: either may win there.
+    QWidget* plot = chart->PlotWidget();
+    auto apart = [&](double px) {
+        std::vector<int> k;
+        for (std::size_t i = 0; i < r.Peaks.size(); ++i) {
+            bool alone = true;
+            for (std::size_t j = 0; j < r.Peaks.size(); ++j)
+                alone = alone && (j == i || std::abs(chart->PeakPosition(int(j)).x() - chart->PeakPosition(int(i)).x()) > px);
+            if (alone)
+                k.push_back(int(i));
+        }
+        return k;
+    };
+    auto expected = [&](int k) {
+        const TDrivePeak& p = r.Peaks[std::size_t(k)];
+        return QStringLiteral("Period %1 s, amplitude %2″, P-P %3″")
+            .arg(p.Period, 0, 'f', 1)
+            .arg(p.Amplitude, 0, 'f', 2)
+            .arg(p.PeakToPeak, 0, 'f', 2);
+    };
+    const std::vector<int> far = apart(12);
+    ASSERT_FALSE(far.empty());
+    QTest::mouseMove(plot, (chart->PeakPosition(far[0]) + QPointF(5, 30)).toPoint());
+    EXPECT_EQ(Readout(), expected(far[0]));
+    // Zoomed in on the worm's first two harmonics, every peak there stands apart.
+    auto* custom = static_cast<QCustomPlot*>(plot);
+    custom->xAxis->setRange(r.WormPeriod / 2.5, r.WormPeriod * 1.3);
+    const std::vector<int> near = apart(3);
+    ASSERT_GE(near.size(), 2u);
+    for (int k : near) {
+        QTest::mouseClick(plot, Qt::LeftButton, {}, (chart->PeakPosition(k) + QPointF(0, 20)).toPoint());
+        EXPECT_EQ(Readout(), expected(k));
+    }
+    // Another figure drops the read-out.
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigureCycles), Qt::LeftButton);
+    EXPECT_TRUE(Readout().isEmpty());
+}
+
+TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
+{
+    auto* message = Get<QLabel>(QStringLiteral("DriveMessage"));
+    ShowDriveTab();
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_TRUE(message->text().contains(QStringLiteral("check points")));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
+    ExpectRefusal(message->text());
+
+    // A trail the core refuses, the check points moved onto the dark sky:
+    // the line says why, and the last analysis stays on show.
+    Dialogs.Messages.clear();
+    LoadSample();
+    ShowDriveTab();
+    const std::shared_ptr<const TDriveResult> good = Page()->Result();
+    ASSERT_TRUE(good);
+    EXPECT_FALSE(message->isVisible() && message->text().contains(QStringLiteral("check points")));
+    const TPoints dark{{{40, 85}, {1580, 85}, {810, 80}}};
+    PlaceMarkers(dark);
+    const TDriveResult core = Core(dark);
+    ASSERT_TRUE(core.Refused);
+    ShowDriveTab();
+    EXPECT_EQ(message->text().toStdString(), core.Message);
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Page()->Result(), good);
+    QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigurePec), Qt::LeftButton);
+    EXPECT_GT(static_cast<QCustomPlot*>(DriveChart()->PlotWidget())->graphCount(), 0);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
+    ASSERT_TRUE(Settle());
+    ExpectRefusal(QString::fromStdString(core.Message));
+}
+
+TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
+{
+    LoadSample();
+    ShowDriveTab();
+    const TDriveResult core = Core();
+    const QSize chartSize = DriveChart()->PlotWidget()->size();
+    auto save = [&](const QString& name, int filter) {
+        const QString path = Dir.filePath(name);
+        Dialogs.Answer(path, filter);
+        QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+        return path;
+    };
+    // What vinsk-cli --drive writes for the same picture, settings and points.
+    cli::TCliOptions options;
+    options.Image = VINSK_SOURCE_DIR "/samples/physical.png";
+    options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
+    for (std::size_t i = 0; i < 6; ++i)
+        options.CheckPoints[i] = Points[i / 2][i % 2];
+    options.Csv = Dir.filePath(QStringLiteral("cli.csv")).toStdString();
+    cli::TDriveOptions drive;
+    drive.Drive = true;
+    drive.Json = Dir.filePath(QStringLiteral("cli.json")).toStdString();
+    std::FILE* sink = std::tmpfile();
+    ASSERT_EQ(cli::RunDrive(options, drive, '.', sink, sink), 0);
+    std::fclose(sink);
+    const QByteArray cliCsv = FileBytes(QString::fromStdString(*options.Csv));
+    const QByteArray cliJson = FileBytes(QString::fromStdString(*drive.Json));
+    ASSERT_FALSE(cliJson.isEmpty());
+
+    const QImage png(save(QStringLiteral("d.png"), DriveExportPng));
+    EXPECT_EQ(png.size(), chartSize);
+    QSvgRenderer svg(FileBytes(save(QStringLiteral("d.svg"), DriveExportSvg)));
+    EXPECT_TRUE(svg.isValid());
+    EXPECT_TRUE(FileBytes(save(QStringLiteral("d.pdf"), DriveExportPdf)).startsWith("%PDF"));
+    EXPECT_EQ(FileBytes(save(QStringLiteral("d.csv"), DriveExportCsv)), cliCsv);
+    EXPECT_EQ(FileBytes(save(QStringLiteral("d.json"), DriveExportJson)), cliJson);
+    EXPECT_EQ(cliJson.toStdString(), DriveJson(core));
+    EXPECT_EQ(FileBytes(save(QStringLiteral("d.txt"), DriveExportPec)).toStdString(), PecTableText(core));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+
+    // From the menu on another tab: the dialog offers the menu's format.
+    Pages()->setCurrentIndex(0);
+    const QString json = Dir.filePath(QStringLiteral("m.json"));
+    Dialogs.Answer(json, DriveExportJson);
+    Action("SaveDriveReport1")->trigger();
+    EXPECT_EQ(Dialogs.Shown.back().FilterIndex, DriveExportJson);
+    EXPECT_EQ(FileBytes(json).toStdString(), DriveJson(core));
+    const QString chart = Dir.filePath(QStringLiteral("m.png"));
+    Dialogs.Answer(chart, DriveExportPng);
+    Action("SaveDriveChart1")->trigger();
+    EXPECT_EQ(QImage(chart).size(), chartSize);
+
+    // A failed write leaves nothing behind and reaches the error report;
+    // an existing file stays as it was.
+    for (int filter = DriveExportPng; filter <= DriveExportPec; ++filter) {
+        const QString path = Dir.filePath(QStringLiteral("no/such/folder/f%1").arg(filter));
+        Dialogs.Answer(path, filter);
+        Action("SaveDriveSeries1")->trigger();
+        ExpectErrorReport(QStringLiteral("Cannot create file ") + path + QLatin1Char('.'));
+        EXPECT_FALSE(QFile::exists(path));
+    }
+}
+
+TEST_F(DriveTest, SettingsRoundTripWithAndWithoutTheDriveSection)
+{
+    // Initial drive settings: the file is the one saved without the section.
+    const QString plain = Dir.filePath(QStringLiteral("plain.ini"));
+    Dialogs.Answer(plain);
+    ClickButton("BitBtn2");
+    const std::string reference = Dir.filePath(QStringLiteral("reference.ini")).toStdString();
+    SaveSettingsFile(reference, W->State().Experiment, '.');
+    EXPECT_EQ(FileBytes(plain), FileBytes(QString::fromStdString(reference)));
+    EXPECT_FALSE(FileBytes(plain).contains("[Drive]"));
+
+    // Changed drive inputs are saved, and load back at full precision.
+    Pages()->setCurrentWidget(Page());
+    SetSpin("DriveWormPeriod", 480);
+    SetSpin("DriveTolerance", 1.5);
+    Get<QSpinBox>(QStringLiteral("DriveHarmonics"))->setValue(7);
+    SetSpin("DriveHalfWidth", 4);
+    Get<QComboBox>(QStringLiteral("DriveDetrend"))->setCurrentIndex(1);
+    ASSERT_TRUE(Settle());
+    const QString drive = Dir.filePath(QStringLiteral("drive.ini"));
+    Dialogs.Answer(drive);
+    Action("Openimage1")->trigger();
+    const QByteArray saved = FileBytes(drive);
+    EXPECT_TRUE(saved.contains("[Drive]\r\nWormPeriod=480\r\nTolerance=1.5\r\nDetrend=line\r\nHarmonics=7\r\nHalfWidth=4\r\n"))
+        << saved.toStdString();
+
+    TDriveSettings initial;
+    Page()->SetSettings(initial);
+    ASSERT_TRUE(Settle());
+    Dialogs.Answer(drive);
+    Action("Open1")->trigger();
+    TDriveSettings expected;
+    expected.WormPeriod = 480;
+    expected.Tolerance = 1.5;
+    expected.Detrend = TDetrend::Line;
+    expected.Harmonics = 7;
+    expected.HalfWidth = 4;
+    EXPECT_EQ(Page()->Settings(), expected);
+    EXPECT_EQ(Get<QComboBox>(QStringLiteral("DriveDetrend"))->currentIndex(), 1);
+    EXPECT_EQ(Get<QSpinBox>(QStringLiteral("DriveHarmonics"))->value(), 7);
+
+    // A file without the section loads the Parts' values and leaves the
+    // drive settings as they are.
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/physical.ini"));
+    Action("Open1")->trigger();
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit8")), QStringLiteral("289.8"));
+    EXPECT_EQ(Page()->Settings(), expected);
+
+    // More decimals than a field shows survive a load and the next save.
+    QFile file(Dir.filePath(QStringLiteral("fine.ini")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Drive]\r\nWormPeriod=479.1234\r\nTolerance=0.005\r\n");
+    file.close();
+    Dialogs.Answer(file.fileName());
+    Action("Open1")->trigger();
+    EXPECT_EQ(Page()->Settings().WormPeriod, 479.1234);
+    EXPECT_EQ(Page()->Settings().Tolerance, 0.005);
+    Dialogs.Answer(file.fileName());
+    Action("Openimage1")->trigger();
+    EXPECT_TRUE(FileBytes(file.fileName()).contains("WormPeriod=479.1234\r\nTolerance=0.005\r\n"));
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+} // namespace
+} // namespace vinsk
