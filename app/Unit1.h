@@ -179,7 +179,7 @@ private:
     void SaveDrive1Click(int format);
     // TDriveHost
     bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) override;
-    std::shared_ptr<const TBitmap32> PictureSnapshot() override;
+    std::shared_ptr<const TDrivePicture> PictureSnapshot() override;
     void LayOut(QWidget* page) override;
     int GraphChannel() const override;
     double MountSpeed() const override;
@@ -278,7 +278,7 @@ private:
     // Drive tab
     TDrivePage* TabSheet4 = nullptr;
     std::uint64_t FPictureChange = 0; // counts the picture's changes
-    std::shared_ptr<TBitmap32> FDriveSnapshot; // what the drive analysis reads
+    std::shared_ptr<TDrivePicture> FDriveSnapshot; // what the drive analysis reads
     std::uint64_t FDriveSnapshotChange = 0;
 };
 

@@ -95,17 +95,17 @@ bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChang
     return true;
 }
 
-std::shared_ptr<const TBitmap32> TVinsk_main::PictureSnapshot()
+std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
 {
     // The worker reads its own copy: the picture may be replaced or
     // calibrated while it runs. One copy serves until the picture changes.
     if (!FDriveSnapshot || FDriveSnapshotChange != FPictureChange) {
         // A copy no worker holds any more takes the new pixels in its own
         // storage: a fresh 100 MB block costs page faults on every write.
-        if (FDriveSnapshot && FDriveSnapshot.use_count() == 1)
-            *FDriveSnapshot = FState.Image.Bitmap;
-        else
-            FDriveSnapshot = std::make_shared<TBitmap32>(FState.Image.Bitmap);
+        if (!FDriveSnapshot || FDriveSnapshot.use_count() != 1)
+            FDriveSnapshot = std::make_shared<TDrivePicture>();
+        FDriveSnapshot->Bitmap = FState.Image.Bitmap;
+        FDriveSnapshot->Linear = FState.Image.Linear;
         FDriveSnapshotChange = FPictureChange;
     }
     return FDriveSnapshot;

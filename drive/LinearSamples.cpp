@@ -26,4 +26,11 @@ double TLinearSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bo
     return (r + g + b) / 3.0;
 }
 
+TDriveResult AnalysePicture(const TBitmap32& bitmap, const TLinearPlane& linear, const TDriveInput& input)
+{
+    if (!linear.Empty())
+        return AnalyseDrive(TLinearSamples(linear), input);
+    return AnalyseDrive(TRasterSamples(bitmap), input);
+}
+
 } // namespace vinsk

@@ -20,4 +20,8 @@ private:
     const TLinearPlane& FPlane;
 };
 
+// The analysis of a picture: its linear samples when it has them, else the
+// raster. The window and the command line choose the same way.
+TDriveResult AnalysePicture(const TBitmap32& bitmap, const TLinearPlane& linear, const TDriveInput& input);
+
 } // namespace vinsk

@@ -480,14 +480,14 @@ void TDrivePage::Launch()
             FHost.Dialogs().ErrorBox(QString::fromStdString(refusal));
         return;
     }
-    std::shared_ptr<const TBitmap32> picture = FHost.PictureSnapshot();
+    std::shared_ptr<const TDrivePicture> picture = FHost.PictureSnapshot();
     FRunningKey = key;
     FExplicitRunning = explicitClick;
     FRunning = true;
     // One analysis at a time: the spectrum's FFT planner is not thread-safe.
     FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
         try {
-            return AnalyseDrive(TRasterSamples(*picture), input);
+            return AnalysePicture(picture->Bitmap, picture->Linear, input);
         } catch (const std::exception& e) {
             TDriveResult r;
             r.Refused = true;

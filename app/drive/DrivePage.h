@@ -15,6 +15,7 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "drive/DriveAnalysis.h"
+#include "drive/LinearSamples.h"
 
 class QCheckBox;
 class QComboBox;
@@ -28,6 +29,12 @@ class QTableWidget;
 namespace vinsk {
 
 class TDriveChart;
+
+// What the worker reads: the picture and, for deep pictures, its linear samples.
+struct TDrivePicture {
+    TBitmap32 Bitmap;
+    TLinearPlane Linear;
+};
 class TRadioGroup;
 
 // What the tab needs of the window.
@@ -38,8 +45,9 @@ public:
     // number of the picture's last change. False, with the reason, when the
     // analysis cannot run yet. Cheap: called to tell whether anything changed.
     virtual bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) = 0;
-    // A copy of the picture that later edits leave alone, made once per change.
-    virtual std::shared_ptr<const TBitmap32> PictureSnapshot() = 0;
+    // A copy of the picture (and its linear samples) that later edits leave
+    // alone, made once per change.
+    virtual std::shared_ptr<const TDrivePicture> PictureSnapshot() = 0;
     // Lays out the tab as it would be if it showed, for pictures of the chart.
     virtual void LayOut(QWidget* page) = 0;
     virtual int GraphChannel() const = 0; // the Graph tab's channel, 0 R ... 3 Avg

@@ -214,11 +214,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Setup = s.Experiment;
         in.Channel = static_cast<TDriveChannel>(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
-        // The picture's linear samples when it has them, else the raster.
-        if (!s.Image.Linear.Empty())
-            r = AnalyseDrive(TLinearSamples(s.Image.Linear), in);
-        else
-            r = AnalyseDrive(TRasterSamples(s.Image.Bitmap), in);
+        r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;
