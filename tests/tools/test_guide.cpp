@@ -181,8 +181,9 @@ TEST(Guide, TroubleshootingQuotesTheProgramsOwnMessages)
                                    (colon != std::string::npos &&
                                     sources.find(part.substr(0, colon + 2)) != std::string::npos &&
                                     sources.find(part.substr(colon + 2)) != std::string::npos);
-                if (part.size() >= 6)
+                if (part.size() >= 6) {
                     EXPECT_TRUE(found) << "guide line " << i + 1 << ": no such text in the program: \"" << part << "\"";
+                }
                 if (cut == std::string::npos)
                     break;
                 from = cut + ellipsis.size();
