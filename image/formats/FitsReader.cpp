@@ -82,6 +82,12 @@ std::string CardKey(const char* card)
 
 void CheckCard(const char* card)
 {
+    // A keyword's value is printable ASCII text; cfitsio copies other bytes
+    // of a table's column names into fixed buffers past their end.
+    if (card[8] == '=')
+        for (int i = 0; i < 80; ++i)
+            if (card[i] < 0x20 || card[i] > 0x7E)
+                Fail("the header holds a byte that is not text");
     if (card[8] != '=' || card[9] != ' ')
         return;
     const std::string key = CardKey(card);
