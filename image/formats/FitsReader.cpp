@@ -88,12 +88,13 @@ void CheckCard(const char* card)
         for (int i = 0; i < 80; ++i)
             if (card[i] < 0x20 || card[i] > 0x7E)
                 Fail("the header holds a byte that is not text");
-    if (card[8] != '=' || card[9] != ' ')
+    // cfitsio takes a value also when the blank after '=' is missing.
+    if (card[8] != '=')
         return;
     const std::string key = CardKey(card);
     if (key.empty())
         return;
-    const std::string field(card + 10, 70);
+    const std::string field(card + 9, 71);
     const std::size_t start = field.find_first_not_of(' ');
     if (start == std::string::npos)
         return; // an undefined value
