@@ -435,6 +435,15 @@ void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize)
             if (tile && (*tile < 1 || *tile > static_cast<double>(info.Naxes[i])))
                 Fail("the compressed tiles are larger than the picture");
         }
+        // cfitsio reads a memory file's descriptors past its end unchecked:
+        // the table holding them must lie inside the file first.
+        long long rowBytes = 0, rows = 0;
+        if (ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0)
+            FailFits(status);
+        const long long room = static_cast<long long>(fileSize) - dataStart;
+        if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
+            (rowBytes > 0 && rows > room / rowBytes))
+            Fail("the file is truncated");
         CheckTileHeap(f);
     } else {
         // The sizes passed the limits, so the product fits.
