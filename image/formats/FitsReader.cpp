@@ -140,7 +140,7 @@ void CheckCard(const char* card)
 // The value of a card as cfitsio takes a number from it, quotes removed.
 std::string CardValue(const char* card)
 {
-    std::string v(card + 10, 70);
+    std::string v(card + 9, 71); // cfitsio takes a value that follows the = directly
     const std::size_t slash = v.find('/');
     if (v.find('\'') < slash) {
         const std::size_t open = v.find('\''), close = v.find('\'', open + 1);
