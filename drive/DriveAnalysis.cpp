@@ -118,25 +118,37 @@ public:
     // weights and values in double: they are fractions of a pixel and
     // levels, and the extended format's loads and rounding instructions made
     // this the slowest line of the walk.
-    bool Read(double x, double y, double& v, bool& saturated)
+    bool Read(double x, double y, double& v, bool& saturated) { return ReadAt<true>(x, y, v, saturated); }
+    // The same without the saturation flags, for the background bands.
+    bool Read(double x, double y, double& v)
     {
-        const double fx = std::floor(x), fy = std::floor(y);
-        if (!(fx >= 0 && fy >= 0 && fx <= FW - 1 && fy <= FH - 1))
+        bool unused = false;
+        return ReadAt<false>(x, y, v, unused);
+    }
+
+private:
+    template <bool WithSaturation>
+    bool ReadAt(double x, double y, double& v, bool& saturated)
+    {
+        // Truncation is the floor here, as both are at least 0; floor itself
+        // is a library call without SSE4.1, and this is the walk's inner read.
+        if (!(x >= 0 && y >= 0 && x < FW && y < FH))
             return false; // on the last row or column exactly, the outer weight is zero
-        const auto ix = static_cast<std::uint32_t>(fx), iy = static_cast<std::uint32_t>(fy);
-        const double ax = x - fx, ay = y - fy;
+        const auto ix = static_cast<std::uint32_t>(x), iy = static_cast<std::uint32_t>(y);
+        const double ax = x - ix, ay = y - iy;
         const std::size_t slot = (iy / Tile) * FTilesX + ix / Tile;
         if (FSlot[slot] == 0)
             Fill(ix / Tile, iy / Tile, slot);
         const std::size_t at = (FSlot[slot] - 1) * TileCells + (iy % Tile) * Stride + ix % Tile;
         const float* p = FValues.data() + at;
-        const std::uint8_t* q = FSaturated.data() + at;
         v = (1 - ay) * ((1 - ax) * p[0] + ax * p[1]) + ay * ((1 - ax) * p[Stride] + ax * p[Stride + 1]);
-        saturated = saturated || (q[0] | q[1] | q[Stride] | q[Stride + 1]) != 0;
+        if constexpr (WithSaturation) {
+            const std::uint8_t* q = FSaturated.data() + at;
+            saturated = saturated || (q[0] | q[1] | q[Stride] | q[Stride + 1]) != 0;
+        }
         return true;
     }
 
-private:
     static constexpr std::uint32_t Tile = 32, Stride = Tile + 1;
     static constexpr std::size_t TileCells = static_cast<std::size_t>(Stride) * Stride;
 
@@ -311,13 +323,15 @@ struct TFit {
             s += Coef[d] * p;
         return s;
     }
+    // In double: a handful of terms of the size of the error, evaluated at
+    // every step.
     long double Periodic(long double t) const
     {
         double c[MaxK + 1], s[MaxK + 1];
-        long double sum = 0;
+        double sum = 0;
         Harmonics(static_cast<double>(t), c, s);
         for (int i = 1; i <= K; ++i)
-            sum += Coef[Degree + 2 * i - 1] * c[i] + Coef[Degree + 2 * i] * s[i];
+            sum += static_cast<double>(Coef[Degree + 2 * i - 1]) * c[i] + static_cast<double>(Coef[Degree + 2 * i]) * s[i];
         return sum;
     }
     long double PeriodicRate(long double t) const
@@ -437,14 +451,25 @@ void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std:
     }
 }
 
-// The residual of the model (line plus K harmonics of the period) fitted
-// to the error's increments from step to step. The error is a running sum
-// of the light, so the photometry's noise makes it a random walk whose
-// neighbours share almost all their noise; the increments carry
-// independent noise, which is what least squares assumes, so the period
-// that fits them best is the likeliest one. Fitted to the error itself, the
-// slow wander of the walk pulled the period by up to half a per cent.
-long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
+// The model (line plus K harmonics of the period) fitted to the error's
+// increments from step to step. The error is a running sum of the light, so
+// the photometry's noise makes it a random walk whose neighbours share
+// almost all their noise, pinned at the trail's two ends by the total; the
+// increments carry independent noise, which is what least squares assumes.
+// Fitted to the error itself, the walk's slow wander moved the drift by 5 to
+// 9 % of a 0.01"/s drift and the period by up to half a per cent.
+//
+// Each increment is weighted by the inverse of its time step, which is the
+// least-squares fit of the rate: the time steps come from the same light as
+// the increments (a step with more light lasts longer and gains less on the
+// nominal rate), and unweighted, that shared noise biased the drift by the
+// light's relative variance times the mount speed, a quarter of the drift
+// on an undersampled trail. Weighted, the drift term rests on the sums of
+// the increments and of the time steps, which the pinned ends hold.
+//
+// The intercept, which the increments cannot see, makes the model's mean
+// the error's mean; Rss is the weighted residual of the increments.
+TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
 {
     TFit f;
     f.Degree = 1;
@@ -453,40 +478,71 @@ long double IncrementRss(const std::vector<double>& t, const std::vector<double>
     const std::size_t n = t.size();
     const int m = f.Columns() - 1; // the intercept drops out
     if (n < 4 || static_cast<std::size_t>(m) + 1 >= n)
-        return std::numeric_limits<long double>::max();
+        return f;
     f.T0 = t.front();
     f.Mid = (t.front() + static_cast<long double>(t.back())) / 2;
     f.Half = std::max<long double>((t.back() - static_cast<long double>(t.front())) / 2, 1e-9L);
-    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), a(m);
+    // Sums in double, as FitSeries: the columns are of one size, and these
+    // loops run some forty times in a period search.
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), a(m), atbSum(m, 0);
     std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
     long double dd = 0;
+    // Column sums over every step, for the intercept.
+    std::vector<double> colSum(m + 1, 0);
+    long double eSum = e[0];
+    std::size_t from = 0; // the increment runs from the last step that came before in time
     f.Row(t[0], prev.data());
+    for (int r = 0; r <= m; ++r)
+        colSum[r] += prev[r];
     for (std::size_t i = 1; i < n; ++i) {
+        eSum += e[i];
         f.Row(t[i], cur.data());
+        for (int r = 0; r <= m; ++r)
+            colSum[r] += cur[r];
+        const double dt = t[i] - t[from];
+        if (!(dt > 0))
+            continue; // a step that gathered no light: the next increment spans it
         for (int r = 0; r < m; ++r)
             a[r] = cur[r + 1] - prev[r + 1];
-        const double di = e[i] - e[i - 1];
-        dd += static_cast<long double>(di) * di;
+        const double di = e[i] - e[from], w = 1 / dt;
+        dd += static_cast<long double>(di) * di * w;
         for (int r = 0; r < m; ++r) {
-            atb[r] += static_cast<long double>(a[r]) * di;
+            const double ar = a[r] * w;
+            atbSum[r] += ar * di;
             double* row = sums.data() + r * m;
-            const double ar = a[r];
             for (int c = r; c < m; ++c)
                 row[c] += ar * a[c];
         }
         std::swap(prev, cur);
+        from = i;
     }
-    for (int r = 0; r < m; ++r)
+    for (int r = 0; r < m; ++r) {
+        atb[r] = atbSum[r];
         for (int c = r; c < m; ++c)
             ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
+    }
     const std::vector<long double> rhs = atb;
     std::vector<long double> x;
     if (!Solve(ata, atb, m, x))
-        return std::numeric_limits<long double>::max();
+        return f;
     long double explained = 0;
     for (int r = 0; r < m; ++r)
         explained += x[r] * rhs[r];
-    return std::max(0.0L, dd - explained);
+    f.Rss = std::max(0.0L, dd - explained);
+    f.Coef.assign(m + 1, 0);
+    std::copy(x.begin(), x.end(), f.Coef.begin() + 1);
+    long double fitted = 0;
+    for (int r = 1; r <= m; ++r)
+        fitted += f.Coef[r] * colSum[r];
+    f.Coef[0] = (eSum - fitted) / static_cast<long double>(n);
+    f.Ok = true;
+    return f;
+}
+
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
+{
+    const TFit f = FitIncrements(t, e, k, period);
+    return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
 }
 
 // The worm period near a first guess: the one whose joint fit (line plus K
@@ -505,11 +561,11 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     std::vector<double> t, pe;
     BlockMeans(tFull, peFull, wanted, t, pe);
     auto rss = [&](long double p) { return IncrementRss(t, pe, k, p); };
-    // A grid over +-10 % in steps of 1 % finds the basin (a two-cycle
-    // record's is some 20 % wide), then golden sections narrow it to a
-    // millionth of the period, far below what the noise allows.
+    // A grid over +-10 % in steps of 2 % finds the basin (a two-cycle
+    // record's is some 20 % wide), then golden sections narrow it to 1e-4 of
+    // the period, a tenth of what the noise allows at best.
     long double lo = guess * 0.9L, hi = guess * 1.1L;
-    const int grid = 20;
+    const int grid = 10;
     long double best = guess, bestRss = rss(guess);
     for (int i = 0; i <= grid; ++i) {
         const long double p = lo + (hi - lo) * i / grid, r = rss(p);
@@ -523,7 +579,7 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     hi = best + step;
     const long double g = (sqrtl(5.0L) - 1) / 2;
     long double a = hi - g * (hi - lo), b = lo + g * (hi - lo), ra = rss(a), rb = rss(b);
-    while (hi - lo > 1e-6L * guess) {
+    while (hi - lo > 1e-4L * guess) {
         if (ra < rb) {
             hi = b;
             b = a;
@@ -590,29 +646,32 @@ TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>
         }
     }
     fftw_execute(plan);
-    // One-sided amplitude: a sine of amplitude A reads A at its peak.
-    std::vector<long double> amp(m / 2 + 1);
-    for (std::size_t k = 0; k <= m / 2; ++k)
-        amp[k] = 2 * std::sqrt(spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1]) / wsum;
+    // One-sided amplitude: a sine of amplitude A reads A at its peak. The
+    // bins in double: there are tens of thousands of them, and a plotted
+    // amplitude or period needs no more.
+    const std::size_t bins = m / 2 + 1;
+    std::vector<double> amp(bins);
+    const double scale = static_cast<double>(2 / wsum);
+    for (std::size_t k = 0; k < bins; ++k)
+        amp[k] = scale * std::sqrt(spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1]);
     fftw_destroy_plan(plan);
     fftw_free(in);
     fftw_free(spec);
 
     const long double df = 1 / (dt * m);
-    for (std::size_t k = 1; k <= m / 2; ++k) {
-        out.Period.push_back(static_cast<double>(1 / (df * k)));
-        out.Amplitude.push_back(static_cast<double>(amp[k]));
+    const double dfd = static_cast<double>(df);
+    out.Period.resize(bins - 1);
+    out.Amplitude.resize(bins - 1);
+    for (std::size_t k = 1; k < bins; ++k) {
+        out.Period[bins - 1 - k] = 1 / (dfd * static_cast<double>(k)); // longest period first
+        out.Amplitude[bins - 1 - k] = amp[k];
     }
-    std::reverse(out.Period.begin(), out.Period.end());
-    std::reverse(out.Amplitude.begin(), out.Amplitude.end());
 
     // Peaks: local maxima above the noise floor, periods within the record.
-    std::vector<long double> floorv;
-    for (std::size_t k = 1; k <= m / 2; ++k)
-        if (1 / (df * k) <= record)
-            floorv.push_back(amp[k]);
-    if (floorv.empty())
+    const auto firstInRecord = std::max<std::size_t>(1, static_cast<std::size_t>(ceill(1 / (df * record))));
+    if (firstInRecord >= bins)
         return out;
+    std::vector<double> floorv(amp.begin() + static_cast<std::ptrdiff_t>(firstInRecord), amp.end());
     const long double top = *std::max_element(floorv.begin(), floorv.end());
     const long double threshold = std::max(4 * Median(floorv), 0.02L * top);
     out.Threshold = threshold;
@@ -875,13 +934,14 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     const auto core = static_cast<std::size_t>(floorl(length)) + 1; // steps START..STOP
 
     // Pass 1: look across the trail along START..STOP for the crest and the
-    // width, on every other step (the next one takes its look): the crest is
+    // width, on every third step (the next two take its look): the crest is
     // smoothed over thirty steps and the width is a median, and the
     // photometry below counts every step that leaves the picture.
+    constexpr std::size_t LookEvery = 3;
     std::vector<TCross> across(core);
     for (std::size_t k = 0; k < core; ++k) {
-        if (k % 2 == 1) {
-            across[k] = across[k - 1];
+        if (k % LookEvery != 0) {
+            across[k] = across[k - k % LookEvery];
             continue;
         }
         long double x, y, tx, ty;
@@ -964,15 +1024,16 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     std::vector<long double> offset(steps, 0);
     std::vector<char> reliable(steps, 0);
     for (std::size_t k = 0; k < steps; ++k) {
-        long double x, y, tx, ty;
         const long double s = s0 + k;
-        arc.At(s, x, y, tx, ty);
         const std::size_t c = static_cast<std::size_t>(k) - static_cast<std::size_t>(before);
         TCross cr;
-        if (s >= 0 && c < core)
+        if (s >= 0 && c < core) {
             cr = across[c];
-        else
+        } else {
+            long double x, y, tx, ty;
+            arc.At(s, x, y, tx, ty);
             cr = LookAcross(sampler, x, y, -ty, tx);
+        }
         if (cr.Inside && cr.Flux > 0.3L * typical) {
             offset[k] = cr.Offset;
             reliable[k] = 1;
@@ -1016,10 +1077,17 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         crestX[k] = x + offset[k] * normX[k];
         crestY[k] = y + offset[k] * normY[k];
     }
+    // A segment across the fitted arc cuts the crest at a slant where the two
+    // part, and so reads the crest's light per unit of the arc's normal
+    // direction: the light of a step is that times the step's length along
+    // the arc's tangent. Left out, a crest half a pixel off an arc of radius
+    // 1,000 px bends the time by 5e-4, which the drift fit takes for rate.
+    std::vector<long double> along(steps);
     for (std::size_t k = 0; k < steps; ++k) {
         const std::size_t a = k > 0 ? k - 1 : k, z = k + 1 < steps ? k + 1 : k;
         const long double dx = (crestX[z] - crestX[a]) / (z - a), dy = (crestY[z] - crestY[a]) / (z - a);
         alpha[k] = stepAngle(dx, dy);
+        along[k] = dx * normY[k] - dy * normX[k];
     }
     for (std::size_t k = 0; k < steps; ++k) {
         const long double s = s0 + k;
@@ -1038,8 +1106,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         for (int side = -1; side <= 1; side += 2)
             for (int j = m + gap; j < m + gap + band; ++j) {
                 double val;
-                bool bandSat = false;
-                if (sampler.Read(cx + side * j * nx, cy + side * j * ny, val, bandSat))
+                if (sampler.Read(cx + side * j * nx, cy + side * j * ny, val))
                     bandValues.push_back(val);
             }
         if (bandValues.empty())
@@ -1091,7 +1158,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     }
     std::vector<long double> b(steps);
     for (std::size_t k = 0; k < steps; ++k)
-        b[k] = raw[k] - (2 * m + 1) * bgStep[k];
+        b[k] = (raw[k] - (2 * m + 1) * bgStep[k]) * along[k];
     // The few bad steps take the light of their good neighbours.
     for (std::size_t k = 0; k < steps; ++k) {
         if (!bad[k])
@@ -1224,7 +1291,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
     r.DetrendUsed = use;
     // The joint fit of the line and K harmonics serves the drift, the
     // harmonics' amplitudes and the PEC curve.
-    const TFit harmonicFit = period > 0 ? FitSeries(tt, pe, 1, K, period) : TFit{};
+    const TFit harmonicFit = period > 0 ? FitIncrements(tt, pe, K, period) : TFit{};
     TFit trend;
     switch (use) {
     case TDetrend::None:
@@ -1278,7 +1345,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
                 if (r.Peaks[z].Harmonic != 0 && r.Peaks[z].Harmonic == r.Peaks[a].Harmonic)
                     r.Peaks[z].Harmonic = 0;
         {
-            const TFit joint = maxI > K ? FitSeries(tt, pe, 1, maxI, period) : harmonicFit;
+            const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period) : harmonicFit;
             // Harmonics up to K that the window merged into a neighbour's
             // lobe (P/2 beside P on a two-cycle record) still get their row
             // when the joint fit finds them above the spectrum's threshold.
@@ -1315,7 +1382,12 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         const TFit& pec = harmonicFit;
         if (pec.Ok) {
             r.PecHarmonics = K;
-            r.PecResidualRms = StoreD(sqrtl(pec.Rss / tt.size()));
+            long double rss = 0;
+            for (std::size_t i = 0; i < tt.size(); ++i) {
+                const long double d = pe[i] - pec.Poly(tt[i]) - pec.Periodic(tt[i]);
+                rss += d * d;
+            }
+            r.PecResidualRms = StoreD(sqrtl(rss / tt.size()));
             for (int i = 1; i <= K; ++i) {
                 r.PecCos.push_back(StoreD(pec.Coef[1 + 2 * i - 1]));
                 r.PecSin.push_back(StoreD(pec.Coef[1 + 2 * i]));
