@@ -1236,8 +1236,10 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         const TFit line = FitSeries(tt, pe, 1, 0, 0);
         if (line.Ok) {
             std::vector<double> lf(pe.size());
+            const double a = static_cast<double>(line.Coef[0]), b = static_cast<double>(line.Coef[1]);
+            const double mid = static_cast<double>(line.Mid), half = static_cast<double>(line.Half);
             for (std::size_t i = 0; i < pe.size(); ++i)
-                lf[i] = static_cast<double>(pe[i] - line.Poly(tt[i]));
+                lf[i] = pe[i] - (a + b * ((tt[i] - mid) / half)); // only for finding the period
             // Only the strongest long period matters here: a thousand block
             // means hold every period above a few seconds.
             std::vector<double> bt, bl;
@@ -1382,10 +1384,13 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
         const TFit& pec = harmonicFit;
         if (pec.Ok) {
             r.PecHarmonics = K;
+            // The fit's line in double, as its periodic part.
+            const double lineA = static_cast<double>(pec.Coef[0]), lineB = static_cast<double>(pec.Coef[1]);
+            const double mid = static_cast<double>(pec.Mid), half = static_cast<double>(pec.Half);
             long double rss = 0;
             for (std::size_t i = 0; i < tt.size(); ++i) {
-                const long double d = pe[i] - pec.Poly(tt[i]) - pec.Periodic(tt[i]);
-                rss += d * d;
+                const double d = pe[i] - (lineA + lineB * ((tt[i] - mid) / half)) - static_cast<double>(pec.Periodic(tt[i]));
+                rss += static_cast<long double>(d) * d;
             }
             r.PecResidualRms = StoreD(sqrtl(rss / tt.size()));
             for (int i = 1; i <= K; ++i) {
@@ -1407,12 +1412,16 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
             std::vector<std::size_t> cnt(bins, 0);
             r.Phase.resize(tt.size());
             r.Cycle.resize(tt.size());
+            // Phases in double: a position within one period, at every step;
+            // the extended format's floor and division made this loop as
+            // slow as the spectrum.
+            const double periodD = static_cast<double>(period);
             for (std::size_t i = 0; i < tt.size(); ++i) {
-                const long double rel = tt[i] - static_cast<long double>(tt.front());
-                const long double c = floorl(rel / period);
+                const double rel = tt[i] - tt.front();
+                const double c = std::floor(rel / periodD);
                 r.Cycle[i] = static_cast<int>(c);
-                r.Phase[i] = StoreD(rel - c * period);
-                const int bin = std::min(bins - 1, static_cast<int>(r.Phase[i] / period * bins));
+                r.Phase[i] = std::max(0.0, rel - c * periodD);
+                const int bin = std::min(bins - 1, static_cast<int>(r.Phase[i] / periodD * bins));
                 sum[bin] += r.Error[i];
                 ++cnt[bin];
             }

@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/CoreHost.h"
 #include "drive/DriveAnalysis.h"
 #include "figures/PlotRun.h"
 #include "tools/sample-gen/PhysicalTrail.h"
@@ -21,6 +22,7 @@ namespace {
 
 using namespace vinsk;
 using namespace vinsk::tools;
+using vinsk::bench::TCoreHost;
 
 double ThreadMs()
 {
@@ -29,24 +31,12 @@ double ThreadMs()
     return ts.tv_sec * 1e3 + ts.tv_nsec * 1e-6;
 }
 
-class TPlotOnlyHost : public TPlotHost {
-public:
-    TCheckPointEdits Edits{};
-    TGraphChoices Choices;
-    int LayerCount() const override { return 3; }
-    TCheckPointEdits ReadCheckPointEdits() const override { return Edits; }
-    TGraphChoices ReadChoices() const override { return Choices; }
-    void ShowError(const std::string& m) override { throw std::runtime_error(m); }
-    void ActivateGraphTab() override {}
-    void ClearLogBox() override { Choices.LogScale = false; }
-};
-
 // A physically rendered trail of about 5,000 px across the picture: the
 // bars' mount (5" at 479 s, 1.5" at 239.5 s), two worm cycles.
 struct TScene {
     TVinskState State;
     TDriveInput Input;
-    TPlotOnlyHost Host;
+    TCoreHost Host;
 
     TScene()
     {

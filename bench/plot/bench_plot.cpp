@@ -22,6 +22,7 @@
 #include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
+#include "bench/CoreHost.h"
 #include "bench/WindowBench.h"
 
 namespace {
@@ -36,18 +37,6 @@ constexpr int PictureH = 4000;
 // brightness depends on x alone, so every walk over x samples the same
 // waves.
 constexpr int Points[3][2] = {{500, 100}, {5499, 200}, {3000, 200}};
-
-class TCoreHost : public TPlotHost {
-public:
-    TCheckPointEdits Edits{};
-    TGraphChoices Choices;
-    int LayerCount() const override { return 3; }
-    TCheckPointEdits ReadCheckPointEdits() const override { return Edits; }
-    TGraphChoices ReadChoices() const override { return Choices; }
-    void ShowError(const std::string& m) override { throw std::runtime_error(m); }
-    void ActivateGraphTab() override {}
-    void ClearLogBox() override { Choices.LogScale = false; }
-};
 
 // The window with the picture loaded and the three check points placed.
 struct TFixture {
