@@ -140,6 +140,11 @@ struct TDriveResult {
     TDetrend DetrendUsed = TDetrend::Line;
     double Drift = 0;        // arc seconds per second (NaN for none)
     double DriftPercent = 0; // of the mount speed
+    // The drift's standard deviation from the photometry's noise (the worm
+    // period taken as exact); NaN unless the drift was fitted jointly with
+    // the worm's harmonics, as a plain line over part of a worm cycle is off
+    // by more than its noise.
+    double DriftSigma = 0;
     TDriveStats Stats;
 
     // Spectrum of the drift-free error on a period axis (longest period first).

@@ -92,6 +92,7 @@ std::string DriveJson(const TDriveResult& r)
     key("detrend", Quote(DetrendName(r.DetrendUsed)));
     key("drift_arcsec_per_s", Num(r.Drift));
     key("drift_percent", Num(r.DriftPercent));
+    key("drift_sigma_arcsec_per_s", Num(r.DriftSigma));
     const TDriveStats& s = r.Stats;
     key("stats", "{\"peak_to_peak\": " + Num(s.PeakToPeak) + ", \"rms\": " + Num(s.Rms) +
                      ", \"max_plus\": " + Num(s.MaxPlus) + ", \"max_minus\": " + Num(s.MaxMinus) +

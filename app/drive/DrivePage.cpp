@@ -549,8 +549,13 @@ void TDrivePage::ShowResult()
     FRms->setText(QStringLiteral("RMS: ") + Fixed(r.Stats.Rms, 2, sep) + arcsec);
     FMax->setText(QStringLiteral("Max+ / Max−: ") + Signed(r.Stats.MaxPlus, 2, sep) + QStringLiteral(" / ") +
                   Signed(r.Stats.MaxMinus, 2, sep) + arcsec);
-    FDrift->setText(QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) + QStringLiteral("″/s (") +
-                    Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
+    FDrift->setText(QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) +
+                    (std::isfinite(r.DriftSigma) ? QStringLiteral(" ± ") + Fixed(r.DriftSigma, 4, sep) : QString()) +
+                    QStringLiteral("″/s (") + Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
+    FDrift->setToolTip(std::isfinite(r.DriftSigma)
+                           ? QStringLiteral("± one standard deviation from the trail's noise, the worm period taken "
+                                            "as exact")
+                           : QString());
     FRate->setText(QStringLiteral("Largest rate: ") + Fixed(r.Stats.MaxRate, 3, sep) + QStringLiteral("″/s"));
     FLongest->setText(QStringLiteral("Longest exposure within ") + Fixed(r.Stats.Tolerance, 2, sep) + arcsec +
                       QStringLiteral(": ") + Fixed(r.Stats.LongestExposure, 1, sep) + QStringLiteral(" s"));

@@ -199,6 +199,11 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
     }
     if (checkDrift) {
         EXPECT_NEAR(r.Drift, o.Drift, bars.Drift * std::abs(o.Drift)) << name;
+        // The stated uncertainty is known and no wider than the bar these
+        // trails are meant to allow.
+        std::printf("[%s] drift sigma %.6f\n", name.c_str(), r.DriftSigma);
+        EXPECT_GT(r.DriftSigma, 0) << name;
+        EXPECT_LE(r.DriftSigma, bars.Drift * std::abs(o.Drift)) << name;
     }
 }
 

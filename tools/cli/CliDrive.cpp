@@ -74,8 +74,9 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
         s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
     if (std::isfinite(r.Drift))
-        s += "Drift: " + Fix(r.Drift, 5, sep) + q + "/s (" + Fix(r.DriftPercent, 3, sep) +
-             " % of the mount speed), " + DetrendText(r.DetrendUsed) + "\n";
+        s += "Drift: " + Fix(r.Drift, 5, sep) +
+             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s (" +
+             Fix(r.DriftPercent, 3, sep) + " % of the mount speed), " + DetrendText(r.DetrendUsed) + "\n";
     else
         s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
     const TDriveStats& st = r.Stats;
