@@ -8,11 +8,9 @@
 #include "analysis/TrailState.h"
 #include "common/Status.h"
 #include "image/Bitmap32.h"
+#include "image/SampleSource.h"
 
 namespace vinsk {
-
-// Item indices of the channel choice; any other index reads as ChannelAvg.
-enum TChannel : int { ChannelR = 0, ChannelG = 1, ChannelB = 2, ChannelAvg = 3 };
 
 // Fits the circle; with a zero radius returns leaving the arrays as they
 // were. Otherwise resizes the four arrays to the walk's N (old elements kept,

@@ -406,8 +406,8 @@ void TVinsk_main::FindTrailClick()
     TTrailSearch search;
     {
         TBusyCursor busy(Image1->viewport());
-        std::optional<TRasterSampleSource> raster;
-        std::optional<TLinearSampleSource> linear;
+        std::optional<TRasterSamples> raster;
+        std::optional<TLinearSamples> linear;
         search = FindTrail(PictureSamples(FState.Image.Bitmap, FState.Image.Linear, raster, linear),
                            ReadChoices().Channel);
     }

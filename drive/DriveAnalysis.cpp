@@ -108,7 +108,7 @@ bool MakeArc(const TDriveInput& in, TArc& arc)
 // pixel by pixel through a virtual call.
 class TSampler {
 public:
-    TSampler(const IDriveSamples& s, TDriveChannel c)
+    TSampler(const TSampleSource& s, TChannel c)
         : FS(s), FC(c), FW(s.Width()), FH(s.Height()), FTilesX((static_cast<std::size_t>(FW) + Tile - 1) / Tile),
           FSlot(FTilesX * ((static_cast<std::size_t>(FH) + Tile - 1) / Tile), 0)
     {
@@ -178,8 +178,8 @@ private:
         FSlot[slot] = static_cast<std::uint32_t>(base / TileCells + 1);
     }
 
-    const IDriveSamples& FS;
-    TDriveChannel FC;
+    const TSampleSource& FS;
+    TChannel FC;
     std::int32_t FW, FH;
     std::size_t FTilesX;
     std::vector<std::uint32_t> FSlot; // per tile: 1 + its place in the store, 0 when not read yet
@@ -884,83 +884,6 @@ TDriveResult Refuse(const std::string& message)
 
 } // namespace
 
-void IDriveSamples::Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
-                          float* values, std::uint8_t* saturated, std::size_t stride) const
-{
-    for (std::int32_t r = 0; r < h; ++r)
-        for (std::int32_t k = 0; k < w; ++k) {
-            bool sat = false;
-            values[r * stride + k] = static_cast<float>(Value(x + k, y + r, c, sat));
-            saturated[r * stride + k] = sat ? 1 : 0;
-        }
-}
-
-namespace {
-
-// One channel of a row of colour words, or their mean.
-template <class Pick>
-void RasterRow(const std::uint32_t* row, std::int32_t w, float* v, std::uint8_t* s, Pick pick)
-{
-    for (std::int32_t k = 0; k < w; ++k) {
-        const std::uint32_t red = ColorR(row[k]), green = ColorG(row[k]), blue = ColorB(row[k]);
-        pick(red, green, blue, v[k], s[k]);
-    }
-}
-
-} // namespace
-
-void TRasterSamples::Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
-                           float* values, std::uint8_t* saturated, std::size_t stride) const
-{
-    for (std::int32_t r = 0; r < h; ++r) {
-        const std::uint32_t* row = FBitmap.ScanLine(y + r) + x;
-        float* v = values + r * stride;
-        std::uint8_t* s = saturated + r * stride;
-        auto one = [](std::uint32_t level, float& out, std::uint8_t& sat) {
-            out = static_cast<float>(level);
-            sat = level >= 255;
-        };
-        switch (c) {
-        case TDriveChannel::Red:
-            RasterRow(row, w, v, s, [&](auto red, auto, auto, float& o, std::uint8_t& q) { one(red, o, q); });
-            break;
-        case TDriveChannel::Green:
-            RasterRow(row, w, v, s, [&](auto, auto green, auto, float& o, std::uint8_t& q) { one(green, o, q); });
-            break;
-        case TDriveChannel::Blue:
-            RasterRow(row, w, v, s, [&](auto, auto, auto blue, float& o, std::uint8_t& q) { one(blue, o, q); });
-            break;
-        case TDriveChannel::Avg:
-            RasterRow(row, w, v, s, [](auto red, auto green, auto blue, float& o, std::uint8_t& q) {
-                o = static_cast<float>((red + green + blue) / 3.0);
-                q = red >= 255 || green >= 255 || blue >= 255;
-            });
-            break;
-        }
-    }
-}
-
-double TRasterSamples::Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const
-{
-    const std::uint32_t w = FBitmap.ScanLine(y)[x];
-    const std::uint32_t r = ColorR(w), g = ColorG(w), b = ColorB(w);
-    switch (c) {
-    case TDriveChannel::Red:
-        saturated = saturated || r >= 255;
-        return r;
-    case TDriveChannel::Green:
-        saturated = saturated || g >= 255;
-        return g;
-    case TDriveChannel::Blue:
-        saturated = saturated || b >= 255;
-        return b;
-    case TDriveChannel::Avg:
-        break;
-    }
-    saturated = saturated || r >= 255 || g >= 255 || b >= 255;
-    return (r + g + b) / 3.0;
-}
-
 const char* WormSourceName(TWormSource s)
 {
     switch (s) {
@@ -976,7 +899,7 @@ const char* WormSourceName(TWormSource s)
 
 namespace {
 
-TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
+TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
 {
     const TExperiment& e = in.Setup;
     const TDriveSettings& set = in.Settings;
@@ -1545,7 +1468,7 @@ TDriveResult Analyse(const IDriveSamples& samples, const TDriveInput& in)
 
 } // namespace
 
-TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& in)
+TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& in)
 {
     try {
         return Analyse(samples, in);
@@ -1553,6 +1476,13 @@ TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& in)
         return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() +
                       "): check the Setup values and the check points");
     }
+}
+
+TDriveResult AnalysePicture(const TBitmap32& bitmap, const TLinearPlane& linear, const TDriveInput& input)
+{
+    std::optional<TRasterSamples> raster;
+    std::optional<TLinearSamples> samples;
+    return AnalyseDrive(PictureSamples(bitmap, linear, raster, samples), input);
 }
 
 } // namespace vinsk

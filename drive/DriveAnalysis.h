@@ -32,46 +32,12 @@
 #include <vector>
 
 #include "image/Bitmap32.h"
+#include "image/SampleSource.h"
+#include "linear/LinearPlane.h"
 #include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
 namespace vinsk {
-
-enum class TDriveChannel { Red, Green, Blue, Avg };
-
-// Where the photometry reads the picture. Implement it for any linear or
-// 8-bit source; the analysis only asks for pixels inside 0..Width-1 x
-// 0..Height-1.
-class IDriveSamples {
-public:
-    virtual ~IDriveSamples() = default;
-    virtual std::int32_t Width() const = 0;
-    virtual std::int32_t Height() const = 0;
-    // The level of the channel at pixel (x, y); Avg is the mean of red,
-    // green and blue. Sets saturated when a channel that enters the value
-    // is at or above the saturation level.
-    virtual double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const = 0;
-    // The values of a block of w x h pixels from (x, y), row r at
-    // values + r * stride, and a non-zero saturated flag for each at the
-    // same place: the analysis reads the picture in small tiles through
-    // this. The default asks Value for every pixel.
-    virtual void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c,
-                       float* values, std::uint8_t* saturated, std::size_t stride) const;
-};
-
-// The 32-bit raster: 8 bits per channel, 255 is saturated.
-class TRasterSamples final : public IDriveSamples {
-public:
-    explicit TRasterSamples(const TBitmap32& bitmap) : FBitmap(bitmap) {}
-    std::int32_t Width() const override { return FBitmap.Width(); }
-    std::int32_t Height() const override { return FBitmap.Height(); }
-    double Value(std::int32_t x, std::int32_t y, TDriveChannel c, bool& saturated) const override;
-    void Block(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, TDriveChannel c, float* values,
-               std::uint8_t* saturated, std::size_t stride) const override;
-
-private:
-    const TBitmap32& FBitmap;
-};
 
 enum class TWormSource { None, Given, Estimated };
 
@@ -83,7 +49,7 @@ struct TDrivePoint {
 struct TDriveInput {
     TDrivePoint Start, Stop, InLine; // the check points, image pixels
     TExperiment Setup;               // distance, pixel size, focal length, exposure, mount speed
-    TDriveChannel Channel = TDriveChannel::Avg;
+    TChannel Channel = ChannelAvg;
     TDriveSettings Settings;
 };
 
@@ -177,7 +143,11 @@ struct TDriveResult {
 // Runs the whole analysis. Never throws for pictures or check points that
 // cannot give a result: it refuses with a message instead. Arithmetic faults
 // of impossible Setup values are refusals too.
-TDriveResult AnalyseDrive(const IDriveSamples& samples, const TDriveInput& input);
+TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& input);
+
+// The analysis of a picture: its linear samples when it has them, else the
+// raster, as PictureSamples chooses.
+TDriveResult AnalysePicture(const TBitmap32& bitmap, const TLinearPlane& linear, const TDriveInput& input);
 
 const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 

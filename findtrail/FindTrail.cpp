@@ -74,7 +74,7 @@ TLerp Between(const std::vector<double>& c, double pos)
 // noise's sigma: what the regions are grown on.
 class TDetection {
 public:
-    TDetection(const TSampleSource& src, int channel)
+    TDetection(const TSampleSource& src, TChannel channel)
     {
         const std::int32_t w = src.Width(), h = src.Height();
         const double pixels = static_cast<double>(w) * static_cast<double>(h);
@@ -385,7 +385,7 @@ struct TCrestPoint {
 // The trail measured across, step by step along a region's axis.
 class TRidge {
 public:
-    TRidge(const TSampleSource& src, int channel, const TDetection& det, const TRegion& r)
+    TRidge(const TSampleSource& src, TChannel channel, const TDetection& det, const TRegion& r)
         : FSrc(src), FChannel(channel), FDet(det), FR(r)
     {
     }
@@ -451,7 +451,7 @@ public:
 
 private:
     const TSampleSource& FSrc;
-    int FChannel;
+    TChannel FChannel;
     const TDetection& FDet;
     const TRegion& FR;
 };
@@ -614,7 +614,7 @@ struct TTrace {
     bool Ok = false;
 };
 
-TTrace Trace(const TSampleSource& src, int channel, const TDetection& det, const TRegion& r)
+TTrace Trace(const TSampleSource& src, TChannel channel, const TDetection& det, const TRegion& r)
 {
     TTrace t;
     const TRidge ridge(src, channel, det, r);
@@ -722,7 +722,7 @@ TPath ArcPath(const TTrace& t, const TRidge& ridge)
     return path;
 }
 
-double ArcLength(const TTrace& t, const TSampleSource& src, int channel, const TDetection& det, const TRegion& r)
+double ArcLength(const TTrace& t, const TSampleSource& src, TChannel channel, const TDetection& det, const TRegion& r)
 {
     return ArcPath(t, TRidge(src, channel, det, r)).At.back();
 }
@@ -734,8 +734,9 @@ TIntPoint Whole(const TImagePoint& p)
 
 } // namespace
 
-TTrailSearch FindTrail(const TSampleSource& samples, int channel)
+TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex)
 {
+    const TChannel channel = ChannelOf(channelIndex);
     if (samples.Width() <= 0 || samples.Height() <= 0)
         return Refuse("Image is not loaded. You must image load first!");
     const TDetection det(samples, channel);

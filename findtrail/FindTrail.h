@@ -15,7 +15,7 @@
 #include <string>
 
 #include "analysis/TrailState.h"
-#include "findtrail/SampleSource.h"
+#include "image/SampleSource.h"
 
 namespace vinsk {
 

@@ -376,11 +376,9 @@ void TDrivePage::SetSettings(const TDriveSettings& s)
     InputsChanged();
 }
 
-TDriveChannel TDrivePage::Channel() const
+TChannel TDrivePage::Channel() const
 {
-    static const TDriveChannel channels[] = {TDriveChannel::Red, TDriveChannel::Green, TDriveChannel::Blue,
-                                             TDriveChannel::Avg};
-    return channels[std::clamp(FChannel->ItemIndex(), 0, 3)];
+    return static_cast<TChannel>(std::clamp(FChannel->ItemIndex(), 0, 3));
 }
 
 std::string TDrivePage::InputKey(TDriveInput* input, std::string* refusal)

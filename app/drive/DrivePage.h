@@ -15,7 +15,6 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "drive/DriveAnalysis.h"
-#include "drive/LinearSamples.h"
 
 class QCheckBox;
 class QComboBox;
@@ -117,7 +116,7 @@ private:
     void TeethClick();
     void ChannelClick();
     void PeakSnapped(int index);
-    TDriveChannel Channel() const;
+    TChannel Channel() const;
     // A fingerprint of the inputs the window holds, to tell whether a
     // hidden tab missed a change.
     std::string InputKey(TDriveInput* input = nullptr, std::string* refusal = nullptr);

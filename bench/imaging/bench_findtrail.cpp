@@ -66,7 +66,7 @@ void BM_FindTrail(benchmark::State& state)
 {
     const vinsk::TBitmap32& b = Picture();
     for (auto _ : state) {
-        const vinsk::TTrailSearch s = vinsk::FindTrail(vinsk::TRasterSampleSource(b));
+        const vinsk::TTrailSearch s = vinsk::FindTrail(vinsk::TRasterSamples(b));
         if (!s.Points) {
             state.SkipWithError(s.Refusal.c_str());
             break;

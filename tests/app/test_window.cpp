@@ -771,7 +771,7 @@ protected:
     // What the finder itself makes of the picture the window holds.
     TTrailPoints Expected()
     {
-        const TTrailSearch s = FindTrail(TRasterSampleSource(W->State().Image.Bitmap));
+        const TTrailSearch s = FindTrail(TRasterSamples(W->State().Image.Bitmap));
         EXPECT_TRUE(s.Points) << s.Refusal;
         return s.Points.value_or(TTrailPoints{});
     }

@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "drive/DriveAnalysis.h"
-#include "drive/LinearSamples.h"
 #include "image/Bitmap32.h"
 #include "image/formats/Picture.h"
 #include "tools/sample-gen/PhysicalTrail.h"
@@ -166,7 +165,7 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
     ASSERT_EQ(loaded.Extras.Linear.Empty(), source == TSource::Raster) << name;
     const TRasterSamples raster(loaded.Bitmap);
     const TLinearSamples linear(loaded.Extras.Linear);
-    const IDriveSamples& samples = source == TSource::Raster ? static_cast<const IDriveSamples&>(raster) : linear;
+    const TSampleSource& samples = source == TSource::Raster ? static_cast<const TSampleSource&>(raster) : linear;
     const TDriveInput in = InputFor(o, trail.Truth);
     const TDriveResult r = AnalyseDrive(samples, in);
     ASSERT_FALSE(r.Refused) << name << ": " << r.Message;

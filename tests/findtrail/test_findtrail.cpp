@@ -32,7 +32,7 @@ TOffsets Offsets(const TImagePoint& found, const TArcPath& path, TXY truth)
 
 TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAvg)
 {
-    return FindTrail(TRasterSampleSource(bmp), channel);
+    return FindTrail(TRasterSamples(bmp), channel);
 }
 
 // A trail from (x0, y0) towards (x1, y1) on a 640 x 420 picture.
@@ -247,8 +247,8 @@ TEST(FindTrail, AFaintDeepTrailIsFoundInTheLinearSamples)
     std::copy(deep.Levels.begin(), deep.Levels.end(), plane.U16());
     const TBitmap32 bmp = Picture({o});
 
-    std::optional<TRasterSampleSource> raster;
-    std::optional<TLinearSampleSource> linear;
+    std::optional<TRasterSamples> raster;
+    std::optional<TLinearSamples> linear;
     const TTrailSearch found = FindTrail(PictureSamples(bmp, plane, raster, linear), ChannelAvg);
     ASSERT_TRUE(found.Points) << found.Refusal;
     EXPECT_NEAR(found.Points->Start.X, deep.Truth.StartX, 3);

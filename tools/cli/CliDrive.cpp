@@ -11,7 +11,6 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
-#include "drive/LinearSamples.h"
 #include "setup/SettingsFile.h"
 
 namespace vinsk::cli {
@@ -213,7 +212,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
         in.InLine = {static_cast<double>(o.CheckPoints[4]), static_cast<double>(o.CheckPoints[5])};
         in.Setup = s.Experiment;
-        in.Channel = static_cast<TDriveChannel>(o.Channel);
+        in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
     } catch (const std::bad_alloc&) {

@@ -16,8 +16,8 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
     try {
         TVinskState s;
         LoadPictures(o, s);
-        std::optional<TRasterSampleSource> raster;
-        std::optional<TLinearSampleSource> linear;
+        std::optional<TRasterSamples> raster;
+        std::optional<TLinearSamples> linear;
         const TTrailSearch search =
             FindTrail(PictureSamples(s.Image.Bitmap, s.Image.Linear, raster, linear), o.Channel);
         if (search.Points) {
