@@ -160,12 +160,24 @@ void CheckCompressionKeys(const std::vector<const char*>& cards)
         const std::optional<double> n = NumberOf(v);
         return n && *n >= 1;
     };
+    // For Rice compression cfitsio takes ZVAL1 as the block size and ZVAL2
+    // as the bytes per pixel whatever ZNAME1 and ZNAME2 say, and divides by
+    // the block size.
+    bool rice = false;
+    for (const char* card : cards)
+        if (card[8] == '=' && CardKey(card) == "ZCMPTYPE") {
+            const std::string type = CardValue(card);
+            rice = type == "RICE_1" || type == "RICE_ONE";
+        }
     for (const char* card : cards) {
         if (card[8] != '=')
             continue;
         const std::string key = CardKey(card);
         if ((key.rfind("ZTILE", 0) == 0 || key.rfind("ZNAXIS", 0) == 0) && !positive(CardValue(card)))
             Fail("the header's " + key + " must be a whole number from 1 up");
+        if (rice && (key == "ZVAL1" || key == "ZVAL2") && !positive(CardValue(card)))
+            Fail("the header's " + key + " (" + (key == "ZVAL1" ? "BLOCKSIZE" : "BYTEPIX") +
+                 ") must be a whole number from 1 up");
         if (key.rfind("ZNAME", 0) != 0)
             continue;
         const std::string name = CardValue(card);
@@ -238,6 +250,8 @@ public:
     TFitsFile& operator=(const TFitsFile&) = delete;
 
     fitsfile* Get() const { return FFile; }
+    // The bytes cfitsio reads (the padded copy when the file was short).
+    TBytes Bytes() const { return TBytes(static_cast<const std::uint8_t*>(FBuffer), FSize); }
 
 private:
     fitsfile* FFile = nullptr;
@@ -389,20 +403,152 @@ std::vector<int> BayerPattern(fitsfile* f)
 // Each tile's compressed bytes are a variable-length array in the table's
 // heap; cfitsio allocates what its descriptor claims, so every descriptor
 // must point inside the heap that PCOUNT declares.
-void CheckTileHeap(fitsfile* f)
+// Rice-coded tiles are decoded by cfitsio without a bound on the input: a
+// damaged stream (a run of zero bytes where a code should end) sends it
+// reading far past the tile. The same walk through the codes, bounded, tells
+// a stream cfitsio can decode from one it would overrun. The codes: after
+// the first pixel, stored whole, each block of nblock pixels starts with an
+// fsbits-wide code; 0 means all differences are zero, fsmax + 1 means every
+// difference is stored in full, and any other value k means each difference
+// is a run of zero bits ended by a one (its high part), then k - 1 low bits.
+bool RiceStreamInBounds(const std::uint8_t* c, std::size_t clen, long long pixels, int nblock, int bytepix)
+{
+    const int fsbits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5;
+    const int fsmax = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
+    const int bbits = 1 << fsbits;
+    std::size_t pos = bytepix == 1 ? 1 : bytepix == 2 ? 2 : 4;
+    auto next = [&](std::uint32_t& byte) {
+        if (pos >= clen)
+            return false;
+        byte = c[pos++];
+        return true;
+    };
+    auto bitLength = [](std::uint32_t v) {
+        int n = 0;
+        for (; v != 0; v >>= 1)
+            ++n;
+        return n;
+    };
+    std::uint32_t b = 0, byte = 0;
+    if (!next(b))
+        return false;
+    int nbits = 8; // bits of b not yet used; below 8 at the top of each block
+    for (long long i = 0; i < pixels;) {
+        nbits -= fsbits;
+        while (nbits < 0) {
+            if (!next(byte))
+                return false;
+            b = (b << 8) | byte;
+            nbits += 8;
+        }
+        const int fs = static_cast<int>(b >> nbits) - 1;
+        b &= (1u << nbits) - 1;
+        const long long end = std::min<long long>(i + nblock, pixels);
+        if (fs < 0) {
+            i = end;
+        } else if (fs == fsmax) {
+            for (; i < end; ++i) {
+                for (int k = bbits - nbits - 8; k >= 0; k -= 8)
+                    if (!next(byte))
+                        return false;
+                if (nbits > 0) {
+                    if (!next(byte))
+                        return false;
+                    b = byte & ((1u << nbits) - 1);
+                } else {
+                    b = 0;
+                }
+            }
+        } else {
+            for (; i < end; ++i) {
+                while (b == 0) {
+                    nbits += 8;
+                    if (!next(b))
+                        return false;
+                }
+                nbits = bitLength(b) - 1; // past the run of zeros and its closing one
+                b ^= 1u << nbits;
+                nbits -= fs;
+                while (nbits < 0) {
+                    if (!next(byte))
+                        return false;
+                    b = (b << 8) | byte;
+                    nbits += 8;
+                }
+                b &= (1u << nbits) - 1;
+            }
+        }
+    }
+    return true;
+}
+
+// The pixels of tile `row` (0-based): tiles run along the first axis first,
+// and the last ones along an axis are cut at the picture's edge.
+long long TilePixels(long long row, const long long* naxes, const long long* tile, int naxis)
+{
+    long long pixels = 1;
+    for (int d = 0; d < naxis; ++d) {
+        const long long count = (naxes[d] + tile[d] - 1) / tile[d];
+        const long long index = row % count;
+        row /= count;
+        pixels *= std::min(tile[d], naxes[d] - index * tile[d]);
+    }
+    return pixels;
+}
+
+void CheckTileHeap(fitsfile* f, TBytes data, long long dataStart, const TImageInfo& info)
 {
     int status = 0;
-    long long rows = 0, heap = 0;
+    long long rows = 0, heap = 0, rowBytes = 0;
     int columns = 0;
     if (ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0 || ffgkyjj(f, "PCOUNT", &heap, nullptr, &status) != 0 ||
-        ffgncl(f, &columns, &status) != 0)
+        ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgncl(f, &columns, &status) != 0)
         FailFits(status);
+    long long heapStart = rowBytes * rows;
+    if (ffgkyjj(f, "THEAP", &heapStart, nullptr, &status) != 0) {
+        status = 0;
+        ffcmsg();
+        heapStart = rowBytes * rows;
+    }
+    // How cfitsio decodes Rice tiles: ZVAL1 the block size and ZVAL2 the
+    // bytes per pixel, 32 and 4 when missing, swapped when they are the
+    // wrong way round.
+    char type[FLEN_VALUE] = "";
+    int compressedColumn = 0;
+    bool rice = false;
+    int nblock = 32, bytepix = 4;
+    if (ffgkys(f, "ZCMPTYPE", type, nullptr, &status) == 0) {
+        rice = std::strcmp(type, "RICE_1") == 0 || std::strcmp(type, "RICE_ONE") == 0;
+        if (ffgky(f, TINT, "ZVAL1", &nblock, nullptr, &status) != 0) {
+            status = 0;
+            nblock = 32;
+        }
+        if (ffgky(f, TINT, "ZVAL2", &bytepix, nullptr, &status) != 0) {
+            status = 0;
+            bytepix = 4;
+        }
+        if (nblock < 16 && bytepix > 8)
+            std::swap(nblock, bytepix);
+        char name[] = "COMPRESSED_DATA";
+        if (ffgcno(f, CASEINSEN, name, &compressedColumn, &status) != 0) {
+            status = 0;
+            compressedColumn = 0;
+        }
+    }
+    status = 0;
+    ffcmsg();
+    long long tile[3] = {info.Naxes[0], 1, 1};
+    for (int d = 0; d < info.Naxis && d < 3; ++d) {
+        const std::string key = "ZTILE" + std::to_string(d + 1);
+        if (const std::optional<double> t = KeyNumber(f, key.c_str()))
+            tile[d] = static_cast<long long>(*t);
+    }
     for (int c = 1; c <= columns; ++c) {
-        int type = 0;
+        int code = 0;
         long long repeat = 0, width = 0;
-        if (ffgtclll(f, c, &type, &repeat, &width, &status) != 0)
+        if (ffgtclll(f, c, &code, &repeat, &width, &status) != 0)
             FailFits(status);
-        if (type >= 0)
+        if (code >= 0)
             continue; // a fixed-size column holds no descriptors
         for (long long row = 1; row <= rows; ++row) {
             long long length = 0, offset = 0;
@@ -411,6 +557,15 @@ void CheckTileHeap(fitsfile* f)
             const long long elementBytes = std::max(1LL, width);
             if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
                 Fail("a compressed tile lies outside the file's data");
+            if (!rice || c != compressedColumn || length == 0 || nblock < 1)
+                continue;
+            const long long at = dataStart + heapStart + offset, bytes = length * elementBytes;
+            if (heapStart < 0 || at < 0 || at > static_cast<long long>(data.size()) ||
+                bytes > static_cast<long long>(data.size()) - at)
+                Fail("a compressed tile lies outside the file's data");
+            const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
+            if (!RiceStreamInBounds(data.data() + at, static_cast<std::size_t>(bytes), pixels, nblock, bytepix))
+                Fail("a compressed tile is damaged");
         }
     }
 }
@@ -418,7 +573,7 @@ void CheckTileHeap(fitsfile* f)
 // cfitsio reads a memory file's missing tail as zeros, so a data unit cut
 // short is caught here: a plain image needs all its bytes (its padding may be
 // missing), a compressed one at least reaches its last 2880-byte block.
-void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize)
+void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
 {
     ffcmsg();
     long long headStart = 0, dataStart = 0, dataEnd = 0;
@@ -444,7 +599,7 @@ void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize)
         if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
             (rowBytes > 0 && rows > room / rowBytes))
             Fail("the file is truncated");
-        CheckTileHeap(f);
+        CheckTileHeap(f, buffer, dataStart, info);
     } else {
         // The sizes passed the limits, so the product fits.
         need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
@@ -486,7 +641,7 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     // The stored size is checked too: it is what the header claims.
     CheckRasterSize(width, height, limits);
     CheckPictureSize(outW, outH, static_cast<std::uint64_t>(channels) * 4u, limits);
-    CheckDataUnit(f, info, data.size());
+    CheckDataUnit(f, info, data.size(), file.Bytes());
     const bool topDown = KeyText(f, "ROWORDER") == "TOP-DOWN";
 
     TLinearPlane plane;

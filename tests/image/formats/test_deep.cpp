@@ -208,6 +208,49 @@ TEST(Fits, BayerCellsBecomeSuperpixels)
     EXPECT_EQ(*r.Extras.Setup.PixelWidthUm, 7.52);
 }
 
+// The Rice tiles of every sample width, with flat stretches (blocks of
+// equal pixels), gentle ramps (short codes) and noise over the whole range
+// (pixels stored in full): the check that guards cfitsio's decoder must pass
+// every stream cfitsio itself writes.
+TEST(Fits, TileCompressedOfEveryWidthReadsAsThePlainFile)
+{
+    for (const int bitpix : {8, 16, 32}) {
+        TFitsPicture p;
+        p.Width = 70;
+        p.Height = 9;
+        p.Bitpix = bitpix;
+        const double top = bitpix == 8 ? 255 : bitpix == 16 ? 32767 : 2e9;
+        std::uint32_t state = 12345;
+        for (std::int64_t i = 0; i < p.Width * p.Height; ++i) {
+            state = state * 1664525u + 1013904223u;
+            const std::int64_t row = i / p.Width, x = i % p.Width;
+            p.Values.push_back(row % 3 == 0 ? 7 : row % 3 == 1 ? (x * 3) % 200 : std::floor(top * (state >> 8) / 16777216.0));
+        }
+        const std::string plainPath = DeepPath("plain" + std::to_string(bitpix) + ".fits");
+        tools::WriteFits(plainPath, p);
+        p.TileCompressed = true;
+        const std::string packedPath = DeepPath("packed" + std::to_string(bitpix) + ".fits.fz");
+        tools::WriteFits(packedPath, p);
+        const TLoaded plain = Load(plainPath);
+        const TLoaded packed = Load(packedPath);
+        ASSERT_EQ(packed.Bitmap.Width(), 70) << bitpix;
+        for (int y = 0; y < 9; ++y)
+            for (int x = 0; x < 70; ++x)
+                ASSERT_EQ(packed.Extras.Linear.Sample(x, y, 0), plain.Extras.Linear.Sample(x, y, 0)) << bitpix;
+
+    }
+}
+
+// A Rice tile whose codes end in a run of zero bytes: cfitsio's decoder
+// reads on past the tile, far outside its buffer (found by fuzzing).
+TEST(Fits, RiceTileThatRunsPastItsEndIsRefused)
+{
+    const std::string path = DeepPath("runaway.fits.fz");
+    std::filesystem::copy_file(std::string(VINSK_SOURCE_DIR) + "/fuzz/corpus/fits/rice_stream_runs_past_tile", path,
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_NE(LoadError(path).find("a compressed tile is damaged"), std::string::npos) << LoadError(path);
+}
+
 TEST(Fits, TileCompressedReadsAsThePlainFile)
 {
     TFitsPicture p = Grey4x3(16, {5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 4000});
