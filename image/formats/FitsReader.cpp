@@ -433,14 +433,20 @@ bool RiceStreamInBounds(const std::uint8_t* c, std::size_t clen, long long pixel
     if (!next(b))
         return false;
     int nbits = 8; // bits of b not yet used; below 8 at the top of each block
-    for (long long i = 0; i < pixels;) {
-        nbits -= fsbits;
+    // Takes whole bytes into b until nbits is no longer negative.
+    auto refill = [&] {
         while (nbits < 0) {
             if (!next(byte))
                 return false;
             b = (b << 8) | byte;
             nbits += 8;
         }
+        return true;
+    };
+    for (long long i = 0; i < pixels;) {
+        nbits -= fsbits;
+        if (!refill())
+            return false;
         const int fs = static_cast<int>(b >> nbits) - 1;
         b &= (1u << nbits) - 1;
         const long long end = std::min<long long>(i + nblock, pixels);
@@ -469,12 +475,8 @@ bool RiceStreamInBounds(const std::uint8_t* c, std::size_t clen, long long pixel
                 nbits = bitLength(b) - 1; // past the run of zeros and its closing one
                 b ^= 1u << nbits;
                 nbits -= fs;
-                while (nbits < 0) {
-                    if (!next(byte))
-                        return false;
-                    b = (b << 8) | byte;
-                    nbits += 8;
-                }
+                if (!refill())
+                    return false;
                 b &= (1u << nbits) - 1;
             }
         }
