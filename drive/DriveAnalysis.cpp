@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <numeric>
 
@@ -282,12 +283,14 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
 // Columns: 1, tau, [tau^2], then cos/sin of K harmonics of P, tau = (t - mid) / half.
 constexpr int MaxK = 50;
 
+struct TIncrementNoise;
+
 struct TFit {
     int Degree = 1, K = 0;
     long double P = 0, T0 = 0, Mid = 0, Half = 1;
     std::vector<long double> Coef;
     long double Rss = 0;
-    long double SlopeSigma = std::numeric_limits<long double>::quiet_NaN(); // of Slope(), when asked for
+    std::shared_ptr<const TIncrementNoise> Noise; // for the uncertainties, when asked for
     bool Ok = false;
 
     int Columns() const { return Degree + 1 + 2 * K; }
@@ -459,54 +462,43 @@ void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std:
     }
 }
 
-// What the drift's uncertainty needs beyond the fitted steps: the light of
-// the steps left out at the two ends enters the time scale of every step.
+// What the uncertainties of a fit to the increments need: the light of the
+// steps left out at the two ends enters the time scale of every step.
 struct TDriftNoiseContext {
-    long double Exposure = 0;   // s
+    long double Exposure = 0;     // s
     std::size_t StepsOutside = 0; // steps of the walk outside the fitted ones
 };
 
-// The standard deviation of the fitted drift (per second) from the
-// photometry's noise, the worm period taken as exact. The drift is a linear
-// sum of the increments, sum c_i de_i. Each increment's noise is the step's
-// own, eps_i, less its share dt_i / T of the whole walk's noise (the times
-// are fractions of the total light), so the drift's noise is
-//   sum_fitted (c_i - kappa) eps_i - kappa sum_outside eps_j,
-//   kappa = sum c_i dt_i / T.
-// The noise of neighbouring steps is shared (interpolation, the background
-// smoothed over 41 steps), so its variance per step is the long-run one,
-// from the sums of the residuals over blocks of 50 steps: longer than that
-// sharing, and short beside the worm's harmonics, whose fit takes the
-// slowest part of the noise out of the residuals. Over 12 to 16 noise draws
-// of ten rendered trails it matched the drift's scatter to within a fifth.
-// The increments need a few such blocks; with fewer the uncertainty is
-// unknown (NaN).
-long double SlopeSigma(const TFit& f, std::vector<long double> normal, const std::vector<long double>& x,
-                       const std::vector<double>& a, const std::vector<double>& w, const std::vector<double>& dt,
-                       const std::vector<double>& d, const TDriftNoiseContext& ctx)
+// Kept from a fit to the increments for its uncertainties.
+struct TIncrementNoise {
+    int M = 0;                       // columns without the intercept
+    std::vector<double> A, W, Dt;    // per increment: its columns, weight and time step
+    std::vector<long double> Normal; // the normal matrix, M x M
+    long double Lrv = std::numeric_limits<long double>::quiet_NaN(); // long-run variance per step
+    TDriftNoiseContext Context;
+};
+
+// The long-run variance per step of the increments' noise. The noise of
+// neighbouring steps is shared (interpolation, the background smoothed over
+// 41 steps), so it comes from the sums of the residuals over blocks of 50
+// steps: longer than that sharing, and short beside the worm's harmonics,
+// whose fit takes the slowest part of the noise out of the residuals. The
+// increments need a few such blocks; with fewer it is unknown (NaN).
+long double LongRunVariance(const std::vector<double>& a, const std::vector<double>& d,
+                            const std::vector<long double>& x)
 {
     const int m = static_cast<int>(x.size());
-    const std::size_t n = w.size();
+    const std::size_t n = d.size();
     constexpr std::size_t Block = 50;
-    if (n < 2 * Block || !(ctx.Exposure > 0))
+    if (n < 2 * Block)
         return std::numeric_limits<long double>::quiet_NaN();
-    // z: the row of the inverse normal matrix that gives the line's column.
-    std::vector<long double> unit(m, 0), z;
-    unit[0] = 1;
-    if (!Solve(normal, unit, m, z))
-        return std::numeric_limits<long double>::quiet_NaN();
-    std::vector<double> c(n);
-    long double kappa = 0, blockSum = 0, lrv = 0;
+    long double blockSum = 0, lrv = 0;
     std::size_t used = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double* ai = a.data() + i * static_cast<std::size_t>(m);
-        long double za = 0, fitted = 0;
-        for (int r = 0; r < m; ++r) {
-            za += z[r] * ai[r];
+        long double fitted = 0;
+        for (int r = 0; r < m; ++r)
             fitted += x[r] * ai[r];
-        }
-        c[i] = static_cast<double>(za * w[i] / f.Half);
-        kappa += c[i] * dt[i];
         blockSum += d[i] - fitted;
         if ((i + 1) % Block == 0) {
             lrv += blockSum * blockSum;
@@ -514,12 +506,79 @@ long double SlopeSigma(const TFit& f, std::vector<long double> normal, const std
             used += Block;
         }
     }
-    kappa /= ctx.Exposure;
-    lrv /= static_cast<long double>(used);
-    long double spread = static_cast<long double>(ctx.StepsOutside) * kappa * kappa;
-    for (double ci : c)
-        spread += (ci - kappa) * (ci - kappa);
-    return sqrtl(lrv * spread);
+    return lrv / static_cast<long double>(used);
+}
+
+// The covariances of two coefficients of a fit to the increments (columns j
+// and l, 0 the line's, 2i - 1 and 2i the cosine and sine of harmonic i), from
+// the photometry's noise with the worm period taken as exact: {jj, ll, jl}.
+// A coefficient is a linear sum of the increments, sum c_i de_i. Each
+// increment's noise is the step's own, eps_i, less its share dt_i / T of the
+// whole walk's noise (the times are fractions of the total light), so the
+// coefficient's noise is
+//   sum_fitted (c_i - kappa) eps_i - kappa sum_outside eps_j,
+//   kappa = sum c_i dt_i / T.
+// Over 12 noise draws of ten rendered trails the drift's uncertainty came
+// within a fifth of its scatter.
+std::array<long double, 3> Covariances(const TFit& f, int j, int l)
+{
+    const long double nan = std::numeric_limits<long double>::quiet_NaN();
+    const TIncrementNoise* noise = f.Noise.get();
+    if (noise == nullptr || !std::isfinite(noise->Lrv) || !(noise->Context.Exposure > 0))
+        return {nan, nan, nan};
+    const int m = noise->M;
+    // Rows j and l of the inverse normal matrix.
+    auto inverseRow = [&](int column, std::vector<long double>& z) {
+        std::vector<long double> normal = noise->Normal, unit(m, 0);
+        unit[column] = 1;
+        return Solve(normal, unit, m, z);
+    };
+    std::vector<long double> zj, zl;
+    if (!inverseRow(j, zj) || !inverseRow(l, zl))
+        return {nan, nan, nan};
+    const std::size_t n = noise->W.size();
+    long double sjj = 0, sll = 0, sjl = 0, sj = 0, sl = 0, kj = 0, kl = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* ai = noise->A.data() + i * static_cast<std::size_t>(m);
+        long double cj = 0, cl = 0;
+        for (int r = 0; r < m; ++r) {
+            cj += zj[r] * ai[r];
+            cl += zl[r] * ai[r];
+        }
+        cj *= noise->W[i];
+        cl *= noise->W[i];
+        sjj += cj * cj;
+        sll += cl * cl;
+        sjl += cj * cl;
+        sj += cj;
+        sl += cl;
+        kj += cj * noise->Dt[i];
+        kl += cl * noise->Dt[i];
+    }
+    kj /= noise->Context.Exposure;
+    kl /= noise->Context.Exposure;
+    const auto all = static_cast<long double>(n + noise->Context.StepsOutside);
+    // sum over the fitted increments of (c - kappa)(c' - kappa'), plus the
+    // steps outside.
+    return {noise->Lrv * (sjj - 2 * kj * sj + all * kj * kj), noise->Lrv * (sll - 2 * kl * sl + all * kl * kl),
+            noise->Lrv * (sjl - kl * sj - kj * sl + all * kj * kl)};
+}
+
+// The drift's standard deviation (per second).
+long double SlopeSigma(const TFit& f)
+{
+    return sqrtl(Covariances(f, 0, 0)[0]) / f.Half;
+}
+
+// The standard deviation of harmonic i's amplitude: its variance along the
+// direction of its (cosine, sine) coefficients.
+long double AmplitudeSigma(const TFit& f, int i)
+{
+    const std::array<long double, 3> v = Covariances(f, 2 * i - 1, 2 * i);
+    const long double c = f.Coef[f.Degree + 2 * i - 1], sn = f.Coef[f.Degree + 2 * i], amp = hypotl(c, sn);
+    if (!(amp > 0))
+        return sqrtl((v[0] + v[1]) / 2);
+    return sqrtl((c * c * v[0] + sn * sn * v[1] + 2 * c * sn * v[2]) / (amp * amp));
 }
 
 // The model (line plus K harmonics of the period) fitted to the error's
@@ -562,8 +621,8 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
     // Column sums over every step, for the intercept.
     std::vector<double> colSum(m + 1, 0);
     long double eSum = e[0];
-    // Kept for the drift's uncertainty: each increment's columns, weight, time
-    // step and value.
+    // Kept for the uncertainties: each increment's columns, weight, time step
+    // and value.
     std::vector<double> keptA, keptW, keptDt, keptD;
     std::size_t from = 0; // the increment runs from the last step that came before in time
     f.Row(t[0], prev.data());
@@ -617,8 +676,17 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         fitted += f.Coef[r] * colSum[r];
     f.Coef[0] = (eSum - fitted) / static_cast<long double>(n);
     f.Ok = true;
-    if (noise)
-        f.SlopeSigma = SlopeSigma(f, normal, x, keptA, keptW, keptDt, keptD, *noise);
+    if (noise) {
+        auto kept = std::make_shared<TIncrementNoise>();
+        kept->M = m;
+        kept->Lrv = LongRunVariance(keptA, keptD, x);
+        kept->A = std::move(keptA);
+        kept->W = std::move(keptW);
+        kept->Dt = std::move(keptDt);
+        kept->Normal = normal;
+        kept->Context = *noise;
+        f.Noise = std::move(kept);
+    }
     return f;
 }
 
@@ -1328,7 +1396,8 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
         r.Drift = StoreD(trend.Slope());
         r.DriftPercent = StoreD(100 * trend.Slope() / w0);
     }
-    r.DriftSigma = use == TDetrend::Harmonic && std::isfinite(trend.SlopeSigma) ? StoreD(trend.SlopeSigma) : NaN;
+    const long double driftSigma = use == TDetrend::Harmonic ? SlopeSigma(trend) : NaN;
+    r.DriftSigma = std::isfinite(driftSigma) ? StoreD(driftSigma) : NaN;
     r.Notes.push_back("The drift also carries any scale error of the Setup values (distance, focal length, pixel "
                       "size, exposure, mount speed)");
 
@@ -1355,7 +1424,7 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
                 if (r.Peaks[z].Harmonic != 0 && r.Peaks[z].Harmonic == r.Peaks[a].Harmonic)
                     r.Peaks[z].Harmonic = 0;
         {
-            const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period) : harmonicFit;
+            const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period, &noise) : harmonicFit;
             // Harmonics up to K that the window merged into a neighbour's
             // lobe (P/2 beside P on a two-cycle record) still get their row
             // when the joint fit finds them above the spectrum's threshold.
@@ -1378,6 +1447,8 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
                 if (joint.Ok) {
                     p.Amplitude = StoreD(joint.Amplitude(p.Harmonic));
                     p.PeakToPeak = 2 * p.Amplitude;
+                    const long double sigma = AmplitudeSigma(joint, p.Harmonic);
+                    p.AmplitudeSigma = std::isfinite(sigma) ? StoreD(sigma) : NaN;
                 }
             }
             std::sort(r.Peaks.begin(), r.Peaks.end(),

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ struct TDriveStats {
 struct TDrivePeak {
     double Period = 0;     // s
     double Amplitude = 0;  // arc seconds; the joint fit's for a labelled harmonic
+    // The amplitude's standard deviation from the photometry's noise, the
+    // worm period taken as exact; NaN for a peak the fit does not measure.
+    double AmplitudeSigma = std::numeric_limits<double>::quiet_NaN();
     double PeakToPeak = 0; // 2 x Amplitude
     int Harmonic = 0;      // i of "P/i", 0 when unlabelled
     std::string Label;     // "P/i" or empty

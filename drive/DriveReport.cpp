@@ -107,7 +107,7 @@ std::string DriveJson(const TDriveResult& r)
         const TDrivePeak& p = r.Peaks[i];
         peaks += i ? ",\n    " : "\n    ";
         peaks += "{\"period_s\": " + Num(p.Period) + ", \"amplitude\": " + Num(p.Amplitude) +
-                 ", \"peak_to_peak\": " + Num(p.PeakToPeak) +
+                 ", \"amplitude_sigma\": " + Num(p.AmplitudeSigma) + ", \"peak_to_peak\": " + Num(p.PeakToPeak) +
                  ", \"harmonic\": " + (p.Label.empty() ? std::string("null") : Quote(p.Label)) + "}";
     }
     peaks += r.Peaks.empty() ? "]" : "\n  ]";

@@ -590,7 +590,11 @@ void TDrivePage::FillTable()
         const TDrivePeak& p = FResult->Peaks[i];
         const int row = static_cast<int>(i);
         FPeaks->setItem(row, 0, new TNumberItem(Fixed(p.Period, 1, sep), p.Period));
-        FPeaks->setItem(row, 1, new TNumberItem(Fixed(p.Amplitude, 2, sep), p.Amplitude));
+        auto* amplitude = new TNumberItem(Fixed(p.Amplitude, 2, sep), p.Amplitude);
+        if (std::isfinite(p.AmplitudeSigma))
+            amplitude->setToolTip(QStringLiteral("± ") + Fixed(p.AmplitudeSigma, 2, sep) +
+                                  QStringLiteral("″, one standard deviation from the trail's noise"));
+        FPeaks->setItem(row, 1, amplitude);
         FPeaks->setItem(row, 2, new TNumberItem(Fixed(p.PeakToPeak, 2, sep), p.PeakToPeak));
         // Unlabelled peaks sort after the harmonics.
         FPeaks->setItem(row, 3, new TNumberItem(QString::fromStdString(p.Label), p.Harmonic > 0 ? p.Harmonic : 1000));

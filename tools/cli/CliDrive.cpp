@@ -99,7 +99,8 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
         s += "Peaks:";
         for (std::size_t i = 0; i < r.Peaks.size() && i < 5; ++i) {
             const TDrivePeak& p = r.Peaks[i];
-            s += (i ? "; " : " ") + Fix(p.Period, 1, sep) + " s " + Fix(p.Amplitude, 2, sep) + q;
+            s += (i ? "; " : " ") + Fix(p.Period, 1, sep) + " s " + Fix(p.Amplitude, 2, sep) +
+                 (std::isfinite(p.AmplitudeSigma) ? " +/- " + Fix(p.AmplitudeSigma, 2, sep) : std::string()) + q;
             if (!p.Label.empty())
                 s += " (" + p.Label + ")";
         }
