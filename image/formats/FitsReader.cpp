@@ -82,6 +82,16 @@ std::string CardKey(const char* card)
 
 void CheckCard(const char* card)
 {
+    // A keyword name has no blank inside (only the HIERARCH convention puts
+    // one after it): cfitsio takes the name up to the first blank, so
+    // "ZTILE1 S" would give ZTILE1 whatever follows, and a tile size it
+    // cannot read is a division by zero inside it.
+    if (std::memcmp(card, "HIERARCH", 8) != 0) {
+        const std::string field(card, 8);
+        const std::size_t blank = field.find(' ');
+        if (blank != std::string::npos && field.find_first_not_of(' ', blank) != std::string::npos)
+            Fail("the header holds a keyword with a blank inside its name");
+    }
     // A keyword's value is printable ASCII text; cfitsio copies other bytes
     // of a table's column names into fixed buffers past their end.
     if (card[8] == '=')
