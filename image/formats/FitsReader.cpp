@@ -180,12 +180,20 @@ void CheckCompressionKeys(const std::vector<const char*>& cards)
             rice = type == "RICE_1" || type == "RICE_ONE";
         }
     for (const char* card : cards) {
+        std::string key = CardKey(card); // cfitsio finds keywords whatever their case
+        for (char& ch : key)
+            ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        const bool size = key.rfind("ZTILE", 0) == 0 || key.rfind("ZNAXIS", 0) == 0;
+        const bool riceKey = rice && (key == "ZVAL1" || key == "ZVAL2");
+        // cfitsio finds these by name also on a card without "= ", and then
+        // keeps a tile size of 0 that it divides by.
+        if ((size || riceKey) && card[8] != '=')
+            Fail("the header's " + key + " has no value");
         if (card[8] != '=')
             continue;
-        const std::string key = CardKey(card);
-        if ((key.rfind("ZTILE", 0) == 0 || key.rfind("ZNAXIS", 0) == 0) && !positive(CardValue(card)))
+        if (size && !positive(CardValue(card)))
             Fail("the header's " + key + " must be a whole number from 1 up");
-        if (rice && (key == "ZVAL1" || key == "ZVAL2") && !positive(CardValue(card)))
+        if (riceKey && !positive(CardValue(card)))
             Fail("the header's " + key + " (" + (key == "ZVAL1" ? "BLOCKSIZE" : "BYTEPIX") +
                  ") must be a whole number from 1 up");
         if (key.rfind("ZNAME", 0) != 0)
