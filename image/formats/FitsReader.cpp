@@ -140,7 +140,9 @@ void CheckCard(const char* card)
         value = field.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         while (!value.empty() && value.back() == ' ')
             value.pop_back();
-        if (value.size() < 29 || IsNumber(value))
+        // A number too large for cfitsio's integers makes it write the value
+        // into a fixed-size message past its end, as any text does.
+        if (value.size() < 29 || (IsNumber(value) && !IntegerKeyword(key)))
             return;
     }
     if (value.size() >= 29)
