@@ -492,13 +492,14 @@ long double LongRunVariance(const std::vector<double>& a, const std::vector<doub
     constexpr std::size_t Block = 50;
     if (n < 2 * Block)
         return std::numeric_limits<long double>::quiet_NaN();
+    const std::vector<double> xd(x.begin(), x.end());
     long double blockSum = 0, lrv = 0;
     std::size_t used = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double* ai = a.data() + i * static_cast<std::size_t>(m);
-        long double fitted = 0;
+        double fitted = 0;
         for (int r = 0; r < m; ++r)
-            fitted += x[r] * ai[r];
+            fitted += xd[r] * ai[r];
         blockSum += d[i] - fitted;
         if ((i + 1) % Block == 0) {
             lrv += blockSum * blockSum;
@@ -534,16 +535,21 @@ std::array<long double, 3> Covariances(const TFit& f, int j, int l)
         return Solve(normal, unit, m, z);
     };
     std::vector<long double> zj, zl;
-    if (!inverseRow(j, zj) || !inverseRow(l, zl))
+    if (!inverseRow(j, zj) || (j != l && !inverseRow(l, zl)))
         return {nan, nan, nan};
+    if (j == l)
+        zl = zj;
+    // The weights c in double: an uncertainty needs no more, and these sums
+    // run over every increment.
+    const std::vector<double> zjd(zj.begin(), zj.end()), zld(zl.begin(), zl.end());
     const std::size_t n = noise->W.size();
     long double sjj = 0, sll = 0, sjl = 0, sj = 0, sl = 0, kj = 0, kl = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double* ai = noise->A.data() + i * static_cast<std::size_t>(m);
-        long double cj = 0, cl = 0;
+        double cj = 0, cl = 0;
         for (int r = 0; r < m; ++r) {
-            cj += zj[r] * ai[r];
-            cl += zl[r] * ai[r];
+            cj += zjd[r] * ai[r];
+            cl += zld[r] * ai[r];
         }
         cj *= noise->W[i];
         cl *= noise->W[i];
@@ -624,6 +630,12 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
     // Kept for the uncertainties: each increment's columns, weight, time step
     // and value.
     std::vector<double> keptA, keptW, keptDt, keptD;
+    if (noise) {
+        keptA.reserve(n * static_cast<std::size_t>(m));
+        keptW.reserve(n);
+        keptDt.reserve(n);
+        keptD.reserve(n);
+    }
     std::size_t from = 0; // the increment runs from the last step that came before in time
     f.Row(t[0], prev.data());
     for (int r = 0; r <= m; ++r)
