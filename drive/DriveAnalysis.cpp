@@ -10,10 +10,12 @@
 #include <numbers>
 #include <numeric>
 
-#include <fftw3.h>
-
 #include "common/MathFaults.h"
 #include "common/NumText.h"
+#include "numeric/Circle.h"
+#include "numeric/Fftw.h"
+#include "numeric/LeastSquares.h"
+#include "numeric/Median.h"
 
 namespace vinsk {
 
@@ -61,9 +63,8 @@ long double Wrap(long double a)
     return a;
 }
 
-// The exact circumcircle (the plotting run's circle rounds its centre to
-// whole pixels; photometry wants the arc itself). Nearly collinear points
-// give the straight line from START to STOP.
+// The exact circumcircle: photometry wants the arc itself. Nearly collinear
+// points give the straight line from START to STOP.
 bool MakeArc(const TDriveInput& in, TArc& arc)
 {
     const long double x1 = in.Start.X, y1 = in.Start.Y, x2 = in.Stop.X, y2 = in.Stop.Y;
@@ -75,18 +76,17 @@ bool MakeArc(const TDriveInput& in, TArc& arc)
     arc.Sy = y1;
     arc.Ux = (x2 - x1) / chord;
     arc.Uy = (y2 - y1) / chord;
-    const long double g = 2 * (x1 * (y2 - y3) + x2 * (y3 - y1) + x3 * (y1 - y2));
     // Sag of IN-LINE off the chord; below 0.05 px the line is as good as any circle.
     const long double sag = fabsl((x3 - x1) * arc.Uy - (y3 - y1) * arc.Ux);
-    if (g == 0 || sag < 0.05L) {
+    TCircle circle;
+    if (sag < 0.05L || !Circumcircle(x1, y1, x2, y2, x3, y3, circle)) {
         arc.Line = true;
         arc.Length = chord;
         return true;
     }
-    const long double s1 = x1 * x1 + y1 * y1, s2 = x2 * x2 + y2 * y2, s3 = x3 * x3 + y3 * y3;
-    arc.Cx = (s1 * (y2 - y3) + s2 * (y3 - y1) + s3 * (y1 - y2)) / g;
-    arc.Cy = (s1 * (x3 - x2) + s2 * (x1 - x3) + s3 * (x2 - x1)) / g;
-    arc.R = hypotl(x1 - arc.Cx, y1 - arc.Cy);
+    arc.Cx = circle.Cx;
+    arc.Cy = circle.Cy;
+    arc.R = circle.R;
     arc.Psi0 = atan2l(y1 - arc.Cy, x1 - arc.Cx);
     const long double toStop = Wrap(atan2l(y2 - arc.Cy, x2 - arc.Cx) - arc.Psi0);
     const long double toIn = Wrap(atan2l(y3 - arc.Cy, x3 - arc.Cx) - arc.Psi0);
@@ -187,25 +187,6 @@ private:
     std::vector<float> FValues;
     std::vector<std::uint8_t> FSaturated;
 };
-
-template <class T>
-long double Median(T* first, T* last)
-{
-    if (first == last)
-        return 0;
-    const std::size_t n = static_cast<std::size_t>(last - first), m = n / 2;
-    std::nth_element(first, first + m, last);
-    long double med = first[m];
-    if (n % 2 == 0)
-        med = (med + *std::max_element(first, first + m)) / 2;
-    return med;
-}
-
-template <class T>
-long double Median(std::vector<T>& v)
-{
-    return Median(v.data(), v.data() + v.size());
-}
 
 // Centred running mean over +-h entries (fewer at the ends).
 std::vector<long double> RunningMean(const std::vector<long double>& v, std::size_t h)
@@ -360,39 +341,6 @@ struct TFit {
     long double Slope() const { return Degree >= 1 ? Coef[1] / Half : 0; }
 };
 
-// Solves the m x m system (row-major) by Gaussian elimination with partial
-// pivoting; false when it is singular. Overwrites a and b.
-bool Solve(std::vector<long double>& a, std::vector<long double>& b, int m, std::vector<long double>& x)
-{
-    for (int col = 0; col < m; ++col) {
-        int piv = col;
-        for (int r = col + 1; r < m; ++r)
-            if (fabsl(a[r * m + col]) > fabsl(a[piv * m + col]))
-                piv = r;
-        if (fabsl(a[piv * m + col]) < 1e-14L * (1 + fabsl(a[0])))
-            return false;
-        if (piv != col) {
-            for (int c = 0; c < m; ++c)
-                std::swap(a[col * m + c], a[piv * m + c]);
-            std::swap(b[col], b[piv]);
-        }
-        for (int r = col + 1; r < m; ++r) {
-            const long double q = a[r * m + col] / a[col * m + col];
-            for (int c = col; c < m; ++c)
-                a[r * m + c] -= q * a[col * m + c];
-            b[r] -= q * b[col];
-        }
-    }
-    x.assign(m, 0);
-    for (int r = m - 1; r >= 0; --r) {
-        long double s = b[r];
-        for (int c = r + 1; c < m; ++c)
-            s -= a[r * m + c] * x[c];
-        x[r] = s / a[r * m + r];
-    }
-    return true;
-}
-
 // Least squares through the normal equations: the columns (powers of tau in
 // -1..1, cosines and sines) are of one size and nearly orthogonal, so the
 // products sum in double without loss that matters, and the small system
@@ -432,7 +380,7 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
         for (int c = r; c < m; ++c)
             ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
     const std::vector<long double> rhs = atb;
-    if (!Solve(ata, atb, m, f.Coef))
+    if (!SolveLinear(ata, atb, m, f.Coef))
         return f;
     long double explained = 0;
     for (int r = 0; r < m; ++r)
@@ -532,7 +480,7 @@ std::array<long double, 3> Covariances(const TFit& f, int j, int l)
     auto inverseRow = [&](int column, std::vector<long double>& z) {
         std::vector<long double> normal = noise->Normal, unit(m, 0);
         unit[column] = 1;
-        return Solve(normal, unit, m, z);
+        return SolveLinear(normal, unit, m, z);
     };
     std::vector<long double> zj, zl;
     if (!inverseRow(j, zj) || (j != l && !inverseRow(l, zl)))
@@ -675,7 +623,7 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
     }
     const std::vector<long double> rhs = atb, normal = ata;
     std::vector<long double> x;
-    if (!Solve(ata, atb, m, x))
+    if (!SolveLinear(ata, atb, m, x))
         return f;
     long double explained = 0;
     for (int r = 0; r < m; ++r)
@@ -793,9 +741,8 @@ TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>
     while (pow2 < n)
         pow2 <<= 1;
     const std::size_t m = 4 * pow2;
-    double* in = fftw_alloc_real(m);
-    fftw_complex* spec = fftw_alloc_complex(m / 2 + 1);
-    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(m), in, spec, FFTW_ESTIMATE);
+    TRealFft fft(m);
+    double* in = fft.In();
     long double wsum = 0;
     for (std::size_t i = 0; i < m; ++i) {
         if (i < n) {
@@ -808,18 +755,16 @@ TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>
             in[i] = 0;
         }
     }
-    fftw_execute(plan);
+    fft.Execute();
     // One-sided amplitude: a sine of amplitude A reads A at its peak. The
     // bins in double: there are tens of thousands of them, and a plotted
     // amplitude or period needs no more.
-    const std::size_t bins = m / 2 + 1;
+    const std::size_t bins = fft.Bins();
+    const double (*spec)[2] = fft.Out();
     std::vector<double> amp(bins);
     const double scale = static_cast<double>(2 / wsum);
     for (std::size_t k = 0; k < bins; ++k)
         amp[k] = scale * std::sqrt(spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1]);
-    fftw_destroy_plan(plan);
-    fftw_free(in);
-    fftw_free(spec);
 
     const long double df = 1 / (dt * m);
     const double dfd = static_cast<double>(df);
