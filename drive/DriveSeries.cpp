@@ -56,8 +56,8 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
             --last;
         const auto margin = static_cast<std::size_t>(ceill(2 * fwhm)) + 2;
         if (last < first + 2 * margin + 16)
-            return refused("The trail is too short to analyse: it needs at least " + std::to_string(2 * margin + 16) +
-                          " px between its ends");
+            return refused("The trail is too short to analyse: it needs at least " +
+                           std::to_string(2 * margin + 16) + " px between its ends");
         r.TrimFirst = first + margin;
         r.TrimLast = last - margin;
         r.TrimmedSeconds = StoreD(r.Time[r.TrimFirst] + (T - r.Time[r.TrimLast]));
@@ -67,7 +67,6 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     s.PE.assign(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
     r.Record = s.T.back() - s.T.front();
     return s;
-
 }
 
 } // namespace vinsk::drive

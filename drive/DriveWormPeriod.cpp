@@ -129,7 +129,6 @@ long double FindWormPeriod(const std::vector<double>& tt, const std::vector<doub
     }
     r.WormPeriod = static_cast<double>(period);
     return period;
-
 }
 
 } // namespace vinsk::drive
