@@ -7,6 +7,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -364,5 +365,62 @@ TEST(DriveStages, StatisticsOfLinesAndSines)
         EXPECT_NEAR(s.MaxPlus, row.MaxPlus, 2e-3) << row.Name;
         EXPECT_NEAR(s.MaxRate, row.MaxRate, 1e-3) << row.Name;
         EXPECT_NEAR(s.LongestExposure, row.Longest, 0.1) << row.Name; // on the steps of 0.05 s
+    }
+}
+
+TEST(DriveStages, FourAnalysesOnFourThreadsAtOnceGiveTheSerialResults)
+{
+    // Four trails of different lengths, so that each analysis plans
+    // transforms of its own sizes.
+    std::vector<TBitmap32> pictures(4);
+    std::vector<TDriveInput> inputs(4);
+    for (int i = 0; i < 4; ++i) {
+        tools::TPhysicalOptions o;
+        o.Width = 500 + 150 * i;
+        o.Height = 120;
+        o.StartX = 30;
+        o.StartY = 60;
+        o.StopX = o.Width - 30;
+        o.StopY = 50;
+        o.Sag = 10;
+        o.Terms = {{4, 20, 0}, {1, 10, 0.5}};
+        o.Seed = 11 + i;
+        const tools::TPhysicalTrail t = tools::RenderPhysicalTrail(o);
+        const tools::TRgbImage rgb = tools::PhysicalToRgb8(t);
+        pictures[i].SetSize(rgb.Width, rgb.Height);
+        for (std::int32_t y = 0; y < rgb.Height; ++y)
+            for (std::int32_t x = 0; x < rgb.Width; ++x) {
+                const std::uint8_t* p = rgb.Row(y) + 3 * x;
+                pictures[i].SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
+            }
+        TDriveInput& in = inputs[i];
+        in.Setup.StarDistance = o.DistanceM;
+        in.Setup.PixelWidth = in.Setup.PixelHeight = o.PixelWidthUm * 1e-6;
+        in.Setup.FocalLength = o.FocalMm * 1e-3;
+        in.Setup.ExposureTime = t.Truth.ExposureS;
+        in.Setup.MountSpeed = o.MountSpeed;
+        in.Start = {std::round(t.Truth.StartX), std::round(t.Truth.StartY)};
+        in.Stop = {std::round(t.Truth.EndX), std::round(t.Truth.EndY)};
+        in.InLine = {std::round((o.StartX + o.StopX) / 2), std::round((o.StartY + o.StopY) / 2 - o.Sag)};
+        in.Settings.WormPeriod = i % 2 ? 20 : 0; // given, or searched for
+    }
+    auto run = [&](int i) {
+        TRasterSamples samples(pictures[i]);
+        const TDriveResult r = AnalyseDrive(samples, inputs[i]);
+        return r.Message + DriveJson(r) + DriveCsv(r) + PecTableText(r);
+    };
+    std::vector<std::string> serial(4), parallel(4);
+    for (int i = 0; i < 4; ++i)
+        serial[i] = run(i);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 4; ++i)
+            threads.emplace_back([&, i] { parallel[i] = run(i); });
+        for (std::thread& t : threads)
+            t.join();
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(parallel[i], serial[i]) << i;
+            ASSERT_NE(serial[i].find("\"worm_period_source\""), std::string::npos); // an analysis, not a refusal
+        }
     }
 }
