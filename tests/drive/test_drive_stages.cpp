@@ -124,6 +124,38 @@ TStaged Detrended(const TCase& c, double noise = 0, unsigned seed = 0)
     return s;
 }
 
+// A rendered trail as an 8-bit raster, with the Setup values and the check
+// points a user clicks.
+struct TRendered {
+    TBitmap32 Bitmap;
+    TDriveInput Input;
+};
+
+TRendered Render(const tools::TPhysicalOptions& o)
+{
+    const tools::TPhysicalTrail t = tools::RenderPhysicalTrail(o);
+    const tools::TRgbImage rgb = tools::PhysicalToRgb8(t);
+    TRendered r;
+    r.Bitmap.SetSize(rgb.Width, rgb.Height);
+    for (std::int32_t y = 0; y < rgb.Height; ++y)
+        for (std::int32_t x = 0; x < rgb.Width; ++x) {
+            const std::uint8_t* p = rgb.Row(y) + 3 * x;
+            r.Bitmap.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
+        }
+    TDriveInput& in = r.Input;
+    in.Setup.StarDistance = o.DistanceM;
+    in.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
+    in.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
+    in.Setup.FocalLength = o.FocalMm * 1e-3;
+    in.Setup.ExposureTime = t.Truth.ExposureS;
+    in.Setup.MountSpeed = o.MountSpeed;
+    in.Start = {std::round(t.Truth.StartX), std::round(t.Truth.StartY)};
+    in.Stop = {std::round(t.Truth.EndX), std::round(t.Truth.EndY)};
+    const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
+    in.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord), std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
+    return r;
+}
+
 } // namespace
 
 TEST(DriveStages, PhotometryCollectsTheLightOfAnEvenTrailEvenly)
@@ -147,30 +179,15 @@ TEST(DriveStages, PhotometryCollectsTheLightOfAnEvenTrailEvenly)
         o.Crest = 30000;
         o.Background = 500;
         o.Fwhm = row.Fwhm;
-        const tools::TPhysicalTrail t = tools::RenderPhysicalTrail(o);
-        TBitmap32 bmp;
-        bmp.SetSize(t.Width, t.Height);
-        for (std::int32_t y = 0; y < t.Height; ++y)
-            for (std::int32_t x = 0; x < t.Width; ++x) {
-                const auto v = static_cast<std::uint8_t>(t.Levels[3 * (static_cast<std::size_t>(y) * t.Width + x)] >> 8);
-                bmp.SetPixelS(x, y, Color32(255, v, v, v));
-            }
-        TDriveInput in;
-        in.Setup.ExposureTime = t.Truth.ExposureS;
-        in.Start = {std::round(t.Truth.StartX), std::round(t.Truth.StartY)};
-        in.Stop = {std::round(t.Truth.EndX), std::round(t.Truth.EndY)};
-        const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-        in.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord),
-                     std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
-        TRasterSamples samples(bmp);
-        const TPhotometry p = MeasureLight(samples, in);
+        const TRendered trail = Render(o);
+        TRasterSamples samples(trail.Bitmap);
+        const TPhotometry p = MeasureLight(samples, trail.Input);
         ASSERT_TRUE(p.Refusal.empty()) << p.Refusal;
         EXPECT_NEAR(static_cast<double>(p.Fwhm), row.Fwhm, 0.1 * row.Fwhm) << row.Fwhm;
         EXPECT_EQ(p.HalfWidth, static_cast<int>(std::max(3.0L, 1.3L * p.Fwhm))) << row.Fwhm;
         EXPECT_EQ(p.SaturatedFraction, 0);
         EXPECT_EQ(p.OutsideFraction, 0);
-        // Between the end caps every step holds the same light, and the
-        // steps add up to the path.
+        // Between the end caps every step holds the same light.
         const std::size_t caps = 30;
         double lo = 1e300, hi = 0;
         for (std::size_t k = caps; k + caps < p.Light.size(); ++k) {
@@ -385,24 +402,10 @@ TEST(DriveStages, FourAnalysesOnFourThreadsAtOnceGiveTheSerialResults)
         o.Sag = 10;
         o.Terms = {{4, 20, 0}, {1, 10, 0.5}};
         o.Seed = 11 + i;
-        const tools::TPhysicalTrail t = tools::RenderPhysicalTrail(o);
-        const tools::TRgbImage rgb = tools::PhysicalToRgb8(t);
-        pictures[i].SetSize(rgb.Width, rgb.Height);
-        for (std::int32_t y = 0; y < rgb.Height; ++y)
-            for (std::int32_t x = 0; x < rgb.Width; ++x) {
-                const std::uint8_t* p = rgb.Row(y) + 3 * x;
-                pictures[i].SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-            }
-        TDriveInput& in = inputs[i];
-        in.Setup.StarDistance = o.DistanceM;
-        in.Setup.PixelWidth = in.Setup.PixelHeight = o.PixelWidthUm * 1e-6;
-        in.Setup.FocalLength = o.FocalMm * 1e-3;
-        in.Setup.ExposureTime = t.Truth.ExposureS;
-        in.Setup.MountSpeed = o.MountSpeed;
-        in.Start = {std::round(t.Truth.StartX), std::round(t.Truth.StartY)};
-        in.Stop = {std::round(t.Truth.EndX), std::round(t.Truth.EndY)};
-        in.InLine = {std::round((o.StartX + o.StopX) / 2), std::round((o.StartY + o.StopY) / 2 - o.Sag)};
-        in.Settings.WormPeriod = i % 2 ? 20 : 0; // given, or searched for
+        TRendered trail = Render(o);
+        pictures[i] = std::move(trail.Bitmap);
+        inputs[i] = trail.Input;
+        inputs[i].Settings.WormPeriod = i % 2 ? 20 : 0; // given, or searched for
     }
     auto run = [&](int i) {
         TRasterSamples samples(pictures[i]);
