@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "common/MathFaults.h"
+#include "numeric/Circle.h"
+#include "numeric/LeastSquares.h"
+#include "numeric/Median.h"
 
 namespace vinsk {
 
@@ -34,17 +37,6 @@ constexpr double CrossingShare = 0.25;
 constexpr double MaxBinnedPixels = 1.5e6;
 constexpr std::int32_t MaxTile = 64;
 constexpr double MadToSigma = 1.4826;
-
-// The upper median; reorders v. 0 for none.
-template <typename T>
-T MedianOf(std::vector<T>& v)
-{
-    if (v.empty())
-        return 0;
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
 
 // Linear interpolation between sample centres c[0] < c[1] < ...: the two
 // neighbours of pos and the weight of the second, held constant beyond the
@@ -184,12 +176,12 @@ private:
                 for (std::int32_t by = ty * tile; by < std::min(BH, (ty + 1) * tile); by += step)
                     for (std::int32_t bx = tx * tile; bx < std::min(BW, (tx + 1) * tile); bx += step)
                         scratch.push_back(At(bx, by));
-                const float m = MedianOf(scratch);
+                const float m = UpperMedian(scratch);
                 for (float& v : scratch)
                     v = std::abs(v - m);
                 const std::size_t i = static_cast<std::size_t>(ty) * static_cast<std::size_t>(tw) + static_cast<std::size_t>(tx);
                 medians[i] = m;
-                mads[i] = MedianOf(scratch);
+                mads[i] = UpperMedian(scratch);
             }
         // A tile that a bright object fills is outvoted by its neighbours.
         FTileBkg.resize(medians.size());
@@ -201,9 +193,9 @@ private:
                         scratch.push_back(medians[static_cast<std::size_t>(y) * static_cast<std::size_t>(tw) +
                                                   static_cast<std::size_t>(x)]);
                 FTileBkg[static_cast<std::size_t>(ty) * static_cast<std::size_t>(tw) + static_cast<std::size_t>(tx)] =
-                    MedianOf(scratch);
+                    UpperMedian(scratch);
             }
-        Sigma = MadToSigma * MedianOf(mads);
+        Sigma = MadToSigma * UpperMedian(mads);
         for (std::int32_t tx = 0; tx < tw; ++tx)
             FTileX.push_back(tx * tile + (std::min(tile, BW - tx * tile) - 1) / 2.0);
         for (std::int32_t ty = 0; ty < th; ++ty)
@@ -319,64 +311,6 @@ std::vector<TRegion> Regions(const TDetection& det)
     return regions;
 }
 
-// v = A (u^2 + v^2) + B u + D in a region's own frame (u along its axis, v
-// across): a circle, or the line it becomes when A = 0, which is what a
-// nearly straight trail needs.
-struct TArc {
-    long double A = 0, B = 0, D = 0;
-
-    // The arc's v at u; false where the circle does not reach u.
-    bool V(long double u, long double& v) const
-    {
-        const long double k = (A * u + B) * u + D;
-        const long double disc = 1 - 4 * A * k;
-        if (disc < 0)
-            return false;
-        v = 2 * k / (1 + std::sqrt(disc));
-        return true;
-    }
-
-    // Distance of (u, v) from the circle, to first order.
-    long double Distance(long double u, long double v) const
-    {
-        const long double f = A * (u * u + v * v) + B * u - v + D;
-        const long double gu = 2 * A * u + B, gv = 2 * A * v - 1;
-        return std::abs(f) / std::sqrt(gu * gu + gv * gv);
-    }
-};
-
-// Weighted least squares for p0 + p1 x1 + p2 x2 = y; false when singular.
-bool Solve3(const std::vector<std::array<long double, 4>>& rows, const std::vector<long double>& w,
-            std::array<long double, 3>& p)
-{
-    long double m[3][4] = {};
-    for (std::size_t k = 0; k < rows.size(); ++k)
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 4; ++j)
-                m[i][j] += w[k] * rows[k][static_cast<std::size_t>(i)] * rows[k][static_cast<std::size_t>(j)];
-    for (int c = 0; c < 3; ++c) {
-        int piv = c;
-        for (int r = c + 1; r < 3; ++r)
-            if (std::abs(m[r][c]) > std::abs(m[piv][c]))
-                piv = r;
-        if (!(std::abs(m[piv][c]) > 1e-300L))
-            return false;
-        for (int j = 0; j < 4; ++j)
-            std::swap(m[c][j], m[piv][j]);
-        for (int r = 0; r < 3; ++r) {
-            if (r == c)
-                continue;
-            const long double f = m[r][c] / m[c][c];
-            for (int j = c; j < 4; ++j)
-                m[r][j] -= f * m[c][j];
-        }
-    }
-    for (int i = 0; i < 3; ++i)
-        p[static_cast<std::size_t>(i)] = m[i][3] / m[i][i];
-    return std::isfinite(static_cast<double>(p[0])) && std::isfinite(static_cast<double>(p[1])) &&
-           std::isfinite(static_cast<double>(p[2]));
-}
-
 struct TCrestPoint {
     double U = 0, V = 0, Flux = 0, Spread = 0;
     bool Inside = true;
@@ -470,36 +404,28 @@ std::array<long double, 3> CentreLine(const TRegion& r, const TDetection& det)
         w.push_back(std::max(0.0f, det.D[static_cast<std::size_t>(i)]));
     }
     std::array<long double, 3> p{};
-    if (!Solve3(rows, w, p))
+    if (!WeightedLeastSquares<3>(rows, w, p))
         return {0, 0, 0};
     return {p[0], p[1] / scale, p[2] / (scale * scale)};
 }
 
 // The circle through the crest points, by least squares, with the points
 // far off it (a hot pixel, a star touching the trail) left out.
-bool FitArc(std::vector<TCrestPoint> pts, double scale, TArc& arc)
+bool FitArc(std::vector<TCrestPoint> pts, double scale, TAlgebraicCircle& arc)
 {
     for (int round = 0; round < 4; ++round) {
         if (pts.size() < 5)
             return false;
-        std::vector<std::array<long double, 4>> rows;
-        std::vector<long double> w;
-        for (const TCrestPoint& c : pts) {
-            const long double u = c.U / scale, v = c.V / scale;
-            rows.push_back({u * u + v * v, u, 1, v});
-            w.push_back(std::max(c.Flux, 0.0));
-        }
-        std::array<long double, 3> p{};
-        if (!Solve3(rows, w, p))
+        std::vector<std::array<double, 3>> weighted;
+        for (const TCrestPoint& c : pts)
+            weighted.push_back({c.U, c.V, std::max(c.Flux, 0.0)});
+        if (!FitAlgebraicCircle(weighted, scale, arc))
             return false;
-        arc.A = p[0] / scale;
-        arc.B = p[1];
-        arc.D = p[2] * scale;
         std::vector<double> res;
         for (const TCrestPoint& c : pts)
             res.push_back(static_cast<double>(arc.Distance(c.U, c.V)));
         std::vector<double> sorted = res;
-        const double limit = std::max(0.75, 3.5 * MadToSigma * MedianOf(sorted));
+        const double limit = std::max(0.75, 3.5 * MadToSigma * UpperMedian(sorted));
         std::vector<TCrestPoint> kept;
         for (std::size_t i = 0; i < pts.size(); ++i)
             if (res[i] <= limit)
@@ -535,7 +461,7 @@ TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin,
     for (const TCrestPoint& c : along)
         if (c.Inside && c.U >= uMin && c.U <= uMax)
             inside.push_back(c.Flux);
-    const double level = 0.5 * MedianOf(inside);
+    const double level = 0.5 * UpperMedian(inside);
     if (!(level > 0))
         return e;
     // From the outside in, the first step that carries half the typical flux.
@@ -558,7 +484,7 @@ TEnds FindEnds(const std::vector<TCrestPoint>& along, double sigma, double uMin,
             if (i >= 0 && i < static_cast<std::ptrdiff_t>(n) && along[static_cast<std::size_t>(i)].Inside)
                 v.push_back(along[static_cast<std::size_t>(i)].Flux);
         }
-        return MedianOf(v);
+        return UpperMedian(v);
     };
     // Walks from inside the plateau outwards to the first step below half
     // of it; the crossing lies between that step and the one before.
@@ -607,7 +533,7 @@ std::string ShortTrailRefusal(double length)
 
 // The crest along a region, the arc fitted to it and the ends on it.
 struct TTrace {
-    TArc Arc;
+    TAlgebraicCircle Arc;
     TEnds Ends;
     double Sigma = 0;
     double FarShare = 0;
@@ -641,7 +567,7 @@ TTrace Trace(const TSampleSource& src, TChannel channel, const TDetection& det, 
     for (const TCrestPoint& c : crest)
         if (c.Inside && c.U >= r.UMin && c.U <= r.UMax)
             fluxes.push_back(c.Flux);
-    const double body = 0.5 * MedianOf(fluxes);
+    const double body = 0.5 * UpperMedian(fluxes);
     std::vector<TCrestPoint> onTrail;
     std::vector<double> spreads;
     for (const TCrestPoint& c : crest)
@@ -649,7 +575,7 @@ TTrace Trace(const TSampleSource& src, TChannel channel, const TDetection& det, 
             onTrail.push_back(c);
             spreads.push_back(c.Spread);
         }
-    t.Sigma = MedianOf(spreads);
+    t.Sigma = UpperMedian(spreads);
     const double scale = std::max(1.0, std::max(-r.UMin, r.UMax));
     if (!FitArc(onTrail, scale, t.Arc))
         return t;

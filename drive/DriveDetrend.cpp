@@ -1,0 +1,320 @@
+#include "drive/DriveDetrend.h"
+
+#include <algorithm>
+
+#include "common/MathFaults.h"
+#include "numeric/LeastSquares.h"
+
+namespace vinsk::drive {
+
+namespace {
+
+// The long-run variance per step of the increments' noise. The noise of
+// neighbouring steps is shared (interpolation, the background smoothed over
+// 41 steps), so it comes from the sums of the residuals over blocks of 50
+// steps: longer than that sharing, and short beside the worm's harmonics,
+// whose fit takes the slowest part of the noise out of the residuals. The
+// increments need a few such blocks; with fewer it is unknown (NaN).
+long double LongRunVariance(const std::vector<double>& a, const std::vector<double>& d,
+                            const std::vector<long double>& x)
+{
+    const int m = static_cast<int>(x.size());
+    const std::size_t n = d.size();
+    constexpr std::size_t Block = 50;
+    if (n < 2 * Block)
+        return std::numeric_limits<long double>::quiet_NaN();
+    const std::vector<double> xd(x.begin(), x.end());
+    long double blockSum = 0, lrv = 0;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* ai = a.data() + i * static_cast<std::size_t>(m);
+        double fitted = 0;
+        for (int r = 0; r < m; ++r)
+            fitted += xd[r] * ai[r];
+        blockSum += d[i] - fitted;
+        if ((i + 1) % Block == 0) {
+            lrv += blockSum * blockSum;
+            blockSum = 0;
+            used += Block;
+        }
+    }
+    return lrv / static_cast<long double>(used);
+}
+
+} // namespace
+
+TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int degree, int k, long double period)
+{
+    TFit f;
+    f.Degree = degree;
+    f.K = period > 0 ? std::min(k, MaxK) : 0;
+    f.P = period;
+    const std::size_t n = t.size();
+    if (n < 3)
+        return f;
+    f.T0 = t.front();
+    f.Mid = (t.front() + static_cast<long double>(t.back())) / 2;
+    f.Half = std::max<long double>((t.back() - static_cast<long double>(t.front())) / 2, 1e-9L);
+    const int m = f.Columns();
+    if (static_cast<std::size_t>(m) >= n)
+        return f;
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), a(m);
+    std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
+    long double ee = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        f.Row(t[i], a.data());
+        const double ei = e[i];
+        for (int r = 0; r < m; ++r) {
+            atb[r] += static_cast<long double>(a[r]) * ei;
+            double* row = sums.data() + r * m;
+            const double ar = a[r];
+            for (int c = r; c < m; ++c)
+                row[c] += ar * a[c];
+        }
+        ee += static_cast<long double>(ei) * ei;
+    }
+    for (int r = 0; r < m; ++r)
+        for (int c = r; c < m; ++c)
+            ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
+    const std::vector<long double> rhs = atb;
+    if (!SolveLinear(ata, atb, m, f.Coef))
+        return f;
+    long double explained = 0;
+    for (int r = 0; r < m; ++r)
+        explained += f.Coef[r] * rhs[r];
+    f.Rss = std::max(0.0L, ee - explained);
+    f.Ok = true;
+    return f;
+}
+
+void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std::size_t count, std::vector<double>& tOut,
+                std::vector<double>& eOut)
+{
+    const std::size_t block = std::max<std::size_t>(1, t.size() / std::max<std::size_t>(count, 1));
+    tOut.clear();
+    eOut.clear();
+    for (std::size_t a = 0; a < t.size(); a += block) {
+        const std::size_t z = std::min(t.size(), a + block);
+        long double st = 0, se = 0;
+        for (std::size_t i = a; i < z; ++i) {
+            st += t[i];
+            se += e[i];
+        }
+        tOut.push_back(static_cast<double>(st / (z - a)));
+        eOut.push_back(static_cast<double>(se / (z - a)));
+    }
+}
+
+std::array<long double, 3> Covariances(const TFit& f, int j, int l)
+{
+    const long double nan = std::numeric_limits<long double>::quiet_NaN();
+    const TIncrementNoise* noise = f.Noise.get();
+    if (noise == nullptr || !std::isfinite(noise->Lrv) || !(noise->Context.Exposure > 0))
+        return {nan, nan, nan};
+    const int m = noise->M;
+    // Rows j and l of the inverse normal matrix.
+    auto inverseRow = [&](int column, std::vector<long double>& z) {
+        std::vector<long double> normal = noise->Normal, unit(m, 0);
+        unit[column] = 1;
+        return SolveLinear(normal, unit, m, z);
+    };
+    std::vector<long double> zj, zl;
+    if (!inverseRow(j, zj) || (j != l && !inverseRow(l, zl)))
+        return {nan, nan, nan};
+    if (j == l)
+        zl = zj;
+    // The weights c in double: an uncertainty needs no more, and these sums
+    // run over every increment.
+    const std::vector<double> zjd(zj.begin(), zj.end()), zld(zl.begin(), zl.end());
+    const std::size_t n = noise->W.size();
+    long double sjj = 0, sll = 0, sjl = 0, sj = 0, sl = 0, kj = 0, kl = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* ai = noise->A.data() + i * static_cast<std::size_t>(m);
+        double cj = 0, cl = 0;
+        for (int r = 0; r < m; ++r) {
+            cj += zjd[r] * ai[r];
+            cl += zld[r] * ai[r];
+        }
+        cj *= noise->W[i];
+        cl *= noise->W[i];
+        sjj += cj * cj;
+        sll += cl * cl;
+        sjl += cj * cl;
+        sj += cj;
+        sl += cl;
+        kj += cj * noise->Dt[i];
+        kl += cl * noise->Dt[i];
+    }
+    kj /= noise->Context.Exposure;
+    kl /= noise->Context.Exposure;
+    const auto all = static_cast<long double>(n + noise->Context.StepsOutside);
+    // sum over the fitted increments of (c - kappa)(c' - kappa'), plus the
+    // steps outside.
+    return {noise->Lrv * (sjj - 2 * kj * sj + all * kj * kj), noise->Lrv * (sll - 2 * kl * sl + all * kl * kl),
+            noise->Lrv * (sjl - kl * sj - kj * sl + all * kj * kl)};
+}
+
+long double SlopeSigma(const TFit& f)
+{
+    return sqrtl(Covariances(f, 0, 0)[0]) / f.Half;
+}
+
+long double AmplitudeSigma(const TFit& f, int i)
+{
+    const std::array<long double, 3> v = Covariances(f, 2 * i - 1, 2 * i);
+    const long double c = f.Coef[f.Degree + 2 * i - 1], sn = f.Coef[f.Degree + 2 * i], amp = hypotl(c, sn);
+    if (!(amp > 0))
+        return sqrtl((v[0] + v[1]) / 2);
+    return sqrtl((c * c * v[0] + sn * sn * v[1] + 2 * c * sn * v[2]) / (amp * amp));
+}
+
+TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
+                   const TDriftNoiseContext* noise)
+{
+    TFit f;
+    f.Degree = 1;
+    f.K = std::min(k, MaxK);
+    f.P = period;
+    const std::size_t n = t.size();
+    const int m = f.Columns() - 1; // the intercept drops out
+    if (n < 4 || static_cast<std::size_t>(m) + 1 >= n)
+        return f;
+    f.T0 = t.front();
+    f.Mid = (t.front() + static_cast<long double>(t.back())) / 2;
+    f.Half = std::max<long double>((t.back() - static_cast<long double>(t.front())) / 2, 1e-9L);
+    // Sums in double, as FitSeries: the columns are of one size, and these
+    // loops run some forty times in a period search.
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), a(m), atbSum(m, 0);
+    std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
+    long double dd = 0;
+    // Column sums over every step, for the intercept.
+    std::vector<double> colSum(m + 1, 0);
+    long double eSum = e[0];
+    // Kept for the uncertainties: each increment's columns, weight, time step
+    // and value.
+    std::vector<double> keptA, keptW, keptDt, keptD;
+    if (noise) {
+        keptA.reserve(n * static_cast<std::size_t>(m));
+        keptW.reserve(n);
+        keptDt.reserve(n);
+        keptD.reserve(n);
+    }
+    std::size_t from = 0; // the increment runs from the last step that came before in time
+    f.Row(t[0], prev.data());
+    for (int r = 0; r <= m; ++r)
+        colSum[r] += prev[r];
+    for (std::size_t i = 1; i < n; ++i) {
+        eSum += e[i];
+        f.Row(t[i], cur.data());
+        for (int r = 0; r <= m; ++r)
+            colSum[r] += cur[r];
+        const double dt = t[i] - t[from];
+        if (!(dt > 0))
+            continue; // a step that gathered no light: the next increment spans it
+        for (int r = 0; r < m; ++r)
+            a[r] = cur[r + 1] - prev[r + 1];
+        const double di = e[i] - e[from], w = 1 / dt;
+        dd += static_cast<long double>(di) * di * w;
+        for (int r = 0; r < m; ++r) {
+            const double ar = a[r] * w;
+            atbSum[r] += ar * di;
+            double* row = sums.data() + r * m;
+            for (int c = r; c < m; ++c)
+                row[c] += ar * a[c];
+        }
+        if (noise) {
+            keptA.insert(keptA.end(), a.begin(), a.end());
+            keptW.push_back(w);
+            keptDt.push_back(dt);
+            keptD.push_back(di);
+        }
+        std::swap(prev, cur);
+        from = i;
+    }
+    for (int r = 0; r < m; ++r) {
+        atb[r] = atbSum[r];
+        for (int c = r; c < m; ++c)
+            ata[r * m + c] = ata[c * m + r] = sums[r * m + c];
+    }
+    const std::vector<long double> rhs = atb, normal = ata;
+    std::vector<long double> x;
+    if (!SolveLinear(ata, atb, m, x))
+        return f;
+    long double explained = 0;
+    for (int r = 0; r < m; ++r)
+        explained += x[r] * rhs[r];
+    f.Rss = std::max(0.0L, dd - explained);
+    f.Coef.assign(m + 1, 0);
+    std::copy(x.begin(), x.end(), f.Coef.begin() + 1);
+    long double fitted = 0;
+    for (int r = 1; r <= m; ++r)
+        fitted += f.Coef[r] * colSum[r];
+    f.Coef[0] = (eSum - fitted) / static_cast<long double>(n);
+    f.Ok = true;
+    if (noise) {
+        auto kept = std::make_shared<TIncrementNoise>();
+        kept->M = m;
+        kept->Lrv = LongRunVariance(keptA, keptD, x);
+        kept->A = std::move(keptA);
+        kept->W = std::move(keptW);
+        kept->Dt = std::move(keptDt);
+        kept->Normal = normal;
+        kept->Context = *noise;
+        f.Noise = std::move(kept);
+    }
+    return f;
+}
+
+TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>& pe, long double period,
+                       const TDriveSettings& set, const TExperiment& e, TDriveResult& r)
+{
+    const long double T = e.ExposureTime, w0 = e.MountSpeed;
+    const int K = set.Harmonics;
+    TDetrend use = set.Detrend;
+    if (use == TDetrend::Harmonic && !(period > 0 && r.Record >= 2 * period)) {
+        use = TDetrend::Line;
+        r.Notes.push_back(period > 0 ? "The trail holds fewer than 2 worm cycles: the drift is a plain line fit"
+                                     : "Without a worm period the drift is a plain line fit");
+    }
+    r.DetrendUsed = use;
+    // The joint fit of the line and K harmonics serves the drift, the
+    // harmonics' amplitudes and the PEC curve.
+    TDetrended out;
+    out.Noise = {T, r.Time.size() - tt.size()};
+    out.Harmonic = period > 0 ? FitIncrements(tt, pe, K, period, &out.Noise) : TFit{};
+    const TFit& harmonicFit = out.Harmonic;
+    TFit trend;
+    switch (use) {
+    case TDetrend::None:
+        break;
+    case TDetrend::Line:
+        trend = FitSeries(tt, pe, 1, 0, 0);
+        break;
+    case TDetrend::Quadratic:
+        trend = FitSeries(tt, pe, 2, 0, 0);
+        break;
+    case TDetrend::Harmonic:
+        trend = harmonicFit;
+        break;
+    }
+    if (use != TDetrend::None && !trend.Ok)
+        return {"The drift could not be fitted: the trail has too few steps for the harmonics asked for", {}, {}};
+    r.T = tt;
+    r.Error.resize(pe.size());
+    for (std::size_t i = 0; i < pe.size(); ++i)
+        r.Error[i] = StoreD(use == TDetrend::None ? pe[i] : pe[i] - trend.Poly(tt[i]));
+    if (use == TDetrend::None) {
+        r.Drift = NaN;
+        r.DriftPercent = NaN;
+    } else {
+        r.Drift = StoreD(trend.Slope());
+        r.DriftPercent = StoreD(100 * trend.Slope() / w0);
+    }
+    const long double driftSigma = use == TDetrend::Harmonic ? SlopeSigma(trend) : NaN;
+    r.DriftSigma = std::isfinite(driftSigma) ? StoreD(driftSigma) : NaN;
+    r.Notes.push_back("The drift also carries any scale error of the Setup values (distance, focal length, pixel "
+                      "size, exposure, mount speed)");
+    return out;
+}
+
+} // namespace vinsk::drive

@@ -1,0 +1,134 @@
+#include "drive/DriveWormPeriod.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "drive/DriveDetrend.h"
+#include "drive/DriveSpectrum.h"
+
+namespace vinsk::drive {
+
+namespace {
+
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
+{
+    const TFit f = FitIncrements(t, e, k, period);
+    return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
+}
+
+} // namespace
+
+long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
+                         long double guess)
+{
+    // The search fits a few dozen times, on block means: eight of them per
+    // cycle of the highest harmonic keep its shape, and every candidate
+    // period sees the same (slight) smoothing, so the minimum stays where it
+    // is. At least 200 blocks, as many as the steps when they are fewer.
+    const long double record = tFull.back() - static_cast<long double>(tFull.front());
+    const auto wanted = static_cast<std::size_t>(
+        std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
+    std::vector<double> t, pe;
+    BlockMeans(tFull, peFull, wanted, t, pe);
+    auto rss = [&](long double p) { return IncrementRss(t, pe, k, p); };
+    // A grid over +-10 % in steps of 2 % finds the basin (a two-cycle
+    // record's is some 20 % wide), then golden sections narrow it to 1e-4 of
+    // the period, a tenth of what the noise allows at best.
+    long double lo = guess * 0.9L, hi = guess * 1.1L;
+    const int grid = 10;
+    long double best = guess, bestRss = rss(guess);
+    for (int i = 0; i <= grid; ++i) {
+        const long double p = lo + (hi - lo) * i / grid, r = rss(p);
+        if (r < bestRss) {
+            bestRss = r;
+            best = p;
+        }
+    }
+    const long double step = (hi - lo) / grid;
+    lo = best - step;
+    hi = best + step;
+    const long double g = (sqrtl(5.0L) - 1) / 2;
+    long double a = hi - g * (hi - lo), b = lo + g * (hi - lo), ra = rss(a), rb = rss(b);
+    while (hi - lo > 1e-4L * guess) {
+        if (ra < rb) {
+            hi = b;
+            b = a;
+            rb = ra;
+            a = hi - g * (hi - lo);
+            ra = rss(a);
+        } else {
+            lo = a;
+            a = b;
+            ra = rb;
+            b = lo + g * (hi - lo);
+            rb = rss(b);
+        }
+    }
+    const long double p = (lo + hi) / 2;
+    return rss(p) <= bestRss ? p : best;
+}
+
+long double FindWormPeriod(const std::vector<double>& tt, const std::vector<double>& pe, const TDriveSettings& set,
+                           TDriveResult& r)
+{
+    const int K = set.Harmonics;
+    long double period = 0;
+    if (set.WormPeriod > 0) {
+        period = set.WormPeriod;
+        r.WormSource = TWormSource::Given;
+    } else {
+        const TFit line = FitSeries(tt, pe, 1, 0, 0);
+        if (line.Ok) {
+            std::vector<double> lf(pe.size());
+            const double a = static_cast<double>(line.Coef[0]), b = static_cast<double>(line.Coef[1]);
+            const double mid = static_cast<double>(line.Mid), half = static_cast<double>(line.Half);
+            for (std::size_t i = 0; i < pe.size(); ++i)
+                lf[i] = pe[i] - (a + b * ((tt[i] - mid) / half)); // only for finding the period
+            // Only the strongest long period matters here: a thousand block
+            // means hold every period above a few seconds.
+            std::vector<double> bt, bl;
+            BlockMeans(tt, lf, 1024, bt, bl);
+            const TSpectrum first = PeriodSpectrum(bt, bl);
+            if (first.Peaks.empty()) {
+                r.WormNote = "No periodic error stands out of the noise, so there is no worm period to estimate; "
+                             "give the worm period to see the cycles and the PEC table";
+            } else {
+                const long double strongest = first.Peaks.front().Period;
+                const long double cycles = r.Record / strongest;
+                // A worm shows as a peak that carries a real share of the
+                // error, not as the strongest ripple of the noise.
+                long double ss = 0;
+                for (double x : lf)
+                    ss += static_cast<long double>(x) * x;
+                const long double pureSine = sqrtl(2 * ss / lf.size());
+                const bool stands = first.Peaks.front().Amplitude >= 0.3L * pureSine;
+                if (!stands) {
+                    r.WormNote = "No periodic error stands out of the noise, so there is no worm period to "
+                                 "estimate; give the worm period to see the cycles and the PEC table";
+                } else if (cycles >= 1.5L) {
+                    period = RefinePeriod(tt, pe, K, strongest);
+                    if (r.Record / period >= 1.5L) {
+                        r.WormSource = TWormSource::Estimated;
+                    } else {
+                        period = 0;
+                    }
+                }
+                if (period == 0 && stands) {
+                    char buf[240];
+                    std::snprintf(buf, sizeof buf,
+                                  "The trail covers %.1f cycles of its strongest period (%.0f s); at least 1.5 are "
+                                  "needed to estimate the worm period. Give the worm period to see the cycles and "
+                                  "the PEC table",
+                                  static_cast<double>(cycles), static_cast<double>(strongest));
+                    r.WormNote = buf;
+                }
+            }
+        }
+    }
+    r.WormPeriod = static_cast<double>(period);
+    return period;
+}
+
+} // namespace vinsk::drive

@@ -1,0 +1,41 @@
+// Small linear systems and least squares, in the extended format.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace vinsk {
+
+// Solves the m x m system a x = b (a row-major) by Gaussian elimination with
+// partial pivoting. False when a pivot falls below 1e-14 of 1 + |a[0]|: the
+// system is singular as far as measured data can tell. Overwrites a and b.
+bool SolveLinear(std::vector<long double>& a, std::vector<long double>& b, int m, std::vector<long double>& x);
+
+// Weighted least squares for sum_j p_j x_j = y over rows {x_0 .. x_{N-1}, y}
+// through the normal equations; false when they are singular or the answer
+// is not finite.
+template <std::size_t N>
+bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& rows, const std::vector<long double>& w,
+                          std::array<long double, N>& p)
+{
+    constexpr int m = static_cast<int>(N);
+    std::vector<long double> ata(N * N, 0), atb(N, 0), x;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        for (std::size_t i = 0; i < N; ++i) {
+            for (std::size_t j = 0; j < N; ++j)
+                ata[i * N + j] += w[k] * rows[k][i] * rows[k][j];
+            atb[i] += w[k] * rows[k][i] * rows[k][N];
+        }
+    if (!SolveLinear(ata, atb, m, x))
+        return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!std::isfinite(static_cast<double>(x[i])))
+            return false;
+        p[i] = x[i];
+    }
+    return true;
+}
+
+} // namespace vinsk

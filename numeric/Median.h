@@ -1,0 +1,43 @@
+// The median of a range of values, which it reorders.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace vinsk {
+
+// The mean of the two middle values for an even count, in the extended
+// format; 0 for an empty range.
+template <class T>
+long double Median(T* first, T* last)
+{
+    if (first == last)
+        return 0;
+    const std::size_t n = static_cast<std::size_t>(last - first), m = n / 2;
+    std::nth_element(first, first + m, last);
+    long double med = first[m];
+    if (n % 2 == 0)
+        med = (med + *std::max_element(first, first + m)) / 2;
+    return med;
+}
+
+template <class T>
+long double Median(std::vector<T>& v)
+{
+    return Median(v.data(), v.data() + v.size());
+}
+
+// The upper of the two middle values for an even count, of the values' own
+// type: a typical level that is one of the values. 0 for none.
+template <class T>
+T UpperMedian(std::vector<T>& v)
+{
+    if (v.empty())
+        return 0;
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
+
+} // namespace vinsk
