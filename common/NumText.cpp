@@ -202,3 +202,23 @@ long double TextToFloatOrZero(std::string_view text, char decimalSep)
 }
 
 } // namespace vinsk
+
+namespace vinsk {
+
+std::string FixedText(double v, int decimals, char decimalSep)
+{
+    char buf[400];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc())
+        return FloatText(v, decimalSep); // more digits than any table shows
+    std::string s(buf, res.ptr);
+    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
+        s.erase(0, 1);
+    if (decimalSep != '.')
+        for (char& c : s)
+            if (c == '.')
+                c = decimalSep;
+    return s;
+}
+
+} // namespace vinsk

@@ -18,6 +18,11 @@ std::string FloatText(long double v, char decimalSep = '.');
 // 0.15 -> "0.1" because the stored value lies below 0.15).
 std::string FixedText1(long double v, char decimalSep = '.');
 
+// Fixed form with the given number of decimals, for tables, reports and
+// summaries (not the Setup fields): a value that rounds to zero has no minus
+// sign ("0.00", never "-0.00").
+std::string FixedText(double v, int decimals, char decimalSep = '.');
+
 // Parses a decimal number written with the given separator (blanks around it
 // allowed, optional sign and exponent). Returns false for anything else,
 // including an empty text.
