@@ -660,7 +660,7 @@ TIntPoint Whole(const TImagePoint& p)
 
 } // namespace
 
-TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex)
+TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex, TStartSide side)
 {
     const TChannel channel = ChannelOf(channelIndex);
     if (samples.Width() <= 0 || samples.Height() <= 0)
@@ -741,7 +741,15 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex)
     }
     TImagePoint a = p.front(), b = p.back();
     const bool xMajor = std::abs(b.X - a.X) > std::abs(b.Y - a.Y);
-    if (xMajor ? b.X < a.X : b.Y < a.Y)
+    // a becomes the end on the chosen side; a side across the trail's main
+    // axis still picks by its own coordinate while the ends differ in it.
+    bool byX = xMajor;
+    if ((side == TStartSide::Left || side == TStartSide::Right) && b.X != a.X)
+        byX = true;
+    else if ((side == TStartSide::Top || side == TStartSide::Bottom) && b.Y != a.Y)
+        byX = false;
+    const bool reversed = side == TStartSide::Right || side == TStartSide::Bottom;
+    if ((byX ? b.X < a.X : b.Y < a.Y) != reversed)
         std::swap(a, b);
     s.Start = a;
     s.Stop = b;

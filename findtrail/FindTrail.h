@@ -16,6 +16,7 @@
 
 #include "analysis/TrailState.h"
 #include "image/SampleSource.h"
+#include "setup/DriveSettings.h"
 
 namespace vinsk {
 
@@ -34,8 +35,9 @@ struct TImagePoint {
 struct TTrailSearch {
     // The three check points in whole pixels, or nothing with the reason in
     // Refusal. One picture does not show which way the star moved: START is
-    // the trail's left end, or its top end when the trail is steeper than
-    // 45 degrees, the way the Graph tab's walk reads the trail.
+    // at the end on the given side; without one, the trail's left end, or
+    // its top end when the trail is steeper than 45 degrees, the way the
+    // Graph tab's walk reads the trail.
     std::optional<TTrailPoints> Points;
     std::string Refusal;
 
@@ -50,6 +52,6 @@ inline constexpr const char* NoTrailPrefix = "No star trail found: ";
 
 // Searches the picture's given channel (ChannelR ... ChannelAvg).
 // Never throws for any picture content; an empty picture is refused.
-TTrailSearch FindTrail(const TSampleSource& samples, int channel = ChannelAvg);
+TTrailSearch FindTrail(const TSampleSource& samples, int channel = ChannelAvg, TStartSide side = TStartSide::Auto);
 
 } // namespace vinsk

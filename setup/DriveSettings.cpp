@@ -17,6 +17,9 @@ constexpr const char* KeyTolerance = "Tolerance";
 constexpr const char* KeyDetrend = "Detrend";
 constexpr const char* KeyHarmonics = "Harmonics";
 constexpr const char* KeyHalfWidth = "HalfWidth";
+constexpr const char* KeyStartSide = "StartSide";
+constexpr const char* KeyStepsPerWorm = "StepsPerWorm";
+constexpr const char* KeyHemisphere = "Hemisphere";
 
 std::optional<double> Number(const TProfileText& ini, const char* key, char decimalSep)
 {
@@ -39,6 +42,7 @@ bool ValidWormPeriod(double v) { return v >= 0 && v <= MaxDriveWormPeriod; }
 bool ValidTolerance(double v) { return v > 0 && std::isfinite(v); }
 bool ValidHarmonics(double v) { return v >= 1 && v <= MaxDriveHarmonics && v == std::floor(v); }
 bool ValidHalfWidth(double v) { return v >= 0 && v <= MaxDriveHalfWidth; }
+bool ValidStepsPerWorm(double v) { return v >= 1 && v <= 2147483647.0 && v == std::floor(v); }
 
 std::optional<double> DriveNumber(std::string_view text, char decimalSep)
 {
@@ -55,7 +59,53 @@ std::optional<double> DriveNumber(std::string_view text, char decimalSep)
 bool DriveSettingsValid(const TDriveSettings& d)
 {
     return ValidWormPeriod(d.WormPeriod) && ValidTolerance(d.Tolerance) && ValidHarmonics(d.Harmonics) &&
-           ValidHalfWidth(d.HalfWidth);
+           ValidHalfWidth(d.HalfWidth) && (d.StepsPerWorm == 0 || ValidStepsPerWorm(static_cast<double>(d.StepsPerWorm))) &&
+           (d.Hemisphere == 1 || d.Hemisphere == -1);
+}
+
+bool ParseStartSide(std::string_view text, TStartSide& out)
+{
+    for (TStartSide s : {TStartSide::Left, TStartSide::Right, TStartSide::Top, TStartSide::Bottom})
+        if (text == StartSideName(s)) {
+            out = s;
+            return true;
+        }
+    return false;
+}
+
+const char* StartSideName(TStartSide s)
+{
+    switch (s) {
+    case TStartSide::Left: return "left";
+    case TStartSide::Right: return "right";
+    case TStartSide::Top: return "top";
+    case TStartSide::Bottom: return "bottom";
+    case TStartSide::Auto: break;
+    }
+    return "auto";
+}
+
+bool ParseHemisphere(std::string_view text, int& out)
+{
+    if (text == "north")
+        out = 1;
+    else if (text == "south")
+        out = -1;
+    else
+        return false;
+    return true;
+}
+
+const char* HemisphereName(int h) { return h < 0 ? "south" : "north"; }
+
+TStartSide StartSideOf(double startX, double startY, double stopX, double stopY)
+{
+    const double dx = startX - stopX, dy = startY - stopY;
+    if (dx == 0 && dy == 0)
+        return TStartSide::Auto;
+    if (std::fabs(dx) > std::fabs(dy))
+        return dx < 0 ? TStartSide::Left : TStartSide::Right;
+    return dy < 0 ? TStartSide::Top : TStartSide::Bottom;
 }
 
 bool ParseDetrend(std::string_view text, TDetrend& out)
@@ -91,7 +141,8 @@ const char* DetrendName(TDetrend d)
 void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalSep)
 {
     bool present = false;
-    for (const char* key : {KeyWormPeriod, KeyTolerance, KeyDetrend, KeyHarmonics, KeyHalfWidth})
+    for (const char* key : {KeyWormPeriod, KeyTolerance, KeyDetrend, KeyHarmonics, KeyHalfWidth, KeyStartSide,
+                            KeyStepsPerWorm, KeyHemisphere})
         present = present || ini.Get(Section, key).has_value();
     if (d == TDriveSettings{} && !present)
         return;
@@ -100,6 +151,14 @@ void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalS
     ini.Set(Section, KeyDetrend, DetrendName(d.Detrend));
     ini.Set(Section, KeyHarmonics, FloatText(d.Harmonics, decimalSep));
     ini.Set(Section, KeyHalfWidth, FloatText(d.HalfWidth, decimalSep));
+    // The mount's keys only once they say something, so that files written
+    // before them stay as they were.
+    if (d.StartSide != TStartSide::Auto)
+        ini.Set(Section, KeyStartSide, StartSideName(d.StartSide));
+    if (d.StepsPerWorm > 0 || ini.Get(Section, KeyStepsPerWorm))
+        ini.Set(Section, KeyStepsPerWorm, std::to_string(d.StepsPerWorm));
+    if (d.Hemisphere < 0 || ini.Get(Section, KeyHemisphere))
+        ini.Set(Section, KeyHemisphere, HemisphereName(d.Hemisphere));
 }
 
 TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep,
@@ -134,6 +193,23 @@ TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& c
     taken(KeyHalfWidth, halfWidth && ValidHalfWidth(*halfWidth));
     if (halfWidth && ValidHalfWidth(*halfWidth))
         d.HalfWidth = *halfWidth;
+    TStartSide side;
+    const auto sideText = ini.Get(Section, KeyStartSide);
+    const bool sideOk = sideText && ParseStartSide(Lower(*sideText), side);
+    taken(KeyStartSide, sideOk);
+    if (sideOk)
+        d.StartSide = side;
+    const auto steps = Number(ini, KeyStepsPerWorm, decimalSep);
+    const bool stepsOk = steps && (*steps == 0 || ValidStepsPerWorm(*steps));
+    taken(KeyStepsPerWorm, stepsOk);
+    if (stepsOk)
+        d.StepsPerWorm = static_cast<long long>(*steps);
+    int hemisphere = 1;
+    const auto hemiText = ini.Get(Section, KeyHemisphere);
+    const bool hemiOk = hemiText && ParseHemisphere(Lower(*hemiText), hemisphere);
+    taken(KeyHemisphere, hemiOk);
+    if (hemiOk)
+        d.Hemisphere = hemisphere;
     return d;
 }
 

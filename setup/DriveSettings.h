@@ -26,12 +26,23 @@ inline constexpr int MaxDriveHarmonics = 50;
 inline constexpr double MaxDriveWormPeriod = 86400; // s
 inline constexpr double MaxDriveHalfWidth = 200;    // px
 
+// Which end of the trail the star started from, along the trail's main
+// axis. Auto: the left end, or the top end of a trail steeper than 45
+// degrees, as the Graph tab's walk reads it; once the user places START or
+// swaps the points, the side they chose.
+enum class TStartSide { Auto, Left, Right, Top, Bottom };
+
 struct TDriveSettings {
     double WormPeriod = 0; // s, 0..MaxDriveWormPeriod; 0: unknown (estimated when the trail allows)
     double Tolerance = 1;  // arc seconds, positive, for the longest exposure
     TDetrend Detrend = TDetrend::Harmonic;
     int Harmonics = 5;     // K, for the PEC fit and the harmonic drift removal; 1..MaxDriveHarmonics
     double HalfWidth = 0;  // px of the photometry segment each side, 0..MaxDriveHalfWidth; 0: auto
+    TStartSide StartSide = TStartSide::Auto;
+    // The mount: its RA motor's steps per worm turn (0: unknown), and the
+    // hemisphere, +1 north (the motor's count rises with tracking), -1 south.
+    long long StepsPerWorm = 0;
+    int Hemisphere = 1;
 
     bool operator==(const TDriveSettings&) const = default;
 };
@@ -42,6 +53,7 @@ bool ValidWormPeriod(double v);
 bool ValidTolerance(double v);
 bool ValidHarmonics(double v); // a whole number in range
 bool ValidHalfWidth(double v);
+bool ValidStepsPerWorm(double v); // a whole number, 1 .. 2^31 - 1
 
 // A number written with the given separator, a point or a comma (a file or
 // a command carried between locales holds the other one, and one number
@@ -53,6 +65,15 @@ std::optional<double> DriveNumber(std::string_view text, char decimalSep);
 // "quadratic", "harmonic"; false for anything else.
 bool ParseDetrend(std::string_view text, TDetrend& out);
 const char* DetrendName(TDetrend d);
+// "left", "right", "top", "bottom" ("auto" for Auto, which no file holds).
+bool ParseStartSide(std::string_view text, TStartSide& out);
+const char* StartSideName(TStartSide s);
+// "north", "south": +1, -1.
+bool ParseHemisphere(std::string_view text, int& out);
+const char* HemisphereName(int h);
+// The side of START relative to STOP along the main axis of the line between
+// them; Auto when the two points coincide.
+TStartSide StartSideOf(double startX, double startY, double stopX, double stopY);
 
 // The [Drive] section. It is written only when a value differs from its
 // initial one or the file already holds the section, so a file saved with

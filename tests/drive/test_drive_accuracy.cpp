@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <filesystem>
 
 #include "drive/DriveAnalysis.h"
+#include "drive/PecFiles.h"
+#include "findtrail/FindTrail.h"
 #include "image/Bitmap32.h"
 #include "image/formats/Picture.h"
 #include "tools/sample-gen/PhysicalTrail.h"
@@ -403,4 +407,88 @@ TEST(DriveRefusal, ShortTrailWithoutPeriodIsNoFailure)
     EXPECT_TRUE(r.Pec.empty());
     EXPECT_TRUE(std::isnan(r.PecResidualRms));
     EXPECT_GT(r.Stats.PeakToPeak, 0);
+}
+
+// From a rendered trail to the mount's files: with the worm's phase at START
+// known, the Celestron bins and the EQMOD rows are the true drift-free error
+// at their phases, whichever way the star moved, when Find trail is told the
+// side it started from.
+TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
+{
+    constexpr double P = 240, StartPhase = 100; // degrees after the index at START
+    for (const bool rightToLeft : {false, true}) {
+        SCOPED_TRACE(rightToLeft ? "START on the right" : "START on the left");
+        TPhysicalOptions o = MainMount();
+        o.Terms = {{5, P, 0.4}, {1.5, P / 2, 2.0}};
+        o.Width = 3000; // the star travels about 2,800 px
+        o.Height = 140;
+        o.StartX = rightToLeft ? 2940 : 60;
+        o.StopX = rightToLeft ? 60 : 2940;
+        o.StartY = 60;
+        o.StopY = 80;
+        o.Sag = 20;
+        o.ExposureS = 2.2 * P;
+        o.Seed = 5;
+        const TPhysicalTrail trail = RenderPhysicalTrail(o);
+        ASSERT_TRUE(trail.Truth.Periodic);
+        const TBitmap32 bmp = ToRaster(trail);
+        const TRasterSamples samples(bmp);
+        const TTrailSearch found = FindTrail(samples, ChannelAvg, rightToLeft ? TStartSide::Right : TStartSide::Left);
+        ASSERT_TRUE(found.Points) << found.Refusal;
+        TDriveInput in;
+        in.Setup = SetupOf(o, trail.Truth);
+        in.Start = {static_cast<double>(found.Points->Start.X), static_cast<double>(found.Points->Start.Y)};
+        in.Stop = {static_cast<double>(found.Points->Stop.X), static_cast<double>(found.Points->Stop.Y)};
+        in.InLine = {static_cast<double>(found.Points->InLine.X), static_cast<double>(found.Points->InLine.Y)};
+        in.Settings.WormPeriod = P;
+        const TDriveResult r = AnalyseDrive(samples, in);
+        ASSERT_FALSE(r.Refused) << r.Message;
+
+        // The truth at the moment the worm stands at a phase (any cycle: the
+        // drift-free error repeats).
+        const auto trueAt = [&](double phaseDeg) {
+            const double turns = phaseDeg / 360 - StartPhase / 360;
+            return TruthError(trail.Truth, (turns - std::floor(turns)) * P);
+        };
+        const double bar = 0.05 * trail.Truth.PeakToPeak;
+        TPhaseInput phase;
+        phase.WormPhaseDeg = StartPhase;
+        const TPecFile celestron = CelestronPecFile(r, phase, o.MountSpeed, {});
+        ASSERT_FALSE(celestron.Refused) << celestron.Message;
+        std::istringstream bins(celestron.Text);
+        int count = 0;
+        bins >> count;
+        ASSERT_EQ(count, 88);
+        for (int j = 0; j <= 88; ++j) {
+            double v = 0;
+            bins >> v;
+            EXPECT_NEAR(v, -(trueAt(j * 360.0 / 88) - trueAt(0)), bar) << "bin " << j;
+        }
+
+        // EQMOD: the motor count at START places row i at the worm phase
+        // StartPhase + 360 i / N; its error carries the hemisphere's sign.
+        phase.HaveMotorStart = true;
+        phase.StepsPerWorm = 50133;
+        phase.MotorStart = 1234567;
+        phase.Hemisphere = -1;
+        const TPecFile eqmod = EqmodPecFile(r, phase, {});
+        ASSERT_FALSE(eqmod.Refused) << eqmod.Message;
+        std::istringstream rows(eqmod.Text);
+        std::string line;
+        std::vector<double> pe, truth;
+        while (std::getline(rows, line))
+            if (!line.empty() && line[0] >= '0' && line[0] <= '9') {
+                long long i = 0, m = 0;
+                double v = 0;
+                std::istringstream(line) >> i >> m >> v;
+                pe.push_back(v);
+                truth.push_back(-trueAt(StartPhase + 360.0 * i / P));
+            }
+        ASSERT_EQ(pe.size(), 240u);
+        // The fit and the truth each have their own mean level.
+        const double offset = std::accumulate(pe.begin(), pe.end(), 0.0) / pe.size() -
+                              std::accumulate(truth.begin(), truth.end(), 0.0) / truth.size();
+        for (std::size_t i = 0; i < pe.size(); i += 7)
+            EXPECT_NEAR(pe[i] - offset, truth[i], bar) << "row " << i;
+    }
 }

@@ -345,5 +345,21 @@ TEST(FindTrail, AFaintSecondTrailOrAStarDoesNotCompete)
     EXPECT_NEAR(s.Stop.X, 560, 3);
 }
 
+// The user's side of START holds, also across the trail's main axis.
+TEST(FindTrail, StartGoesToTheRememberedSide)
+{
+    const TBitmap32 picture = Picture({Trail(80, 120, 560, 100, 10, 160)});
+    const struct {
+        TStartSide Side;
+        double StartX;
+    } rows[] = {{TStartSide::Auto, 80}, {TStartSide::Left, 80}, {TStartSide::Right, 560},
+                {TStartSide::Top, 560}, {TStartSide::Bottom, 80}};
+    for (const auto& row : rows) {
+        const TTrailSearch s = FindTrail(TRasterSamples(picture), ChannelAvg, row.Side);
+        ASSERT_TRUE(s.Points) << s.Refusal;
+        EXPECT_NEAR(s.Start.X, row.StartX, 3) << StartSideName(row.Side);
+    }
+}
+
 } // namespace
 } // namespace vinsk

@@ -156,6 +156,9 @@ TEST_F(SettingsFileTest, DriveSettingsLoadBack)
     d.Detrend = TDetrend::None;
     d.Harmonics = 12;
     d.HalfWidth = 4.5;
+    d.StartSide = TStartSide::Bottom;
+    d.StepsPerWorm = 50133;
+    d.Hemisphere = -1;
     SaveSettingsFile(Path("trip.ini"), TExperiment{}, d, ',');
     // Read under the other locale too: the file names no separator.
     EXPECT_EQ(LoadSettingsFile(Path("trip.ini"), TExperiment{}, TDriveSettings{}, ',').Drive, d);
