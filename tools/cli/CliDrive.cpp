@@ -11,7 +11,6 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
-#include "setup/SettingsFile.h"
 
 namespace vinsk::cli {
 
@@ -203,10 +202,8 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         TFileSetupValues header;
         LoadPictures(o, s, &header);
         std::optional<TDriveSettings> fromFile;
-        if (o.Settings) {
-            LoadSettings(*o.Settings, s.Experiment, sep, loaded);
-            fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
-        }
+        if (o.Settings)
+            fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
         TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};

@@ -84,7 +84,7 @@ void SetFields(const Values& values, TExperiment& e, TShownFields& shown, char s
 } // namespace
 
 // The settings file through the Setup fields.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
+TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
@@ -94,11 +94,12 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult&
     if (!std::filesystem::exists(path, ec))
         throw std::runtime_error("Cannot open file " + path);
     TShownFields shown = ShownFields(e, sep);
-    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
+    const TSettingsLoad load = LoadSettingsFile(path, e, TDriveSettings{}, sep);
     if (load.VersionMismatch)
         r.Warning = SettingsVersionWarning;
     r.UnreadSettings = UnreadSettingsText(load);
     SetFields(load.Values, e, shown, sep);
+    return load.Drive;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "setup/DriveSettings.h"
 #include "setup/FileValues.h"
 
 namespace vinsk::cli {
@@ -64,9 +65,10 @@ TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
 // The nine parameters from the settings file through the Setup fields'
 // one-decimal texts, as the window loads them; the version warning and the
-// keys not read into the result's Warning and UnreadSettings. Throws for a
-// file that cannot be read.
-void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
+// keys not read into the result's Warning and UnreadSettings. Returns the
+// file's [Drive] values over the initial ones. Throws for a file that cannot
+// be read.
+TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
 
 // Writes the result where the options say: the CSV to its file or to
 // Writes the result where the options say (the warnings first, to standard
