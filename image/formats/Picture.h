@@ -1,6 +1,7 @@
 // Loading a picture file of a registered format into the raster.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,5 +49,10 @@ void LoadPicture(const std::string& path, TBitmap32& out);
 // carries; the size limits then count raster and samples together. On a
 // failure both `out` and `extras` are untouched.
 void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras);
+
+// Called with the path between a picture file's size check and the reads of
+// its bytes (nothing when empty): where a test changes the file under the
+// loader, which must then say "The file changed while it was read".
+void SetPictureReadSeam(std::function<void(const std::string&)> seam);
 
 } // namespace vinsk

@@ -186,5 +186,23 @@ TEST(PictureFile, MissingEmptyAndFolderAreReported)
     std::filesystem::remove(folder);
 }
 
+// Larger than the old mapping threshold, where a file shortened under the
+// loader gave SIGBUS; sparse, so it costs no disk.
+TEST(PictureFile, AFileShortenedWhileItIsReadIsReportedNotASignal)
+{
+    const std::string path = TempPath("shortened.ppm");
+    const std::string header = "P6\n64 48\n255\n";
+    std::vector<std::uint8_t> ppm(header.begin(), header.end());
+    ppm.resize(ppm.size() + 64 * 48 * 3, 0x80);
+    for (const std::uintmax_t shortTo : {std::uintmax_t{0}, std::uintmax_t{ppm.size() / 2}}) {
+        WriteFile(path, ppm);
+        std::filesystem::resize_file(path, 100u << 20);
+        SetPictureReadSeam([&](const std::string& p) { std::filesystem::resize_file(p, shortTo); });
+        EXPECT_EQ(LoadError(path), "Cannot load " + path + ": The file changed while it was read") << shortTo;
+        SetPictureReadSeam(nullptr);
+    }
+    std::filesystem::remove(path);
+}
+
 } // namespace
 } // namespace vinsk::test
