@@ -233,26 +233,35 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         return 1;
     }
 
-    bool toStdout = false;
-    const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
-        {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
-    for (const auto& [target, text] : outputs) {
-        if (!*target)
-            continue;
-        if (**target == "-") {
-            toStdout = true;
-            if (!Put(out, text(r))) {
-                Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-                return 1;
-            }
-        } else {
-            try {
-                SaveWholeFile(**target, text(r));
-            } catch (const std::exception& e) {
-                Put(err, std::string(e.what()) + "\n");
-                return 1;
+    // Every file is written before any is put in place, and standard output
+    // comes last: a run that fails on one output replaces none.
+    const std::string* toStdout = nullptr;
+    std::string stdoutText;
+    try {
+        TAtomicSaveSet files;
+        const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
+            {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
+        for (const auto& [target, text] : outputs) {
+            if (!*target)
+                continue;
+            if (**target == "-") {
+                toStdout = &**target;
+                stdoutText = text(r);
+            } else {
+                files.Add(**target, text(r));
             }
         }
+        files.Commit();
+    } catch (const EFileWriteError& e) {
+        Put(err, e.WithCause() + "\n");
+        return 1;
+    } catch (const std::exception& e) {
+        Put(err, std::string(e.what()) + "\n");
+        return 1;
+    }
+    if (toStdout && !Put(out, stdoutText)) {
+        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
     }
     std::FILE* summary = toStdout ? err : out;
     if (!Put(summary, Summary(r, o.Channel, sep))) {

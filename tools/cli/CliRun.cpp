@@ -217,7 +217,7 @@ int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std:
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
         } catch (const EFileWriteError& e) {
-            Put(err, std::string(e.what()) + (e.Error != 0 ? std::string(": ") + std::strerror(e.Error) : "") + "\n");
+            Put(err, e.WithCause() + "\n");
             return 1;
         } catch (const std::exception& e) {
             Put(err, std::string(e.what()) + "\n");

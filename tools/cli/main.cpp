@@ -41,7 +41,8 @@ int main(int argc, char** argv)
             return CannotWriteStdout();
         return 0;
     case ECliMode::Version:
-        std::printf("vinsk-cli %s\n", ProgramVersion);
+        if (std::printf("vinsk-cli %s\n", ProgramVersion) < 0 || std::fclose(stdout) != 0)
+            return CannotWriteStdout();
         return 0;
     case ECliMode::FindTrail: {
         const TFoundPoints found = FindCheckPoints(c.Options);
