@@ -197,10 +197,12 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
 {
     TDriveResult r;
     TCliResult loaded; // the settings file's warnings
+    std::string dropped; // the linear samples a frame dropped
     try {
         TVinskState s;
         TFileSetupValues header;
         LoadPictures(o, s, &header);
+        dropped = s.Status.Linear;
         std::optional<TDriveSettings> fromFile;
         if (o.Settings)
             fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
@@ -220,7 +222,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         r.Refused = true;
         r.Message = e.what();
     }
-    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings})
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings, &dropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.Refused) {
@@ -232,6 +234,11 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
                      (r.WormNote.empty() ? std::string("the harmonics could not be fitted") : r.WormNote) + "\n");
         return 1;
     }
+
+    // Said on standard error already; the JSON keeps it with the result.
+    const std::string summaryText = Summary(r, o.Channel, sep);
+    if (!dropped.empty())
+        r.Notes.insert(r.Notes.begin(), dropped);
 
     // Every file is written before any is put in place, and standard output
     // comes last: a run that fails on one output replaces none.
@@ -264,7 +271,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         return 1;
     }
     std::FILE* summary = toStdout ? err : out;
-    if (!Put(summary, Summary(r, o.Channel, sep))) {
+    if (!Put(summary, summaryText)) {
         if (summary == out)
             Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
         return 1;

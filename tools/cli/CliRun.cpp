@@ -156,6 +156,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         s.DecimalSeparator = sep;
         TFileSetupValues header;
         LoadPictures(o, s, &header);
+        r.LinearDropped = s.Status.Linear;
         if (o.Settings) {
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
@@ -199,7 +200,7 @@ const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standa
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.LinearDropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.ExitCode != 0) {

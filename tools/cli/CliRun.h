@@ -41,6 +41,7 @@ struct TCliResult {
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
     std::string UnreadSettings;    // the settings keys present but not read
+    std::string LinearDropped;     // the window's status text when a frame dropped the linear samples
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -49,8 +50,9 @@ struct TCliResult {
 
 // Loads the picture, then the dark, then the flat, with the window's
 // refusals; the picture's linear samples are kept and calibrated with it, and
-// the Setup values its file carries go to header when given. Throws what the
-// loading or a refusal throws.
+// the Setup values its file carries go to header when given. A frame that
+// does not match the samples drops them, and state.Status.Linear says so as
+// the window's status bar does. Throws what the loading or a refusal throws.
 void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
 
 // The header's values when --from-header asks for them, then the command
@@ -70,9 +72,8 @@ TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 // be read.
 TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
 
-// Writes the result where the options say: the CSV to its file or to
-// Writes the result where the options say (the warnings first, to standard
-// error): the CSV to its file or to
+// Writes the result where the options say (the warnings and the dropped
+// linear samples first, to standard error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
 // Returns the exit code: the result's, or 1 when the CSV file or standard

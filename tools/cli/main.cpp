@@ -46,6 +46,8 @@ int main(int argc, char** argv)
         return 0;
     case ECliMode::FindTrail: {
         const TFoundPoints found = FindCheckPoints(c.Options);
+        if (!found.LinearDropped.empty())
+            std::fprintf(stderr, "%s\n", found.LinearDropped.c_str());
         if (found.ExitCode != 0) {
             std::fprintf(stderr, "%s\n", found.Error.c_str());
             return found.ExitCode;
@@ -59,6 +61,7 @@ int main(int argc, char** argv)
         break;
     }
     if (c.FindPoints) {
+        // The run loads the frames again and tells of dropped samples itself.
         const TFoundPoints found = FindCheckPoints(c.Options);
         if (found.ExitCode != 0) {
             std::fprintf(stderr, "%s\n", found.Error.c_str());
