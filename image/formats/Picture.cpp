@@ -222,7 +222,7 @@ void ReadRange(const std::string& path, int fd, TFileImage& image, off_t from, o
     }
 }
 
-void ReadWholeFile(const std::string& path, TFileImage& image)
+void ReadWholeFile(const std::string& path, TFileImage& image, const TMemoryHeld& held)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -249,7 +249,11 @@ void ReadWholeFile(const std::string& path, TFileImage& image)
         FailFor(path, "not enough memory to read the file");
     image.FMemory = memory;
     image.FSize = static_cast<std::size_t>(size);
+    // The data's extents first: their copy is refused before it is made
+    // when it alone would take the load past the budget.
     const auto end = static_cast<off_t>(size);
+    std::vector<std::pair<off_t, off_t>> extents;
+    std::uint64_t dataBytes = 0;
     for (off_t at = 0; at < end;) {
         off_t data = ::lseek(file.Fd, at, SEEK_DATA);
         if (data < 0 && errno == ENXIO)
@@ -261,9 +265,18 @@ void ReadWholeFile(const std::string& path, TFileImage& image)
         off_t hole = ::lseek(file.Fd, data, SEEK_HOLE);
         if (hole < 0 || hole > end)
             hole = end;
-        ReadRange(path, file.Fd, image, data, hole);
+        extents.emplace_back(data, hole);
+        dataBytes += static_cast<std::uint64_t>(hole - data);
         at = hole;
     }
+    if (dataBytes + held.Bytes > MemoryBudget)
+        FailFor(path, held.Together.empty()
+                          ? "reading the file needs " + NeedText(dataBytes) + " of memory; the limit is " +
+                                LimitText(MemoryBudget)
+                          : held.Together + " need " + NeedText(dataBytes + held.Bytes) + "; the limit is " +
+                                LimitText(MemoryBudget));
+    for (const auto& [from, to] : extents)
+        ReadRange(path, file.Fd, image, from, to);
     if (::fstat(file.Fd, &st) != 0 || static_cast<std::uintmax_t>(st.st_size) < size)
         FailFor(path, FileChanged);
 }
@@ -316,7 +329,7 @@ namespace {
 
 // Reads the file with the reader its extension chooses; extras nullptr:
 // the raster alone, as the registered readers have always delivered it.
-void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
+void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const TMemoryHeld& held)
 {
     const std::string extension = ExtensionOf(path);
     const TRegistration* reg = FindRegistration(extension);
@@ -337,14 +350,17 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
     }
 
     TFileImage file;
-    ReadWholeFile(path, file);
+    ReadWholeFile(path, file, held);
+    formats::TDecodeLimits limits;
+    limits.Held = file.FCopied + held.Bytes;
+    limits.Together = held.Together;
     TBitmap32 bmp;
     TPictureExtras got;
     try {
         if (linear != nullptr)
-            linear(file.Bytes(), bmp, extras ? &got : nullptr, formats::TDecodeLimits{});
+            linear(file.Bytes(), bmp, extras ? &got : nullptr, limits);
         else
-            plain(file.Bytes(), bmp, formats::TDecodeLimits{});
+            plain(file.Bytes(), bmp, limits);
     } catch (const EPictureError& e) {
         FailFor(path, e.what());
     } catch (const std::bad_alloc&) {
@@ -363,8 +379,13 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
 
 void SetPictureReadSeam(std::function<void(const std::string&)> seam) { ReadSeam() = std::move(seam); }
 
-void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr); }
+void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr, {}); }
 
-void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras) { Load(path, out, &extras); }
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras) { Load(path, out, &extras, {}); }
+
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held)
+{
+    Load(path, out, &extras, held);
+}
 
 } // namespace vinsk

@@ -107,13 +107,13 @@ namespace {
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
-void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply apply)
+void Calibrate(TVinskState& s, const std::string& path, const char* frameName, Refusal refusal, Apply apply)
 {
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
     TPictureExtras extras;
-    LoadPicture(path, frame, extras);
+    LoadPicture(path, frame, extras, HeldForFrame(s.Image, frameName));
     apply(s.Image, frame, extras.Linear, s.Status);
 }
 
@@ -127,9 +127,9 @@ void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header
     if (header != nullptr)
         *header = extras.Setup;
     if (o.Dark)
-        Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
+        Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame);
     if (o.Flat)
-        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
+        Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame);
 }
 
 void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
