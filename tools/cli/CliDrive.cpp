@@ -259,11 +259,8 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             }
         }
         files.Commit();
-    } catch (const EFileWriteError& e) {
-        Put(err, e.WithCause() + "\n");
-        return 1;
     } catch (const std::exception& e) {
-        Put(err, std::string(e.what()) + "\n");
+        Put(err, FailureText(e) + "\n");
         return 1;
     }
     if (toStdout && !Put(out, stdoutText)) {

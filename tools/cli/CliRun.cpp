@@ -198,6 +198,12 @@ const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standa
 
 } // namespace
 
+std::string FailureText(const std::exception& e)
+{
+    const auto* write = dynamic_cast<const EFileWriteError*>(&e);
+    return write != nullptr ? write->WithCause() : e.what();
+}
+
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
     for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.LinearDropped})
@@ -217,11 +223,8 @@ int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std:
     } else if (o.Csv) {
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
-        } catch (const EFileWriteError& e) {
-            Put(err, e.WithCause() + "\n");
-            return 1;
         } catch (const std::exception& e) {
-            Put(err, std::string(e.what()) + "\n");
+            Put(err, FailureText(e) + "\n");
             return 1;
         }
     }

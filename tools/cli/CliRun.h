@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -80,6 +81,11 @@ TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char decima
 // output cannot be written (a message on standard error names the reason).
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
+
+// An output's failure for standard error: a file that could not be written
+// with the system's reason ("Cannot create file x.csv: No space left on
+// device"), anything else its message.
+std::string FailureText(const std::exception& e);
 
 // The refusal of an output file (named by its option, e.g. "--csv") that is
 // the picture, a frame or the settings file under any name (the same device
