@@ -123,7 +123,7 @@ private:
     void UpdateIndicators();
     void BitBtn10Click();
     void BitBtn12Click();
-    void ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
+    void ApplyFrame(const char* frameName, std::optional<std::string> (*refusal)(const TImageState&),
                     void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&));
     // After a picture loads: one question listing the Setup values its file
     // carries; on Yes they go through the Setup fields as a settings load's do.

@@ -287,16 +287,16 @@ void TVinsk_main::OpenimageClick()
 
 void TVinsk_main::BitBtn10Click()
 {
-    ApplyFrame(DarkRefusal, ApplyDarkFrame);
+    ApplyFrame("dark", DarkRefusal, ApplyDarkFrame);
 }
 
 void TVinsk_main::BitBtn12Click()
 {
-    ApplyFrame(FlatRefusal, ApplyFlatFrame);
+    ApplyFrame("flat", FlatRefusal, ApplyFlatFrame);
 }
 
 // Dark and flat share their course: refusal, picture dialog, load, apply.
-void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageState&),
+void TVinsk_main::ApplyFrame(const char* frameName, std::optional<std::string> (*refusal)(const TImageState&),
                              void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&))
 {
     if (const auto message = refusal(FState.Image)) {
@@ -310,7 +310,7 @@ void TVinsk_main::ApplyFrame(std::optional<std::string> (*refusal)(const TImageS
     TBusyCursor busy(Image1->viewport());
     TBitmap32 frame;
     TPictureExtras extras;
-    LoadPicture(choice->FileName.toStdString(), frame, extras);
+    LoadPicture(choice->FileName.toStdString(), frame, extras, HeldForFrame(FState.Image, frameName));
     apply(FState.Image, frame, extras.Linear, FState.Status);
     UpdateIndicators();
     Image1->Changed();

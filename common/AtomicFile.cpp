@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -92,7 +93,14 @@ bool TAtomicSave::Open(std::string* content)
     return true;
 }
 
-bool TAtomicSave::Commit(std::string_view content)
+std::string EFileWriteError::WithCause() const
+{
+    return std::string(what()) + (Error != 0 ? std::string(": ") + std::strerror(Error) : std::string());
+}
+
+bool TAtomicSave::Commit(std::string_view content) { return Write(content) && Place(); }
+
+bool TAtomicSave::Write(std::string_view content)
 {
     const std::filesystem::path target(Target);
     std::filesystem::path dir = target.parent_path();
@@ -119,15 +127,37 @@ bool TAtomicSave::Commit(std::string_view content)
         if (::fchmod(fd.Get(), 0666 & ~mask) != 0)
             return false;
     }
-    if (::fsync(fd.Get()) != 0 || !fd.Close())
-        return false;
+    return ::fsync(fd.Get()) == 0 && fd.Close();
+}
+
+bool TAtomicSave::Place()
+{
     if (::rename(TempPath.c_str(), Target.c_str()) != 0)
         return false;
     TempPath.clear();
+    std::filesystem::path dir = std::filesystem::path(Target).parent_path();
+    if (dir.empty())
+        dir = ".";
     TFileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Get() >= 0)
         ::fsync(dirFd.Get()); // the rename is done; this only hastens it to disk
     return true;
+}
+
+void TAtomicSaveSet::Add(const std::string& path, std::string_view content)
+{
+    auto save = std::make_unique<TAtomicSave>(path);
+    if (!save->Open(nullptr) || !save->Write(content))
+        throw EFileWriteError("Cannot create file " + path, errno);
+    Saves.emplace_back(path, std::move(save));
+}
+
+void TAtomicSaveSet::Commit()
+{
+    for (auto& [path, save] : Saves)
+        if (!save->Place())
+            throw EFileWriteError("Cannot create file " + path, errno);
+    Saves.clear();
 }
 
 void SaveWholeFile(const std::string& path, std::string_view content)

@@ -16,7 +16,7 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     vinsk::formats::TDecodeLimits limits;
-    limits.MaxBytes = 16u << 20;
+    limits.Budget = 16u << 20;
     vinsk::TBitmap32 bmp;
     vinsk::TPictureExtras extras;
     const off_t errBefore = lseek(2, 0, SEEK_CUR);
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Raster and samples together stay within the limit, and match.
     const vinsk::TLinearPlane& p = extras.Linear;
     if (bmp.Empty() || p.Width() != bmp.Width() || p.Height() != bmp.Height() ||
-        static_cast<std::uint64_t>(bmp.Width()) * bmp.Height() * 4 + p.Bytes() > limits.MaxBytes)
+        static_cast<std::uint64_t>(bmp.Width()) * bmp.Height() * 4 + p.Bytes() > limits.Budget)
         __builtin_trap();
     // With standard error on a file, a message written there moves its offset.
     if (errBefore >= 0 && lseek(2, 0, SEEK_CUR) != errBefore)

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Small enough that a hostile size costs little time per run, large
     // enough that every size check is reached.
     vinsk::formats::TDecodeLimits limits;
-    limits.MaxBytes = 16u << 20;
+    limits.Budget = 16u << 20;
     vinsk::TBitmap32 bmp;
     try {
         vinsk::formats::VINSK_FUZZ_DECODER(vinsk::formats::TBytes(data, size), bmp, limits);
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     // A decoded raster must be whole.
-    if (bmp.Empty() || static_cast<std::size_t>(bmp.Width()) * bmp.Height() * 4 > limits.MaxBytes)
+    if (bmp.Empty() || static_cast<std::size_t>(bmp.Width()) * bmp.Height() * 4 > limits.Budget)
         __builtin_trap();
     return 0;
 }

@@ -8,10 +8,6 @@ namespace vinsk {
 
 namespace {
 
-// Raster and float plane together stay within what a loaded picture may
-// take (the readers' limit).
-constexpr std::uint64_t MaxPictureBytes = 2ull << 30;
-
 using TRasterStep = void (*)(TImageState&, const TBitmap32&, TStatusPanels&);
 using TPlaneStep = void (*)(TLinearPlane&, const TLinearPlane&);
 
@@ -21,10 +17,13 @@ void ApplyFrame(TImageState& s, const TBitmap32& frame, const TLinearPlane& fram
     std::string drop;
     if (!s.Linear.Empty()) {
         drop = PlaneMismatch(s.Linear, framePlane, frameName);
-        const std::uint64_t floatBytes = s.Linear.SampleCount() * 4u;
-        const std::uint64_t rasterBytes = static_cast<std::uint64_t>(s.Bitmap.Width()) * s.Bitmap.Height() * 4u;
-        if (drop.empty() && rasterBytes + floatBytes > MaxPictureBytes)
-            drop = "in floating point they would need more than 2 GiB with the raster";
+        // The samples become floating point beside their 16-bit selves, the
+        // raster and the frame: all within the one budget.
+        const std::uint64_t floatBytes = s.Linear.IsFloat() ? 0 : s.Linear.SampleCount() * 4u;
+        const std::uint64_t frameBytes = RasterBytes(frame) + framePlane.Bytes();
+        if (drop.empty() && HeldForFrame(s, frameName).Bytes + floatBytes + frameBytes > MemoryBudget)
+            drop = "in floating point they would need more than " + LimitText(MemoryBudget) +
+                   " with the raster and the " + frameName + " frame";
     }
     // The raster step refuses before changing anything; the plane is
     // touched only after it succeeded.
@@ -44,6 +43,13 @@ void ApplyFrame(TImageState& s, const TBitmap32& frame, const TLinearPlane& fram
 }
 
 } // namespace
+
+std::uint64_t RasterBytes(const TBitmap32& b) { return static_cast<std::uint64_t>(b.Width()) * b.Height() * 4u; }
+
+TMemoryHeld HeldForFrame(const TImageState& s, const char* frameName)
+{
+    return {RasterBytes(s.Bitmap) + s.Linear.Bytes(), std::string("The picture and the ") + frameName + " frame together"};
+}
 
 void ApplyDarkFrame(TImageState& s, const TBitmap32& dark, const TLinearPlane& darkPlane, TStatusPanels& status)
 {

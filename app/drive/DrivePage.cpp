@@ -485,7 +485,10 @@ void TDrivePage::Launch()
     // One analysis at a time: the spectrum's FFT planner is not thread-safe.
     FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
         try {
-            return AnalysePicture(picture->Bitmap, picture->Linear, input);
+            TDriveResult r = AnalysePicture(picture->Bitmap, picture->Linear, input);
+            if (!picture->LinearDropped.empty())
+                r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
+            return r;
         } catch (const std::exception& e) {
             TDriveResult r;
             r.Refused = true;

@@ -33,6 +33,7 @@ class TDriveChart;
 struct TDrivePicture {
     TBitmap32 Bitmap;
     TLinearPlane Linear;
+    std::string LinearDropped; // the status text when a frame dropped the linear samples
 };
 class TRadioGroup;
 

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "image/Bitmap32.h"
+#include "image/MemoryBudget.h"
 #include "image/formats/Picture.h"
 
 namespace vinsk::formats {
@@ -15,8 +17,16 @@ using TBytes = std::span<const std::uint8_t>;
 
 // What a declared picture may ask for before anything is allocated.
 struct TDecodeLimits {
-    std::int64_t MaxSide = 30000;            // pixels, either direction
-    std::uint64_t MaxBytes = 2ull << 30;     // bytes of the 32-bit raster (and linear samples)
+    std::int64_t MaxSide = 30000; // pixels, either direction
+    // Every byte of the load counts against the one budget: what is held
+    // already (the file's copy, a picture a frame is loaded for) and what the
+    // decoder would allocate (its buffers, the raster, the linear samples).
+    std::uint64_t Budget = MemoryBudget;
+    std::uint64_t Held = 0;
+    std::string Together; // names the held picture with the new one in a refusal, when there is one
+
+    // What the decoder may still allocate.
+    std::uint64_t Room() const { return Held < Budget ? Budget - Held : 0; }
 };
 
 void DecodeBmp(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});

@@ -662,7 +662,8 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     const long long outH = superpixels ? height / 2 : height;
     // The stored size is checked too: it is what the header claims.
     CheckRasterSize(width, height, limits);
-    CheckPictureSize(outW, outH, static_cast<std::uint64_t>(channels) * 4u, limits);
+    CheckPictureSize(outW, outH, static_cast<std::uint64_t>(channels) * 4u, limits,
+                     file.Bytes().data() != data.data() ? file.Bytes().size() : 0); // the padded copy
     CheckDataUnit(f, info, data.size(), file.Bytes());
     const bool topDown = KeyText(f, "ROWORDER") == "TOP-DOWN";
 

@@ -121,7 +121,7 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
     // pixel, besides the raster: more than the limit leaves is refused when
     // decoding starts, before either is allocated.
     const std::uint64_t raster = std::uint64_t{s->Info.image_width} * s->Info.image_height * 4;
-    s->Info.mem->max_memory_to_use = static_cast<long>(limits->MaxBytes - raster + WorkingMargin);
+    s->Info.mem->max_memory_to_use = static_cast<long>(limits->Room() - raster + WorkingMargin);
 
     const bool cmyk = s->Info.jpeg_color_space == JCS_CMYK || s->Info.jpeg_color_space == JCS_YCCK;
     s->Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;

@@ -65,11 +65,11 @@ constexpr std::uint64_t MagickPixelBytes = sizeof(PixelPacket) + sizeof(IndexPac
 
 void ApplyLimits(const TDecodeLimits& limits)
 {
-    const auto pixels = static_cast<magick_int64_t>(limits.MaxBytes / 4);
+    const auto pixels = static_cast<magick_int64_t>(limits.Room() / 4);
     (void)SetMagickResourceLimit(WidthResource, limits.MaxSide);
     (void)SetMagickResourceLimit(HeightResource, limits.MaxSide);
     (void)SetMagickResourceLimit(PixelsResource, pixels);
-    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.MaxBytes));
+    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.Room()));
     // OpenMP's thread count is per calling thread, so it is set on each call.
     (void)SetMagickResourceLimit(ThreadsResource, 1);
 }
@@ -82,7 +82,7 @@ void LimitMemoryFor(TSize size, const TDecodeLimits& limits)
 {
     CheckWorkingMemory(size.Width, size.Height, MagickPixelBytes, MagickMargin, limits);
     const auto raster = static_cast<std::uint64_t>(size.Width) * static_cast<std::uint64_t>(size.Height) * 4;
-    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.MaxBytes + MagickMargin - raster));
+    (void)SetMagickResourceLimit(MemoryResource, static_cast<magick_int64_t>(limits.Room() + MagickMargin - raster));
 }
 
 class TException {

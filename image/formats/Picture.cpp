@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "image/formats/Decoders.h"
 
@@ -158,12 +161,17 @@ const TAddedFormat* FindAddedFormat(const std::string& extension)
     throw EPictureError("Cannot load " + path + ": " + problem);
 }
 
-// Files up to this size are read; larger ones are mapped, so that only the
-// pages a reader touches are loaded: a picture padded with gigabytes costs
-// no more than the picture.
-constexpr std::uintmax_t MaxReadBytes = 64ull << 20;
+std::function<void(const std::string&)>& ReadSeam()
+{
+    static std::function<void(const std::string&)> seam;
+    return seam;
+}
 
-// The bytes of a picture file: read into memory, or mapped read-only.
+// The bytes of a picture file, copied into private anonymous memory. Only
+// the file's data is read: its holes stay untouched zero pages, so a picture
+// padded with gigabytes of sparse nothing costs no more than the picture.
+// A copy, not a mapping of the file: a mapped file that another program
+// shortens kills the reader with SIGBUS at the first page it touches.
 class TFileImage {
 public:
     TFileImage() = default;
@@ -171,22 +179,50 @@ public:
     TFileImage& operator=(const TFileImage&) = delete;
     ~TFileImage()
     {
-        if (FMapped != nullptr)
-            ::munmap(FMapped, FMappedSize);
+        if (FMemory != nullptr)
+            ::munmap(FMemory, FSize);
     }
 
-    TBytes Bytes() const
-    {
-        return FMapped != nullptr ? TBytes(static_cast<const std::uint8_t*>(FMapped), FMappedSize)
-                                  : TBytes(FRead.data(), FRead.size());
-    }
+    TBytes Bytes() const { return TBytes(static_cast<const std::uint8_t*>(FMemory), FSize); }
 
-    std::vector<std::uint8_t> FRead;
-    void* FMapped = nullptr;
-    std::size_t FMappedSize = 0;
+    void* FMemory = nullptr;
+    std::size_t FSize = 0;
+    std::uint64_t FCopied = 0; // bytes read into memory, the holes left out
 };
 
-void ReadWholeFile(const std::string& path, TFileImage& image)
+class TFd {
+public:
+    explicit TFd(int fd) : Fd(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    ~TFd()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    const int Fd;
+};
+
+constexpr const char* FileChanged = "The file changed while it was read";
+
+// Reads [from, to) of the file into the image at the same offsets.
+void ReadRange(const std::string& path, int fd, TFileImage& image, off_t from, off_t to)
+{
+    auto* bytes = static_cast<std::uint8_t*>(image.FMemory);
+    while (from < to) {
+        const ssize_t got = ::pread(fd, bytes + from, static_cast<std::size_t>(to - from), from);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            FailFor(path, std::strerror(errno));
+        if (got == 0)
+            FailFor(path, FileChanged);
+        from += got;
+        image.FCopied += static_cast<std::uint64_t>(got);
+    }
+}
+
+void ReadWholeFile(const std::string& path, TFileImage& image, const TMemoryHeld& held)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -194,48 +230,55 @@ void ReadWholeFile(const std::string& path, TFileImage& image)
         FailFor(path, ec.message());
     if (!std::filesystem::is_regular_file(status))
         FailFor(path, "not a regular file");
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec)
-        FailFor(path, ec.message());
+    const TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (file.Fd < 0 || ::fstat(file.Fd, &st) != 0)
+        FailFor(path, std::strerror(errno));
+    const auto size = static_cast<std::uintmax_t>(st.st_size);
     if (size == 0)
         FailFor(path, "the file is empty");
     if (size > MaxFileBytes)
         FailFor(path, "the file is larger than 4 GiB");
+    if (ReadSeam())
+        ReadSeam()(path);
 
-    if (size > MaxReadBytes) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            FailFor(path, std::strerror(errno));
-        // Private and writable, as the read buffer is: a library that writes
-        // into its input touches a copy of that page, never the file.
-        void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-        const int err = errno;
-        ::close(fd);
-        if (map == MAP_FAILED)
-            FailFor(path, std::strerror(err));
-        image.FMapped = map;
-        image.FMappedSize = static_cast<std::size_t>(size);
-        return;
-    }
-
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        FailFor(path, std::strerror(errno));
-    std::vector<std::uint8_t>& data = image.FRead;
-    try {
-        data.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        std::fclose(f);
+    // Reserved, not committed: only the pages the data is read into count.
+    void* memory = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED)
         FailFor(path, "not enough memory to read the file");
+    image.FMemory = memory;
+    image.FSize = static_cast<std::size_t>(size);
+    // The data's extents first: their copy is refused before it is made
+    // when it alone would take the load past the budget.
+    const auto end = static_cast<off_t>(size);
+    std::vector<std::pair<off_t, off_t>> extents;
+    std::uint64_t dataBytes = 0;
+    for (off_t at = 0; at < end;) {
+        off_t data = ::lseek(file.Fd, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // a hole to the end, or the file shrank: fstat below tells
+        if (data < 0)
+            data = at; // no hole search here: all of it is data
+        if (data >= end)
+            break;
+        off_t hole = ::lseek(file.Fd, data, SEEK_HOLE);
+        if (hole < 0 || hole > end)
+            hole = end;
+        extents.emplace_back(data, hole);
+        dataBytes += static_cast<std::uint64_t>(hole - data);
+        at = hole;
     }
-    const std::size_t got = std::fread(data.data(), 1, data.size(), f);
-    const bool readError = std::ferror(f) != 0;
-    const int err = errno;
-    std::fclose(f);
-    if (readError)
-        FailFor(path, std::strerror(err));
-    // A file that shrank while being read is decoded as far as it goes.
-    data.resize(got);
+    if (dataBytes + held.Bytes > MemoryBudget)
+        FailFor(path, held.Together.empty()
+                          ? "reading the file needs " + NeedText(dataBytes) + " of memory; the limit is " +
+                                LimitText(MemoryBudget)
+                          : held.Together + " need " + NeedText(dataBytes + held.Bytes) + "; the limit is " +
+                                LimitText(MemoryBudget));
+    for (const auto& [from, to] : extents)
+        ReadRange(path, file.Fd, image, from, to);
+    if (::fstat(file.Fd, &st) != 0 || static_cast<std::uintmax_t>(st.st_size) < size)
+        FailFor(path, FileChanged);
 }
 
 } // namespace
@@ -286,7 +329,7 @@ namespace {
 
 // Reads the file with the reader its extension chooses; extras nullptr:
 // the raster alone, as the registered readers have always delivered it.
-void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
+void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const TMemoryHeld& held)
 {
     const std::string extension = ExtensionOf(path);
     const TRegistration* reg = FindRegistration(extension);
@@ -307,14 +350,17 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
     }
 
     TFileImage file;
-    ReadWholeFile(path, file);
+    ReadWholeFile(path, file, held);
+    formats::TDecodeLimits limits;
+    limits.Held = file.FCopied + held.Bytes;
+    limits.Together = held.Together;
     TBitmap32 bmp;
     TPictureExtras got;
     try {
         if (linear != nullptr)
-            linear(file.Bytes(), bmp, extras ? &got : nullptr, formats::TDecodeLimits{});
+            linear(file.Bytes(), bmp, extras ? &got : nullptr, limits);
         else
-            plain(file.Bytes(), bmp, formats::TDecodeLimits{});
+            plain(file.Bytes(), bmp, limits);
     } catch (const EPictureError& e) {
         FailFor(path, e.what());
     } catch (const std::bad_alloc&) {
@@ -331,8 +377,15 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras)
 
 } // namespace
 
-void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr); }
+void SetPictureReadSeam(std::function<void(const std::string&)> seam) { ReadSeam() = std::move(seam); }
 
-void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras) { Load(path, out, &extras); }
+void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr, {}); }
+
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras) { Load(path, out, &extras, {}); }
+
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held)
+{
+    Load(path, out, &extras, held);
+}
 
 } // namespace vinsk

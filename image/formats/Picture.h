@@ -1,11 +1,13 @@
 // Loading a picture file of a registered format into the raster.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "image/Bitmap32.h"
+#include "image/MemoryBudget.h"
 #include "linear/LinearPlane.h"
 #include "setup/FileValues.h"
 
@@ -45,8 +47,20 @@ std::string PictureOpenFilter();
 void LoadPicture(const std::string& path, TBitmap32& out);
 
 // The same, also keeping the linear samples and the Setup values the file
-// carries; the size limits then count raster and samples together. On a
-// failure both `out` and `extras` are untouched.
+// carries. One memory budget counts the file's copy, the decoder's buffers,
+// the raster and the samples together. On a failure both `out` and
+// `extras` are untouched.
 void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras);
+
+// The same for a frame loaded beside a picture: the picture's bytes count
+// against the one memory budget with the frame's, and a load that would
+// exceed it is refused before it allocates, in held.Together's words ("The
+// picture and the dark frame together need 4.6 GB; the limit is 2 GiB").
+void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held);
+
+// Called with the path between a picture file's size check and the reads of
+// its bytes (nothing when empty): where a test changes the file under the
+// loader, which must then say "The file changed while it was read".
+void SetPictureReadSeam(std::function<void(const std::string&)> seam);
 
 } // namespace vinsk

@@ -4,6 +4,7 @@
 // no interpolated colour ripple reaches the measurement. The raster takes the
 // 16-bit samples as other 16-bit sources do. LibRaw's own handlers, which
 // print, are replaced by silent ones.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -49,13 +50,20 @@ void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
     p.no_auto_bright = 1;
     p.half_size = 1;
     p.output_color = 0; // the camera's own colours, no matrix mixing channels
-    p.max_raw_memory_mb = static_cast<unsigned>(limits.MaxBytes >> 20);
+    p.max_raw_memory_mb = static_cast<unsigned>(limits.Room() >> 20);
 
     Check(raw->open_buffer(const_cast<std::uint8_t*>(data.data()), data.size()));
     const libraw_image_sizes_t& s = raw->imgdata.sizes;
     CheckRasterSize(s.raw_width, s.raw_height, limits);
-    // Half size; the plane holds three 16-bit samples a pixel.
-    CheckPictureSize((s.width + 1) / 2, (s.height + 1) / 2, 6, limits);
+    // Half size; the plane holds three 16-bit samples a pixel. While LibRaw
+    // works it holds the sensor's 16-bit values, its four-channel picture
+    // and the picture it hands out; then only the last stays beside the
+    // raster and the plane.
+    const std::uint64_t halfW = (s.width + 1u) / 2u, halfH = (s.height + 1u) / 2u;
+    const std::uint64_t half = halfW * halfH;
+    const std::uint64_t working = std::uint64_t{s.raw_width} * s.raw_height * 2u + half * (8u + 6u);
+    CheckPictureSize(static_cast<std::int64_t>(halfW), static_cast<std::int64_t>(halfH), 6, limits,
+                     std::max(working, half * 16u) - half * 10u);
     Check(raw->unpack());
     Check(raw->dcraw_process());
     int rc = LIBRAW_SUCCESS;
@@ -64,7 +72,10 @@ void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
     if (!img || img->type != LIBRAW_IMAGE_BITMAP || img->bits != 16 || (img->colors != 3 && img->colors != 1))
         Fail("camera RAW error: LibRaw gave no 16-bit picture");
     const int channels = img->colors;
-    CheckPictureSize(img->width, img->height, static_cast<std::uint64_t>(channels) * 2u, limits);
+    const libraw_imgother_t other = raw->imgdata.other;
+    raw->recycle(); // the picture handed out is all that is read from now on
+    CheckPictureSize(img->width, img->height, static_cast<std::uint64_t>(channels) * 2u, limits,
+                     std::uint64_t{img->data_size});
 
     TLinearPlane plane;
     if (extras != nullptr)
@@ -85,7 +96,7 @@ void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
     }
 
     if (extras != nullptr) {
-        const libraw_imgother_t& o = raw->imgdata.other;
+        const libraw_imgother_t& o = other;
         if (o.shutter > 0)
             extras->Setup.ExposureSeconds = static_cast<double>(o.shutter);
         if (o.focal_len > 0)

@@ -15,15 +15,6 @@ std::string SizeText(std::int64_t width, std::int64_t height)
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-std::string BytesText(std::uint64_t bytes)
-{
-    if (bytes >= (1ull << 30) && bytes % (1ull << 30) == 0)
-        return std::to_string(bytes >> 30) + " GiB";
-    if (bytes >= (1ull << 20) && bytes % (1ull << 20) == 0)
-        return std::to_string(bytes >> 20) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 } // namespace
 
 void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimits& limits)
@@ -32,7 +23,7 @@ void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimit
 }
 
 void CheckPictureSize(std::int64_t width, std::int64_t height, std::uint64_t planeBytesPerPixel,
-                      const TDecodeLimits& limits)
+                      const TDecodeLimits& limits, std::uint64_t working)
 {
     if (width <= 0 || height <= 0)
         Fail("the declared size " + SizeText(width, height) + " has no pixels");
@@ -42,9 +33,18 @@ void CheckPictureSize(std::int64_t width, std::int64_t height, std::uint64_t pla
     // Both sides are at most MaxSide here, so the product cannot overflow.
     const std::uint64_t bytes =
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * (4u + planeBytesPerPixel);
-    if (bytes > limits.MaxBytes)
-        Fail("the declared size " + SizeText(width, height) + " needs more than " + BytesText(limits.MaxBytes) +
-             " of memory");
+    CheckBudget(bytes + working, 0, width, height, limits);
+}
+
+void CheckBudget(std::uint64_t bytes, std::uint64_t margin, std::int64_t width, std::int64_t height,
+                 const TDecodeLimits& limits)
+{
+    if (bytes + limits.Held <= limits.Budget + margin)
+        return;
+    if (!limits.Together.empty())
+        Fail(limits.Together + " need " + NeedText(bytes + limits.Held) + "; the limit is " + LimitText(limits.Budget));
+    Fail("the declared size " + SizeText(width, height) + " needs more than " + LimitText(limits.Budget) +
+         " of memory");
 }
 
 void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t bytesPerPixel, std::uint64_t margin,
@@ -52,9 +52,7 @@ void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t b
 {
     CheckRasterSize(width, height, limits);
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (pixels * (bytesPerPixel + 4) > limits.MaxBytes + margin)
-        Fail("the declared size " + SizeText(width, height) + " needs more than " + BytesText(limits.MaxBytes) +
-             " of memory");
+    CheckBudget(pixels * (bytesPerPixel + 4), margin, width, height, limits);
 }
 
 void AllocateRaster(TBitmap32& bmp, std::int64_t width, std::int64_t height, const TDecodeLimits& limits)

@@ -103,9 +103,17 @@ void CheckRasterSize(std::int64_t width, std::int64_t height, const TDecodeLimit
 void CheckWorkingMemory(std::int64_t width, std::int64_t height, std::uint64_t bytesPerPixel, std::uint64_t margin,
                         const TDecodeLimits& limits);
 
-// The same for a raster with a linear plane of planeBytesPerPixel beside it.
+// The same for a raster with a linear plane of planeBytesPerPixel beside it
+// and the decoder's own buffers of `working` bytes, all within the budget
+// beside what the limits say is held.
 void CheckPictureSize(std::int64_t width, std::int64_t height, std::uint64_t planeBytesPerPixel,
-                      const TDecodeLimits& limits);
+                      const TDecodeLimits& limits, std::uint64_t working = 0);
+
+// Refuses a decode of `bytes` (of a picture of width x height) that would
+// take what is held above the budget by more than `margin`: the limits'
+// Together words when a picture is held, else the declared size.
+void CheckBudget(std::uint64_t bytes, std::uint64_t margin, std::int64_t width, std::int64_t height,
+                 const TDecodeLimits& limits);
 
 // Sizes the plane after CheckPictureSize has passed; a failed allocation
 // becomes the readers' "not enough memory".

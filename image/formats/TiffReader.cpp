@@ -192,6 +192,21 @@ bool ReadPlane16(TIFF* tif, std::uint32_t width, std::uint32_t height, TLinearPl
 
 } // namespace
 
+namespace {
+
+// TIFFRGBAImageGet decodes a whole strip (or tile) at a time into its own
+// buffer, for separate planes all of a strip's planes: one deflate strip can
+// be the whole picture beside the raster.
+std::uint64_t StripBufferBytes(TIFF* tif, std::uint16_t spp)
+{
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    const std::uint64_t one = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    return planar == PLANARCONFIG_SEPARATE ? one * spp : one;
+}
+
+} // namespace
+
 void DecodeTiff(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodeTiff(data, out, nullptr, limits); }
 
 void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
@@ -205,7 +220,7 @@ void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
         Fail("not enough memory for the TIFF reader");
     TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &src);
     TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &src);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.MaxBytes));
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.Room()));
     TIFF* tif = TIFFClientOpenExt("picture", "r", &src, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
                                   UnmapProc, options);
     TIFFOpenOptionsFree(options);
@@ -228,7 +243,7 @@ void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     const bool keep = extras != nullptr && Keeps16(tif);
     std::uint16_t spp = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    CheckPictureSize(width, height, keep ? (spp >= 3 ? 6u : 2u) : 0u, limits);
+    CheckPictureSize(width, height, keep ? (spp >= 3 ? 6u : 2u) : 0u, limits, StripBufferBytes(tif, spp));
     char reason[1024] = {};
     if (TIFFRGBAImageOK(tif, reason) != 1)
         Fail(std::string("TIFF error: ") + reason);

@@ -29,6 +29,7 @@
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
 #include "tools/cli/CliDrive.h"
+#include "tools/writers/DeepWriters.h"
 
 namespace vinsk {
 namespace {
@@ -204,6 +205,33 @@ TEST_F(DriveTest, PanelShowsTheCoreReportOfThePhysicalSample)
     ShowDriveTab();
     EXPECT_EQ(shown.count(), 1);
     EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+// An 8-bit dark drops a 16-bit picture's samples: the panel says so beside
+// the result, as the status bar does.
+TEST_F(DriveTest, DroppedLinearSamplesAreNamedBesideTheResult)
+{
+    TBitmap32 sample;
+    LoadPicture(VINSK_SOURCE_DIR "/samples/physical.png", sample);
+    tools::TRgb16Image deep(sample.Width(), sample.Height());
+    for (std::int32_t y = 0; y < sample.Height(); ++y)
+        for (std::int32_t x = 0; x < sample.Width(); ++x)
+            for (std::int32_t c = 0; c < 3; ++c)
+                tools::At(deep, x, y, c) = static_cast<std::uint16_t>(((sample.PixelS(x, y) >> (16 - 8 * c)) & 0xFF) * 257);
+    const QString path = Dir.filePath(QStringLiteral("physical16.png"));
+    tools::WritePng16(path.toStdString(), deep);
+    OpenPicture(path);
+    Dialogs.Answer(QStringLiteral(VINSK_SOURCE_DIR "/samples/physical.ini"));
+    ClickButton("BitBtn1");
+    PlaceMarkers(Points);
+    Dialogs.Answer(Save(QStringLiteral("dark8.png"), Picture(sample.Width(), sample.Height(), 0xFF000000u)));
+    ClickButton("BitBtn10");
+    ShowDriveTab();
+    ASSERT_TRUE(Page()->Result());
+    EXPECT_TRUE(Label(QStringLiteral("DriveMessage"))
+                    .startsWith(QStringLiteral("Linear samples dropped: the dark frame has 8 bits per sample, the "
+                                               "picture 16 bits\n")))
+        << Label(QStringLiteral("DriveMessage")).toStdString();
 }
 
 TEST_F(DriveTest, InputsRerunAndANewerRequestSupersedesTheRunningOne)

@@ -514,6 +514,18 @@ TEST_F(CliDrive, RefusalsExitWithTheirMessageAndWriteNothing)
     }
 }
 
+// One output that cannot be written: the others are not replaced either,
+// and the message gives the system's reason.
+TEST_F(CliDrive, AFailingOutputReplacesNoneOfTheOthers)
+{
+    std::ofstream(File("kept.json")) << "old";
+    const TRun r = Run(Physical({"--json", File("kept.json"), "--pec", "-", "--csv", File("no-folder/x.csv")}));
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "Cannot create file " + File("no-folder/x.csv") + ": No such file or directory\n");
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(ReadAll(File("kept.json")), "old");
+}
+
 TEST_F(CliDrive, UsageErrorsExitTwoWithOneLine)
 {
     const std::vector<std::string> points = {"--image", Sample("physical.png"), "--start", "40,55",
@@ -662,6 +674,11 @@ TEST_F(Cli, OutputThatCannotBeWrittenFails)
         ASSERT_TRUE(WIFEXITED(status)) << redirect;
         EXPECT_EQ(WEXITSTATUS(status), 1) << redirect;
         EXPECT_EQ(ReadAll(err).rfind("Cannot write to standard output: ", 0), 0u) << redirect << ": " << ReadAll(err);
+    }
+    for (const char* redirect : {" >/dev/full", " >&-"}) {
+        const std::string cmd = Quote(VINSK_CLI) + " --version" + redirect + " 2>/dev/null";
+        const int status = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << redirect;
     }
 }
 

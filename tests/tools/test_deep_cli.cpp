@@ -34,7 +34,7 @@ protected:
     {
         Dir = new fs::path(fs::temp_directory_path() / ("vinsk-deep-cli-" + std::to_string(::getpid())));
         fs::create_directories(*Dir);
-        for (const char* format : {"fits", "dng"})
+        for (const char* format : {"fits", "dng", "png"})
             ASSERT_EQ(Run(VINSK_SAMPLE_GEN, {"--out", Dir->string(), "--name", format, "--format", format}), 0);
         TExperiment e;
         e.ExposureTime = 100;
@@ -121,6 +121,23 @@ TEST_F(DeepCli, HeaderValuesOverrideTheSettingsAndTheCommandLineBoth)
     std::vector<std::string> raw = Trail("dng.dng");
     raw.insert(raw.end(), {"--settings", ini, "--from-header"});
     EXPECT_EQ(LastTime(raw), 120);
+}
+
+// An 8-bit dark drops the FITS picture's 16-bit samples: every mode that
+// loads frames says so, as the window's status bar does.
+TEST_F(DeepCli, AFrameOfAnotherDepthIsNamedInEveryMode)
+{
+    const std::string said = "Linear samples dropped: the dark frame has 8 bits per sample, the picture 16 bits\n";
+    const std::string image = (*Dir / "fits.fits").string(), dark = (*Dir / "png-dark.png").string();
+    std::vector<std::string> figures = Trail("fits.fits");
+    figures.insert(figures.end(), {"--dark", dark});
+    std::vector<std::string> drive = figures;
+    drive.insert(drive.end(), {"--drive", "--json", "-"});
+    for (const auto& args : {figures, std::vector<std::string>{"--find-trail", "--image", image, "--dark", dark}, drive}) {
+        EXPECT_EQ(Run(VINSK_CLI, args), 0) << Err;
+        EXPECT_NE(Err.find(said), std::string::npos) << Err;
+    }
+    EXPECT_NE(Out.find("\"notes\": [\"" + said.substr(0, said.size() - 1) + "\""), std::string::npos) << Out;
 }
 
 } // namespace

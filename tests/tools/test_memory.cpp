@@ -159,6 +159,40 @@ TBytes Deflate(const TBytes& raw)
     return out;
 }
 
+// A grey 16-bit PNG of side x side, every sample 1000; its rows are
+// deflated as they are made, so the test never holds the picture.
+TBytes BigGrey16Png(std::uint32_t side)
+{
+    TBytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    TBytes ihdr;
+    Put32(ihdr, side);
+    Put32(ihdr, side);
+    ihdr.insert(ihdr.end(), {16, 0, 0, 0, 0});
+    Chunk(png, "IHDR", ihdr);
+    TBytes row(1 + std::size_t{side} * 2);
+    for (std::size_t i = 1; i < row.size(); i += 2) {
+        row[i] = 0x03;
+        row[i + 1] = 0xE8;
+    }
+    z_stream z{};
+    deflateInit(&z, 1);
+    TBytes packed(1 << 20), idat;
+    for (std::uint32_t y = 0; y <= side; ++y) {
+        z.next_in = row.data();
+        z.avail_in = y < side ? static_cast<uInt>(row.size()) : 0;
+        do {
+            z.next_out = packed.data();
+            z.avail_out = static_cast<uInt>(packed.size());
+            deflate(&z, y < side ? Z_NO_FLUSH : Z_FINISH);
+            idat.insert(idat.end(), packed.data(), z.next_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    Chunk(png, "IDAT", idat);
+    Chunk(png, "IEND", {});
+    return png;
+}
+
 // A grey 16 x 16 PNG with `texts` compressed text chunks of 7.9 MB each,
 // below libpng's own limit for one chunk, so that it would keep them all.
 TBytes PngWithTexts(int texts)
@@ -290,6 +324,20 @@ TEST_F(Memory, HostileJpegsAreRefusedAtOnce)
 
     Write(File("scans.jpg"), MakeJpeg(grey, TJpegKind::ManyScans));
     ExpectRefused(Run(Points(File("scans.jpg"))), "more than 300 scans");
+}
+
+// A dark as large as the picture (1.2 GB each with their samples) is
+// refused before it is decoded: the picture and the frame share one budget.
+TEST_F(Memory, APictureAndItsDarkShareOneBudget)
+{
+    const std::string path = File("big16.png");
+    Write(path, BigGrey16Png(14000));
+    std::vector<std::string> args = Points(path);
+    args.insert(args.end(), {"--dark", path});
+    const TChildRun r = Run(args, 4ull << 30);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_EQ(r.Err, "Cannot load " + path + ": The picture and the dark frame together need 2.4 GB; the limit is 2 GiB\n");
+    EXPECT_LT(r.PeakKiB, 1300 * 1024); // the picture alone: 1.18 GB
 }
 
 // Only the pages the reader touches are loaded.

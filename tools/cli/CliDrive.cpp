@@ -11,7 +11,6 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
-#include "setup/SettingsFile.h"
 
 namespace vinsk::cli {
 
@@ -198,15 +197,15 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
 {
     TDriveResult r;
     TCliResult loaded; // the settings file's warnings
+    std::string dropped; // the linear samples a frame dropped
     try {
         TVinskState s;
         TFileSetupValues header;
         LoadPictures(o, s, &header);
+        dropped = s.Status.Linear;
         std::optional<TDriveSettings> fromFile;
-        if (o.Settings) {
-            LoadSettings(*o.Settings, s.Experiment, sep, loaded);
-            fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
-        }
+        if (o.Settings)
+            fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
         TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
@@ -223,7 +222,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         r.Refused = true;
         r.Message = e.what();
     }
-    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings})
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings, &dropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.Refused) {
@@ -236,29 +235,40 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         return 1;
     }
 
-    bool toStdout = false;
-    const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
-        {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
-    for (const auto& [target, text] : outputs) {
-        if (!*target)
-            continue;
-        if (**target == "-") {
-            toStdout = true;
-            if (!Put(out, text(r))) {
-                Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-                return 1;
-            }
-        } else {
-            try {
-                SaveWholeFile(**target, text(r));
-            } catch (const std::exception& e) {
-                Put(err, std::string(e.what()) + "\n");
-                return 1;
+    // Said on standard error already; the JSON keeps it with the result.
+    const std::string summaryText = Summary(r, o.Channel, sep);
+    if (!dropped.empty())
+        r.Notes.insert(r.Notes.begin(), dropped);
+
+    // Every file is written before any is put in place, and standard output
+    // comes last: a run that fails on one output replaces none.
+    const std::string* toStdout = nullptr;
+    std::string stdoutText;
+    try {
+        TAtomicSaveSet files;
+        const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
+            {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
+        for (const auto& [target, text] : outputs) {
+            if (!*target)
+                continue;
+            if (**target == "-") {
+                toStdout = &**target;
+                stdoutText = text(r);
+            } else {
+                files.Add(**target, text(r));
             }
         }
+        files.Commit();
+    } catch (const std::exception& e) {
+        Put(err, FailureText(e) + "\n");
+        return 1;
+    }
+    if (toStdout && !Put(out, stdoutText)) {
+        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
     }
     std::FILE* summary = toStdout ? err : out;
-    if (!Put(summary, Summary(r, o.Channel, sep))) {
+    if (!Put(summary, summaryText)) {
         if (summary == out)
             Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
         return 1;

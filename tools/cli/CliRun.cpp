@@ -84,7 +84,7 @@ void SetFields(const Values& values, TExperiment& e, TShownFields& shown, char s
 } // namespace
 
 // The settings file through the Setup fields.
-void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
+TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult& r)
 {
     // The window lets a typed name that does not exist load nothing; on the
     // command line that is a mistyped path, not a wish for initial values.
@@ -94,11 +94,12 @@ void LoadSettings(const std::string& path, TExperiment& e, char sep, TCliResult&
     if (!std::filesystem::exists(path, ec))
         throw std::runtime_error("Cannot open file " + path);
     TShownFields shown = ShownFields(e, sep);
-    const TSettingsLoad load = LoadSettingsFile(path, e, sep);
+    const TSettingsLoad load = LoadSettingsFile(path, e, TDriveSettings{}, sep);
     if (load.VersionMismatch)
         r.Warning = SettingsVersionWarning;
     r.UnreadSettings = UnreadSettingsText(load);
     SetFields(load.Values, e, shown, sep);
+    return load.Drive;
 }
 
 namespace {
@@ -106,13 +107,13 @@ namespace {
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
-void Calibrate(TVinskState& s, const std::string& path, Refusal refusal, Apply apply)
+void Calibrate(TVinskState& s, const std::string& path, const char* frameName, Refusal refusal, Apply apply)
 {
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
     TPictureExtras extras;
-    LoadPicture(path, frame, extras);
+    LoadPicture(path, frame, extras, HeldForFrame(s.Image, frameName));
     apply(s.Image, frame, extras.Linear, s.Status);
 }
 
@@ -126,9 +127,9 @@ void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header
     if (header != nullptr)
         *header = extras.Setup;
     if (o.Dark)
-        Calibrate(s, *o.Dark, DarkRefusal, ApplyDarkFrame);
+        Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame);
     if (o.Flat)
-        Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
+        Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame);
 }
 
 void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
@@ -155,6 +156,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
         s.DecimalSeparator = sep;
         TFileSetupValues header;
         LoadPictures(o, s, &header);
+        r.LinearDropped = s.Status.Linear;
         if (o.Settings) {
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
@@ -196,9 +198,15 @@ const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standa
 
 } // namespace
 
+std::string FailureText(const std::exception& e)
+{
+    const auto* write = dynamic_cast<const EFileWriteError*>(&e);
+    return write != nullptr ? write->WithCause() : e.what();
+}
+
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.LinearDropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.ExitCode != 0) {
@@ -215,11 +223,8 @@ int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std:
     } else if (o.Csv) {
         try {
             SaveChartCsv(r.Chart, *o.Csv, decimalSep);
-        } catch (const EFileWriteError& e) {
-            Put(err, std::string(e.what()) + (e.Error != 0 ? std::string(": ") + std::strerror(e.Error) : "") + "\n");
-            return 1;
         } catch (const std::exception& e) {
-            Put(err, std::string(e.what()) + "\n");
+            Put(err, FailureText(e) + "\n");
             return 1;
         }
     }

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "setup/DriveSettings.h"
 #include "setup/FileValues.h"
 
 namespace vinsk::cli {
@@ -40,6 +42,7 @@ struct TCliResult {
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
     std::string UnreadSettings;    // the settings keys present but not read
+    std::string LinearDropped;     // the window's status text when a frame dropped the linear samples
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -48,8 +51,9 @@ struct TCliResult {
 
 // Loads the picture, then the dark, then the flat, with the window's
 // refusals; the picture's linear samples are kept and calibrated with it, and
-// the Setup values its file carries go to header when given. Throws what the
-// loading or a refusal throws.
+// the Setup values its file carries go to header when given. A frame that
+// does not match the samples drops them, and state.Status.Linear says so as
+// the window's status bar does. Throws what the loading or a refusal throws.
 void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
 
 // The header's values when --from-header asks for them, then the command
@@ -64,19 +68,24 @@ TCliResult RunAnalysis(const TCliOptions& options, char decimalSep);
 
 // The nine parameters from the settings file through the Setup fields'
 // one-decimal texts, as the window loads them; the version warning and the
-// keys not read into the result's Warning and UnreadSettings. Throws for a
-// file that cannot be read.
-void LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
+// keys not read into the result's Warning and UnreadSettings. Returns the
+// file's [Drive] values over the initial ones. Throws for a file that cannot
+// be read.
+TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char decimalSep, TCliResult& result);
 
-// Writes the result where the options say: the CSV to its file or to
-// Writes the result where the options say (the warnings first, to standard
-// error): the CSV to its file or to
+// Writes the result where the options say (the warnings and the dropped
+// linear samples first, to standard error): the CSV to its file or to
 // standard output, the statistics (and the measurement error) one a line to
 // standard output, or to standard error when the CSV takes standard output.
 // Returns the exit code: the result's, or 1 when the CSV file or standard
 // output cannot be written (a message on standard error names the reason).
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
+
+// An output's failure for standard error: a file that could not be written
+// with the system's reason ("Cannot create file x.csv: No space left on
+// device"), anything else its message.
+std::string FailureText(const std::exception& e);
 
 // The refusal of an output file (named by its option, e.g. "--csv") that is
 // the picture, a frame or the settings file under any name (the same device

@@ -16,6 +16,7 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
     try {
         TVinskState s;
         LoadPictures(o, s);
+        r.LinearDropped = s.Status.Linear;
         std::optional<TRasterSamples> raster;
         std::optional<TLinearSamples> linear;
         const TTrailSearch search =

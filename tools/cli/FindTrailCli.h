@@ -15,6 +15,7 @@ std::string CheckPointsText(const TTrailPoints& points);
 struct TFoundPoints {
     int ExitCode = 0;  // 0 found, 1 refused or failed
     std::string Error; // the refusal or the failure's message
+    std::string LinearDropped; // as TCliResult's
     TTrailPoints Points;
 };
 

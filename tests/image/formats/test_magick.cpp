@@ -131,7 +131,7 @@ TEST(PhotoCd, TheFixedSizeIsHeldAgainstTheLimits)
     EXPECT_EQ(DecodeError(pcd, pcd.size(), narrow),
               "the declared size 768 x 512 is above the limit of 700 x 700 pixels");
     fmt::TDecodeLimits small;
-    small.MaxBytes = 1u << 20;
+    small.Budget = 1u << 20;
     EXPECT_EQ(DecodeError(pcd, pcd.size(), small), "the declared size 768 x 512 needs more than 1 MiB of memory");
 }
 

@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <tiffio.h>
 
 #include "DecodeCases.h"
+#include "image/formats/Decoders.h"
 #include "image/formats/Picture.h"
 
 namespace vinsk::test {
@@ -184,6 +189,80 @@ TEST(PictureFile, MissingEmptyAndFolderAreReported)
     std::filesystem::create_directories(folder);
     EXPECT_EQ(LoadError(folder), "Cannot load " + folder + ": not a regular file");
     std::filesystem::remove(folder);
+}
+
+// Larger than the old mapping threshold, where a file shortened under the
+// loader gave SIGBUS; sparse, so it costs no disk.
+TEST(PictureFile, AFileShortenedWhileItIsReadIsReportedNotASignal)
+{
+    const std::string path = TempPath("shortened.ppm");
+    const std::string header = "P6\n64 48\n255\n";
+    std::vector<std::uint8_t> ppm(header.begin(), header.end());
+    ppm.resize(ppm.size() + 64 * 48 * 3, 0x80);
+    for (const std::uintmax_t shortTo : {std::uintmax_t{0}, std::uintmax_t{ppm.size() / 2}}) {
+        WriteFile(path, ppm);
+        std::filesystem::resize_file(path, 100u << 20);
+        SetPictureReadSeam([&](const std::string& p) { std::filesystem::resize_file(p, shortTo); });
+        EXPECT_EQ(LoadError(path), "Cannot load " + path + ": The file changed while it was read") << shortTo;
+        SetPictureReadSeam(nullptr);
+    }
+    std::filesystem::remove(path);
+}
+
+// TIFFRGBAImageGet decodes a strip at a time into a buffer of its own: a
+// picture in one deflate strip holds all its samples beside the raster.
+TEST(PictureBudget, TheTiffStripBufferCounts)
+{
+    constexpr int side = 1000; // raster 4 MB and plane 6 MB: within 12 MiB, not with a 6 MB strip
+    for (const int rowsPerStrip : {side, 16}) {
+        const std::string path = TempPath("strip.tif");
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(tif, nullptr);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        std::vector<std::uint16_t> row(side * 3, 1000);
+        for (int y = 0; y < side; ++y)
+            TIFFWriteScanline(tif, row.data(), y, 0);
+        TIFFClose(tif);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+        formats::TDecodeLimits limits;
+        limits.Budget = 12u << 20;
+        TBitmap32 bmp;
+        TPictureExtras extras;
+        std::string error = "decoded";
+        try {
+            formats::DecodeTiff(file, bmp, &extras, limits);
+        } catch (const EPictureError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, rowsPerStrip == side ? "the declared size 1000 x 1000 needs more than 12 MiB of memory"
+                                              : "decoded");
+    }
+}
+
+// A frame's load counts the picture it is loaded for.
+TEST(PictureBudget, AFrameBesideThePictureIsRefusedNamingBoth)
+{
+    const std::string path = TempPath("frame.png");
+    WriteFile(path, MakePngGrey16(10, 10, std::vector<std::uint16_t>(100, 7)));
+    TBitmap32 bmp;
+    TPictureExtras extras;
+    LoadPicture(path, bmp, extras, {MemoryBudget - 1000, "The picture and the dark frame together"});
+    EXPECT_FALSE(bmp.Empty());
+    try {
+        LoadPicture(path, bmp, extras, {MemoryBudget - 500, "The picture and the dark frame together"});
+        ADD_FAILURE() << "loaded";
+    } catch (const EPictureError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot load " + path + ": The picture and the dark frame together need 2.2 GB; the limit is 2 GiB");
+    }
 }
 
 } // namespace
