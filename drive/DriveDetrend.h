@@ -113,7 +113,6 @@ struct TIncrementNoise {
     TDriftNoiseContext Context;
 };
 
-
 // Least squares through the normal equations: the columns (powers of tau in
 // -1..1, cosines and sines) are of one size and nearly orthogonal, so the
 // products sum in double without loss that matters, and the small system

@@ -173,7 +173,6 @@ private:
     std::vector<std::uint8_t> FSaturated;
 };
 
-
 // What one look across the trail sees: centroid offset, flux and peak.
 struct TCross {
     bool Inside = false;

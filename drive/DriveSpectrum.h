@@ -15,7 +15,6 @@ struct TSpectrum {
     std::vector<TDrivePeak> Peaks;
 };
 
-
 // The one-sided amplitude spectrum (a sine of amplitude A reads A) of the
 // series resampled uniformly, its mean removed and under a Hann window,
 // periods longest first; and up to 12 peaks within the record, strongest

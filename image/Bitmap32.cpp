@@ -38,6 +38,7 @@ void FreeRasterStorage(void* p, std::size_t bytes) noexcept
 
 void TBitmap32::SetSize(std::int32_t width, std::int32_t height)
 {
+    FClipped.Clear();
     if (width <= 0 || height <= 0) {
         FWidth = 0;
         FHeight = 0;
@@ -55,6 +56,7 @@ void TBitmap32::Swap(TBitmap32& other) noexcept
     std::swap(FHeight, other.FHeight);
     std::swap(FOuterColor, other.FOuterColor);
     FBits.swap(other.FBits);
+    FClipped.Swap(other.FClipped);
 }
 
 std::string PixelReadoutText(std::int32_t x, std::int32_t y, const PixelValue& v)

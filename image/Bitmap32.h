@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Status.h"
+#include "linear/ClipMask.h"
 
 namespace vinsk {
 
@@ -86,6 +87,13 @@ public:
 
     void Swap(TBitmap32& other) noexcept;
 
+    // The levels of 255 as loaded, once the dark subtraction has recorded
+    // them (bit c for the byte c of a colour word: 0 blue, 1 green, 2 red),
+    // so that a clipped level the dark lowers stays clipped. A new size
+    // forgets them.
+    const TClipMask& Clipped() const { return FClipped; }
+    TClipMask& Clipped() { return FClipped; }
+
 private:
     std::size_t Index(std::int32_t x, std::int32_t y) const
     {
@@ -96,6 +104,7 @@ private:
     std::int32_t FHeight = 0;
     std::uint32_t FOuterColor = DefaultOuterColor;
     std::vector<std::uint32_t, TRasterAllocator<std::uint32_t>> FBits;
+    TClipMask FClipped;
 };
 
 inline std::uint32_t ColorA(std::uint32_t c) { return c >> 24; }

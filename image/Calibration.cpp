@@ -43,21 +43,35 @@ inline std::uint32_t SubtractRgb(std::uint32_t a, std::uint32_t b)
     return r;
 }
 
+// Marks the channels of n pixels that stand at 255.
+void MarkClipped(const std::uint32_t* p, std::int32_t n, TClipMask& mask, std::size_t first)
+{
+    for (std::int32_t k = 0; k < n; ++k)
+        for (int c = 0; c < Channels; ++c)
+            if (((p[k] >> (8 * c)) & 0xFFu) == 255)
+                mask.Mark(first + static_cast<std::size_t>(k), c);
+}
+
 // One row of the dark subtraction, four pixels at a time where the
-// processor has 16-byte integer vectors.
-void SubtractRow(std::uint32_t* p, const std::uint32_t* d, std::int32_t w)
+// processor has 16-byte integer vectors; the levels of 255 it lowers are
+// marked in the mask first.
+void SubtractRow(std::uint32_t* p, const std::uint32_t* d, std::int32_t w, TClipMask& mask, std::size_t first)
 {
     std::int32_t x = 0;
 #if defined(__SSE2__)
-    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF), ones = _mm_set1_epi32(-1);
     for (; x + 4 <= w; x += 4) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, ones), rgb)) != 0)
+            MarkClipped(p + x, 4, mask, first + static_cast<std::size_t>(x));
         const __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x)), rgb);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + x), _mm_subs_epu8(a, b));
     }
 #endif
-    for (; x < w; ++x)
+    for (; x < w; ++x) {
+        MarkClipped(p + x, 1, mask, first + static_cast<std::size_t>(x));
         p[x] = SubtractRgb(p[x], d[x]);
+    }
 }
 
 // What the correction needs of the flat: each channel's mean and the range
@@ -223,8 +237,11 @@ void ApplyDark(TImageState& s, const TBitmap32& dark, TStatusPanels& status)
         throw ECalibrationError(DarkSize);
 
     const std::int32_t w = s.Bitmap.Width();
+    TClipMask& clipped = s.Bitmap.Clipped();
+    clipped.Start(static_cast<std::size_t>(w) * static_cast<std::size_t>(s.Bitmap.Height()));
     for (std::int32_t y = 0; y < s.Bitmap.Height(); ++y)
-        SubtractRow(s.Bitmap.ScanLine(y), dark.ScanLine(y), w);
+        SubtractRow(s.Bitmap.ScanLine(y), dark.ScanLine(y), w, clipped,
+                    static_cast<std::size_t>(y) * static_cast<std::size_t>(w));
     s.DarkApplied = true;
     s.FlatApplied = false;
     status.Panels[PanelPrompt] = "Dark image  has been applied.";

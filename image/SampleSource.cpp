@@ -69,11 +69,37 @@ inline bool Clipped(std::uint32_t c, TChannel channel)
     }
 }
 
+// The bits of a clip mask's pixel that enter the channel's value.
+constexpr std::uint8_t MaskBits(TChannel channel)
+{
+    switch (channel) {
+    case ChannelR:
+        return 4;
+    case ChannelG:
+        return 2;
+    case ChannelB:
+        return 1;
+    default:
+        return 7;
+    }
+}
+
+// Whether the pixel's level in the channel is clipped: at 255 now (a flat
+// that lifts a level over it clips it), or at 255 as loaded, before a dark
+// lowered it.
+inline bool Clipped(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, TChannel channel)
+{
+    const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(bitmap.Width()) +
+                              static_cast<std::size_t>(x);
+    return Clipped(bitmap.ScanLine(y)[x], channel) || (bitmap.Clipped().Bits(pixel) & MaskBits(channel)) != 0;
+}
+
 // A block of one channel, the channel fixed so each row is one plain loop.
 template <TChannel Channel>
 void RasterBlock(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                  float* values, std::uint8_t* saturated, std::size_t stride)
 {
+    const TClipMask& mask = bitmap.Clipped();
     for (std::int32_t r = 0; r < h; ++r) {
         const std::uint32_t* row = bitmap.ScanLine(y + r) + x;
         float* v = values + r * stride;
@@ -82,6 +108,12 @@ void RasterBlock(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, std::i
             v[k] = static_cast<float>(Level(row[k], Channel));
             s[k] = Clipped(row[k], Channel);
         }
+        if (mask.Any()) {
+            const std::size_t first = static_cast<std::size_t>(y + r) * static_cast<std::size_t>(bitmap.Width()) +
+                                      static_cast<std::size_t>(x);
+            for (std::int32_t k = 0; k < w; ++k)
+                s[k] = s[k] || (mask.Bits(first + static_cast<std::size_t>(k)) & MaskBits(Channel)) != 0;
+        }
     }
 }
 
@@ -89,9 +121,8 @@ void RasterBlock(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, std::i
 
 double TRasterSamples::Value(std::int32_t x, std::int32_t y, TChannel channel, bool& saturated) const
 {
-    const std::uint32_t c = FBitmap.ScanLine(y)[x];
-    saturated = saturated || Clipped(c, channel);
-    return Level(c, channel);
+    saturated = saturated || Clipped(FBitmap, x, y, channel);
+    return Level(FBitmap.ScanLine(y)[x], channel);
 }
 
 double TRasterSamples::Interpolated(double x, double y, TChannel channel) const
@@ -166,9 +197,13 @@ void TRasterSamples::AddBins(std::int32_t y0, std::int32_t y1, std::int32_t bin,
 double TLinearSamples::Value(std::int32_t x, std::int32_t y, TChannel channel, bool& saturated) const
 {
     const float level = FPlane.SaturationLevel();
+    const TClipMask& mask = FPlane.Clipped();
+    const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(FPlane.Width()) +
+                              static_cast<std::size_t>(x);
+    // As recorded before a dark or flat changed the sample, else as it stands.
     auto read = [&](int c) {
         const float v = FPlane.Sample(x, y, c);
-        saturated = saturated || v >= level;
+        saturated = saturated || (mask.Recorded() ? mask.Clipped(pixel, c) : v >= level);
         return static_cast<double>(v);
     };
     if (FPlane.Channels() == 1)

@@ -40,6 +40,19 @@ void TLinearPlane::Release()
     FChannels = 0;
     FSourceBits = 0;
     FSaturation = 0;
+    FClipped.Clear();
+}
+
+void TLinearPlane::RecordClipping()
+{
+    if (FClipped.Recorded())
+        return;
+    FClipped.Start(static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight));
+    const std::size_t n = SampleCount(), channels = static_cast<std::size_t>(FChannels);
+    const float level = FSaturation;
+    for (std::size_t i = 0; i < n; ++i)
+        if ((FFloat.empty() ? static_cast<float>(FU16[i]) : FFloat[i]) >= level)
+            FClipped.Mark(i / channels, static_cast<int>(i % channels));
 }
 
 void TLinearPlane::ToFloat()
@@ -62,6 +75,7 @@ void TLinearPlane::Swap(TLinearPlane& o) noexcept
     std::swap(FSaturation, o.FSaturation);
     FU16.swap(o.FU16);
     FFloat.swap(o.FFloat);
+    FClipped.Swap(o.FClipped);
 }
 
 } // namespace vinsk

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "linear/ClipMask.h"
+
 namespace vinsk {
 
 class TLinearPlane {
@@ -24,6 +26,10 @@ public:
     // (infinity) for floats.
     float SaturationLevel() const { return FSaturation; }
     void SetSaturationLevel(float level) { FSaturation = level; }
+    // The samples clipped as loaded, once RecordClipping has run; the
+    // calibration records them before it changes a value.
+    const TClipMask& Clipped() const { return FClipped; }
+    void RecordClipping();
     bool Empty() const { return FWidth <= 0 || FHeight <= 0 || (FU16.empty() && FFloat.empty()); }
 
     // Every sample 0. Throws std::bad_alloc when the memory is not there.
@@ -64,6 +70,7 @@ private:
     float FSaturation = 0;
     std::vector<std::uint16_t> FU16;
     std::vector<float> FFloat;
+    TClipMask FClipped;
 };
 
 } // namespace vinsk

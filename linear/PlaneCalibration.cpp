@@ -36,6 +36,7 @@ std::string PlaneMismatch(const TLinearPlane& picture, const TLinearPlane& frame
 
 void SubtractDarkPlane(TLinearPlane& picture, const TLinearPlane& dark)
 {
+    picture.RecordClipping();
     picture.ToFloat();
     float* p = picture.Float();
     const std::size_t n = picture.SampleCount();
@@ -52,6 +53,7 @@ void SubtractDarkPlane(TLinearPlane& picture, const TLinearPlane& dark)
 
 void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat)
 {
+    picture.RecordClipping();
     const int channels = flat.Channels();
     const std::size_t pixels = static_cast<std::size_t>(flat.Width()) * static_cast<std::size_t>(flat.Height());
     auto flatSample = [&](std::size_t i) -> double {

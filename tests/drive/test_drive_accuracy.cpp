@@ -18,6 +18,7 @@
 #include "drive/PecFiles.h"
 #include "findtrail/FindTrail.h"
 #include "image/Bitmap32.h"
+#include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/DeepWriters.h"
@@ -380,6 +381,74 @@ TEST(DriveRefusal, SaturatedTrailSaysWhyAndWhatToDo)
     ASSERT_TRUE(r.Refused);
     EXPECT_EQ(r.Message.rfind("The trail is saturated along ", 0), 0u) << r.Message;
     EXPECT_NE(r.Message.find("% of its length: use a shorter exposure or a smaller aperture"), std::string::npos);
+}
+
+// A level the camera clipped stays clipped when a dark lowers it and a flat
+// lowers it further; a level a flat lifts over the top of a 16-bit sample
+// was never clipped. The flats differ from their mean only along the trail.
+TEST(DriveRefusal, SaturationIsTheLoadedPicturesAfterDarkAndFlat)
+{
+    struct TRow {
+        const char* Name;
+        TSource Source;
+        double Crest;     // levels of the source's depth
+        double FlatTrail; // the flat along the trail, of its level elsewhere
+        bool Saturated;
+    } rows[] = {
+        {"16-bit clipped", TSource::Png16, 90000, 1.1, true},
+        {"16-bit lifted", TSource::Png16, 62000, 0.85, false},
+        {"8-bit clipped", TSource::Raster, 400, 1.1, true},
+    };
+    for (const TRow& row : rows) {
+        TPhysicalOptions o = SmallTrail();
+        o.Bits = row.Source == TSource::Raster ? 8 : 16;
+        o.Crest = row.Crest;
+        o.Background = o.Bits == 8 ? 12 : 900;
+        o.Noise = o.Bits == 8 ? 1.5 : 60;
+        const TPhysicalTrail trail = RenderPhysicalTrail(o);
+        TImageState state;
+        if (row.Source == TSource::Raster) {
+            state.Bitmap = ToRaster(trail);
+        } else {
+            TLoadedTrail loaded = LoadThrough(trail, row.Source, "clip");
+            state.Bitmap.Swap(loaded.Bitmap);
+            state.Linear.Swap(loaded.Extras.Linear);
+            ASSERT_FALSE(state.Linear.Empty()) << row.Name;
+        }
+        // Frames of the picture's depth: a dark of 1 %, a flat at half the range.
+        auto frame = [&](auto level) {
+            std::pair<TBitmap32, TLinearPlane> f;
+            f.first.SetSize(trail.Width, trail.Height);
+            if (!state.Linear.Empty())
+                f.second.Allocate16(trail.Width, trail.Height, 3, state.Linear.SourceBits());
+            const double top = o.Bits == 8 ? 255 : 65535;
+            for (std::int32_t y = 0; y < trail.Height; ++y)
+                for (std::int32_t x = 0; x < trail.Width; ++x) {
+                    const double v = level(y) * top;
+                    const auto b = static_cast<std::uint32_t>(std::lround(o.Bits == 8 ? v : v / 257));
+                    f.first.SetPixelS(x, y, Color32(255, b, b, b));
+                    if (!f.second.Empty())
+                        for (int c = 0; c < 3; ++c)
+                            f.second.U16()[(static_cast<std::size_t>(y) * trail.Width + x) * 3 + c] =
+                                static_cast<std::uint16_t>(std::lround(v));
+                }
+            return f;
+        };
+        const auto dark = frame([](std::int32_t) { return 0.01; });
+        const auto flat = frame([&](std::int32_t y) { return std::abs(y - 55) < 15 ? 0.5 * row.FlatTrail : 0.5; });
+        TStatusPanels status;
+        ApplyDarkFrame(state, dark.first, dark.second, status);
+        ApplyFlatFrame(state, flat.first, flat.second, status);
+        ASSERT_EQ(state.Linear.Empty(), row.Source == TSource::Raster) << row.Name << ": " << status.Linear;
+        const TDriveResult r = AnalysePicture(state.Bitmap, state.Linear, InputFor(o, trail.Truth));
+        if (row.Saturated) {
+            EXPECT_TRUE(r.Refused) << row.Name;
+            EXPECT_EQ(r.Message.rfind("The trail is saturated along ", 0), 0u) << row.Name << ": " << r.Message;
+        } else {
+            EXPECT_FALSE(r.Refused) << row.Name << ": " << r.Message;
+            EXPECT_EQ(r.SaturatedFraction, 0) << row.Name;
+        }
+    }
 }
 
 TEST(DriveRefusal, TrailOffThePicture)
