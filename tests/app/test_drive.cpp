@@ -103,14 +103,17 @@ protected:
         Pages()->setCurrentWidget(Page());
         ASSERT_TRUE(Settle());
     }
-    // What the core gives from the window's state, with the tab's inputs.
+    // What the core gives for the window's picture and the sample's
+    // settings file, its values as vinsk-cli reads them, with the tab's inputs.
     TDriveResult Core(const TPoints& points = Points, TDriveSettings settings = {})
     {
         TDriveInput in;
         in.Start = {double(points[0][0]), double(points[0][1])};
         in.Stop = {double(points[1][0]), double(points[1][1])};
         in.InLine = {double(points[2][0]), double(points[2][1])};
-        in.Setup = W->State().Experiment;
+        cli::TCliOptions options;
+        options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
+        in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
         return AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
     }

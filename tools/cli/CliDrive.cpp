@@ -207,12 +207,11 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             LoadSettings(*o.Settings, s.Experiment, sep, loaded);
             fromFile = LoadSettingsFile(*o.Settings, s.Experiment, TDriveSettings{}, sep).Drive;
         }
-        TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
         in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
         in.InLine = {static_cast<double>(o.CheckPoints[4]), static_cast<double>(o.CheckPoints[5])};
-        in.Setup = s.Experiment;
+        in.Setup = ExactSetup(o, header, sep);
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
