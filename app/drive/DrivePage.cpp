@@ -598,6 +598,7 @@ void TDrivePage::ClearResult(const QString& reason)
         l->clear();
     FDrift->setToolTip(QString());
     FPeaks->setRowCount(0);
+    FNoResult = reason;
     FChart->ShowNothing(reason);
     UpdateActions();
 }
@@ -667,8 +668,10 @@ void TDrivePage::ShowResult()
 
 void TDrivePage::ShowFigure()
 {
-    FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(),
-                 FHost.DecimalSeparator());
+    if (FResult)
+        FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
+    else
+        FChart->ShowNothing(FNoResult);
     FShowDrift->setEnabled(FFigure->ItemIndex() == DriveFigureError);
     if (FFigure->ItemIndex() != DriveFigureSpectrum)
         FReadout->clear();

@@ -169,6 +169,7 @@ private:
 
     QFutureWatcher<TDriveResult>* FWatcher = nullptr;
     std::shared_ptr<const TDriveResult> FResult;
+    QString FNoResult; // why there is none, for the chart's title
     bool FRunning = false;         // launched, its result not yet taken
     bool FPending = false;         // a request waits for the running one
     bool FExplicitPending = false; // ... and came from a click
