@@ -221,7 +221,16 @@ void TDriveChart::ShowNothing(const QString& reason)
 {
     FResult.reset();
     Clear();
-    static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0))->setText(reason);
+    // In lines that the chart's first size holds whole; the title does not wrap itself.
+    QString title, line;
+    for (const QString& word : reason.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > 48) {
+            title += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0))->setText(title + line);
     FPlot->xAxis->setLabel(QString());
     FPlot->yAxis->setLabel(QString());
     FPlot->replot(QCustomPlot::rpQueuedReplot);
