@@ -131,6 +131,8 @@ private:
     // Each value through its Setup field, in the order given: the field shows
     // it with one decimal and, if that text is new, its handler runs.
     void SetSetupFields(const TSettingsValue* values, std::size_t count);
+    // The same values, every decimal kept, for the drive analysis.
+    void SetDriveSetup(const TSettingsValue* values, std::size_t count);
     void BitBtn4Click();
     void BitBtn5Click();
     void BitBtn9Click();
@@ -180,7 +182,6 @@ private:
     // TDriveHost
     bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) override;
     std::shared_ptr<const TDrivePicture> PictureSnapshot() override;
-    void LayOut(QWidget* page) override;
     int GraphChannel() const override;
     double MountSpeed() const override;
     char DecimalSeparator() const override;
@@ -280,6 +281,11 @@ private:
     std::uint64_t FPictureChange = 0; // counts the picture's changes
     std::shared_ptr<TDrivePicture> FDriveSnapshot; // what the drive analysis reads
     std::uint64_t FDriveSnapshotChange = 0;
+    // The Setup values the drive analysis reads: each with every decimal it
+    // was given, typed, loaded from a settings file or taken from a picture's
+    // header, whichever came last; the fields keep one decimal of a loaded
+    // value, a 1 % scale error for the drive.
+    TExperiment FDriveSetup;
 };
 
 template <typename Sender, typename Signal, typename... Args>

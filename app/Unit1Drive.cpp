@@ -44,7 +44,10 @@ void TVinsk_main::BuildDriveTab()
         QAction* a = item(saves[i].first, QString::fromUtf8(saves[i].second));
         const int format = formats[i];
         connect(a, &QAction::triggered, this, [this, format] { RunCommand([&] { SaveDrive1Click(format); }); });
+        TabSheet4->AddExportAction(a);
     }
+    // A change on another tab leaves the result on show out of date.
+    connect(drive, &QMenu::aboutToShow, this, [this] { RunCommand([this] { TabSheet4->UpdateActions(); }); });
 
     // What the analysis reads of the other tabs; a change reruns it when
     // the tab shows, or when it is next shown.
@@ -79,7 +82,7 @@ void TVinsk_main::SaveDrive1Click(int format)
 bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal)
 {
     pictureChange = FPictureChange;
-    input.Setup = FState.Experiment;
+    input.Setup = FDriveSetup;
     const TCheckPointEdits edits = ReadCheckPointEdits();
     input.Start = {static_cast<double>(edits[0]), static_cast<double>(edits[1])};
     input.Stop = {static_cast<double>(edits[2]), static_cast<double>(edits[3])};
@@ -92,6 +95,14 @@ bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChang
         refusal = "Place the three check points (START, STOP, IN-LINE) on the Image tab.";
         return false;
     }
+    // The boxes keep their numbers when another picture opens.
+    const int w = FState.Image.Bitmap.Width(), h = FState.Image.Bitmap.Height();
+    for (std::size_t i = 0; i < edits.size(); i += 2)
+        if (edits[i] < 0 || edits[i] >= w || edits[i + 1] < 0 || edits[i + 1] >= h) {
+            refusal = "The check points lie outside the picture (" + std::to_string(w) + "\u00d7" + std::to_string(h) +
+                      "): place them again";
+            return false;
+        }
     return true;
 }
 
@@ -114,11 +125,6 @@ std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
     return FDriveSnapshot;
 }
 
-void TVinsk_main::LayOut(QWidget* page)
-{
-    LayOutPage(page);
-}
-
 int TVinsk_main::GraphChannel() const
 {
     return RadioGroup1->ItemIndex();
@@ -126,7 +132,7 @@ int TVinsk_main::GraphChannel() const
 
 double TVinsk_main::MountSpeed() const
 {
-    return FState.Experiment.MountSpeed;
+    return FDriveSetup.MountSpeed;
 }
 
 char TVinsk_main::DecimalSeparator() const

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/widgets/SpinEdits.h"
+#include "setup/FileValues.h"
 #include "setup/Optics.h"
 #include "setup/SettingsFile.h"
 
@@ -200,8 +201,9 @@ void TVinsk_main::CaclValue()
 
 void TVinsk_main::SetupFieldChange(int index)
 {
-    SetParamFromFieldText(FState.Experiment, index, SetupEdits[static_cast<std::size_t>(index)]->Text().toStdString(),
-                          FState.DecimalSeparator);
+    const std::string text = SetupEdits[static_cast<std::size_t>(index)]->Text().toStdString();
+    SetParamFromFieldText(FState.Experiment, index, text, FState.DecimalSeparator);
+    SetParamFromFieldText(FDriveSetup, index, text, FState.DecimalSeparator);
     CaclValue();
 }
 
@@ -236,11 +238,14 @@ void TVinsk_main::OpenFile()
     if (!choice)
         return;
     OpenDialog1.FilterIndex = choice->FilterIndex;
-    const TSettingsLoad load =
-        LoadSettingsFile(choice->FileName.toStdString(), FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
+    const std::string path = choice->FileName.toStdString();
+    const TSettingsLoad load = LoadSettingsFile(path, FState.Experiment, TabSheet4->Settings(), FState.DecimalSeparator);
+    // The drive's values: a key the file lacks keeps the drive's own value.
+    const TSettingsLoad exact = LoadSettingsFile(path, FDriveSetup, FState.DecimalSeparator);
     if (load.VersionMismatch)
         FDialogs.WarningBox(QString::fromLatin1(SettingsVersionWarning));
     SetSetupFields(load.Values.data(), load.Values.size());
+    SetDriveSetup(exact.Values.data(), exact.Values.size());
     SetOff([&] { TabSheet4->SetSettings(load.Drive); });
     // Values the file holds but that are no number kept their fields: say
     // which, and take back the note of an earlier file once all were read.
@@ -274,6 +279,13 @@ void TVinsk_main::OfferFileValues(const TFileSetupValues& values)
         return;
     const std::vector<TSettingsValue> fields = FileValuesForFields(values);
     SetSetupFields(fields.data(), fields.size());
+    SetDriveSetup(fields.data(), fields.size());
+}
+
+void TVinsk_main::SetDriveSetup(const TSettingsValue* values, std::size_t count)
+{
+    SetExactParams(FDriveSetup, values, count);
+    DriveInputsChanged();
 }
 
 } // namespace vinsk

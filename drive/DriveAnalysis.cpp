@@ -80,7 +80,9 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
 TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& in)
 {
     try {
-        return Analyse(samples, in);
+        TDriveResult r = Analyse(samples, in);
+        r.Setup = in.Setup;
+        return r;
     } catch (const EMathError& ex) {
         return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() +
                       "): check the Setup values and the check points");

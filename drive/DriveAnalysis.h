@@ -93,6 +93,9 @@ struct TDriveResult {
     bool Refused = false;
     std::string Message;
 
+    // The Setup values the scale and the times came from, as given.
+    TExperiment Setup;
+
     // Photometry, one entry per step of the walk (the whole trail).
     double Exposure = 0;       // s
     double ArcsecPerStep = 0;  // mean alpha
@@ -155,7 +158,8 @@ TDriveResult AnalysePicture(const TBitmap32& bitmap, const TLinearPlane& linear,
 
 const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 
-// The JSON report: exposure_s, arcsec_per_step, samples (steps walked),
+// The JSON report: exposure_s, arcsec_per_step, setup {the Setup values
+// the scale came from, in the Setup fields' units}, samples (steps walked),
 // trimmed_s, saturated_fraction, outside_fraction, drift_arcsec_per_s,
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
 // cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe}

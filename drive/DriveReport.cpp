@@ -82,6 +82,13 @@ std::string DriveJson(const TDriveResult& r)
     }
     key("exposure_s", Num(r.Exposure));
     key("arcsec_per_step", Num(r.ArcsecPerStep));
+    const TExperiment& e = r.Setup;
+    // In the Setup fields' units; stored to double as the fields' values are.
+    auto field = [](double v, long double factor) { return Num(static_cast<double>(v / factor)); };
+    key("setup", "{\"star_distance_m\": " + Num(e.StarDistance) + ", \"pixel_width_um\": " +
+                     field(e.PixelWidth, 1e-6L) + ", \"pixel_height_um\": " + field(e.PixelHeight, 1e-6L) +
+                     ", \"focal_length_mm\": " + field(e.FocalLength, 1e-3L) + ", \"exposure_s\": " +
+                     Num(e.ExposureTime) + ", \"mount_speed_arcsec_per_s\": " + Num(e.MountSpeed) + "}");
     key("samples", std::to_string(r.Flux.size()));
     key("trimmed_s", Num(r.TrimmedSeconds));
     key("record_s", Num(r.Record));

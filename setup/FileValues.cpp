@@ -1,6 +1,10 @@
 #include "setup/FileValues.h"
 
+#include <charconv>
+#include <string_view>
+
 #include "common/NumText.h"
+#include "setup/Optics.h"
 
 namespace vinsk {
 
@@ -44,6 +48,23 @@ std::vector<TSettingsValue> FileValuesForFields(const TFileSetupValues& v)
     if (v.ExposureSeconds)
         out.push_back({"RxSpinEdit8", *v.ExposureSeconds});
     return out;
+}
+
+void SetExactParams(TExperiment& e, const TSettingsValue* values, std::size_t count)
+{
+    const auto& fields = SetupFields();
+    for (const TSettingsValue* v = values; v != values + count; ++v)
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (std::string_view(fields[i].Name) == v->FieldName) {
+                char text[64];
+                const auto end = std::to_chars(text, text + sizeof text, v->Value).ptr;
+                SetParamFromFieldText(e, static_cast<int>(i), std::string(text, end), '.');
+            }
+}
+
+void SetExactParams(TExperiment& e, const std::vector<TSettingsValue>& values)
+{
+    SetExactParams(e, values.data(), values.size());
 }
 
 } // namespace vinsk

@@ -30,4 +30,12 @@ std::string FileValuesQuestion(const TFileSetupValues& v, char decimalSep);
 // value in the field's unit, in the same reading order.
 std::vector<TSettingsValue> FileValuesForFields(const TFileSetupValues& v);
 
+// The values straight into their parameters, every decimal kept, for the
+// drive analysis: a file's 3.76 um stays 3.76 um, where the Setup fields
+// would keep 3.8. Each value is read from its shortest decimal text, so that
+// it gives the parameter a typed "3.76" gives. Names of no Setup field are
+// skipped.
+void SetExactParams(TExperiment& e, const std::vector<TSettingsValue>& values);
+void SetExactParams(TExperiment& e, const TSettingsValue* values, std::size_t count);
+
 } // namespace vinsk

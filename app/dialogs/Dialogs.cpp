@@ -247,9 +247,10 @@ std::unique_ptr<QFileDialog> NewFileDialog(const TFileDialog& dialog, TFileDialo
     const QString folder = StartFolder(lastFile);
     fd->setDirectory(folder);
     QString offered;
-    if (!lastFile.isEmpty()) {
-        fd->selectFile(QFileInfo(lastFile).fileName());
-        offered = QDir(folder).filePath(QFileInfo(lastFile).fileName());
+    const QString name = dialog.FileName.isEmpty() ? QFileInfo(lastFile).fileName() : dialog.FileName;
+    if (!name.isEmpty()) {
+        fd->selectFile(name);
+        offered = QDir(folder).filePath(name);
     }
     // The names take the room the other columns leave, which show whole.
     if (auto* tree = fd->findChild<QTreeView*>(QStringLiteral("treeView"))) {

@@ -31,6 +31,9 @@ struct TFileDialog {
     // matches what is written. An entry without one takes DefaultExt.
     QStringList EntryExts;
     int FilterIndex = 1;   // 1-based, preselected
+    // The name offered in the folder of the file chosen last; empty: that
+    // file's own name.
+    QString FileName;
     bool OverwritePrompt = false;
 
     QString ExtensionFor(int filterIndex) const;

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -147,7 +148,8 @@ TDriveChart::TDriveChart(QWidget* parent) : QWidget(parent)
         axis->setLabelFont(QFont(QStringLiteral("Arial"), 10));
         axis->setTickLabelFont(QFont(QStringLiteral("Arial"), 9));
     }
-    FPlot->legend->setFont(QFont(QStringLiteral("Arial"), 8));
+    // No text below 9 pt, which is what the PDF prints at.
+    FPlot->legend->setFont(QFont(QStringLiteral("Arial"), 9));
     FPlot->legend->setBrush(QBrush(QColor(255, 255, 255, 215)));
     FPlot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 
@@ -212,6 +214,25 @@ void TDriveChart::Show(std::shared_ptr<const TDriveResult> result, int figure, b
         ShowError(*FResult, showDrift);
         break;
     }
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TDriveChart::ShowNothing(const QString& reason)
+{
+    FResult.reset();
+    Clear();
+    // In lines that the chart's first size holds whole; the title does not wrap itself.
+    QString title, line;
+    for (const QString& word : reason.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > 48) {
+            title += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0))->setText(title + line);
+    FPlot->xAxis->setLabel(QString());
+    FPlot->yAxis->setLabel(QString());
     FPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -323,7 +344,7 @@ void TDriveChart::ShowSpectrum(const TDriveResult& r)
             auto* label = new QCPItemText(FPlot);
             label->setObjectName(QStringLiteral("DriveHarmonicLabel"));
             label->setText(m.Label);
-            label->setFont(QFont(QStringLiteral("Arial"), 8));
+            label->setFont(QFont(QStringLiteral("Arial"), 9));
             label->setColor(MarkerColour.darker(130));
             label->setBrush(QBrush(QColor(255, 255, 255, 230)));
             label->setPadding(QMargins(1, 0, 1, 0));
@@ -495,33 +516,66 @@ void TDriveChart::Snap(QPointF plotPos)
     emit PeakSnapped(index);
 }
 
-QByteArray TDriveChart::PngBytes() const
+namespace {
+
+// The size the figure is laid out at for a picture of `size` pixels.
+QSize LayoutSize(QSize size)
 {
+    const double scale = std::max(1.0, size.width() / 800.0);
+    return QSize(std::max(1, qRound(size.width() / scale)), std::max(1, qRound(size.height() / scale)));
+}
+
+} // namespace
+
+QByteArray TDriveChart::PngBytes(QSize size) const
+{
+    const QSize layout = LayoutSize(size);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    {
+        QCPPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(double(size.width()) / layout.width(), double(size.height()) / layout.height());
+        FPlot->toPainter(&painter, layout.width(), layout.height());
+    }
+    // Back to the on-screen layout.
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const QImage image = FPlot->toPixmap(std::max(FPlot->width(), 1), std::max(FPlot->height(), 1)).toImage();
-    if (!image.save(&buffer, "PNG"))
+    if (!image.convertToFormat(QImage::Format_RGB32).save(&buffer, "PNG"))
         return {};
     return bytes;
 }
 
-QByteArray TDriveChart::SvgBytes() const
+QByteArray TDriveChart::SvgBytes(QSize size) const
 {
+    const QSize layout = LayoutSize(size);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const int w = std::max(FPlot->width(), 1), h = std::max(FPlot->height(), 1);
     QSvgGenerator svg;
     svg.setOutputDevice(&buffer);
-    svg.setSize(QSize(w, h));
-    svg.setViewBox(QRect(0, 0, w, h));
+    svg.setResolution(96); // the screen's, so the text has the PNG's size
+    svg.setSize(layout);
+    svg.setViewBox(QRect(QPoint(0, 0), layout));
     svg.setTitle(static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0))->text());
-    QCPPainter painter(&svg);
-    painter.setMode(QCPPainter::pmVectorized);
-    FPlot->toPainter(&painter, w, h);
-    painter.end();
-    return bytes;
+    {
+        QCPPainter painter(&svg);
+        painter.setMode(QCPPainter::pmVectorized);
+        FPlot->toPainter(&painter, layout.width(), layout.height());
+    }
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
+    // The generator gives the size in millimetres; readers take pixels as
+    // they stand.
+    static const QRegularExpression millimetres(QStringLiteral("width=\"[0-9.]+mm\" height=\"[0-9.]+mm\""));
+    const QString text = QString::fromUtf8(bytes);
+    const QRegularExpressionMatch m = millimetres.match(text);
+    if (!m.hasMatch())
+        return bytes;
+    return (text.left(m.capturedStart()) + QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height()) +
+            text.mid(m.capturedEnd()))
+        .toUtf8();
 }
 
 QByteArray TDriveChart::PdfBytes() const
@@ -529,20 +583,22 @@ QByteArray TDriveChart::PdfBytes() const
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const int w = std::max(FPlot->width(), 1), h = std::max(FPlot->height(), 1);
     {
-        // One page of the chart's size, a pixel to a point.
+        // A4 landscape at a point per unit, so that the fonts' points are
+        // the paper's.
         QPdfWriter pdf(&buffer);
         pdf.setResolution(72);
-        pdf.setPageSize(QPageSize(QSizeF(w, h), QPageSize::Point));
-        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                      QPageLayout::Millimeter));
         pdf.setTitle(static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0))->text());
+        const QRect area = pdf.pageLayout().paintRectPixels(72);
         QCPPainter painter(&pdf);
         painter.setMode(QCPPainter::pmVectorized);
         painter.setMode(QCPPainter::pmNoCaching);
-        FPlot->toPainter(&painter, w, h);
+        FPlot->toPainter(&painter, area.width(), area.height());
         painter.end();
     }
+    FPlot->replot(QCustomPlot::rpQueuedReplot);
     return bytes;
 }
 

@@ -39,6 +39,8 @@ public:
     // one, the chart is empty. decimalSep is used on the axes' numbers.
     void Show(std::shared_ptr<const TDriveResult> result, int figure, bool showDrift, char decimalSep);
     int Figure() const { return FFigure; }
+    // An empty chart with the reason there is no result as its title.
+    void ShowNothing(const QString& reason);
 
     // The harmonic markers of the spectrum as drawn, and the labels' places
     // (plot coordinates) in the same order.
@@ -53,9 +55,12 @@ public:
 
     QWidget* PlotWidget() const;
 
-    // The figure at the chart's on-screen size.
-    QByteArray PngBytes() const;
-    QByteArray SvgBytes() const;
+    // The figure laid out afresh for the picture, whatever the window's
+    // size: PNG and SVG of `size` pixels, drawn at twice the scale of the
+    // screen from 1600 pixels wide so that the text stays readable; the PDF
+    // one A4 landscape page, every text at 9 pt or more.
+    QByteArray PngBytes(QSize size) const;
+    QByteArray SvgBytes(QSize size) const;
     QByteArray PdfBytes() const;
 
 signals:

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QFont>
 #include <QFormLayout>
 #include <QFrame>
@@ -29,7 +30,9 @@
 
 #include "app/drive/DriveChart.h"
 #include "app/widgets/RadioGroup.h"
+#include "app/widgets/WheelGuard.h"
 #include "common/AtomicFile.h"
+#include "common/NumText.h"
 
 namespace vinsk {
 namespace {
@@ -38,6 +41,12 @@ constexpr int PanelWidth = 262;
 
 // One arc second of the worm wheel's full turn per tooth and mount speed.
 constexpr double ArcsecPerTurn = 1296000;
+
+// The export dialog's entries' extensions, in TDriveExport's order.
+const QStringList ExportExtensions = {QStringLiteral("png"), QStringLiteral("svg"), QStringLiteral("pdf"),
+                                      QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("txt")};
+
+const QString NoResult = QStringLiteral("There is no drive analysis to save: analyse the drive first.");
 
 QString Fixed(double v, int decimals, char sep)
 {
@@ -121,8 +130,12 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FSaveDialog.Filter = QStringLiteral("PNG picture (*.png)|*.png|SVG picture (*.svg)|*.svg|PDF document (*.pdf)|*.pdf|"
                                         "CSV series (*.csv)|*.csv|JSON report (*.json)|*.json|PEC table (*.txt)|*.txt");
     FSaveDialog.DefaultExt = QStringLiteral("png");
+    // A name typed bare gets the extension of the type chosen at the end.
+    FSaveDialog.EntryExts = ExportExtensions;
     FSaveDialog.FilterIndex = DriveExportPng;
     FSaveDialog.OverwritePrompt = true;
+    FPeakToPeak->setText(QStringLiteral("No result yet"));
+    UpdateActions();
 }
 
 TDrivePage::~TDrivePage()
@@ -204,6 +217,9 @@ void TDrivePage::BuildPanel(QWidget* panel)
     FWorm = ResultLabel(content, "DriveWorm", v);
     FSpread = ResultLabel(content, "DriveSpread", v);
     FResidual = ResultLabel(content, "DriveResidual", v);
+    FScale = ResultLabel(content, "DriveScale", v);
+    FScale->setToolTip(QStringLiteral("The scale the analysis used, from the Setup values with every decimal "
+                                      "given (the Setup fields show one)"));
 
     FPeaks = new QTableWidget(0, 4, content);
     FPeaks->setObjectName(QStringLiteral("DrivePeaks"));
@@ -326,6 +342,29 @@ void TDrivePage::BuildPanel(QWidget* panel)
     FExport->setObjectName(QStringLiteral("DriveExport"));
     FExport->setToolTip(QStringLiteral("Save the chart, the series, the report or the PEC table"));
     v->addWidget(FExport);
+    // The pictures' size, whatever the window's: a field here, as the file
+    // dialog offers none.
+    auto sizeBox = [content](const char* name, int value, const QString& tip) {
+        auto* box = new QSpinBox(content);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(100, 10000);
+        box->setValue(value);
+        box->setSuffix(QStringLiteral(" px"));
+        box->setToolTip(tip);
+        box->setMinimumWidth(50);
+        return box;
+    };
+    FExportWidth = sizeBox("DriveExportWidth", 1600, QStringLiteral("Width of the PNG and SVG pictures"));
+    FExportHeight = sizeBox("DriveExportHeight", 1000, QStringLiteral("Height of the PNG and SVG pictures"));
+    auto* size = new QHBoxLayout;
+    auto* sizeLabel = new QLabel(QStringLiteral("Picture:"), content);
+    sizeLabel->setToolTip(QStringLiteral("Size of the PNG and SVG pictures; the PDF is an A4 page"));
+    size->addWidget(sizeLabel);
+    size->addWidget(FExportWidth, 1);
+    size->addWidget(new QLabel(QStringLiteral("×"), content));
+    size->addWidget(FExportHeight, 1);
+    v->addLayout(size);
+    WheelOnlyWithFocus(content);
 
     auto guarded = [this](auto method) { return [this, method] { FHost.Run([this, method] { (this->*method)(); }); }; };
     // A field the user changed replaces its value; the others keep theirs
@@ -416,8 +455,10 @@ void TDrivePage::AnalyseClick()
 
 void TDrivePage::InputsChanged()
 {
-    if (!isVisible())
-        return; // showEvent tells whether anything changed meanwhile
+    if (!isVisible()) {
+        UpdateActions(); // showEvent tells whether anything changed meanwhile
+        return;
+    }
     const std::string key = InputKey();
     if (key == (Busy() ? FRunningKey : FShownKey) && !FPending)
         return;
@@ -472,6 +513,7 @@ void TDrivePage::Launch()
     const std::string key = InputKey(&input, &refusal);
     if (!refusal.empty()) {
         FShownKey = key;
+        ClearResult(QString::fromStdString(refusal));
         ShowMessage(QString::fromStdString(refusal), true);
         UpdateBusy();
         if (explicitClick)
@@ -510,7 +552,8 @@ void TDrivePage::Finished()
     FShownKey = FRunningKey;
     UpdateBusy();
     if (result.Refused) {
-        // The last analysis stays on show; the line says why there is no new one.
+        // The last analysis holds no more; the line says why there is no new one.
+        ClearResult(QString::fromStdString(result.Message));
         ShowMessage(QString::fromStdString(result.Message), true);
         if (FExplicitRunning)
             FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
@@ -518,12 +561,49 @@ void TDrivePage::Finished()
         FResult = std::make_shared<const TDriveResult>(std::move(result));
         ShowResult();
     }
+    UpdateActions();
     emit ResultShown();
 }
 
 void TDrivePage::UpdateBusy()
 {
     FBusy->setVisible(Busy());
+    UpdateActions();
+}
+
+bool TDrivePage::ResultHolds()
+{
+    // A hidden tab does not run on a change: its result may be out of date.
+    return FResult && !Busy() && InputKey() == FShownKey;
+}
+
+void TDrivePage::UpdateActions()
+{
+    const bool holds = ResultHolds();
+    FExport->setEnabled(holds);
+    for (QAction* a : FExportActions)
+        a->setEnabled(holds);
+}
+
+void TDrivePage::AddExportAction(QAction* action)
+{
+    FExportActions.push_back(action);
+    action->setEnabled(ResultHolds());
+}
+
+void TDrivePage::ClearResult(const QString& reason)
+{
+    FResult.reset();
+    FShownPeaks.clear();
+    FReadout->clear();
+    FPeakToPeak->setText(QStringLiteral("No result yet"));
+    for (QLabel* l : {FRms, FMax, FDrift, FRate, FLongest, FWorm, FSpread, FResidual, FScale})
+        l->clear();
+    FDrift->setToolTip(QString());
+    FPeaks->setRowCount(0);
+    FNoResult = reason;
+    FChart->ShowNothing(reason);
+    UpdateActions();
 }
 
 void TDrivePage::ShowMessage(const QString& text, bool refusal)
@@ -550,9 +630,12 @@ void TDrivePage::ShowResult()
     FRms->setText(QStringLiteral("RMS: ") + Fixed(r.Stats.Rms, 2, sep) + arcsec);
     FMax->setText(QStringLiteral("Max+ / Max−: ") + Signed(r.Stats.MaxPlus, 2, sep) + QStringLiteral(" / ") +
                   Signed(r.Stats.MaxMinus, 2, sep) + arcsec);
-    FDrift->setText(QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) +
-                    (std::isfinite(r.DriftSigma) ? QStringLiteral(" ± ") + Fixed(r.DriftSigma, 4, sep) : QString()) +
-                    QStringLiteral("″/s (") + Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
+    FDrift->setText(!std::isfinite(r.Drift)
+                        ? QStringLiteral("Drift: not removed")
+                        : QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) +
+                              (std::isfinite(r.DriftSigma) ? QStringLiteral(" ± ") + Fixed(r.DriftSigma, 4, sep)
+                                                           : QString()) +
+                              QStringLiteral("″/s (") + Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
     FDrift->setToolTip(std::isfinite(r.DriftSigma)
                            ? QStringLiteral("± one standard deviation from the trail's noise, the worm period taken "
                                             "as exact")
@@ -566,18 +649,32 @@ void TDrivePage::ShowResult()
                                     : QStringLiteral("Worm period: none"));
     FSpread->setText(QStringLiteral("Cycle spread: ") +
                      (r.CycleCount > 0 ? Fixed(r.CycleSpreadRms, 2, sep) + arcsec + QStringLiteral(" RMS over ") +
-                                             QString::number(r.CycleCount) + QStringLiteral(" cycles")
+                                             QString::number(r.CycleCount) +
+                                             (r.CycleCount == 1 ? QStringLiteral(" cycle") : QStringLiteral(" cycles"))
                                        : QStringLiteral("–")));
     FResidual->setText(QStringLiteral("Residual after PEC: ") + Fixed(r.PecResidualRms, 2, sep) + arcsec +
                        QStringLiteral(" RMS"));
+    // The Setup values in their fields' units, every decimal given.
+    const TExperiment& e = r.Setup;
+    auto value = [sep](double v, long double factor) {
+        return QString::fromStdString(FloatText(static_cast<double>(v / factor), sep));
+    };
+    FScale->setText(QStringLiteral("Scale: ") + Fixed(r.ArcsecPerStep, 4, sep) + QStringLiteral("″ per step, from pixel ") +
+                    value(e.PixelWidth, 1e-6L) + QStringLiteral(" × ") + value(e.PixelHeight, 1e-6L) +
+                    QStringLiteral(" µm, focal length ") + value(e.FocalLength, 1e-3L) +
+                    QStringLiteral(" mm, distance ") + value(e.StarDistance, 1) + QStringLiteral(" m, mount speed ") +
+                    value(e.MountSpeed, 1) + QStringLiteral("″/s, exposure ") + value(e.ExposureTime, 1) +
+                    QStringLiteral(" s"));
     FillTable();
     ShowFigure();
 }
 
 void TDrivePage::ShowFigure()
 {
-    FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(),
-                 FHost.DecimalSeparator());
+    if (FResult)
+        FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
+    else
+        FChart->ShowNothing(FNoResult);
     FShowDrift->setEnabled(FFigure->ItemIndex() == DriveFigureError);
     if (FFigure->ItemIndex() != DriveFigureSpectrum)
         FReadout->clear();
@@ -650,8 +747,8 @@ void TDrivePage::PeakSnapped(int index)
 
 void TDrivePage::ExportClick(int preselect)
 {
-    if (!FResult) {
-        FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
+    if (!ResultHolds()) {
+        FHost.Dialogs().ErrorBox(NoResult);
         return;
     }
     if (preselect > 0)
@@ -659,17 +756,22 @@ void TDrivePage::ExportClick(int preselect)
     const std::optional<TFileChoice> choice = FHost.Dialogs().SaveFile(FSaveDialog);
     if (!choice)
         return;
-    FSaveDialog.FilterIndex = choice->FilterIndex;
-    static const char* const extensions[] = {"png", "svg", "pdf", "csv", "json", "txt"};
-    if (choice->FilterIndex >= DriveExportPng && choice->FilterIndex <= DriveExportPec)
-        FSaveDialog.DefaultExt = QLatin1String(extensions[choice->FilterIndex - 1]);
-    Export(choice->FilterIndex, choice->FileName);
+    // The name's own extension, when it names an offered type, is the
+    // user's last word on the type.
+    const QFileInfo name(choice->FileName);
+    const qsizetype typed = ExportExtensions.indexOf(name.suffix().toLower());
+    const int format = typed >= 0 ? static_cast<int>(typed) + 1 : choice->FilterIndex;
+    FSaveDialog.FilterIndex = format;
+    // Offered again without its extension, so that another type chosen
+    // next time does not meet the old one's.
+    FSaveDialog.FileName = name.completeBaseName();
+    Export(format, choice->FileName);
 }
 
 void TDrivePage::Export(int format, const QString& fileName)
 {
     if (!FResult) {
-        FHost.Dialogs().ErrorBox(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
+        FHost.Dialogs().ErrorBox(NoResult);
         return;
     }
     QByteArray bytes;
@@ -677,10 +779,9 @@ void TDrivePage::Export(int format, const QString& fileName)
     case DriveExportSvg:
     case DriveExportPdf:
     case DriveExportPng:
-        FHost.LayOut(this);
-        bytes = format == DriveExportSvg ? FChart->SvgBytes()
+        bytes = format == DriveExportSvg ? FChart->SvgBytes(QSize(FExportWidth->value(), FExportHeight->value()))
                 : format == DriveExportPdf ? FChart->PdfBytes()
-                                           : FChart->PngBytes();
+                                           : FChart->PngBytes(QSize(FExportWidth->value(), FExportHeight->value()));
         break;
     case DriveExportCsv:
         bytes = QByteArray::fromStdString(DriveCsv(*FResult));

@@ -1,8 +1,9 @@
 // The Drive tab: the drive analysis of the trail on the chart (TDriveChart)
 // and its side panel (results, peak table, inputs). The analysis runs on a
 // worker thread on a copy of the picture; the last result stays on show
-// until a newer one replaces it, and a newer request supersedes one that is
-// still running.
+// until a newer one replaces it or a refusal says that none holds, and a
+// newer request supersedes one that is still running. The exports are
+// enabled only for a result that holds for the inputs as they stand.
 #pragma once
 
 #include <QFutureWatcher>
@@ -24,6 +25,7 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
+class QAction;
 
 namespace vinsk {
 
@@ -48,10 +50,8 @@ public:
     // A copy of the picture (and its linear samples) that later edits leave
     // alone, made once per change.
     virtual std::shared_ptr<const TDrivePicture> PictureSnapshot() = 0;
-    // Lays out the tab as it would be if it showed, for pictures of the chart.
-    virtual void LayOut(QWidget* page) = 0;
     virtual int GraphChannel() const = 0; // the Graph tab's channel, 0 R ... 3 Avg
-    virtual double MountSpeed() const = 0; // arc seconds per second
+    virtual double MountSpeed() const = 0; // arc seconds per second, as the analysis reads it
     virtual char DecimalSeparator() const = 0;
     virtual TDialogs& Dialogs() = 0;
     // Runs a command through the window's guard.
@@ -86,12 +86,20 @@ public:
     // The Graph tab chose another channel.
     void GraphChannelChanged();
     // Asks for a file and writes the chosen export; `preselect` is the
-    // filter entry offered first.
+    // filter entry offered first. A typed extension of one of the offered
+    // types chooses that type; any other is kept and the chosen type written.
     void ExportClick(int preselect = 0);
     void Export(int format, const QString& fileName);
+    // Actions elsewhere (the Drive menu's) that export: enabled with the
+    // tab's own export button.
+    void AddExportAction(QAction* action);
+    // Whether the result on show holds for the inputs as they stand now.
+    bool ResultHolds();
+    // Enables the exports when the result on show holds.
+    void UpdateActions();
 
-    // The last analysis that gave a result (null before the first; a refusal
-    // does not replace it), and whether a run is going.
+    // The result on show: null before the first and after a refusal or a
+    // change of the inputs that gave none; and whether a run is going.
     std::shared_ptr<const TDriveResult> Result() const { return FResult; }
     bool Busy() const;
     TDriveChart* Chart() const { return FChart; }
@@ -109,6 +117,8 @@ private:
     void Launch();
     void Finished();
     void ShowResult();
+    // No result holds: the chart shows the reason, the panel nothing.
+    void ClearResult(const QString& reason);
     void UpdateBusy();
     void ShowFigure();
     void ShowMessage(const QString& text, bool refusal);
@@ -139,6 +149,7 @@ private:
     QLabel* FWorm = nullptr;
     QLabel* FSpread = nullptr;
     QLabel* FResidual = nullptr;
+    QLabel* FScale = nullptr;
     QTableWidget* FPeaks = nullptr;
     QDoubleSpinBox* FWormPeriod = nullptr;
     QSpinBox* FTeeth = nullptr;
@@ -150,12 +161,16 @@ private:
     TRadioGroup* FChannel = nullptr;
     QCheckBox* FFollowGraph = nullptr;
     QPushButton* FExport = nullptr;
+    QSpinBox* FExportWidth = nullptr;  // px of the PNG and SVG pictures
+    QSpinBox* FExportHeight = nullptr;
+    std::vector<QAction*> FExportActions;
     TFileDialog FSaveDialog;
     // The inputs at full precision: the fields show them rounded.
     TDriveSettings FSettings;
 
     QFutureWatcher<TDriveResult>* FWatcher = nullptr;
     std::shared_ptr<const TDriveResult> FResult;
+    QString FNoResult; // why there is none, for the chart's title
     bool FRunning = false;         // launched, its result not yet taken
     bool FPending = false;         // a request waits for the running one
     bool FExplicitPending = false; // ... and came from a click

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QTest>
@@ -191,6 +192,14 @@ TEST(QtDialogs, DialogsStartInTheirLastFolderOrAtHome)
         const auto fd = NewFileDialog(SettingsDialog(), TFileDialogKind::Save, row.Last, QSize(), nullptr);
         EXPECT_EQ(fd->directory().absolutePath(), QDir(row.Start).absolutePath());
     }
+    // A name of the owner's choosing is offered in the last file's folder.
+    TFileDialog named = SettingsDialog();
+    named.FileName = QStringLiteral("drive");
+    const auto fd = NewFileDialog(named, TFileDialogKind::Save, dir.filePath(QStringLiteral("sub/x.ini")), QSize(), nullptr);
+    EXPECT_EQ(fd->directory().absolutePath(), QDir(dir.filePath(QStringLiteral("sub"))).absolutePath());
+    auto* name = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->text(), QStringLiteral("drive"));
     EXPECT_FALSE(InPseudoFileSystem(QStringLiteral("/procfs-like/x")));
     EXPECT_FALSE(InPseudoFileSystem(dir.path()));
 }

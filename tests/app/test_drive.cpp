@@ -104,14 +104,17 @@ protected:
         Pages()->setCurrentWidget(Page());
         ASSERT_TRUE(Settle());
     }
-    // What the core gives from the window's state, with the tab's inputs.
+    // What the core gives for the window's picture and the sample's
+    // settings file, its values as vinsk-cli reads them, with the tab's inputs.
     TDriveResult Core(const TPoints& points = Points, TDriveSettings settings = {})
     {
         TDriveInput in;
         in.Start = {double(points[0][0]), double(points[0][1])};
         in.Stop = {double(points[1][0]), double(points[1][1])};
         in.InLine = {double(points[2][0]), double(points[2][1])};
-        in.Setup = W->State().Experiment;
+        cli::TCliOptions options;
+        options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
+        in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
         return AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
     }
@@ -182,6 +185,10 @@ TEST_F(DriveTest, PanelShowsTheCoreReportOfThePhysicalSample)
     EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveWorm"))), core.WormPeriod, 0.005);
     EXPECT_TRUE(Label(QStringLiteral("DriveWorm")).endsWith(QStringLiteral("(estimated)")));
     EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveResidual"))), core.PecResidualRms, 0.005);
+    // The scale and the values it came from, as the settings file gives them.
+    EXPECT_EQ(Label(QStringLiteral("DriveScale")),
+              QStringLiteral("Scale: 2.8217″ per step, from pixel 5.7 × 5.7 µm, focal length 400 mm, distance 10 m, "
+                             "mount speed 15″/s, exposure 289.806427824921 s"));
     EXPECT_FALSE(Get(QStringLiteral("DriveMessage"))->isVisible() &&
                  Get<QLabel>(QStringLiteral("DriveMessage"))->styleSheet().contains(QStringLiteral("b00000")));
 
@@ -355,7 +362,7 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     ExpectRefusal(message->text());
 
     // A trail the core refuses, the check points moved onto the dark sky:
-    // the line says why, and the last analysis stays on show.
+    // the line says why, and the last analysis goes.
     Dialogs.Messages.clear();
     LoadSample();
     ShowDriveTab();
@@ -369,9 +376,9 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     ShowDriveTab();
     EXPECT_EQ(message->text().toStdString(), core.Message);
     EXPECT_TRUE(Dialogs.Messages.empty());
-    EXPECT_EQ(Page()->Result(), good);
+    EXPECT_FALSE(Page()->Result());
     QTest::mouseClick(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->Item(DriveFigurePec), Qt::LeftButton);
-    EXPECT_GT(static_cast<QCustomPlot*>(DriveChart()->PlotWidget())->graphCount(), 0);
+    EXPECT_EQ(static_cast<QCustomPlot*>(DriveChart()->PlotWidget())->graphCount(), 0);
     QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
     ASSERT_TRUE(Settle());
     ExpectRefusal(QString::fromStdString(core.Message));
@@ -382,7 +389,9 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
     LoadSample();
     ShowDriveTab();
     const TDriveResult core = Core();
-    const QSize chartSize = DriveChart()->PlotWidget()->size();
+    // The pictures' size is the panel's, not the window's.
+    const QSize pictureSize(1600, 1000);
+    ASSERT_NE(DriveChart()->PlotWidget()->size(), pictureSize);
     auto save = [&](const QString& name, int filter) {
         const QString path = Dir.filePath(name);
         Dialogs.Answer(path, filter);
@@ -407,10 +416,13 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
     ASSERT_FALSE(cliJson.isEmpty());
 
     const QImage png(save(QStringLiteral("d.png"), DriveExportPng));
-    EXPECT_EQ(png.size(), chartSize);
+    EXPECT_EQ(png.size(), pictureSize);
     QSvgRenderer svg(FileBytes(save(QStringLiteral("d.svg"), DriveExportSvg)));
     EXPECT_TRUE(svg.isValid());
-    EXPECT_TRUE(FileBytes(save(QStringLiteral("d.pdf"), DriveExportPdf)).startsWith("%PDF"));
+    EXPECT_EQ(svg.defaultSize(), pictureSize);
+    const QByteArray pdf = FileBytes(save(QStringLiteral("d.pdf"), DriveExportPdf));
+    EXPECT_TRUE(pdf.startsWith("%PDF"));
+    EXPECT_TRUE(pdf.contains("/MediaBox [0 0 842.000000 595.000000]")) << "an A4 landscape page";
     EXPECT_EQ(FileBytes(save(QStringLiteral("d.csv"), DriveExportCsv)), cliCsv);
     EXPECT_EQ(FileBytes(save(QStringLiteral("d.json"), DriveExportJson)), cliJson);
     EXPECT_EQ(cliJson.toStdString(), DriveJson(core));
@@ -426,8 +438,10 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
     EXPECT_EQ(FileBytes(json).toStdString(), DriveJson(core));
     const QString chart = Dir.filePath(QStringLiteral("m.png"));
     Dialogs.Answer(chart, DriveExportPng);
+    Get<QSpinBox>(QStringLiteral("DriveExportWidth"))->setValue(900);
+    Get<QSpinBox>(QStringLiteral("DriveExportHeight"))->setValue(1200);
     Action("SaveDriveChart1")->trigger();
-    EXPECT_EQ(QImage(chart).size(), chartSize);
+    EXPECT_EQ(QImage(chart).size(), QSize(900, 1200));
 
     // A failed write leaves nothing behind and reaches the error report;
     // an existing file stays as it was.
@@ -438,6 +452,103 @@ TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
         ExpectErrorReport(QStringLiteral("Cannot create file ") + path + QLatin1Char('.'));
         EXPECT_FALSE(QFile::exists(path));
     }
+}
+
+TEST_F(DriveTest, TheWrittenTypeIsTheDialogsOrTheTypedExtensions)
+{
+    LoadSample();
+    ShowDriveTab();
+    // What each type's file starts with.
+    const char* const starts[] = {"\x89PNG", "<?xml", "%PDF", "t [s],", "{\n", "# Worm period"};
+    const QStringList extensions = {"png", "svg", "pdf", "csv", "json", "txt"};
+    auto written = [&](int type) {
+        SCOPED_TRACE(type);
+        const QString typed = Dialogs.Shown.empty() ? QString() : Dialogs.Shown.back().FileName;
+        EXPECT_FALSE(typed.contains(QLatin1Char('.'))) << "offered with the old extension: " << typed.toStdString();
+        return starts[type - 1];
+    };
+    for (int type = DriveExportPng; type <= DriveExportPec; ++type) {
+        const QString ext = extensions[type - 1];
+        const QString other = extensions[type % 6]; // another type's extension
+        struct TRow {
+            QString Typed, Written;
+            int Type;
+        };
+        const TRow rows[] = {
+            {QStringLiteral("bare%1").arg(type), QStringLiteral("bare%1.%2").arg(type).arg(ext), type},
+            {QStringLiteral("own%1.%2").arg(type).arg(ext.toUpper()), QStringLiteral("own%1.%2").arg(type).arg(ext.toUpper()), type},
+            {QStringLiteral("other%1.%2").arg(type).arg(other), QStringLiteral("other%1.%2").arg(type).arg(other), type % 6 + 1},
+            {QStringLiteral("foreign%1.dat").arg(type), QStringLiteral("foreign%1.dat").arg(type), type},
+        };
+        for (const TRow& row : rows) {
+            Dialogs.AnswerTyped(Dir.filePath(row.Typed), type);
+            QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+            const QByteArray bytes = FileBytes(Dir.filePath(row.Written));
+            EXPECT_TRUE(bytes.startsWith(written(row.Type))) << row.Typed.toStdString() << " -> "
+                                                            << row.Written.toStdString();
+        }
+    }
+    EXPECT_EQ(Dialogs.Shown.back().FileName, QStringLiteral("other6"));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(DriveTest, AnotherPictureTakesTheResultAndTheExportsAway)
+{
+    LoadSample();
+    ShowDriveTab();
+    ASSERT_TRUE(Page()->Result());
+    auto* plot = static_cast<QCustomPlot*>(DriveChart()->PlotWidget());
+    ASSERT_GT(plot->graphCount(), 0);
+    EXPECT_TRUE(Get<QPushButton>(QStringLiteral("DriveExport"))->isEnabled());
+    EXPECT_TRUE(Action("SaveDriveReport1")->isEnabled());
+
+    OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail.png"));
+    ShowDriveTab();
+    EXPECT_FALSE(Page()->Result());
+    EXPECT_EQ(plot->graphCount(), 0);
+    EXPECT_FALSE(Get<QPushButton>(QStringLiteral("DriveExport"))->isEnabled());
+    for (const char* save : {"SaveDriveChart1", "SaveDriveSeries1", "SaveDriveReport1", "SaveDrivePec1"})
+        EXPECT_FALSE(Action(save)->isEnabled()) << save;
+    EXPECT_TRUE(Label(QStringLiteral("DriveRms")).isEmpty());
+    EXPECT_EQ(Get<QTableWidget>(QStringLiteral("DrivePeaks"))->rowCount(), 0);
+    EXPECT_TRUE(Label(QStringLiteral("DriveMessage")).startsWith(QStringLiteral("Place the three check points")));
+    // The boxes keep the sample's points (1580,45 among them), outside the
+    // smaller picture: no run on them.
+    PlaceMarkers(Points);
+    ShowDriveTab();
+    EXPECT_FALSE(Page()->Result());
+    EXPECT_EQ(Label(QStringLiteral("DriveMessage")),
+              QStringLiteral("The check points lie outside the picture (560×320): place them again"));
+    // Nor can a command write the old result.
+    Page()->ExportClick(DriveExportJson);
+    ExpectRefusal(QStringLiteral("There is no drive analysis to save: analyse the drive first."));
+}
+
+TEST_F(DriveTest, TheWheelChangesAFieldOnlyWithTheFocus)
+{
+    Pages()->setCurrentWidget(Page());
+    auto* period = Get<QDoubleSpinBox>(QStringLiteral("DriveWormPeriod"));
+    auto* detrend = Get<QComboBox>(QStringLiteral("DriveDetrend"));
+    // A turn over the middle of the widget; whether the widget kept it. One
+    // it leaves unaccepted Qt hands on to the parents, the scrolling panel
+    // among them (a turn the mouse gives: Qt does not pass on one a test
+    // sends).
+    auto wheel = [](QWidget* w, int delta) {
+        const QPointF at(w->width() / 2.0, w->height() / 2.0);
+        QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &e);
+        return e.isAccepted();
+    };
+    Get(QStringLiteral("DriveAnalyse"))->setFocus();
+    EXPECT_FALSE(wheel(period, 120));
+    EXPECT_FALSE(wheel(detrend, -120));
+    EXPECT_EQ(period->value(), 0);
+    EXPECT_EQ(detrend->currentIndex(), 3);
+    period->setFocus();
+    EXPECT_TRUE(wheel(period, 120));
+    EXPECT_GT(period->value(), 0);
+    ASSERT_TRUE(Settle());
 }
 
 TEST_F(DriveTest, SettingsRoundTripWithAndWithoutTheDriveSection)

@@ -1,6 +1,7 @@
 // Deep pictures in the window: the Setup values their files carry, and what
 // the status bar says about their linear samples.
 #include "WindowFixture.h"
+#include "setup/Optics.h"
 #include "tools/writers/DeepWriters.h"
 
 namespace vinsk::test {
@@ -45,6 +46,17 @@ TEST_F(WindowTest, FileValuesFillTheSetupFieldsOnYes)
     EXPECT_EQ(Label(QStringLiteral("Label10")), QStringLiteral("width:     3.9"));
     EXPECT_EQ(Panel(0), QStringLiteral("Image size: 8/6"));
     EXPECT_EQ(Label(QStringLiteral("StatusLinear")), QStringLiteral("Linear samples: 16 bits"));
+    // The drive analysis takes them with every decimal, as if typed.
+    TDriveInput in;
+    std::uint64_t change = 0;
+    std::string refusal;
+    static_cast<TDriveHost&>(*W).ReadDriveInput(in, change, refusal);
+    TExperiment typed = in.Setup;
+    SetParamFromFieldText(typed, 1, "7.52", '.');
+    SetParamFromFieldText(typed, 2, "7.52", '.');
+    EXPECT_EQ(in.Setup.PixelWidth, typed.PixelWidth);
+    EXPECT_EQ(in.Setup.PixelHeight, typed.PixelHeight);
+    EXPECT_EQ(in.Setup.ExposureTime, 480.0);
 }
 
 TEST_F(WindowTest, FileValuesLeaveTheFieldsOnNo)

@@ -468,6 +468,20 @@ TEST_F(CliDrive, OptionsOverrideTheSettingsFileWhichOverridesTheInitialValues)
     EXPECT_NE(run({"--worm-period", "0"}).find("\"worm_period_source\": \"estimated\""), std::string::npos);
 }
 
+TEST_F(CliDrive, TheSetupValuesKeepEveryDecimal)
+{
+    // The settings file's exposure and the option's pixel size as given, not
+    // as the one-decimal fields show them.
+    const TRun r = Run(Physical({"--json", "-", "--pixel", "3.76,3.76"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(JsonNumber(r.Out, "pixel_width_um"), 3.76);
+    EXPECT_EQ(JsonNumber(r.Out, "exposure_s"), 289.8064278);
+    // The scale follows: the step's angle goes with the pixel's size.
+    const TRun plain = Run(Physical({"--json", "-"}));
+    ASSERT_EQ(plain.Code, 0) << plain.Err;
+    EXPECT_NEAR(JsonNumber(r.Out, "arcsec_per_step") / JsonNumber(plain.Out, "arcsec_per_step"), 3.76 / 5.7, 1e-6);
+}
+
 TEST_F(CliDrive, AShortTrailWithoutPeriodIsNoFailureButGivesNoPecTable)
 {
     std::vector<std::string> a = {"--drive", "--image", File("short.png"), "--json", "-"};

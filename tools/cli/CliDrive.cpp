@@ -211,7 +211,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
         in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
         in.InLine = {static_cast<double>(o.CheckPoints[4]), static_cast<double>(o.CheckPoints[5])};
-        in.Setup = s.Experiment;
+        in.Setup = ExactSetup(o, header, sep);
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);

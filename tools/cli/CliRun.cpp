@@ -132,18 +132,40 @@ void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header
         Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame);
 }
 
-void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+namespace {
+
+TFileSetupValues GivenValues(const TCliOptions& o)
 {
-    TShownFields shown = ShownFields(e, sep);
-    if (o.FromHeader)
-        SetFields(FileValuesForFields(header), e, shown, sep);
     TFileSetupValues given;
     given.ExposureSeconds = o.Exposure;
     given.PixelWidthUm = o.PixelWidth;
     given.PixelHeightUm = o.PixelHeight;
     given.FocalMm = o.Focal;
     given.ApertureMm = o.Aperture;
-    SetFields(FileValuesForFields(given), e, shown, sep);
+    return given;
+}
+
+} // namespace
+
+void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+{
+    TShownFields shown = ShownFields(e, sep);
+    if (o.FromHeader)
+        SetFields(FileValuesForFields(header), e, shown, sep);
+    SetFields(FileValuesForFields(GivenValues(o)), e, shown, sep);
+}
+
+TExperiment ExactSetup(const TCliOptions& o, const TFileSetupValues& header, char sep)
+{
+    TExperiment e;
+    if (o.Settings) {
+        const TSettingsLoad load = LoadSettingsFile(*o.Settings, e, sep);
+        SetExactParams(e, load.Values.data(), load.Values.size());
+    }
+    if (o.FromHeader)
+        SetExactParams(e, FileValuesForFields(header));
+    SetExactParams(e, FileValuesForFields(GivenValues(o)));
+    return e;
 }
 
 TCliResult RunAnalysis(const TCliOptions& o, char sep)

@@ -60,6 +60,12 @@ void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValu
 // line's, through the Setup fields' one-decimal texts.
 void TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e, char decimalSep);
 
+// The parameters of the drive analysis: the settings file's, the header's
+// (with --from-header) and the command line's values in that order, each
+// with every decimal it was given (not the Setup fields' one decimal).
+// Throws for a settings file that cannot be read.
+TExperiment ExactSetup(const TCliOptions& options, const TFileSetupValues& header, char decimalSep);
+
 // LoadPictures; takes the nine parameters from the settings file, then the
 // header's and the command line's values, through the Setup fields'
 // one-decimal texts; runs RunPlot. Never throws: a refusal
