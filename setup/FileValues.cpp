@@ -1,6 +1,7 @@
 #include "setup/FileValues.h"
 
 #include "common/NumText.h"
+#include "setup/Optics.h"
 
 namespace vinsk {
 
@@ -24,6 +25,22 @@ std::string FileValuesQuestion(const TFileSetupValues& v, char sep)
     std::string text = "Use the values from the file?";
     for (std::size_t i = 0; i < parts.size(); ++i)
         text += (i == 0 ? " " : ", ") + parts[i];
+    return text;
+}
+
+std::string UnusableFileValuesText(const TFileSetupValues& v, const TExperiment& e, char sep)
+{
+    std::string text;
+    for (const TUnusableFileValue& u : v.Unusable)
+        for (const TSetupField& f : SetupFields()) {
+            if (u.FieldName != f.Name)
+                continue;
+            const std::string unit = u.FieldName == "RxSpinEdit8"   ? "s"
+                                     : u.FieldName == "RxSpinEdit2" || u.FieldName == "RxSpinEdit3" ? "\xC2\xB5m"
+                                                                                                     : "mm";
+            text += (text.empty() ? "" : "\n") + u.Key + " in the header is not a usable number: kept " +
+                    FloatText(static_cast<long double>(e.*f.Param) / f.Factor, sep) + " " + unit;
+        }
     return text;
 }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
@@ -485,15 +486,35 @@ std::optional<double> Positive(std::optional<double> v)
 TFileSetupValues SetupValues(const THeader& h, bool superpixels)
 {
     TFileSetupValues v;
-    v.ExposureSeconds = Positive(h.Number("EXPTIME"));
+    // A Setup value the fields can hold: one decimal of it is above 0 (a
+    // smaller one would set a parameter of 0), and it is of a sensible size.
+    std::vector<std::string> unusable;
+    auto take = [&](const char* key) -> std::optional<double> {
+        if (!h.Has(key))
+            return std::nullopt;
+        const std::optional<double> n = h.Number(key);
+        if (n && *n >= 0.05 && *n < 1e9)
+            return n;
+        unusable.emplace_back(key);
+        return std::nullopt;
+    };
+    // Names the unusable keys among `keys` when their field got no value.
+    auto note = [&](std::initializer_list<std::pair<const char*, const char*>> keys) {
+        for (const auto& [key, field] : keys)
+            if (std::find(unusable.begin(), unusable.end(), key) != unusable.end())
+                v.Unusable.push_back({key, field});
+    };
+    v.ExposureSeconds = take("EXPTIME");
     if (!v.ExposureSeconds)
-        v.ExposureSeconds = Positive(h.Number("EXPOSURE"));
+        v.ExposureSeconds = take("EXPOSURE");
+    if (!v.ExposureSeconds)
+        note({{"EXPTIME", "RxSpinEdit8"}, {"EXPOSURE", "RxSpinEdit8"}});
     // XPIXSZ/YPIXSZ already include the binning; PIXSIZE1/2 do not.
-    v.PixelWidthUm = Positive(h.Number("XPIXSZ"));
-    v.PixelHeightUm = Positive(h.Number("YPIXSZ"));
+    v.PixelWidthUm = take("XPIXSZ");
+    v.PixelHeightUm = take("YPIXSZ");
     if (!v.PixelWidthUm && !v.PixelHeightUm) {
-        const std::optional<double> p1 = Positive(h.Number("PIXSIZE1"));
-        const std::optional<double> p2 = Positive(h.Number("PIXSIZE2"));
+        const std::optional<double> p1 = take("PIXSIZE1");
+        const std::optional<double> p2 = take("PIXSIZE2");
         const double bx = Positive(h.Number("XBINNING")).value_or(1.0);
         const double by = Positive(h.Number("YBINNING")).value_or(1.0);
         if (p1)
@@ -501,6 +522,9 @@ TFileSetupValues SetupValues(const THeader& h, bool superpixels)
         if (p2)
             v.PixelHeightUm = *p2 * by;
     }
+    // One side stands for both (square pixels).
+    if (!v.PixelWidthUm && !v.PixelHeightUm)
+        note({{"XPIXSZ", "RxSpinEdit2"}, {"YPIXSZ", "RxSpinEdit3"}, {"PIXSIZE1", "RxSpinEdit2"}, {"PIXSIZE2", "RxSpinEdit3"}});
     // A superpixel spans two sensor pixels each way.
     if (superpixels) {
         if (v.PixelWidthUm)
@@ -508,8 +532,12 @@ TFileSetupValues SetupValues(const THeader& h, bool superpixels)
         if (v.PixelHeightUm)
             *v.PixelHeightUm *= 2;
     }
-    v.FocalMm = Positive(h.Number("FOCALLEN"));
-    v.ApertureMm = Positive(h.Number("APTDIA"));
+    v.FocalMm = take("FOCALLEN");
+    if (!v.FocalMm)
+        note({{"FOCALLEN", "RxSpinEdit6"}});
+    v.ApertureMm = take("APTDIA");
+    if (!v.ApertureMm)
+        note({{"APTDIA", "RxSpinEdit7"}});
     return v;
 }
 

@@ -131,7 +131,7 @@ void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header
         Calibrate(s, *o.Flat, FlatRefusal, ApplyFlatFrame);
 }
 
-void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+std::string TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
 {
     TShownFields shown = ShownFields(e, sep);
     if (o.FromHeader)
@@ -143,6 +143,8 @@ void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExpe
     given.FocalMm = o.Focal;
     given.ApertureMm = o.Aperture;
     SetFields(FileValuesForFields(given), e, shown, sep);
+    // Named with the value that stays, whatever set it.
+    return o.FromHeader ? UnusableFileValuesText(header, e, sep) : std::string();
 }
 
 TCliResult RunAnalysis(const TCliOptions& o, char sep)
@@ -159,7 +161,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
         }
-        TakeSetupValues(o, header, s.Experiment, sep);
+        r.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         r.Experiment = s.Experiment;
 
         doing = "the measurement along the trail";
@@ -198,7 +200,7 @@ const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standa
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    for (const std::string* warning : {&r.Warning, &r.UnreadSettings})
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.UnusableHeader})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.ExitCode != 0) {

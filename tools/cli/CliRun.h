@@ -40,6 +40,7 @@ struct TCliResult {
     std::string Error;             // the message of a refused or failed run
     std::string Warning;           // the settings file's version warning
     std::string UnreadSettings;    // the settings keys present but not read
+    std::string UnusableHeader;    // --from-header's keys that hold no usable number
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -53,8 +54,10 @@ struct TCliResult {
 void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
 
 // The header's values when --from-header asks for them, then the command
-// line's, through the Setup fields' one-decimal texts.
-void TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e, char decimalSep);
+// line's, through the Setup fields' one-decimal texts. Returns, for
+// --from-header, the lines that name the header's unusable keys.
+std::string TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e,
+                            char decimalSep);
 
 // LoadPictures; takes the nine parameters from the settings file, then the
 // header's and the command line's values, through the Setup fields'
