@@ -947,15 +947,16 @@ void ConvertStored(const std::uint8_t* src, std::size_t n, double scale, double 
 // checked to hold them all).
 TRowReader PlainRows(TBytes data, const TPlainImage& image, double scale, double zero)
 {
-    const TImageInfo& info = image.Info;
-    const std::size_t sampleBytes = static_cast<std::size_t>(std::abs(info.Bitpix) / 8);
-    const std::size_t width = static_cast<std::size_t>(info.Naxes[0]);
+    const int bitpix = image.Info.Bitpix;
+    const std::size_t sampleBytes = static_cast<std::size_t>(std::abs(bitpix) / 8);
+    const std::size_t width = static_cast<std::size_t>(image.Info.Naxes[0]);
+    const std::size_t height = static_cast<std::size_t>(image.Info.Naxes[1]);
+    const std::uint8_t* start = data.data() + image.DataStart;
     return [=](int plane, long long first, long long rows, float* dst) {
-        const std::size_t row = static_cast<std::size_t>(plane) * static_cast<std::size_t>(info.Naxes[1]) +
-                                static_cast<std::size_t>(first);
-        const std::uint8_t* src = data.data() + image.DataStart + row * width * sampleBytes;
+        const std::size_t row = static_cast<std::size_t>(plane) * height + static_cast<std::size_t>(first);
+        const std::uint8_t* src = start + row * width * sampleBytes;
         const std::size_t n = static_cast<std::size_t>(rows) * width;
-        switch (info.Bitpix) {
+        switch (bitpix) {
         case 8: ConvertStored<std::uint8_t>(src, n, scale, zero, dst); break;
         case 16: ConvertStored<std::int16_t>(src, n, scale, zero, dst); break;
         case 32: ConvertStored<std::int32_t>(src, n, scale, zero, dst); break;
@@ -966,17 +967,18 @@ TRowReader PlainRows(TBytes data, const TPlainImage& image, double scale, double
     };
 }
 
-// A compressed image's rows through cfitsio. Whole rows of tiles are read
+// An image's rows through cfitsio (a compressed one, or a plain one whose
+// header only cfitsio takes). Whole rows of tiles are read
 // at once, so that each tile is decompressed once; when a read fails, the
 // tiles of those rows are read one by one to name the damaged one.
-TRowReader CompressedRows(fitsfile* f, const TImageInfo& info, const long long* tile)
+TRowReader CfitsioRows(fitsfile* f, const TImageInfo& info, const long long* tile, bool compressed)
 {
     return [=](int plane, long long first, long long rows, float* dst) {
         long long start[3] = {1, first + 1, plane + 1};
         int status = 0, anyNull = 0;
         if (ffgpxvll(f, TFLOAT, start, rows * info.Naxes[0], nullptr, dst, &anyNull, &status) == 0)
             return;
-        if (status == MEMORY_ALLOCATION)
+        if (status == MEMORY_ALLOCATION || !compressed)
             FailFits(status);
         ffcmsg();
         const long long across = (info.Naxes[0] + tile[0] - 1) / tile[0];
@@ -1209,7 +1211,8 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     if (!ReadHeader(file.Bytes(), static_cast<std::size_t>(headStart), h, unused))
         Fail("the file is truncated");
     CheckImage(h, info, limits);
-    if (fits_is_compressed_image(f, &status) == 0) {
+    const bool compressed = fits_is_compressed_image(f, &status) != 0;
+    if (!compressed) {
         // cfitsio found a plain image that the walk above did not (a header
         // it reads more leniently): its data must all be there.
         const long long need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
@@ -1220,10 +1223,10 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     }
     CheckScaling(h, scale, zero);
     long long tile[3] = {info.Naxes[0], 1, 1};
-    for (int d = 0; d < 2; ++d)
+    for (int d = 0; d < 2 && compressed; ++d)
         if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
             tile[d] = static_cast<long long>(*t);
-    DecodeImage(h, info, CompressedRows(f, info, tile), tile[1], out, extras, limits);
+    DecodeImage(h, info, CfitsioRows(f, info, tile, compressed), tile[1], out, extras, limits);
 }
 
 } // namespace vinsk::formats
