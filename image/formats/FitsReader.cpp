@@ -820,6 +820,13 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
     for (int d = 0; d < info.Naxis && d < 3; ++d)
         if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
             tile[d] = static_cast<long long>(*t);
+    // cfitsio reads tile n's descriptor from table row n unchecked: a table
+    // of fewer rows than tiles sends it past the table.
+    long long tiles = 1;
+    for (int d = 0; d < std::min(info.Naxis, 3); ++d)
+        tiles *= (info.Naxes[d] + tile[d] - 1) / tile[d];
+    if (rows < tiles)
+        Fail("the compressed image holds " + std::to_string(rows) + " of its " + std::to_string(tiles) + " tiles");
     const unsigned long long sampleBytes = static_cast<unsigned long long>(std::abs(info.Bitpix) / 8);
     for (int c = 1; c <= columns; ++c) {
         int code = 0;
