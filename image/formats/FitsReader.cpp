@@ -687,9 +687,11 @@ long long TilePixels(long long row, const long long* naxes, const long long* til
     Fail("the compressed tile " + std::to_string(row) + " is damaged");
 }
 
-// Whether the GZIP stream ends within `cap` bytes of output: inflated into a
-// small window that is written over, so the check itself costs no memory.
-bool GzipEndsWithin(const std::uint8_t* c, std::size_t clen, unsigned long long cap)
+// Whether the GZIP stream ends within `cap` bytes of output, at a size that
+// cfitsio takes for the tile's `pixels` (1, 2, 4 or 8 bytes each; it leaks
+// the stream's buffer when it refuses another size): inflated into a small
+// window that is written over, so the check itself costs no memory.
+bool GzipFitsTile(const std::uint8_t* c, std::size_t clen, unsigned long long pixels, unsigned long long cap)
 {
     z_stream z{};
     if (inflateInit2(&z, 15 + 16) != Z_OK) // the gzip wrapper, as cfitsio reads it
@@ -709,7 +711,8 @@ bool GzipEndsWithin(const std::uint8_t* c, std::size_t clen, unsigned long long 
         z.avail_out = sizeof window;
         const int r = inflate(&z, Z_NO_FLUSH);
         if (r == Z_STREAM_END) {
-            ended = z.total_out <= cap;
+            const unsigned long long size = z.total_out;
+            ended = size <= cap && (size == pixels || size == 2 * pixels || size == 4 * pixels || size == 8 * pixels);
             break;
         }
         if ((r != Z_OK && r != Z_BUF_ERROR) || z.total_out > cap || (r == Z_BUF_ERROR && z.avail_in == 0 && left == 0))
@@ -820,12 +823,12 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
     for (int d = 0; d < info.Naxis && d < 3; ++d)
         if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
             tile[d] = static_cast<long long>(*t);
-    // cfitsio reads tile n's descriptor from table row n unchecked: a table
-    // of fewer rows than tiles sends it past the table.
+    // cfitsio reads tile n's descriptor from table row n: the table holds
+    // one row for each tile.
     long long tiles = 1;
     for (int d = 0; d < std::min(info.Naxis, 3); ++d)
         tiles *= (info.Naxes[d] + tile[d] - 1) / tile[d];
-    if (rows < tiles)
+    if (rows != tiles)
         Fail("the compressed image holds " + std::to_string(rows) + " of its " + std::to_string(tiles) + " tiles");
     const unsigned long long sampleBytes = static_cast<unsigned long long>(std::abs(info.Bitpix) / 8);
     for (int c = 1; c <= columns; ++c) {
@@ -855,7 +858,8 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             const auto streamBytes = static_cast<std::size_t>(bytes);
             if (rice && nblock >= 1 && !RiceStreamInBounds(stream, streamBytes, pixels, nblock, bytepix))
                 Fail("a compressed tile is damaged");
-            if (gzip && !GzipEndsWithin(stream, streamBytes, static_cast<unsigned long long>(pixels) * sampleBytes))
+            if (gzip && !GzipFitsTile(stream, streamBytes, static_cast<unsigned long long>(pixels),
+                                      static_cast<unsigned long long>(pixels) * sampleBytes))
                 FailTile(row);
             if (hcompress && !HcompressHeaderFits(stream, streamBytes, pixels))
                 FailTile(row);
@@ -902,6 +906,12 @@ void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& in
         (rowBytes > 0 && rows > room / rowBytes))
         Fail("the file is truncated");
     CheckTileHeap(f, h, buffer, dataStart, info);
+    // cfitsio reads a compressed image's parameters when it opens the table
+    // and stops at the first it misses (a Rice image without ZVAL1, say)
+    // without telling the reads that follow: they then take column 0 for
+    // the tiles' column and read before the table's column array.
+    if (f->Fptr->cn_compressed < 1)
+        Fail("the compressed image's header is incomplete");
     ffcmsg();
 }
 

@@ -492,6 +492,12 @@ INSTANTIATE_TEST_SUITE_P(
                      MakeCompressedFits16(8, 4, 8, 1, "GZIP_1",
                                           {GzipRepeated(TFileBytes(16, 0), 1), GzipRepeated(TFileBytes(16, 0), 1)}),
                      "the compressed image holds 2 of its 4 tiles"},
+        // cfitsio stops reading the parameters at the missing ZVAL1 and its
+        // reads then take column 0 for the tiles' column (found by fuzzing
+        // with cfitsio instrumented).
+        THostileCase{"rice_without_zval1",
+                     MakeCompressedFits16(8, 4, 8, 4, "RICE_1", {TFileBytes(8, 0)}),
+                     "the compressed image's header is incomplete"},
         // A stream that ends short of its tile, found among good ones by its number.
         THostileCase{"third_tile_short",
                      MakeCompressedFits16(8, 4, 8, 1, "GZIP_1",
