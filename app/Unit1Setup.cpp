@@ -272,9 +272,18 @@ void TVinsk_main::SetSetupFields(const TSettingsValue* values, std::size_t count
 
 void TVinsk_main::OfferFileValues(const TFileSetupValues& values)
 {
-    if (!values.Any())
+    // The header's keys that hold no usable number, each with the value its
+    // field keeps.
+    const QString unusable =
+        QString::fromStdString(UnusableFileValuesText(values, FState.Experiment, FState.DecimalSeparator));
+    if (!values.Any()) {
+        if (!unusable.isEmpty())
+            FDialogs.WarningBox(unusable);
         return;
-    const QString question = QString::fromStdString(FileValuesQuestion(values, FState.DecimalSeparator));
+    }
+    QString question = QString::fromStdString(FileValuesQuestion(values, FState.DecimalSeparator));
+    if (!unusable.isEmpty())
+        question += QStringLiteral("\n") + unusable;
     if (!FDialogs.Question(QStringLiteral("Confirm"), question))
         return;
     const std::vector<TSettingsValue> fields = FileValuesForFields(values);

@@ -31,6 +31,22 @@ std::string FileValuesQuestion(const TFileSetupValues& v, char sep)
     return text;
 }
 
+std::string UnusableFileValuesText(const TFileSetupValues& v, const TExperiment& e, char sep)
+{
+    std::string text;
+    for (const TUnusableFileValue& u : v.Unusable)
+        for (const TSetupField& f : SetupFields()) {
+            if (u.FieldName != f.Name)
+                continue;
+            const std::string unit = u.FieldName == "RxSpinEdit8"   ? "s"
+                                     : u.FieldName == "RxSpinEdit2" || u.FieldName == "RxSpinEdit3" ? "\xC2\xB5m"
+                                                                                                     : "mm";
+            text += (text.empty() ? "" : "\n") + u.Key + " in the header is not a usable number: kept " +
+                    FloatText(static_cast<long double>(e.*f.Param) / f.Factor, sep) + " " + unit;
+        }
+    return text;
+}
+
 std::vector<TSettingsValue> FileValuesForFields(const TFileSetupValues& v)
 {
     std::vector<TSettingsValue> out;

@@ -6,9 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "setup/Experiment.h"
 #include "setup/SettingsFile.h"
 
 namespace vinsk {
+
+// A header key that is there but holds no usable number, and the Setup
+// field it would have set.
+struct TUnusableFileValue {
+    std::string Key;       // "EXPTIME"
+    std::string FieldName; // "RxSpinEdit8"
+};
 
 // In the Setup fields' units.
 struct TFileSetupValues {
@@ -18,6 +26,9 @@ struct TFileSetupValues {
     std::optional<double> FocalMm;
     std::optional<double> ApertureMm;
 
+    // Only keys whose field gets no value from the file otherwise.
+    std::vector<TUnusableFileValue> Unusable;
+
     bool Any() const { return ExposureSeconds || PixelWidthUm || PixelHeightUm || FocalMm || ApertureMm; }
 };
 
@@ -25,6 +36,11 @@ struct TFileSetupValues {
 // length 400 mm, aperture 80 mm" (UTF-8), naming only the values present;
 // numbers in the general form with the given decimal separator.
 std::string FileValuesQuestion(const TFileSetupValues& v, char decimalSep);
+
+// "EXPTIME in the header is not a usable number: kept 480 s", a line for
+// each unusable key with the value its field keeps (from `e`), joined by
+// newlines; "" when every key was usable.
+std::string UnusableFileValuesText(const TFileSetupValues& v, const TExperiment& e, char decimalSep);
 
 // The values as the settings file's loading delivers them: field name and
 // value in the field's unit, in the same reading order.

@@ -11,12 +11,18 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <fitsio.h>
+#include <zlib.h>
 
 #include "image/formats/ReaderUtil.h"
 
@@ -166,6 +172,8 @@ std::string CardValue(const char* card)
 
 // cfitsio divides by the tile sizes and by some compression parameters while
 // it opens a compressed image; a 0 there is a division by zero in the library.
+// One pass over the cards and one over what it gathered: a header of a
+// million cards costs no more than reading it.
 void CheckCompressionKeys(const std::vector<const char*>& cards)
 {
     auto positive = [](const std::string& v) {
@@ -176,11 +184,22 @@ void CheckCompressionKeys(const std::vector<const char*>& cards)
     // as the bytes per pixel whatever ZNAME1 and ZNAME2 say, and divides by
     // the block size.
     bool rice = false;
-    for (const char* card : cards)
-        if (card[8] == '=' && CardKey(card) == "ZCMPTYPE") {
+    // Whether every card of a ZVALn keyword holds a number from 1 up, and
+    // the ZNAMEn cards that name a divisor, in order.
+    std::unordered_map<std::string, bool> valuesPositive;
+    std::vector<std::pair<std::string, std::string>> divisorNames; // ZVALn, its name
+    for (const char* card : cards) {
+        if (card[8] != '=')
+            continue;
+        const std::string key = CardKey(card);
+        if (key == "ZCMPTYPE") {
             const std::string type = CardValue(card);
             rice = type == "RICE_1" || type == "RICE_ONE";
+        } else if (key.rfind("ZVAL", 0) == 0) {
+            auto [it, added] = valuesPositive.try_emplace(key, true);
+            it->second = it->second && positive(CardValue(card));
         }
+    }
     for (const char* card : cards) {
         std::string key = CardKey(card); // cfitsio finds keywords whatever their case
         for (char& ch : key)
@@ -201,12 +220,13 @@ void CheckCompressionKeys(const std::vector<const char*>& cards)
         if (key.rfind("ZNAME", 0) != 0)
             continue;
         const std::string name = CardValue(card);
-        if (name != "BLOCKSIZE" && name != "BYTEPIX")
-            continue;
-        const std::string valueKey = "ZVAL" + key.substr(5);
-        for (const char* other : cards)
-            if (other[8] == '=' && CardKey(other) == valueKey && !positive(CardValue(other)))
-                Fail("the header's " + valueKey + " (" + name + ") must be a whole number from 1 up");
+        if (name == "BLOCKSIZE" || name == "BYTEPIX")
+            divisorNames.emplace_back("ZVAL" + key.substr(5), name);
+    }
+    for (const auto& [valueKey, name] : divisorNames) {
+        const auto it = valuesPositive.find(valueKey);
+        if (it != valuesPositive.end() && !it->second)
+            Fail("the header's " + valueKey + " (" + name + ") must be a whole number from 1 up");
     }
 }
 
@@ -234,6 +254,155 @@ void CheckHeaders(TBytes data)
         }
     }
     CheckCompressionKeys(cards);
+}
+
+// One header's cards, with the first card of each keyword at hand, so that a
+// look-up costs one step however long the header is. Values are read from
+// the card text as cfitsio would find them: by name whatever its case, the
+// first card of that name, a value only after "=" in column 9.
+class THeader {
+public:
+    void Add(const char* card)
+    {
+        std::string key = CardKey(card);
+        for (char& ch : key)
+            ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        FFirst.try_emplace(std::move(key), card);
+    }
+
+    bool Has(const std::string& key) const { return FFirst.count(key) != 0; }
+
+    // The value's text, quotes and comment removed; "" when the card is
+    // missing or holds no value.
+    std::string Value(const std::string& key) const
+    {
+        const auto it = FFirst.find(key);
+        if (it == FFirst.end() || it->second[8] != '=')
+            return {};
+        return CardValue(it->second);
+    }
+
+    std::optional<double> Number(const std::string& key) const
+    {
+        const std::optional<double> n = NumberOf(Value(key));
+        if (!n || !std::isfinite(*n))
+            return std::nullopt;
+        return n;
+    }
+
+    // A whole number, as the structural keywords hold.
+    std::optional<long long> Integer(const std::string& key) const
+    {
+        const std::optional<double> n = Number(key);
+        if (!n || *n != std::trunc(*n) || std::fabs(*n) > 9.0e15)
+            return std::nullopt;
+        return static_cast<long long>(*n);
+    }
+
+    // Upper case, trailing blanks removed.
+    std::string Text(const std::string& key) const
+    {
+        std::string s = Value(key);
+        for (char& c : s)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return s;
+    }
+
+private:
+    std::unordered_map<std::string, const char*> FFirst;
+};
+
+// Reads the header that starts at `at`: its cards into `header`, and where
+// its data unit starts. False when the file ends before END.
+bool ReadHeader(TBytes data, std::size_t at, THeader& header, std::size_t& dataStart)
+{
+    for (std::size_t block = at; block + 2880 <= data.size(); block += 2880) {
+        const char* b = reinterpret_cast<const char*>(data.data() + block);
+        for (std::size_t c = 0; c < 2880; c += 80) {
+            if (std::memcmp(b + c, "END     ", 8) == 0) {
+                dataStart = block + 2880;
+                return true;
+            }
+            header.Add(b + c);
+        }
+    }
+    return false;
+}
+
+struct TImageInfo {
+    int Bitpix = 0;
+    int Naxis = 0;
+    long long Naxes[3] = {1, 1, 1};
+};
+
+// A plain (not tile-compressed) image, read here without cfitsio.
+struct TPlainImage {
+    THeader Header;
+    TImageInfo Info;
+    std::size_t DataStart = 0;
+};
+
+// The first image of the file when it is a plain one with a well-formed
+// header, as cfitsio would find it: the primary array, or the first image
+// extension with pixels. Nothing when the first picture is tile-compressed
+// or anything on the way is unusual: cfitsio then reads the file and names
+// what is wrong.
+std::optional<TPlainImage> FindPlainImage(TBytes data)
+{
+    std::size_t at = 0;
+    for (int hdu = 0; at < data.size(); ++hdu) {
+        TPlainImage image;
+        if (!ReadHeader(data, at, image.Header, image.DataStart))
+            return std::nullopt;
+        const THeader& h = image.Header;
+        const char* first = reinterpret_cast<const char*>(data.data() + at);
+        std::string type = "IMAGE";
+        if (hdu == 0) {
+            if (std::memcmp(first, "SIMPLE  =", 9) != 0 || h.Text("SIMPLE") != "T" || h.Has("GROUPS"))
+                return std::nullopt;
+        } else {
+            if (std::memcmp(first, "XTENSION=", 9) != 0)
+                return std::nullopt;
+            type = h.Text("XTENSION");
+        }
+        const std::optional<long long> bitpix = h.Integer("BITPIX");
+        const std::optional<long long> naxis = h.Integer("NAXIS");
+        if (!bitpix || !naxis || *naxis < 0 || *naxis > 999)
+            return std::nullopt;
+        if (*bitpix != 8 && *bitpix != 16 && *bitpix != 32 && *bitpix != 64 && *bitpix != -32 && *bitpix != -64)
+            return std::nullopt;
+        // The data unit's size, in elements, without overflow.
+        unsigned long long elements = *naxis > 0 ? 1 : 0;
+        for (long long d = 1; d <= *naxis; ++d) {
+            const std::optional<long long> n = h.Integer("NAXIS" + std::to_string(d));
+            if (!n || *n < 0)
+                return std::nullopt;
+            if (d <= 3)
+                image.Info.Naxes[d - 1] = *n;
+            if (*n != 0 && elements > (1ull << 50) / static_cast<unsigned long long>(*n))
+                return std::nullopt;
+            elements *= static_cast<unsigned long long>(*n);
+        }
+        if (type == "IMAGE" && *naxis > 0) {
+            image.Info.Bitpix = static_cast<int>(*bitpix);
+            image.Info.Naxis = static_cast<int>(*naxis);
+            return image;
+        }
+        if (type == "BINTABLE" && h.Text("ZIMAGE") == "T")
+            return std::nullopt;
+        const long long pcount = h.Has("PCOUNT") ? h.Integer("PCOUNT").value_or(-1) : 0;
+        const long long gcount = h.Has("GCOUNT") ? h.Integer("GCOUNT").value_or(-1) : 1;
+        if (pcount < 0 || gcount < 0 || pcount > (1ll << 50) || gcount > 1000000)
+            return std::nullopt;
+        const unsigned long long bytes =
+            static_cast<unsigned long long>(std::llabs(*bitpix) / 8) * static_cast<unsigned long long>(gcount) *
+            (static_cast<unsigned long long>(pcount) + elements);
+        if (bytes > data.size())
+            return std::nullopt;
+        at = image.DataStart + static_cast<std::size_t>((bytes + 2879) / 2880 * 2880);
+    }
+    return std::nullopt;
 }
 
 class TFitsFile {
@@ -280,12 +449,6 @@ private:
     std::size_t FSize = 0;
 };
 
-struct TImageInfo {
-    int Bitpix = 0;
-    int Naxis = 0;
-    long long Naxes[3] = {1, 1, 1};
-};
-
 // Moves to the primary HDU's image or, when the primary holds none (as in a
 // tile-compressed file), to the first image extension.
 TImageInfo FindImage(fitsfile* f)
@@ -312,42 +475,6 @@ TImageInfo FindImage(fitsfile* f)
     }
 }
 
-// Read from the card's text: cfitsio's own conversion keeps the decimal
-// point of the locale it first met.
-std::optional<double> KeyNumber(fitsfile* f, const char* key)
-{
-    int status = 0;
-    char raw[FLEN_VALUE] = {};
-    if (ffgkey(f, key, raw, nullptr, &status) != 0) {
-        ffcmsg();
-        return std::nullopt;
-    }
-    std::string v = raw;
-    const std::size_t a = v.find_first_not_of(" '"), b = v.find_last_not_of(" '");
-    v = a == std::string::npos ? std::string() : v.substr(a, b + 1 - a);
-    const std::optional<double> n = NumberOf(v);
-    if (!n || !std::isfinite(*n))
-        return std::nullopt;
-    return n;
-}
-
-std::string KeyText(fitsfile* f, const char* key)
-{
-    int status = 0;
-    char v[FLEN_VALUE] = {};
-    if (ffgkys(f, key, v, nullptr, &status) != 0) {
-        ffcmsg();
-        return {};
-    }
-    std::string s = v;
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 // A value that only makes sense above 0.
 std::optional<double> Positive(std::optional<double> v)
 {
@@ -356,25 +483,48 @@ std::optional<double> Positive(std::optional<double> v)
     return std::nullopt;
 }
 
-TFileSetupValues SetupValues(fitsfile* f, bool superpixels)
+TFileSetupValues SetupValues(const THeader& h, bool superpixels)
 {
     TFileSetupValues v;
-    v.ExposureSeconds = Positive(KeyNumber(f, "EXPTIME"));
+    // A Setup value the fields can hold: one decimal of it is above 0 (a
+    // smaller one would set a parameter of 0), and it is of a sensible size.
+    std::vector<std::string> unusable;
+    auto take = [&](const char* key) -> std::optional<double> {
+        if (!h.Has(key))
+            return std::nullopt;
+        const std::optional<double> n = h.Number(key);
+        if (n && *n >= 0.05 && *n < 1e9)
+            return n;
+        unusable.emplace_back(key);
+        return std::nullopt;
+    };
+    // Names the unusable keys among `keys` when their field got no value.
+    auto note = [&](std::initializer_list<std::pair<const char*, const char*>> keys) {
+        for (const auto& [key, field] : keys)
+            if (std::find(unusable.begin(), unusable.end(), key) != unusable.end())
+                v.Unusable.push_back({key, field});
+    };
+    v.ExposureSeconds = take("EXPTIME");
     if (!v.ExposureSeconds)
-        v.ExposureSeconds = Positive(KeyNumber(f, "EXPOSURE"));
+        v.ExposureSeconds = take("EXPOSURE");
+    if (!v.ExposureSeconds)
+        note({{"EXPTIME", "RxSpinEdit8"}, {"EXPOSURE", "RxSpinEdit8"}});
     // XPIXSZ/YPIXSZ already include the binning; PIXSIZE1/2 do not.
-    v.PixelWidthUm = Positive(KeyNumber(f, "XPIXSZ"));
-    v.PixelHeightUm = Positive(KeyNumber(f, "YPIXSZ"));
+    v.PixelWidthUm = take("XPIXSZ");
+    v.PixelHeightUm = take("YPIXSZ");
     if (!v.PixelWidthUm && !v.PixelHeightUm) {
-        const std::optional<double> p1 = Positive(KeyNumber(f, "PIXSIZE1"));
-        const std::optional<double> p2 = Positive(KeyNumber(f, "PIXSIZE2"));
-        const double bx = Positive(KeyNumber(f, "XBINNING")).value_or(1.0);
-        const double by = Positive(KeyNumber(f, "YBINNING")).value_or(1.0);
+        const std::optional<double> p1 = take("PIXSIZE1");
+        const std::optional<double> p2 = take("PIXSIZE2");
+        const double bx = Positive(h.Number("XBINNING")).value_or(1.0);
+        const double by = Positive(h.Number("YBINNING")).value_or(1.0);
         if (p1)
             v.PixelWidthUm = *p1 * bx;
         if (p2)
             v.PixelHeightUm = *p2 * by;
     }
+    // One side stands for both (square pixels).
+    if (!v.PixelWidthUm && !v.PixelHeightUm)
+        note({{"XPIXSZ", "RxSpinEdit2"}, {"YPIXSZ", "RxSpinEdit3"}, {"PIXSIZE1", "RxSpinEdit2"}, {"PIXSIZE2", "RxSpinEdit3"}});
     // A superpixel spans two sensor pixels each way.
     if (superpixels) {
         if (v.PixelWidthUm)
@@ -382,17 +532,21 @@ TFileSetupValues SetupValues(fitsfile* f, bool superpixels)
         if (v.PixelHeightUm)
             *v.PixelHeightUm *= 2;
     }
-    v.FocalMm = Positive(KeyNumber(f, "FOCALLEN"));
-    v.ApertureMm = Positive(KeyNumber(f, "APTDIA"));
+    v.FocalMm = take("FOCALLEN");
+    if (!v.FocalMm)
+        note({{"FOCALLEN", "RxSpinEdit6"}});
+    v.ApertureMm = take("APTDIA");
+    if (!v.ApertureMm)
+        note({{"APTDIA", "RxSpinEdit7"}});
     return v;
 }
 
 // The colour (0 red, 1 green, 2 blue) of each cell position, index
 // (y & 1) * 2 + (x & 1) in stored coordinates with the offsets applied;
 // empty when the header names no usable 2x2 pattern.
-std::vector<int> BayerPattern(fitsfile* f)
+std::vector<int> BayerPattern(const THeader& h)
 {
-    const std::string pat = KeyText(f, "BAYERPAT");
+    const std::string pat = h.Text("BAYERPAT");
     if (pat.size() != 4)
         return {};
     std::vector<int> colour(4);
@@ -408,7 +562,7 @@ std::vector<int> BayerPattern(fitsfile* f)
         return {};
     // Only an offset's parity moves the pattern; any number has one.
     auto parity = [&](const char* key) {
-        return static_cast<int>(std::fmod(std::fabs(std::trunc(KeyNumber(f, key).value_or(0))), 2.0));
+        return static_cast<int>(std::fmod(std::fabs(std::trunc(h.Number(key).value_or(0))), 2.0));
     };
     const int xoff = parity("XBAYROFF");
     const int yoff = parity("YBAYROFF");
@@ -518,7 +672,101 @@ long long TilePixels(long long row, const long long* naxes, const long long* til
     return pixels;
 }
 
-void CheckTileHeap(fitsfile* f, TBytes data, long long dataStart, const TImageInfo& info)
+// ---------------------------------------------------------------------------
+// Tile checks: what cfitsio would do with each tile of a compressed image,
+// bounded here first. cfitsio sizes each tile's buffer from the header and
+// then trusts the stream: a GZIP stream grows that buffer without limit (a
+// bomb, or a stream that never ends, takes gigabytes before it gives up), an
+// HCOMPRESS stream names its own size and is written out whole, a PLIO line
+// list names its own length. Each stream is therefore held to the tile's
+// declared size before cfitsio sees it.
+
+// The tile's number as the reader counts it (the table row, from 1).
+[[noreturn]] void FailTile(long long row)
+{
+    Fail("the compressed tile " + std::to_string(row) + " is damaged");
+}
+
+// Whether the GZIP stream ends within `cap` bytes of output, at a size that
+// cfitsio takes for the tile's `pixels` (1, 2, 4 or 8 bytes each; it leaks
+// the stream's buffer when it refuses another size): inflated into a small
+// window that is written over, so the check itself costs no memory.
+bool GzipFitsTile(const std::uint8_t* c, std::size_t clen, unsigned long long pixels, unsigned long long cap)
+{
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) // the gzip wrapper, as cfitsio reads it
+        return false;
+    std::uint8_t window[1 << 16];
+    bool ended = false;
+    z.next_in = const_cast<std::uint8_t*>(c);
+    std::size_t left = clen;
+    for (;;) {
+        if (z.avail_in == 0 && left > 0) {
+            const std::size_t take = std::min<std::size_t>(left, 1u << 30);
+            z.next_in = const_cast<std::uint8_t*>(c + (clen - left));
+            z.avail_in = static_cast<uInt>(take);
+            left -= take;
+        }
+        z.next_out = window;
+        z.avail_out = sizeof window;
+        const int r = inflate(&z, Z_NO_FLUSH);
+        if (r == Z_STREAM_END) {
+            const unsigned long long size = z.total_out;
+            ended = size <= cap && (size == pixels || size == 2 * pixels || size == 4 * pixels || size == 8 * pixels);
+            break;
+        }
+        if ((r != Z_OK && r != Z_BUF_ERROR) || z.total_out > cap || (r == Z_BUF_ERROR && z.avail_in == 0 && left == 0))
+            break;
+    }
+    inflateEnd(&z);
+    return ended;
+}
+
+// An HCOMPRESS stream starts with its magic number and the sizes that the
+// decoder writes out whole: they must be the tile's.
+bool HcompressHeaderFits(const std::uint8_t* c, std::size_t clen, long long pixels)
+{
+    if (clen < 14 || c[0] != 0xDD || c[1] != 0x99)
+        return false;
+    auto int32At = [&](std::size_t at) {
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(c[at]) << 24) | (static_cast<std::uint32_t>(c[at + 1]) << 16) |
+                                         (static_cast<std::uint32_t>(c[at + 2]) << 8) | c[at + 3]);
+    };
+    const long long nx = int32At(2), ny = int32At(6), scale = int32At(10);
+    return nx >= 1 && ny >= 1 && scale >= 0 && nx * ny == pixels;
+}
+
+// A PLIO line list as cfitsio's decoder walks it (1-based words: the list's
+// length in word 3, or in words 4 and 5 after a header of word 2's length;
+// an opcode 1 takes the word after it): every word it reads must lie in the
+// tile's `n` words. Its writes stop at the tile's pixels by themselves.
+bool PlioListInBounds(const std::vector<int>& w, long long pixels)
+{
+    const long long n = static_cast<long long>(w.size());
+    auto at = [&](long long i) { return w[static_cast<std::size_t>(i - 1)]; };
+    if (n < 3)
+        return false;
+    long long length = 0, first = 0;
+    if (at(3) > 0) {
+        length = at(3);
+        first = 4;
+    } else {
+        if (n < 5)
+            return false;
+        length = static_cast<long long>(at(5)) * 32768 + at(4);
+        first = static_cast<long long>(at(2)) + 1;
+    }
+    if (pixels <= 0 || length <= 0)
+        return true; // the decoder stops before the list
+    if (first < 1 || length > n)
+        return false;
+    for (long long ip = first; ip <= length; ++ip)
+        if (at(ip) / 4096 == 1 && ip++ >= n) // the opcode's second word
+            return false;
+    return true;
+}
+
+void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
 {
     int status = 0;
     long long rows = 0, heap = 0, rowBytes = 0;
@@ -536,11 +784,16 @@ void CheckTileHeap(fitsfile* f, TBytes data, long long dataStart, const TImageIn
     // bytes per pixel, 32 and 4 when missing, swapped when they are the
     // wrong way round.
     char type[FLEN_VALUE] = "";
-    int compressedColumn = 0;
-    bool rice = false;
+    int compressedColumn = 0, uncompressedColumn = 0;
+    bool rice = false, gzip = false, plio = false, hcompress = false;
     int nblock = 32, bytepix = 4;
     if (ffgkys(f, "ZCMPTYPE", type, nullptr, &status) == 0) {
         rice = std::strcmp(type, "RICE_1") == 0 || std::strcmp(type, "RICE_ONE") == 0;
+        gzip = std::strcmp(type, "GZIP_1") == 0 || std::strcmp(type, "GZIP_2") == 0;
+        plio = std::strcmp(type, "PLIO_1") == 0;
+        hcompress = std::strcmp(type, "HCOMPRESS_1") == 0;
+        if (!rice && !gzip && !plio && !hcompress)
+            Fail(std::string("the compressed tiles use ") + type + ", which is not read");
         if (ffgky(f, TINT, "ZVAL1", &nblock, nullptr, &status) != 0) {
             status = 0;
             nblock = 32;
@@ -556,15 +809,28 @@ void CheckTileHeap(fitsfile* f, TBytes data, long long dataStart, const TImageIn
             status = 0;
             compressedColumn = 0;
         }
+        // cfitsio reads a tile stored whole into the tile's buffer, as many
+        // values as the descriptor says.
+        char whole[] = "UNCOMPRESSED_DATA";
+        if (ffgcno(f, CASEINSEN, whole, &uncompressedColumn, &status) != 0) {
+            status = 0;
+            uncompressedColumn = 0;
+        }
     }
     status = 0;
     ffcmsg();
     long long tile[3] = {info.Naxes[0], 1, 1};
-    for (int d = 0; d < info.Naxis && d < 3; ++d) {
-        const std::string key = "ZTILE" + std::to_string(d + 1);
-        if (const std::optional<double> t = KeyNumber(f, key.c_str()))
+    for (int d = 0; d < info.Naxis && d < 3; ++d)
+        if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
             tile[d] = static_cast<long long>(*t);
-    }
+    // cfitsio reads tile n's descriptor from table row n: the table holds
+    // one row for each tile.
+    long long tiles = 1;
+    for (int d = 0; d < std::min(info.Naxis, 3); ++d)
+        tiles *= (info.Naxes[d] + tile[d] - 1) / tile[d];
+    if (rows != tiles)
+        Fail("the compressed image holds " + std::to_string(rows) + " of its " + std::to_string(tiles) + " tiles");
+    const unsigned long long sampleBytes = static_cast<unsigned long long>(std::abs(info.Bitpix) / 8);
     for (int c = 1; c <= columns; ++c) {
         int code = 0;
         long long repeat = 0, width = 0;
@@ -579,125 +845,277 @@ void CheckTileHeap(fitsfile* f, TBytes data, long long dataStart, const TImageIn
             const long long elementBytes = std::max(1LL, width);
             if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
                 Fail("a compressed tile lies outside the file's data");
-            if (!rice || c != compressedColumn || length == 0 || nblock < 1)
+            const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
+            if (c == uncompressedColumn && length > pixels)
+                FailTile(row);
+            if (c != compressedColumn || length == 0)
                 continue;
             const long long at = dataStart + heapStart + offset, bytes = length * elementBytes;
             if (heapStart < 0 || at < 0 || at > static_cast<long long>(data.size()) ||
                 bytes > static_cast<long long>(data.size()) - at)
                 Fail("a compressed tile lies outside the file's data");
-            const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
-            if (!RiceStreamInBounds(data.data() + at, static_cast<std::size_t>(bytes), pixels, nblock, bytepix))
+            const std::uint8_t* stream = data.data() + at;
+            const auto streamBytes = static_cast<std::size_t>(bytes);
+            if (rice && nblock >= 1 && !RiceStreamInBounds(stream, streamBytes, pixels, nblock, bytepix))
                 Fail("a compressed tile is damaged");
+            if (gzip && !GzipFitsTile(stream, streamBytes, static_cast<unsigned long long>(pixels),
+                                      static_cast<unsigned long long>(pixels) * sampleBytes))
+                FailTile(row);
+            if (hcompress && !HcompressHeaderFits(stream, streamBytes, pixels))
+                FailTile(row);
+            if (plio) {
+                // cfitsio takes the list as 16-bit words, whatever the column holds.
+                if (width != 1 && width != 2)
+                    FailTile(row);
+                std::vector<int> words(static_cast<std::size_t>(length));
+                for (std::size_t i = 0; i < words.size(); ++i)
+                    words[i] = width == 1 ? stream[i]
+                                          : static_cast<std::int16_t>((stream[2 * i] << 8) | stream[2 * i + 1]);
+                if (!PlioListInBounds(words, pixels))
+                    FailTile(row);
+            }
         }
     }
 }
 
 // cfitsio reads a memory file's missing tail as zeros, so a data unit cut
-// short is caught here: a plain image needs all its bytes (its padding may be
-// missing), a compressed one at least reaches its last 2880-byte block.
-void CheckDataUnit(fitsfile* f, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
+// short is caught here: a compressed one at least reaches its last
+// 2880-byte block.
+void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
 {
     ffcmsg();
     long long headStart = 0, dataStart = 0, dataEnd = 0;
     int status = 0;
     if (ffghadll(f, &headStart, &dataStart, &dataEnd, &status) != 0)
         FailFits(status);
-    long long need = dataEnd - 2879;
-    if (fits_is_compressed_image(f, &status) != 0) {
-        // Tiles larger than the picture would only make cfitsio allocate
-        // what the header claims.
-        for (int i = 0; i < info.Naxis; ++i) {
-            const std::string key = "ZTILE" + std::to_string(i + 1);
-            const std::optional<double> tile = KeyNumber(f, key.c_str());
-            if (tile && (*tile < 1 || *tile > static_cast<double>(info.Naxes[i])))
-                Fail("the compressed tiles are larger than the picture");
-        }
-        // cfitsio reads a memory file's descriptors past its end unchecked:
-        // the table holding them must lie inside the file first.
-        long long rowBytes = 0, rows = 0;
-        if (ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0)
-            FailFits(status);
-        const long long room = static_cast<long long>(fileSize) - dataStart;
-        if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
-            (rowBytes > 0 && rows > room / rowBytes))
-            Fail("the file is truncated");
-        CheckTileHeap(f, buffer, dataStart, info);
-    } else {
-        // The sizes passed the limits, so the product fits.
-        need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
+    const long long need = dataEnd - 2879;
+    // Tiles larger than the picture would only make cfitsio allocate
+    // what the header claims.
+    for (int i = 0; i < info.Naxis; ++i) {
+        const std::optional<double> tile = h.Number("ZTILE" + std::to_string(i + 1));
+        if (tile && (*tile < 1 || *tile > static_cast<double>(info.Naxes[i])))
+            Fail("the compressed tiles are larger than the picture");
     }
-    ffcmsg();
-    if (need > static_cast<long long>(fileSize))
-        Fail("the file is truncated");
-}
-
-void ReadRow(fitsfile* f, long long row, long long plane, long long width, float* dst)
-{
-    long long first[3] = {1, row, plane};
-    int status = 0;
-    int anyNull = 0;
-    if (ffgpxvll(f, TFLOAT, first, width, nullptr, dst, &anyNull, &status) != 0)
+    // cfitsio reads a memory file's descriptors past its end unchecked:
+    // the table holding them must lie inside the file first.
+    long long rowBytes = 0, rows = 0;
+    if (ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0)
         FailFits(status);
+    const long long room = static_cast<long long>(fileSize) - dataStart;
+    if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
+        (rowBytes > 0 && rows > room / rowBytes))
+        Fail("the file is truncated");
+    CheckTileHeap(f, h, buffer, dataStart, info);
+    // cfitsio reads a compressed image's parameters when it opens the table
+    // and stops at the first it misses (a Rice image without ZVAL1, say)
+    // without telling the reads that follow: they then take column 0 for
+    // the tiles' column and read before the table's column array.
+    if (f->Fptr->cn_compressed < 1)
+        Fail("the compressed image's header is incomplete");
+    ffcmsg();
 }
 
-} // namespace
+// ---------------------------------------------------------------------------
+// Reading the samples: rows of one plane, as physical values.
 
-void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
+// Reads `rows` stored rows of plane `plane` from `first` (both from 0) into
+// dst, width values a row.
+using TRowReader = std::function<void(int plane, long long first, long long rows, float* dst)>;
+
+// A double as the float cfitsio stores it, out-of-range values going to
+// infinity as the processor's conversion takes them (without the undefined
+// behaviour of a plain cast).
+inline float ToFloat(double v)
 {
-    TFitsFile file(data);
-    fitsfile* f = file.Get();
-    const TImageInfo info = FindImage(f);
-    if (info.Naxis > 3 || (info.Naxis == 3 && info.Naxes[2] != 1 && info.Naxes[2] != 3))
-        Fail("only FITS pictures of 2 dimensions, or 3 with 3 colour planes, can be read (NAXIS = " +
-             std::to_string(info.Naxis) + ")");
-    if (info.Naxis < 2)
-        Fail("the FITS image has only " + std::to_string(info.Naxis) + " dimension");
+    if (v > std::numeric_limits<float>::max())
+        return std::numeric_limits<float>::infinity();
+    if (v < -std::numeric_limits<float>::max())
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
+// Big-endian stored values to physical ones, as cfitsio converts them: no
+// blank values are looked for, and no arithmetic when the scale is the
+// identity.
+template <typename T>
+void ConvertStored(const std::uint8_t* src, std::size_t n, double scale, double zero, float* dst)
+{
+    constexpr std::size_t size = sizeof(T);
+    for (std::size_t i = 0; i < n; ++i, src += size) {
+        std::uint64_t bits = 0;
+        for (std::size_t b = 0; b < size; ++b)
+            bits = (bits << 8) | src[b];
+        T v;
+        if constexpr (size == 1) {
+            v = static_cast<T>(bits);
+        } else {
+            using TUnsigned = std::conditional_t<size == 2, std::uint16_t, std::conditional_t<size == 4, std::uint32_t, std::uint64_t>>;
+            const auto u = static_cast<TUnsigned>(bits);
+            std::memcpy(&v, &u, size);
+        }
+        if (scale == 1.0 && zero == 0.0)
+            dst[i] = ToFloat(static_cast<double>(v));
+        else
+            dst[i] = ToFloat(static_cast<double>(v) * scale + zero);
+    }
+}
+
+// The plain image's rows straight from the file's bytes (the data unit was
+// checked to hold them all).
+TRowReader PlainRows(TBytes data, const TPlainImage& image, double scale, double zero)
+{
+    const int bitpix = image.Info.Bitpix;
+    const std::size_t sampleBytes = static_cast<std::size_t>(std::abs(bitpix) / 8);
+    const std::size_t width = static_cast<std::size_t>(image.Info.Naxes[0]);
+    const std::size_t height = static_cast<std::size_t>(image.Info.Naxes[1]);
+    const std::uint8_t* start = data.data() + image.DataStart;
+    return [=](int plane, long long first, long long rows, float* dst) {
+        const std::size_t row = static_cast<std::size_t>(plane) * height + static_cast<std::size_t>(first);
+        const std::uint8_t* src = start + row * width * sampleBytes;
+        const std::size_t n = static_cast<std::size_t>(rows) * width;
+        switch (bitpix) {
+        case 8: ConvertStored<std::uint8_t>(src, n, scale, zero, dst); break;
+        case 16: ConvertStored<std::int16_t>(src, n, scale, zero, dst); break;
+        case 32: ConvertStored<std::int32_t>(src, n, scale, zero, dst); break;
+        case 64: ConvertStored<std::int64_t>(src, n, scale, zero, dst); break;
+        case -32: ConvertStored<float>(src, n, scale, zero, dst); break;
+        default: ConvertStored<double>(src, n, scale, zero, dst); break;
+        }
+    };
+}
+
+// An image's rows through cfitsio (a compressed one, or a plain one whose
+// header only cfitsio takes). Whole rows of tiles are read
+// at once, so that each tile is decompressed once; when a read fails, the
+// tiles of those rows are read one by one to name the damaged one.
+TRowReader CfitsioRows(fitsfile* f, const TImageInfo& info, const long long* tile, bool compressed)
+{
+    return [=](int plane, long long first, long long rows, float* dst) {
+        long long start[3] = {1, first + 1, plane + 1};
+        int status = 0, anyNull = 0;
+        if (ffgpxvll(f, TFLOAT, start, rows * info.Naxes[0], nullptr, dst, &anyNull, &status) == 0)
+            return;
+        if (status == MEMORY_ALLOCATION || !compressed)
+            FailFits(status);
+        ffcmsg();
+        const long long across = (info.Naxes[0] + tile[0] - 1) / tile[0];
+        const long long down = (info.Naxes[1] + tile[1] - 1) / tile[1];
+        for (long long y = first / tile[1] * tile[1]; y < first + rows; y += tile[1])
+            for (long long t = 0; t < across; ++t) {
+                long lower[3] = {static_cast<long>(t * tile[0] + 1), static_cast<long>(y + 1), plane + 1};
+                long upper[3] = {static_cast<long>(std::min((t + 1) * tile[0], info.Naxes[0])),
+                                 static_cast<long>(std::min(y + tile[1], info.Naxes[1])), plane + 1};
+                long step[3] = {1, 1, 1};
+                std::vector<float> probe(static_cast<std::size_t>((upper[0] - lower[0] + 1) * (upper[1] - lower[1] + 1)));
+                status = 0;
+                if (ffgsv(f, TFLOAT, lower, upper, step, nullptr, probe.data(), &anyNull, &status) != 0) {
+                    ffcmsg();
+                    FailTile(1 + t + across * (y / tile[1] + down * plane));
+                }
+            }
+        FailTile(1 + across * (first / tile[1] + down * plane));
+    };
+}
+
+// The physical values' scale and offset: BSCALE 0 (or one without a value)
+// is no FITS and leaves a picture of one value, and a scale or offset beyond
+// the float range leaves nothing finite.
+void CheckScaling(const THeader& h, double& scale, double& zero)
+{
+    scale = 1.0;
+    zero = 0.0;
+    auto usable = [&](const char* key, double& v, bool nonZero) {
+        if (!h.Has(key))
+            return;
+        const std::optional<double> n = h.Number(key);
+        if (!n || std::fabs(*n) >= 1e38 || (nonZero && *n == 0))
+            Fail(std::string("the header's ") + key + " must be a number" + (nonZero ? " other than 0" : "") +
+                 " below 1e38 in size");
+        v = *n;
+    };
+    usable("BSCALE", scale, true);
+    usable("BZERO", zero, false);
+}
+
+// ---------------------------------------------------------------------------
+
+// The picture, whatever read its rows: `strip` rows are read at a time
+// (whole rows of tiles for a compressed image).
+void DecodeImage(const THeader& h, const TImageInfo& info, const TRowReader& readRows, long long strip,
+                 TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
+{
     const long long width = info.Naxes[0];
     const long long height = info.Naxes[1];
     const int planes = info.Naxis == 3 ? static_cast<int>(info.Naxes[2]) : 1;
-    const std::vector<int> bayer = planes == 1 ? BayerPattern(f) : std::vector<int>{};
+    const std::vector<int> bayer = planes == 1 ? BayerPattern(h) : std::vector<int>{};
     const bool superpixels = !bayer.empty();
     const int channels = superpixels ? 3 : planes;
     const long long outW = superpixels ? width / 2 : width;
     const long long outH = superpixels ? height / 2 : height;
-    // The stored size is checked too: it is what the header claims.
-    CheckRasterSize(width, height, limits);
-    CheckPictureSize(outW, outH, static_cast<std::uint64_t>(channels) * 4u, limits,
-                     file.Bytes().data() != data.data() ? file.Bytes().size() : 0); // the padded copy
-    CheckDataUnit(f, info, data.size(), file.Bytes());
-    const bool topDown = KeyText(f, "ROWORDER") == "TOP-DOWN";
+    const bool topDown = h.Text("ROWORDER") == "TOP-DOWN";
+    strip = std::clamp<long long>(strip, 1, height);
 
     TLinearPlane plane;
     AllocatePlaneFloat(plane, outW, outH, channels, info.Bitpix);
     float* samples = plane.Float();
     auto outRow = [&](long long storedRow) { return topDown ? storedRow : outH - 1 - storedRow; };
-    std::vector<float> row(static_cast<std::size_t>(width) * (superpixels ? 2u : 1u));
-    if (superpixels) {
-        for (long long j = 0; j < outH; ++j) {
-            ReadRow(f, 2 * j + 1, 1, width, row.data());
-            ReadRow(f, 2 * j + 2, 1, width, row.data() + width);
-            float* dst = samples + static_cast<std::size_t>(outRow(j)) * static_cast<std::size_t>(outW) * 3u;
-            for (long long i = 0; i < outW; ++i, dst += 3) {
-                float sum[3] = {};
-                int count[3] = {};
-                for (int dy = 0; dy < 2; ++dy)
-                    for (int dx = 0; dx < 2; ++dx) {
-                        const int c = bayer[static_cast<std::size_t>(dy * 2 + dx)];
-                        sum[c] += row[static_cast<std::size_t>(dy * width + 2 * i + dx)];
-                        ++count[c];
-                    }
-                for (int c = 0; c < 3; ++c)
-                    dst[c] = sum[c] / static_cast<float>(count[c]);
+    const auto w = static_cast<std::size_t>(width);
+    if (!superpixels && planes == 1) {
+        // Straight into the plane, each strip's rows then put in the plane's order.
+        std::vector<float> swap(w);
+        for (long long y = 0; y < height; y += strip) {
+            const long long rows = std::min(strip, height - y);
+            const long long top = topDown ? y : height - y - rows;
+            float* block = samples + static_cast<std::size_t>(top) * w;
+            readRows(0, y, rows, block);
+            if (!topDown)
+                for (long long a = 0, b = rows - 1; a < b; ++a, --b) {
+                    float* ra = block + static_cast<std::size_t>(a) * w;
+                    float* rb = block + static_cast<std::size_t>(b) * w;
+                    std::copy(ra, ra + w, swap.data());
+                    std::copy(rb, rb + w, ra);
+                    std::copy(swap.data(), swap.data() + w, rb);
+                }
+        }
+    } else if (superpixels) {
+        // Whole 2x2 cells: a strip of an even number of rows.
+        if (strip % 2 != 0 && strip < height)
+            strip *= 2;
+        std::vector<float> rows(w * static_cast<std::size_t>(strip));
+        for (long long y0 = 0; y0 + 1 < height; y0 += strip) {
+            const long long n = std::min(strip, height - y0);
+            readRows(0, y0, n, rows.data());
+            for (long long k = 0; k + 1 < n; k += 2) {
+                const long long j = (y0 + k) / 2;
+                const float* pair = rows.data() + static_cast<std::size_t>(k) * w;
+                float* dst = samples + static_cast<std::size_t>(outRow(j)) * static_cast<std::size_t>(outW) * 3u;
+                for (long long i = 0; i < outW; ++i, dst += 3) {
+                    float sum[3] = {};
+                    int count[3] = {};
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx) {
+                            const int c = bayer[static_cast<std::size_t>(dy * 2 + dx)];
+                            sum[c] += pair[static_cast<std::size_t>(dy * width + 2 * i + dx)];
+                            ++count[c];
+                        }
+                    for (int c = 0; c < 3; ++c)
+                        dst[c] = sum[c] / static_cast<float>(count[c]);
+                }
             }
         }
     } else {
+        std::vector<float> rows(w * static_cast<std::size_t>(strip));
         for (int p = 0; p < planes; ++p)
-            for (long long y = 0; y < height; ++y) {
-                ReadRow(f, y + 1, p + 1, width, row.data());
-                float* dst = samples + static_cast<std::size_t>(outRow(y)) * static_cast<std::size_t>(width) *
-                                           static_cast<std::size_t>(planes) + static_cast<std::size_t>(p);
-                for (long long x = 0; x < width; ++x, dst += planes)
-                    *dst = row[static_cast<std::size_t>(x)];
+            for (long long y0 = 0; y0 < height; y0 += strip) {
+                const long long n = std::min(strip, height - y0);
+                readRows(p, y0, n, rows.data());
+                for (long long k = 0; k < n; ++k) {
+                    const float* src = rows.data() + static_cast<std::size_t>(k) * w;
+                    float* dst = samples + static_cast<std::size_t>(outRow(y0 + k)) * w * static_cast<std::size_t>(planes) +
+                                 static_cast<std::size_t>(p);
+                    for (long long x = 0; x < width; ++x, dst += planes)
+                        *dst = src[x];
+                }
             }
     }
 
@@ -711,12 +1129,12 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
             hi = std::max<double>(hi, samples[i]);
         }
     if (!(lo <= hi))
-        lo = hi = 0;
+        Fail("the FITS picture holds no finite values");
     for (std::size_t i = 0; i < n; ++i)
         if (!std::isfinite(samples[i]))
             samples[i] = static_cast<float>(lo);
-    const std::optional<double> dataMin = KeyNumber(f, "DATAMIN");
-    const std::optional<double> dataMax = KeyNumber(f, "DATAMAX");
+    const std::optional<double> dataMin = h.Number("DATAMIN");
+    const std::optional<double> dataMax = h.Number("DATAMAX");
     if (dataMin && dataMax && *dataMax > *dataMin) {
         lo = *dataMin;
         hi = *dataMax;
@@ -743,15 +1161,89 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     // Integer samples clip at their type's largest physical value.
     if (info.Bitpix > 0) {
         const double top = info.Bitpix == 8 ? 255.0 : info.Bitpix == 16 ? 32767.0 : 2147483647.0;
-        const double bscale = KeyNumber(f, "BSCALE").value_or(1.0);
+        const double bscale = h.Number("BSCALE").value_or(1.0);
         if (bscale > 0)
-            plane.SetSaturationLevel(static_cast<float>(KeyNumber(f, "BZERO").value_or(0.0) + bscale * top));
+            plane.SetSaturationLevel(static_cast<float>(h.Number("BZERO").value_or(0.0) + bscale * top));
     }
     if (extras != nullptr) {
-        extras->Setup = SetupValues(f, superpixels);
+        extras->Setup = SetupValues(h, superpixels);
         extras->Linear.Swap(plane);
     }
     out.Swap(bmp);
+}
+
+// The picture's dimensions, and the sizes checked against the limits before
+// anything is read.
+void CheckImage(const THeader& h, const TImageInfo& info, const TDecodeLimits& limits)
+{
+    if (info.Naxis > 3 || (info.Naxis == 3 && info.Naxes[2] != 1 && info.Naxes[2] != 3))
+        Fail("only FITS pictures of 2 dimensions, or 3 with 3 colour planes, can be read (NAXIS = " +
+             std::to_string(info.Naxis) + ")");
+    if (info.Naxis < 2)
+        Fail("the FITS image has only " + std::to_string(info.Naxis) + " dimension");
+    const int planes = info.Naxis == 3 ? static_cast<int>(info.Naxes[2]) : 1;
+    const bool superpixels = planes == 1 && !BayerPattern(h).empty();
+    const int channels = superpixels ? 3 : planes;
+    // The stored size is checked too: it is what the header claims.
+    CheckRasterSize(info.Naxes[0], info.Naxes[1], limits);
+    CheckPictureSize(superpixels ? info.Naxes[0] / 2 : info.Naxes[0], superpixels ? info.Naxes[1] / 2 : info.Naxes[1],
+                     static_cast<std::uint64_t>(channels) * 4u, limits);
+}
+
+} // namespace
+
+void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
+{
+    ffcmsg();
+    CheckHeaders(data);
+    double scale = 1.0, zero = 0.0;
+    // A plain image is read straight from the file's bytes: no copy of the
+    // file, and cfitsio only for tile-compressed pictures.
+    if (const std::optional<TPlainImage> plain = FindPlainImage(data)) {
+        CheckImage(plain->Header, plain->Info, limits);
+        const TImageInfo& info = plain->Info;
+        // The sizes passed the limits, so the product fits. The padding of
+        // the last block may be missing.
+        const unsigned long long need = plain->DataStart + static_cast<unsigned long long>(std::abs(info.Bitpix) / 8) *
+                                                               static_cast<unsigned long long>(info.Naxes[0] * info.Naxes[1] * info.Naxes[2]);
+        if (need > data.size())
+            Fail("the file is truncated");
+        CheckScaling(plain->Header, scale, zero);
+        // Large strips cost memory for colour planes and superpixels only.
+        const long long strip = std::max<long long>(1, (1 << 20) / std::max<long long>(1, info.Naxes[0]));
+        const bool mono = info.Naxis == 2 || info.Naxes[2] == 1;
+        DecodeImage(plain->Header, info, PlainRows(data, *plain, scale, zero), mono ? info.Naxes[1] : strip, out,
+                    extras, limits);
+        return;
+    }
+    TFitsFile file(data);
+    fitsfile* f = file.Get();
+    const TImageInfo info = FindImage(f);
+    long long headStart = 0, dataStart = 0, dataEnd = 0;
+    int status = 0;
+    if (ffghadll(f, &headStart, &dataStart, &dataEnd, &status) != 0)
+        FailFits(status);
+    THeader h;
+    std::size_t unused = 0;
+    if (!ReadHeader(file.Bytes(), static_cast<std::size_t>(headStart), h, unused))
+        Fail("the file is truncated");
+    CheckImage(h, info, limits);
+    const bool compressed = fits_is_compressed_image(f, &status) != 0;
+    if (!compressed) {
+        // cfitsio found a plain image that the walk above did not (a header
+        // it reads more leniently): its data must all be there.
+        const long long need = dataStart + std::abs(info.Bitpix) / 8 * info.Naxes[0] * info.Naxes[1] * info.Naxes[2];
+        if (need > static_cast<long long>(data.size()))
+            Fail("the file is truncated");
+    } else {
+        CheckCompressedDataUnit(f, h, info, data.size(), file.Bytes());
+    }
+    CheckScaling(h, scale, zero);
+    long long tile[3] = {info.Naxes[0], 1, 1};
+    for (int d = 0; d < 2 && compressed; ++d)
+        if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
+            tile[d] = static_cast<long long>(*t);
+    DecodeImage(h, info, CfitsioRows(f, info, tile, compressed), tile[1], out, extras, limits);
 }
 
 } // namespace vinsk::formats

@@ -73,6 +73,25 @@ TEST_F(WindowTest, FileValuesLeaveTheFieldsOnNo)
     EXPECT_EQ(Dialogs.Questions.size(), 1u);
 }
 
+// A key that holds no number the field can use is named in the question,
+// with the value its field keeps; alone, it is said in a warning.
+TEST_F(WindowTest, UnusableFileValuesAreNamed)
+{
+    Type("RxSpinEdit8", QStringLiteral("120"));
+    Dialogs.AnswerQuestion(true);
+    OpenPicture(WriteFits(Dir, QStringLiteral("odd.fits"), {{"EXPTIME", -480}, {"FOCALLEN", 400}}));
+    ASSERT_EQ(Dialogs.Questions.size(), 1u);
+    EXPECT_EQ(Dialogs.Questions[0].Text, QStringLiteral("Use the values from the file? focal length 400 mm\n"
+                                                        "EXPTIME in the header is not a usable number: kept 120 s"));
+    EXPECT_EQ(W->State().Experiment.ExposureTime, 120.0);
+    EXPECT_EQ(W->State().Experiment.FocalLength, 0.4);
+
+    OpenPicture(WriteFits(Dir, QStringLiteral("odder.fits"), {{"APTDIA", 1e-310}}));
+    EXPECT_EQ(Dialogs.Questions.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].Text, QStringLiteral("APTDIA in the header is not a usable number: kept 40 mm"));
+}
+
 TEST_F(WindowTest, DarkOfAnotherDepthDropsTheLinearSamples)
 {
     tools::TRgb16Image light(20, 10);

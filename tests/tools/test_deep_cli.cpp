@@ -140,4 +140,31 @@ TEST_F(DeepCli, AFrameOfAnotherDepthIsNamedInEveryMode)
     EXPECT_NE(Out.find("\"notes\": [\"" + said.substr(0, said.size() - 1) + "\""), std::string::npos) << Out;
 }
 
+// Header values that are no number the fields can hold are named, and the
+// field keeps its value: a denormal exposure was taken as 0 s and the run
+// stopped on "Invalid floating point operation"; a focal length as text was
+// skipped without a word.
+TEST_F(DeepCli, UnusableHeaderValuesAreNamedAndTheFieldsKeepTheirs)
+{
+    std::string fits = ReadAll(*Dir / "fits.fits");
+    auto replace = [&](const std::string& key, const std::string& value) {
+        const std::size_t at = fits.find((key + "        ").substr(0, 8) + "=");
+        ASSERT_NE(at, std::string::npos) << key;
+        fits.replace(at + 10, 20, (std::string(20, ' ') + value).substr(value.size()));
+    };
+    replace("EXPTIME", "1E-310");
+    replace("FOCALLEN", "'400 mm'");
+    const fs::path path = *Dir / "unusable.fits";
+    std::ofstream(path, std::ios::binary) << fits;
+    std::vector<std::string> a = Trail("unusable.fits");
+    a.insert(a.end(), {"--settings", (*Dir / "e100.ini").string(), "--from-header"});
+    EXPECT_EQ(LastTime(a), 100);
+    // First on standard error (the figure's text follows it there when
+    // the CSV goes to standard output).
+    const std::string notes = "EXPTIME in the header is not a usable number: kept 100 s\n"
+                              "FOCALLEN in the header is not a usable number: kept " +
+                              std::to_string(static_cast<int>(TSceneOptions{}.FocalMm)) + " mm\n";
+    EXPECT_EQ(Err.substr(0, notes.size()), notes);
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,7 @@ struct TChildRun {
     bool Exited = false;
     int Code = -1;
     long PeakKiB = 0; // ru_maxrss
+    double Seconds = 0;
     std::string Err;
 };
 
@@ -92,7 +94,8 @@ protected:
             return r;
         int status = 0;
         rusage usage{};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const auto started = std::chrono::steady_clock::now();
+        const auto deadline = started + std::chrono::seconds(60);
         pid_t done = 0;
         while ((done = ::wait4(pid, &status, WNOHANG, &usage)) == 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -101,6 +104,7 @@ protected:
             ::wait4(pid, &status, 0, &usage);
             ADD_FAILURE() << "vinsk-cli ran for more than a minute";
         }
+        r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         r.Exited = WIFEXITED(status);
         r.Code = r.Exited ? WEXITSTATUS(status) : -1;
         r.PeakKiB = usage.ru_maxrss;
@@ -351,6 +355,84 @@ TEST_F(Memory, ASmallPicturePaddedToGigabytesCostsNoMore)
     // Sparse: the padding takes no disk.
     fs::resize_file(path, (4ull << 30) - 1);
     ExpectLoaded(Run(Points(path, "1,1", "30,5", "15,4"), 8ull << 30));
+}
+
+// FITS: a header of many cards, one large compressed tile, a GZIP tile that
+// inflates to far more than its tile, and a plain picture whose file does not
+// end on a whole block. The time ceilings are generous: the faults they
+// catch took minutes.
+using vinsk::test::FitsCard;
+using vinsk::test::FitsHeader;
+using vinsk::test::GzipRepeated;
+using vinsk::test::MakeCompressedFits16;
+
+TBytes PlainFits16(int width, int height, const std::vector<std::string>& extraCards = {})
+{
+    std::vector<std::string> cards = {FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                      FitsCard("NAXIS1", std::to_string(width)),
+                                      FitsCard("NAXIS2", std::to_string(height))};
+    cards.insert(cards.end(), extraCards.begin(), extraCards.end());
+    TBytes fits = FitsHeader(cards);
+    // A faint diagonal, so that the picture has a range.
+    const std::size_t start = fits.size();
+    fits.resize(start + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 2, 0);
+    for (int i = 0; i < std::min(width, height); ++i)
+        fits[start + (static_cast<std::size_t>(i) * static_cast<std::size_t>(width) + static_cast<std::size_t>(i)) * 2 + 1] = 50;
+    return fits;
+}
+
+TEST_F(Memory, AFitsHeaderOfManyCardsIsCheckedInLinearTime)
+{
+    // 9.2 MB of cards that name a divisor: each was checked against all
+    // others (224 s).
+    Write(File("cards.fits"), PlainFits16(8, 8, std::vector<std::string>(115000, "ZNAME1  = 'BLOCKSIZE'")));
+    const TChildRun r = Run(Points(File("cards.fits"), "1,1", "6,3", "3,5"));
+    ExpectLoaded(r);
+    EXPECT_LT(r.Seconds, 30.0);
+}
+
+TEST_F(Memory, OneLargeCompressedTileIsDecompressedOnce)
+{
+    // 4096 x 4096 in one GZIP tile of 40 KB: read row by row, the tile was
+    // decompressed for every row (150 s).
+    TBytes row;
+    for (int x = 0; x < 4096; ++x)
+        row.insert(row.end(), {0, static_cast<std::uint8_t>(x % 200)});
+    Write(File("one-tile.fits.fz"), MakeCompressedFits16(4096, 4096, 4096, 4096, "GZIP_1", {GzipRepeated(row, 4096)}));
+    const TChildRun r = Run(Points(File("one-tile.fits.fz")));
+    EXPECT_TRUE(r.Exited);
+    EXPECT_EQ(r.Err.find("Cannot load"), std::string::npos) << r.Err;
+    // The raster, the plane and cfitsio's buffers for the one tile.
+    EXPECT_LT(r.PeakKiB, 512 * 1024);
+    EXPECT_LT(r.Seconds, 30.0);
+}
+
+TEST_F(Memory, AGzipTileBombIsRefusedBeforeItInflates)
+{
+    // The first of 400 row tiles of 1440 bytes inflates to 512 MB: cfitsio
+    // grew its buffer to hold it all before it found the size wrong.
+    std::vector<TBytes> tiles(400, GzipRepeated(TBytes(1440, 0), 1));
+    tiles[0] = GzipRepeated(TBytes(1 << 20, 0), 512);
+    Write(File("bomb.fits.fz"), MakeCompressedFits16(720, 400, 720, 1, "GZIP_1", tiles));
+    ExpectRefused(Run(Points(File("bomb.fits.fz"))), "the compressed tile 1 is damaged");
+}
+
+TEST_F(Memory, APlainFitsThatEndsInsideABlockIsNotCopied)
+{
+    // The same picture with and without the padding of its last block; the
+    // short one was copied whole to pad it.
+    TBytes fits = PlainFits16(4000, 4000);
+    const std::size_t picture = fits.size();
+    Write(File("short.fits"), fits);
+    fits.resize((picture + 2879) / 2880 * 2880, 0);
+    ASSERT_GT(fits.size(), picture);
+    Write(File("padded.fits"), fits);
+    const TChildRun padded = Run(Points(File("padded.fits")));
+    const TChildRun cut = Run(Points(File("short.fits")));
+    EXPECT_EQ(padded.Err.find("Cannot load"), std::string::npos) << padded.Err;
+    EXPECT_EQ(cut.Err.find("Cannot load"), std::string::npos) << cut.Err;
+    // The copy was 32 MB.
+    EXPECT_LT(cut.PeakKiB, padded.PeakKiB + 12 * 1024) << "padded " << padded.PeakKiB << " KiB";
 }
 
 } // namespace

@@ -206,7 +206,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         std::optional<TDriveSettings> fromFile;
         if (o.Settings)
             fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
-        TakeSetupValues(o, header, s.Experiment, sep);
+        loaded.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
         in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
@@ -222,7 +222,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         r.Refused = true;
         r.Message = e.what();
     }
-    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings, &dropped})
+    for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings, &loaded.UnusableHeader, &dropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.Refused) {

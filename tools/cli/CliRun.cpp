@@ -147,12 +147,14 @@ TFileSetupValues GivenValues(const TCliOptions& o)
 
 } // namespace
 
-void TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
+std::string TakeSetupValues(const TCliOptions& o, const TFileSetupValues& header, TExperiment& e, char sep)
 {
     TShownFields shown = ShownFields(e, sep);
     if (o.FromHeader)
         SetFields(FileValuesForFields(header), e, shown, sep);
     SetFields(FileValuesForFields(GivenValues(o)), e, shown, sep);
+    // Named with the value that stays, whatever set it.
+    return o.FromHeader ? UnusableFileValuesText(header, e, sep) : std::string();
 }
 
 TExperiment ExactSetup(const TCliOptions& o, const TFileSetupValues& header, char sep)
@@ -183,7 +185,7 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
             doing = "reading the settings file " + *o.Settings;
             LoadSettings(*o.Settings, s.Experiment, sep, r);
         }
-        TakeSetupValues(o, header, s.Experiment, sep);
+        r.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         r.Experiment = s.Experiment;
 
         doing = "the measurement along the trail";
@@ -228,7 +230,7 @@ std::string FailureText(const std::exception& e)
 
 int WriteResult(const TCliOptions& o, const TCliResult& r, char decimalSep, std::FILE* out, std::FILE* err)
 {
-    for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.LinearDropped})
+    for (const std::string* warning : {&r.Warning, &r.UnreadSettings, &r.UnusableHeader, &r.LinearDropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
     if (r.ExitCode != 0) {

@@ -43,6 +43,7 @@ struct TCliResult {
     std::string Warning;           // the settings file's version warning
     std::string UnreadSettings;    // the settings keys present but not read
     std::string LinearDropped;     // the window's status text when a frame dropped the linear samples
+    std::string UnusableHeader;    // --from-header's keys that hold no usable number
     TChartModel Chart;             // the figure as plotted
     std::array<std::string, 3> Statistics;
     std::optional<std::string> MeasurementError; // posted by the run
@@ -57,8 +58,10 @@ struct TCliResult {
 void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
 
 // The header's values when --from-header asks for them, then the command
-// line's, through the Setup fields' one-decimal texts.
-void TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e, char decimalSep);
+// line's, through the Setup fields' one-decimal texts. Returns, for
+// --from-header, the lines that name the header's unusable keys.
+std::string TakeSetupValues(const TCliOptions& options, const TFileSetupValues& header, TExperiment& e,
+                            char decimalSep);
 
 // The parameters of the drive analysis: the settings file's, the header's
 // (with --from-header) and the command line's values in that order, each

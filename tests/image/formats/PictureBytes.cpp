@@ -15,6 +15,7 @@
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace vinsk::test {
 
@@ -380,6 +381,80 @@ void WriteFile(const std::string& path, const TFileBytes& bytes)
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
+}
+
+TFileBytes FitsHeader(const std::vector<std::string>& cards, bool end)
+{
+    std::string text;
+    for (const std::string& c : cards)
+        text += (c + std::string(80, ' ')).substr(0, 80);
+    if (end)
+        text += std::string("END") + std::string(77, ' ');
+    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+    return TFileBytes(text.begin(), text.end());
+}
+
+std::string FitsCard(const std::string& key, const std::string& value)
+{
+    std::string k = key + std::string(8, ' ');
+    std::string v = std::string(20, ' ') + value;
+    return k.substr(0, 8) + "= " + v.substr(v.size() - 20);
+}
+
+TFileBytes GzipRepeated(const TFileBytes& chunk, std::size_t times)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
+    TFileBytes out;
+    std::uint8_t buffer[1 << 16];
+    for (std::size_t i = 0; i <= times; ++i) {
+        const bool last = i == times;
+        z.next_in = const_cast<std::uint8_t*>(chunk.data());
+        z.avail_in = last ? 0 : static_cast<uInt>(chunk.size());
+        int r = Z_OK;
+        do {
+            z.next_out = buffer;
+            z.avail_out = sizeof buffer;
+            r = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+        } while (z.avail_out == 0 || (last && r != Z_STREAM_END));
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+TFileBytes MakeCompressedFits16(int width, int height, int tileWidth, int tileHeight, const std::string& type,
+                                const std::vector<TFileBytes>& tiles)
+{
+    TFileBytes file = FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "0"),
+                                  FitsCard("EXTEND", "T")});
+    std::size_t heap = 0, longest = 0;
+    for (const TFileBytes& t : tiles) {
+        heap += t.size();
+        longest = std::max(longest, t.size());
+    }
+    const TFileBytes table = FitsHeader(
+        {FitsCard("XTENSION", "'BINTABLE'"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "2"), FitsCard("NAXIS1", "8"),
+         FitsCard("NAXIS2", std::to_string(tiles.size())), FitsCard("PCOUNT", std::to_string(heap)),
+         FitsCard("GCOUNT", "1"), FitsCard("TFIELDS", "1"), FitsCard("TTYPE1", "'COMPRESSED_DATA'"),
+         FitsCard("TFORM1", "'1PB(" + std::to_string(longest) + ")'"), FitsCard("ZIMAGE", "T"),
+         FitsCard("ZBITPIX", "16"), FitsCard("ZNAXIS", "2"), FitsCard("ZNAXIS1", std::to_string(width)),
+         FitsCard("ZNAXIS2", std::to_string(height)), FitsCard("ZTILE1", std::to_string(tileWidth)),
+         FitsCard("ZTILE2", std::to_string(tileHeight)), FitsCard("ZCMPTYPE", "'" + type + "'")});
+    file.insert(file.end(), table.begin(), table.end());
+    TWriter data;
+    std::size_t offset = 0;
+    for (const TFileBytes& t : tiles) {
+        data.U32BE(static_cast<std::uint32_t>(t.size())).U32BE(static_cast<std::uint32_t>(offset));
+        offset += t.size();
+    }
+    for (const TFileBytes& t : tiles)
+        data.Bytes(t);
+    TFileBytes bytes = data.Take();
+    bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+    file.insert(file.end(), bytes.begin(), bytes.end());
+    return file;
 }
 
 } // namespace vinsk::test

@@ -55,6 +55,22 @@ TFileBytes MakeTiffTiled(int width, int height, int samples, int bits, const std
 // (portrait ones turned a quarter, with the flag that turns them back).
 TFileBytes MakePcd(const TSourceImage& img);
 
+// FITS header cards of 80 characters ("END" appended unless `end` is
+// false), padded to whole 2880-byte blocks.
+TFileBytes FitsHeader(const std::vector<std::string>& cards, bool end = true);
+// "KEY     =                value", the value right-aligned in 20 columns.
+std::string FitsCard(const std::string& key, const std::string& value);
+
+// A GZIP stream (the gzip wrapper, as FITS tiles hold it) of `chunk`
+// repeated `times` times.
+TFileBytes GzipRepeated(const TFileBytes& chunk, std::size_t times);
+
+// A tile-compressed FITS of 16-bit samples as a compressing tool writes it:
+// an empty primary header, then a table whose rows hold the given tile
+// streams (the tiles of tileWidth x tileHeight, along the rows first).
+TFileBytes MakeCompressedFits16(int width, int height, int tileWidth, int tileHeight, const std::string& type,
+                                const std::vector<TFileBytes>& tiles);
+
 // A fresh path in the temporary folder with the given file name.
 std::string TempPath(const std::string& name);
 void WriteFile(const std::string& path, const TFileBytes& bytes);

@@ -334,31 +334,12 @@ TEST(Fits, CompressedHeaderWithZeroTileIsRefused)
     EXPECT_NE(LoadError(path).find("the header's ZTILE2 must be a whole number from 1 up"), std::string::npos);
 }
 
-// Header cards of 80 characters, padded to whole 2880-byte blocks.
-TFileBytes FitsHeader(const std::vector<std::string>& cards, bool end = true)
-{
-    std::string text;
-    for (const std::string& c : cards)
-        text += (c + std::string(80, ' ')).substr(0, 80);
-    if (end)
-        text += std::string("END") + std::string(77, ' ');
-    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
-    return TFileBytes(text.begin(), text.end());
-}
-
-std::string Card(const std::string& key, const std::string& value)
-{
-    std::string k = key + std::string(8, ' ');
-    std::string v = std::string(20, ' ') + value;
-    return k.substr(0, 8) + "= " + v.substr(v.size() - 20);
-}
-
 // The header check reads numbers the FITS way, whatever the locale's
 // decimal separator: a long exposure value is a number, not malformed.
 TEST(Fits, LongNumbersPassUnderACommaLocale)
 {
-    TFileBytes bytes = FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"), Card("NAXIS1", "2"),
-                                   Card("NAXIS2", "1"), "EXPTIME =   6.00000000000000000000000000E+01"});
+    TFileBytes bytes = FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"), FitsCard("NAXIS1", "2"),
+                                   FitsCard("NAXIS2", "1"), "EXPTIME =   6.00000000000000000000000000E+01"});
     bytes.resize(bytes.size() + 2880, 0);
     const std::string path = DeepPath("long_number.fits");
     WriteFile(path, bytes);
@@ -402,55 +383,150 @@ TFileBytes WithData(TFileBytes header, std::size_t dataBytes)
     return header;
 }
 
+// A 2 x 2 16-bit picture with the given cards after the structural ones.
+TFileBytes Plain2x2(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> cards = {FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                      FitsCard("NAXIS1", "2"), FitsCard("NAXIS2", "2")};
+    cards.insert(cards.end(), extra.begin(), extra.end());
+    return WithData(FitsHeader(cards), 8);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Fits, FitsHostile,
     ::testing::Values(
         // 40 GB of pixels declared over 2880 bytes of data: the limit speaks
         // before anything is allocated.
         THostileCase{"huge_naxis",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
-                                          Card("NAXIS1", "100000"), Card("NAXIS2", "100000")}),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                          FitsCard("NAXIS1", "100000"), FitsCard("NAXIS2", "100000")}),
                               2880),
                      "above the limit of 30000 x 30000 pixels"},
         THostileCase{"memory_limit",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
-                                          Card("NAXIS1", "29000"), Card("NAXIS2", "29000")}),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                          FitsCard("NAXIS1", "29000"), FitsCard("NAXIS2", "29000")}),
                               2880),
                      "needs more than 2 GiB of memory"},
         THostileCase{"bitpix_minus_16",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "-16"), Card("NAXIS", "2"),
-                                          Card("NAXIS1", "4"), Card("NAXIS2", "4")}),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "-16"), FitsCard("NAXIS", "2"),
+                                          FitsCard("NAXIS1", "4"), FitsCard("NAXIS2", "4")}),
                               2880),
                      "Illegal value for BITPIX keyword: -16"},
         THostileCase{"truncated_data",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
-                                          Card("NAXIS1", "100"), Card("NAXIS2", "100")}),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                          FitsCard("NAXIS1", "100"), FitsCard("NAXIS2", "100")}),
                               2880),
                      "the file is truncated"},
         THostileCase{"no_end",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
-                                          Card("NAXIS1", "4"), Card("NAXIS2", "4")},
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
+                                          FitsCard("NAXIS1", "4"), FitsCard("NAXIS2", "4")},
                                          false),
                               2880),
                      "END keyword"},
         THostileCase{"four_axes",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "4"),
-                                          Card("NAXIS1", "2"), Card("NAXIS2", "2"), Card("NAXIS3", "2"),
-                                          Card("NAXIS4", "2")}),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "4"),
+                                          FitsCard("NAXIS1", "2"), FitsCard("NAXIS2", "2"), FitsCard("NAXIS3", "2"),
+                                          FitsCard("NAXIS4", "2")}),
                               2880),
                      "only FITS pictures of 2 dimensions"},
         // cfitsio itself would abort on this value (its message buffer overflows).
         THostileCase{"malformed_integer",
-                     WithData(FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "16"), Card("NAXIS", "2"),
+                     WithData(FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "2"),
                                           "NAXIS1  =                   (4 / pixels per row (1, 2, 4, or 8)",
-                                          Card("NAXIS2", "4")}),
+                                          FitsCard("NAXIS2", "4")}),
                               2880),
                      "the header's NAXIS1 holds a malformed value"},
         THostileCase{"no_image",
-                     FitsHeader({Card("SIMPLE", "T"), Card("BITPIX", "8"), Card("NAXIS", "0")}),
+                     FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "0")}),
                      "holds no picture"},
-        THostileCase{"not_fits", TFileBytes{'h', 'e', 'l', 'l', 'o'}, "FITS error"}),
+        THostileCase{"not_fits", TFileBytes{'h', 'e', 'l', 'l', 'o'}, "FITS error"},
+        // Scaling that leaves no picture.
+        THostileCase{"bscale_zero", Plain2x2({FitsCard("BSCALE", "0")}), "the header's BSCALE must be a number other than 0"},
+        THostileCase{"bscale_empty", Plain2x2({"BSCALE  =                      / no value"}),
+                     "the header's BSCALE must be a number other than 0"},
+        THostileCase{"bzero_beyond_float", Plain2x2({FitsCard("BZERO", "-1E39")}),
+                     "the header's BZERO must be a number below 1e38"},
+        THostileCase{"all_not_a_number",
+                     [] {
+                         TFileBytes b = FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "-32"),
+                                                    FitsCard("NAXIS", "2"), FitsCard("NAXIS1", "2"), FitsCard("NAXIS2", "2")});
+                         for (int i = 0; i < 4; ++i)
+                             b.insert(b.end(), {0x7F, 0xC0, 0x00, 0x00});
+                         return b;
+                     }(),
+                     "the FITS picture holds no finite values"},
+        // Tile streams that cfitsio would follow past the tile: a GZIP
+        // stream that never ends (cfitsio grows its buffer until memory runs
+        // out), HCOMPRESS without its magic number (cfitsio's message was
+        // "unknown error status") or larger than its tile (written out
+        // whole), a PLIO list longer than its tile (read past its end).
+        THostileCase{"gzip_never_ends",
+                     MakeCompressedFits16(8, 4, 8, 4, "GZIP_1",
+                                          {[] {
+                                              TFileBytes gzip = GzipRepeated(TFileBytes(64, 7), 1);
+                                              gzip.resize(gzip.size() - 4); // no stored length at its end
+                                              return gzip;
+                                          }()}),
+                     "the compressed tile 1 is damaged"},
+        THostileCase{"hcompress_no_magic", MakeCompressedFits16(8, 4, 8, 4, "HCOMPRESS_1", {TFileBytes(40, 0)}),
+                     "the compressed tile 1 is damaged"},
+        THostileCase{"hcompress_larger_than_tile",
+                     MakeCompressedFits16(8, 4, 8, 4, "HCOMPRESS_1",
+                                          {[] {
+                                              TWriter w;
+                                              w.Bytes({0xDD, 0x99}).U32BE(4000).U32BE(4000).U32BE(0).Zeros(40);
+                                              return w.Take();
+                                          }()}),
+                     "the compressed tile 1 is damaged"},
+        THostileCase{"plio_list_past_tile",
+                     MakeCompressedFits16(8, 4, 8, 4, "PLIO_1",
+                                          {[] {
+                                              TWriter w;
+                                              w.U16BE(0).U16BE(7).U16BE(30000).Zeros(8);
+                                              return w.Take();
+                                          }()}),
+                     "the compressed tile 1 is damaged"},
+        // cfitsio reads a missing tile's descriptor past the table (found by
+        // fuzzing with cfitsio instrumented).
+        THostileCase{"fewer_rows_than_tiles",
+                     MakeCompressedFits16(8, 4, 8, 1, "GZIP_1",
+                                          {GzipRepeated(TFileBytes(16, 0), 1), GzipRepeated(TFileBytes(16, 0), 1)}),
+                     "the compressed image holds 2 of its 4 tiles"},
+        // cfitsio stops reading the parameters at the missing ZVAL1 and its
+        // reads then take column 0 for the tiles' column (found by fuzzing
+        // with cfitsio instrumented).
+        THostileCase{"rice_without_zval1",
+                     MakeCompressedFits16(8, 4, 8, 4, "RICE_1", {TFileBytes(8, 0)}),
+                     "the compressed image's header is incomplete"},
+        // A stream that ends short of its tile, found among good ones by its number.
+        THostileCase{"third_tile_short",
+                     MakeCompressedFits16(8, 4, 8, 1, "GZIP_1",
+                                          {GzipRepeated(TFileBytes(16, 0), 1), GzipRepeated(TFileBytes(16, 0), 1),
+                                           GzipRepeated(TFileBytes(10, 0), 1), GzipRepeated(TFileBytes(16, 0), 1)}),
+                     "the compressed tile 3 is damaged"}),
     [](const auto& info) { return info.param.Name; });
+
+// GZIP tiles of several rows: each read whole, its rows in the picture's
+// order (the last stored row on top).
+TEST(Fits, GzipTilesOfSeveralRowsReadInOrder)
+{
+    // 6 x 4 in tiles of 4 x 3: stored value 10 * row + column.
+    auto tile = [](int x0, int y0, int w, int h) {
+        TWriter raw;
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x)
+                raw.U16BE(static_cast<std::uint32_t>(10 * y + x));
+        return GzipRepeated(raw.Take(), 1);
+    };
+    const std::string path = DeepPath("gzip_tiles.fits.fz");
+    WriteFile(path, MakeCompressedFits16(6, 4, 4, 3, "GZIP_1", {tile(0, 0, 4, 3), tile(4, 0, 2, 3), tile(0, 3, 4, 1), tile(4, 3, 2, 1)}));
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Bitmap.Width(), 6);
+    ASSERT_EQ(r.Bitmap.Height(), 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            EXPECT_EQ(r.Extras.Linear.Sample(x, 3 - y, 0), static_cast<float>(10 * y + x)) << x << "," << y;
+}
 
 TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
 {

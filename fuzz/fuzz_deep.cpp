@@ -1,7 +1,8 @@
-// The FITS reader (cfitsio underneath) on arbitrary bytes, keeping the linear
-// samples and the header's Setup values as the window does. Refusals are
-// EPictureError; any other exception, a crash or a sanitizer report is a
-// finding, and so is anything cfitsio prints.
+// A deep picture reader on arbitrary bytes (FITS through cfitsio, or camera
+// RAW through LibRaw: open from memory, unpack, process at half size),
+// keeping the linear samples and the file's Setup values as the window does.
+// Refusals are EPictureError; any other exception, a crash or a sanitizer
+// report is a finding, and so is anything the library prints.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +10,7 @@
 
 #include "image/formats/Decoders.h"
 
-// cfitsio asks calloc for what a damaged table header claims and handles a
+// cfitsio and LibRaw ask for what a damaged header claims and handle a
 // refusal; the sanitizer refuses a huge request instead of stopping.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vinsk::TPictureExtras extras;
     const off_t errBefore = lseek(2, 0, SEEK_CUR);
     try {
-        vinsk::formats::DecodeFits(vinsk::formats::TBytes(data, size), bmp, &extras, limits);
+        vinsk::formats::VINSK_FUZZ_DECODER(vinsk::formats::TBytes(data, size), bmp, &extras, limits);
     } catch (const vinsk::EPictureError&) {
         return 0;
     }
