@@ -145,6 +145,11 @@ struct TDriveResult {
     std::vector<TPecRow> Pec;
 
     std::vector<std::string> Notes; // things the reader should know
+
+    // Maxima of the trail's mean cross-section: 2 for a defocused star's
+    // ring, whose radius is half their distance apart (0 for one crest).
+    int Crests = 1;
+    double RingRadius = 0; // px
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

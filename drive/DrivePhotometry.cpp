@@ -179,7 +179,9 @@ struct TCross {
     long double Offset = 0, Flux = 0, Peak = 0;
 };
 
-constexpr int CrossReach = 10; // px each side for finding the crest
+// px each side for finding the trail's centre: a ring of 6 px with its blur,
+// and three pixels of background beyond.
+constexpr int CrossReach = 16;
 
 TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double nxl, long double nyl)
 {
@@ -198,36 +200,107 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
     for (int j = 3; j <= 2 * CrossReach - 3; ++j)
         if (v[j] > v[best])
             best = j;
-    long double sw = 0, swu = 0;
-    for (int j = best - 3; j <= best + 3; ++j) {
-        const long double w = v[j] - bg;
-        if (w > 0) {
-            sw += w;
-            swu += w * (j - CrossReach);
-        }
-    }
-    long double flux = 0;
-    for (int j = 3; j <= 2 * CrossReach - 3; ++j)
+    // The centre is the centroid of all the light across the trail: the
+    // brightest sample of a defocused star's ring jumps between its two
+    // crests, and a band centred there loses a changing share of the light.
+    long double flux = 0, moment = 0;
+    for (int j = 3; j <= 2 * CrossReach - 3; ++j) {
         flux += v[j] - bg;
+        moment += (v[j] - bg) * (j - CrossReach);
+    }
     c.Flux = flux;
     c.Peak = v[best] - bg;
+    c.Offset = flux > 0 ? std::clamp(moment / flux, -1.0L * CrossReach / 2, 1.0L * CrossReach / 2) : 0;
     // The crest usually lies between two samples: a Gaussian through the
     // three highest gives its true height, which the width estimate needs.
     const double a = static_cast<double>(v[best - 1] - bg), b = static_cast<double>(v[best] - bg), d = static_cast<double>(v[best + 1] - bg);
-    c.Offset = sw > 0 ? swu / sw : 0;
     if (a > 0 && b > 0 && d > 0) {
         const double la = std::log(a), lb = std::log(b), ld = std::log(d), den = la - 2 * lb + ld;
-        if (den < 0) {
+        if (den < 0)
             c.Peak = std::exp(lb - (la - ld) * (la - ld) / (8 * den));
-            // Its vertex is also where the crest lies. The centroid over the
-            // seven samples around the brightest is pulled towards that
-            // sample when the trail is wide: a crest 0.19 px off the arc read
-            // as 0.13, and on a curved trail the crest's length, and with it
-            // the time scale, came out 1e-5 short (2 % of a 0.01"/s drift).
-            c.Offset = best - CrossReach + std::clamp(0.5 * (la - ld) / den, -1.0, 1.0);
-        }
     }
     return c;
+}
+
+// The trail's mean cross-section, in half pixels either side of the
+// centre, background removed.
+struct TProfile {
+    static constexpr int Half = 2 * CrossReach;
+    std::vector<long double> Sum = std::vector<long double>(2 * Half + 1, 0);
+    std::size_t Count = 0;
+
+    void Add(TSampler& sampler, double x, double y, double nx, double ny)
+    {
+        double v[2 * Half + 1];
+        for (int u = -Half; u <= Half; ++u)
+            if (!sampler.Read(x + 0.5 * u * nx, y + 0.5 * u * ny, v[u + Half]))
+                return;
+        // The mean of the outer three pixels each side: a median of
+        // quantised levels is biased, and no other star is expected here.
+        long double bg = 0;
+        for (int u = 0; u < 6; ++u)
+            bg += v[u] + v[2 * Half - u];
+        bg /= 12;
+        for (int u = 0; u <= 2 * Half; ++u)
+            Sum[u] += v[u] - bg;
+        ++Count;
+    }
+    // The second-moment width about the centroid, px; 0 without light.
+    long double Width() const
+    {
+        long double w = 0, wx = 0, wxx = 0;
+        for (int u = -Half + 6; u <= Half - 6; ++u) {
+            const long double x = 0.5L * u, p = Sum[u + Half];
+            w += p;
+            wx += p * x;
+            wxx += p * x * x;
+        }
+        if (!(w > 0))
+            return 0;
+        const long double mean = wx / w;
+        return sqrtl(std::max(0.0L, wxx / w - mean * mean));
+    }
+};
+
+// Crests of a cross-section: two when it has two maxima at least 2 px
+// apart, each 5 % above the dip between them; their half distance apart is
+// the ring's radius.
+void FindCrests(const TProfile& p, int& crests, long double& ringRadius)
+{
+    constexpr int H = TProfile::Half;
+    std::vector<long double> s(2 * H + 1, 0);
+    for (int u = 1; u < 2 * H; ++u)
+        s[u] = (p.Sum[u - 1] + 2 * p.Sum[u] + p.Sum[u + 1]) / 4;
+    crests = 1;
+    ringRadius = 0;
+    // Only maxima that carry light: the background's ripples in the wings
+    // stand 5 % above a dip of almost nothing.
+    const long double top = *std::max_element(s.begin(), s.end());
+    int first = -1, second = -1;
+    for (int u = 7; u <= 2 * H - 7; ++u)
+        if (s[u] > s[u - 1] && s[u] >= s[u + 1] && s[u] >= 0.2L * top) {
+            if (first < 0 || s[u] > s[first]) {
+                second = first;
+                first = u;
+            } else if (second < 0 || s[u] > s[second]) {
+                second = u;
+            }
+        }
+    if (first < 0 || second < 0)
+        return;
+    const int a = std::min(first, second), b = std::max(first, second);
+    long double dip = s[a];
+    for (int u = a; u <= b; ++u)
+        dip = std::min(dip, s[u]);
+    if (b - a < 4 || !(s[a] >= 1.05L * dip && s[b] >= 1.05L * dip && dip > 0))
+        return;
+    // Each crest between its samples, by a parabola through three.
+    auto vertex = [&](int u) {
+        const long double den = s[u - 1] - 2 * s[u] + s[u + 1];
+        return u + (den < 0 ? std::clamp(0.5L * (s[u - 1] - s[u + 1]) / den, -0.5L, 0.5L) : 0.0L);
+    };
+    crests = 2;
+    ringRadius = 0.25L * (vertex(b) - vertex(a));
 }
 
 } // namespace
@@ -308,13 +381,6 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     if (widths.size() < 3)
         return refuse(NoTrailMessage());
     const long double fwhm = Median(widths);
-    const long double halfWidth = set.HalfWidth > 0 ? set.HalfWidth : std::max(3.0L, 1.3L * fwhm);
-    // Samples at whole-pixel offsets within the half-width: 2m + 1 of them.
-    const int m = static_cast<int>(std::max(1.0L, floorl(halfWidth)));
-    // Wide side bands: the background is subtracted 2m + 1 times per step, so
-    // its noise weighs as much as the segment's own unless the bands hold
-    // several times the segment's pixels.
-    const int gap = 2, band = std::max(6, 3 * m);
 
     // Pass 1b: extend past START and STOP until the light falls to the background.
     const long double floorFlux = 0.03L * typical;
@@ -394,7 +460,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         offset = RunningMean(offset, 15);
     }
 
-    // Pass 2: the photometry segments, centred on the measured crest.
+    // The photometry segments, centred on the measured crest.
     std::vector<long double> raw(steps, 0), bgStep(steps, 0), alpha(steps, 0);
     std::vector<char> bad(steps, 0);
     std::size_t saturatedCore = 0, outsideCore = 0;
@@ -424,6 +490,38 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         alpha[k] = stepAngle(dx, dy);
         along[k] = dx * normY[k] - dy * normX[k];
     }
+
+    // The mean cross-section in five stretches of the trail. The band holds
+    // three second-moment widths of the widest, along the whole trail: a
+    // width that changed along it would change the share of the light
+    // lost, and the integral would read that as error.
+    TProfile fifths[5], whole;
+    for (std::size_t c = 0; c < core; c += LookEvery) {
+        if (!(across[c].Inside && across[c].Flux > 0.5L * typical))
+            continue;
+        const std::size_t k = c + static_cast<std::size_t>(before);
+        fifths[c * 5 / core].Add(sampler, static_cast<double>(crestX[k]), static_cast<double>(crestY[k]),
+                                 static_cast<double>(normX[k]), static_cast<double>(normY[k]));
+    }
+    long double width = 0;
+    for (const TProfile& p : fifths) {
+        if (p.Count == 0)
+            continue;
+        width = std::max(width, p.Width());
+        for (std::size_t u = 0; u < whole.Sum.size(); ++u)
+            whole.Sum[u] += p.Sum[u];
+        whole.Count += p.Count;
+    }
+    if (!(width > 0))
+        return refuse(NoTrailMessage());
+    FindCrests(whole, light.Crests, light.RingRadius);
+    // Samples at whole-pixel offsets within the half-width: 2m + 1 of them.
+    const int m = set.HalfWidth > 0 ? static_cast<int>(std::max(1.0, std::floor(set.HalfWidth)))
+                                    : static_cast<int>(std::max(2.0L, roundl(3 * width)));
+    // Wide side bands, outside the wings: the background is subtracted
+    // 2m + 1 times per step, so its noise weighs as much as the segment's
+    // own unless the bands hold several times the segment's pixels.
+    const int gap = 2, band = std::max(6, 3 * m);
     for (std::size_t k = 0; k < steps; ++k) {
         const long double s = s0 + k;
         const double nx = static_cast<double>(normX[k]), ny = static_cast<double>(normY[k]);
@@ -512,6 +610,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     light.Typical = typical;
     light.Fwhm = fwhm;
     light.HalfWidth = m;
+    light.Width = width;
     return light;
 }
 

@@ -19,6 +19,9 @@ struct TPhotometry {
     long double Fwhm = 0;           // measured across the trail, px
     int HalfWidth = 0;              // whole-pixel samples each side of the crest
     double SaturatedFraction = 0, OutsideFraction = 0; // of the steps from START to STOP
+    long double Width = 0;          // the mean cross-section's second-moment width, widest stretch, px
+    int Crests = 1;                 // maxima of the mean cross-section: 2 for a defocused ring
+    long double RingRadius = 0;     // px, half the distance of the two crests; 0 for one
 };
 
 TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in);

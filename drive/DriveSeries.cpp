@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/MathFaults.h"
+#include "common/NumText.h"
 #include "drive/DriveStage.h"
 
 namespace vinsk::drive {
@@ -30,6 +31,12 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     r.Exposure = e.ExposureTime;
     r.Fwhm = static_cast<double>(fwhm);
     r.HalfWidth = m;
+    r.Crests = light.Crests;
+    r.RingRadius = StoreD(light.RingRadius);
+    if (light.Crests == 2)
+        r.Notes.push_back("The star is out of focus (a ring of radius " + FixedText(StoreD(light.RingRadius), 0) +
+                          " px): the result holds, but a sharp star puts the same light into fewer pixels, so "
+                          "less background noise enters each step");
     r.Flux.resize(steps);
     r.Time.resize(steps);
     r.PE.resize(steps);

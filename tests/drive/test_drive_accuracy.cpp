@@ -160,7 +160,7 @@ TLoadedTrail LoadThrough(const TPhysicalTrail& trail, TSource source, const std:
 
 // Checks one trail against the bars and prints what it measured.
 void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars& bars, bool checkHarmonics,
-                bool checkDrift, TSource source = TSource::Raster)
+                bool checkDrift, TSource source = TSource::Raster, int crests = 1)
 {
     const TPhysicalTrail trail = RenderPhysicalTrail(o);
     TLoadedTrail loaded;
@@ -172,21 +172,22 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
     const TRasterSamples raster(loaded.Bitmap);
     const TLinearSamples linear(loaded.Extras.Linear);
     const TSampleSource& samples = source == TSource::Raster ? static_cast<const TSampleSource&>(raster) : linear;
-    const TDriveInput in = InputFor(o, trail.Truth);
+    TDriveInput in = InputFor(o, trail.Truth);
     const TDriveResult r = AnalyseDrive(samples, in);
     ASSERT_FALSE(r.Refused) << name << ": " << r.Message;
     const TMeasured m = Compare(r, trail.Truth);
     const double mainPeriod = o.Terms.front().Period;
     const double cycles = trail.Truth.ExposureS / mainPeriod;
-    std::printf("[%s] %.2f cycles, FWHM %.1f (measured %.2f), noise %.1f: error RMS %.3f\" (%.2f %% of P-P), "
+    std::printf("[%s] %.2f cycles, FWHM %.1f (measured %.2f, half-width %.0f, crests %d), noise %.1f: error RMS %.3f\" (%.2f %% of P-P), "
                 "P-P %.3f/%.3f, RMS %.3f/%.3f, period %s %.2f, drift %.6f/%.5f",
-                name.c_str(), cycles, o.Fwhm, r.Fwhm, o.Noise, m.ErrorRms, 100 * m.ErrorRms / m.TruePP, m.PP,
+                name.c_str(), cycles, o.Fwhm, r.Fwhm, r.HalfWidth, r.Crests, o.Noise, m.ErrorRms, 100 * m.ErrorRms / m.TruePP, m.PP,
                 m.TruePP, m.Rms, m.TrueRms, WormSourceName(r.WormSource), r.WormPeriod, r.Drift, o.Drift);
     for (const TDrivePeak& p : r.Peaks)
         if (!p.Label.empty())
             std::printf(", %s %.3f", p.Label.c_str(), p.Amplitude);
     std::printf("\n");
 
+    EXPECT_EQ(r.Crests, crests) << name;
     EXPECT_LE(m.ErrorRms, bars.Error * m.TruePP) << name;
     EXPECT_NEAR(m.Rms, m.TrueRms, bars.Rms * m.TrueRms) << name;
     EXPECT_NEAR(m.PP, m.TruePP, bars.PP * m.TruePP) << name;
@@ -561,3 +562,123 @@ TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
             EXPECT_NEAR(pe[i] - offset, truth[i], bar) << "row " << i;
     }
 }
+
+namespace {
+
+// One trail of the accuracy table. The optics (300 mm at 10 m) put some
+// 3.95 px of trail into each second at 15"/s.
+struct TAccuracyRow {
+    const char* Name;
+    int Bits;
+    int Width, Height;
+    double StartX, StartY, StopX, StopY, Sag;
+    double Fwhm;
+    double Period, Cycles;
+    int Terms; // 2 or 3 harmonics
+    double Drift;
+    std::uint64_t Seed;
+};
+
+TPhysicalOptions AccuracyTrail(const TAccuracyRow& row)
+{
+    TPhysicalOptions o;
+    o.FocalMm = 300;
+    o.Terms = {{5, row.Period, 0}, {1.5, row.Period / 2, 0.7}};
+    if (row.Terms == 3)
+        o.Terms.push_back({0.8, row.Period / 3, 2.1});
+    o.Drift = row.Drift;
+    o.Width = row.Width;
+    o.Height = row.Height;
+    o.StartX = row.StartX;
+    o.StartY = row.StartY;
+    o.StopX = row.StopX;
+    o.StopY = row.StopY;
+    o.Sag = row.Sag;
+    o.Fwhm = row.Fwhm;
+    o.ExposureS = row.Cycles * row.Period;
+    o.Seed = row.Seed;
+    o.Bits = row.Bits;
+    if (row.Bits == 16) {
+        o.Crest = 40000;
+        o.Background = 900;
+        o.Noise = 60;
+    }
+    return o;
+}
+
+// The 8-bit bars, and the 16-bit ones read through the linear samples.
+TBars AccuracyBars(int bits)
+{
+    TBars bars;
+    if (bits == 16) {
+        bars.Error = bars.Rms = bars.PP = 0.025;
+        bars.Period = 0.005;
+    }
+    return bars;
+}
+
+class DriveAccuracyTable : public ::testing::TestWithParam<TAccuracyRow> {};
+
+} // namespace
+
+TEST_P(DriveAccuracyTable, MeetsTheBars)
+{
+    const TAccuracyRow& row = GetParam();
+    CheckTrail(row.Name, AccuracyTrail(row), AccuracyBars(row.Bits), false, false,
+               row.Bits == 16 ? TSource::Png16 : TSource::Raster);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trails, DriveAccuracyTable,
+    ::testing::Values(
+        TAccuracyRow{"8 bits, 2.27 cycles of 479 s", 8, 4450, 200, 70, 80, 4370, 120, 30, 3, 479, 2.27, 2, 0.01, 201},
+        TAccuracyRow{"16 bits, 2.27 cycles of 479 s", 16, 4450, 200, 70, 80, 4370, 120, 30, 3, 479, 2.27, 2, 0.01, 202},
+        TAccuracyRow{"8 bits, right to left, 1 cycle", 8, 2700, 200, 2620, 90, 80, 110, -25, 4, 638, 1, 3, 0.02, 203},
+        TAccuracyRow{"16 bits, right to left, 1 cycle", 16, 2700, 200, 2620, 90, 80, 110, -25, 4, 638, 1, 3, 0.02, 204},
+        TAccuracyRow{"8 bits, steep, 3 cycles", 8, 260, 3000, 120, 60, 150, 2940, 20, 2.5, 240, 3, 2, 0, 205},
+        TAccuracyRow{"16 bits, steep, 3 cycles", 16, 260, 3000, 120, 60, 150, 2940, 20, 2.5, 240, 3, 2, 0, 206},
+        TAccuracyRow{"8 bits, straight, FWHM 5", 8, 2700, 160, 60, 80, 2640, 80, 0, 5, 638, 1, 2, 0.01, 207},
+        TAccuracyRow{"16 bits, straight, FWHM 5", 16, 2700, 160, 60, 80, 2640, 80, 0, 5, 638, 1, 2, 0.01, 208},
+        TAccuracyRow{"8 bits, steep up, 2.1 cycles, 3 harmonics", 8, 300, 2700, 180, 2620, 90, 60, -25, 3.5, 300, 2.1, 3, 0.015, 209},
+        TAccuracyRow{"16 bits, steep up, 2.1 cycles, 3 harmonics", 16, 300, 2700, 180, 2620, 90, 60, -25, 3.5, 300, 2.1, 3, 0.015, 210},
+        TAccuracyRow{"8 bits, strongly curved, 1.5 cycles", 8, 2400, 900, 80, 760, 2220, 760, 600, 2.5, 400, 1.5, 2, 0.02, 211},
+        TAccuracyRow{"16 bits, diagonal, 2.5 cycles", 16, 2300, 2300, 60, 60, 2240, 2240, 0, 4, 300, 2.5, 2, 0.005, 212}),
+    [](const ::testing::TestParamInfo<TAccuracyRow>& info) { return "a" + std::to_string(info.index); });
+
+namespace {
+
+// A star out of focus or misshapen, on a trail of the accuracy table.
+struct TProfileRow {
+    TAccuracyRow Trail;
+    double Ring, RingEnd, Obstruction, Coma;
+    int Crests; // across the trail: 2 for a ring
+};
+
+class DriveProfileTable : public ::testing::TestWithParam<TProfileRow> {};
+
+} // namespace
+
+TEST_P(DriveProfileTable, MeetsTheBars)
+{
+    const TProfileRow& row = GetParam();
+    TPhysicalOptions o = AccuracyTrail(row.Trail);
+    o.RingRadius = row.Ring;
+    o.RingRadiusEnd = row.RingEnd;
+    o.Obstruction = row.Obstruction;
+    o.Coma = row.Coma;
+    CheckTrail(row.Trail.Name, o, AccuracyBars(row.Trail.Bits), false, false,
+               row.Trail.Bits == 16 ? TSource::Png16 : TSource::Raster, row.Crests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stars, DriveProfileTable,
+    ::testing::Values(
+        TProfileRow{{"ring of 5 px, 16 bits", 16, 4450, 200, 70, 80, 4370, 120, 30, 2, 479, 2.27, 2, 0.01, 301}, 5, 0, 0.7, 0, 2},
+        TProfileRow{{"ring of 5 px, 8 bits, steep", 8, 260, 2600, 120, 60, 150, 2540, 20, 2, 240, 2.5, 2, 0.01, 302}, 5, 0, 0.7, 0, 2},
+        TProfileRow{{"ring of 3 px, 8 bits, curved", 8, 2800, 700, 80, 560, 2700, 560, 400, 2, 300, 2.2, 3, 0.01, 303}, 3, 0, 0.7, 0, 2},
+        TProfileRow{{"ring of 3 px, 16 bits", 16, 2800, 200, 80, 90, 2700, 110, 20, 2, 300, 2.2, 2, 0.01, 304}, 3, 0, 0.7, 0, 2},
+        TProfileRow{{"disc of 4 px, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, -20, 2, 300, 2.2, 2, 0.01, 305}, 4, 0, 0, 0, 1},
+        TProfileRow{{"ring growing 4 to 6 px, 16 bits", 16, 4450, 200, 70, 80, 4370, 120, -30, 2, 479, 2.27, 2, 0.01, 306}, 4, 6, 0.7, 0, 2},
+        TProfileRow{{"round, FWHM 8, 8 bits, straight", 8, 3300, 200, 60, 100, 3240, 100, 0, 8, 320, 2.5, 2, 0.01, 307}, 0, 0, 0.7, 0, 1},
+        TProfileRow{{"lopsided, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, 20, 2.5, 300, 2.2, 2, 0.01, 308}, 0, 0, 0.7, 6, 1}),
+    [](const ::testing::TestParamInfo<TProfileRow>& info) { return "p" + std::to_string(info.index); });

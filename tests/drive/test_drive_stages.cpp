@@ -184,7 +184,12 @@ TEST(DriveStages, PhotometryCollectsTheLightOfAnEvenTrailEvenly)
         const TPhotometry p = MeasureLight(samples, trail.Input);
         ASSERT_TRUE(p.Refusal.empty()) << p.Refusal;
         EXPECT_NEAR(static_cast<double>(p.Fwhm), row.Fwhm, 0.1 * row.Fwhm) << row.Fwhm;
-        EXPECT_EQ(p.HalfWidth, static_cast<int>(std::max(3.0L, 1.3L * p.Fwhm))) << row.Fwhm;
+        // The cross-section's width: the Gaussian's, widened by the pixels
+        // (1/12 px^2) and the bilinear reads between them (1/6 at most).
+        const double sigma = std::sqrt(std::pow(row.Fwhm / 2.3548200450309493, 2) + 1.0 / 4);
+        EXPECT_NEAR(static_cast<double>(p.Width), sigma, 0.05 * sigma) << row.Fwhm;
+        EXPECT_EQ(p.HalfWidth, std::lround(3 * p.Width)) << row.Fwhm;
+        EXPECT_EQ(p.Crests, 1) << row.Fwhm;
         EXPECT_EQ(p.SaturatedFraction, 0);
         EXPECT_EQ(p.OutsideFraction, 0);
         // Between the end caps every step holds the same light.

@@ -93,6 +93,64 @@ double Periodic(const std::vector<TPeriodicTerm>& terms, double t)
     return e;
 }
 
+// The star's image less its Gaussian blur as weights on whole-pixel
+// offsets within +-reach (summing to 1): the shape sampled on a fine grid,
+// each point spread over its four nearest offsets.
+struct TKernel {
+    int Reach = 0;
+    std::vector<double> W; // (2 Reach + 1)^2, row by row
+};
+
+TKernel MakeKernel(double radius, double obstruction, double coma)
+{
+    TKernel k;
+    k.Reach = static_cast<int>(std::ceil(std::max(radius, coma))) + 1;
+    const int side = 2 * k.Reach + 1;
+    k.W.assign(static_cast<std::size_t>(side) * side, 0.0);
+    auto add = [&](double x, double y, double w) {
+        const double fx = std::floor(x), fy = std::floor(y), ax = x - fx, ay = y - fy;
+        const int ix = static_cast<int>(fx) + k.Reach, iy = static_cast<int>(fy) + k.Reach;
+        k.W[static_cast<std::size_t>(iy) * side + ix] += w * (1 - ax) * (1 - ay);
+        k.W[static_cast<std::size_t>(iy) * side + ix + 1] += w * ax * (1 - ay);
+        k.W[static_cast<std::size_t>(iy + 1) * side + ix] += w * (1 - ax) * ay;
+        k.W[static_cast<std::size_t>(iy + 1) * side + ix + 1] += w * ax * ay;
+    };
+    const double h = 0.05;
+    if (radius > 0) {
+        for (double y = -radius; y <= radius; y += h)
+            for (double x = -radius; x <= radius; x += h) {
+                const double r = std::hypot(x, y);
+                if (r <= radius && r >= obstruction * radius)
+                    add(x, y, 1);
+            }
+    } else {
+        add(0, 0, 1);
+    }
+    if (coma > 0) {
+        // Half the light in a fan to one side, widening and fading outwards.
+        std::vector<double> core = k.W;
+        std::fill(k.W.begin(), k.W.end(), 0.0);
+        double total = 0;
+        for (double d = h; d <= coma; d += h)
+            for (double u = -0.3 * d; u <= 0.3 * d; u += h)
+                total += (1 - d / coma) / d;
+        for (double d = h; d <= coma; d += h)
+            for (double u = -0.3 * d; u <= 0.3 * d; u += h)
+                add(0.8 * d - 0.6 * u, 0.6 * d + 0.8 * u, 0.5 * (1 - d / coma) / d / total);
+        double sum = 0;
+        for (double w : core)
+            sum += w;
+        for (std::size_t i = 0; i < core.size(); ++i)
+            k.W[i] += 0.5 * core[i] / sum;
+    }
+    double sum = 0;
+    for (double w : k.W)
+        sum += w;
+    for (double& w : k.W)
+        w /= sum;
+    return k;
+}
+
 } // namespace
 
 double PhysicalPE(const TPhysicalOptions& o, double t)
@@ -183,6 +241,50 @@ TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o)
         }
     };
 
+    // A star out of focus: the light of each stretch of the exposure goes to
+    // a buffer of its own, which then spreads through the star's shape at
+    // that time into the picture.
+    const bool shaped = o.RingRadius > 0 || o.Coma > 0;
+    if (o.RingRadius < 0 || o.RingRadiusEnd < 0 || o.Coma < 0 || !(o.Obstruction >= 0 && o.Obstruction < 1))
+        throw std::invalid_argument("the ring's radii and the coma must not be negative, the obstruction below 1");
+    std::vector<double> stretch(shaped ? img.size() : 0, 0.0);
+    int bx0 = o.Width, by0 = o.Height, bx1 = -1, by1 = -1;
+    constexpr long Stretches = 40;
+    auto spread = [&](double t) {
+        if (bx1 < 0)
+            return;
+        const double radius = o.RingRadiusEnd > 0 ? o.RingRadius + (o.RingRadiusEnd - o.RingRadius) * t / exposure
+                                                  : o.RingRadius;
+        const TKernel k = MakeKernel(radius, o.Obstruction, o.Coma);
+        const int side = 2 * k.Reach + 1;
+        for (int y = by0; y <= by1; ++y)
+            for (int x = bx0; x <= bx1; ++x) {
+                double& a = stretch[static_cast<std::size_t>(y) * o.Width + x];
+                if (a == 0)
+                    continue;
+                for (int j = -k.Reach; j <= k.Reach; ++j) {
+                    const int py = y + j;
+                    if (py < 0 || py >= o.Height)
+                        continue;
+                    for (int i = -k.Reach; i <= k.Reach; ++i) {
+                        const int px = x + i;
+                        if (px >= 0 && px < o.Width)
+                            img[static_cast<std::size_t>(py) * o.Width + px] +=
+                                a * k.W[static_cast<std::size_t>(j + k.Reach) * side + i + k.Reach];
+                    }
+                }
+                a = 0;
+            }
+        bx0 = o.Width;
+        by0 = o.Height;
+        bx1 = by1 = -1;
+    };
+    if (shaped) {
+        // deposit writes to img: while the star is shaped, that is the
+        // stretch's buffer, and the picture waits in `stretch`
+        img.swap(stretch);
+    }
+
     // theta(t) - theta(0): the angle turned since the start.
     const double pe0 = PhysicalPE(o, 0);
     auto turned = [&](double t) { return o.MountSpeed * t + PhysicalPE(o, t) - pe0; };
@@ -198,9 +300,22 @@ TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o)
         path.At(sMid, x, y, phi);
         const double ds = dTheta / StepAngle(o, phi);
         deposit(x, y, flux * dt);
+        if (shaped) {
+            bx0 = std::max(0, std::min(bx0, static_cast<int>(x) - r - 1));
+            by0 = std::max(0, std::min(by0, static_cast<int>(y) - r - 1));
+            bx1 = std::min(o.Width - 1, std::max(bx1, static_cast<int>(x) + r + 1));
+            by1 = std::min(o.Height - 1, std::max(by1, static_cast<int>(y) + r + 1));
+            if ((k + 1) % ((nSteps + Stretches - 1) / Stretches) == 0 || k + 1 == nSteps) {
+                img.swap(stretch);
+                spread(t1 - 0.5 * exposure / Stretches);
+                img.swap(stretch);
+            }
+        }
         s += ds;
         prevTurn = turn;
     }
+    if (shaped)
+        img.swap(stretch);
     truth.PathLength = s;
     {
         double x, y, phi;

@@ -55,6 +55,15 @@ struct TPhysicalOptions {
     double Noise = 1.5;       // Gaussian noise sigma of each channel, levels
     int Bits = 8;             // 8 or 16: the levels' range
     std::uint64_t Seed = 1;
+
+    // The star's image out of focus, blurred by the Gaussian of Fwhm: a disc
+    // of RingRadius px (0: a focused star), dark inside Obstruction times its
+    // radius (a reflector's secondary; 0 is a plain lens's flat disc), the
+    // radius growing evenly to RingRadiusEnd by the end (0: it stays); and a
+    // lopsided, coma-like tail of Coma px. The light of the star stays that of
+    // the focused one.
+    double RingRadius = 0, RingRadiusEnd = 0, Obstruction = 0.7;
+    double Coma = 0;
 };
 
 struct TPhysicalTruth {

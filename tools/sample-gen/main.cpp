@@ -53,7 +53,12 @@ const char* const Usage =
     "  --optics PIXEL,FOCAL --speed ARCSEC/S  as above (defaults 5.7,400 and 15)\n"
     "  --distance M         star distance (default 10)\n"
     "  --exposure SECONDS   exposure (default: the time from START to STOP)\n"
-    "  --fwhm PX --crest LEVEL --background LEVEL --sigma-noise LEVEL --bits 8|16\n";
+    "  --fwhm PX --crest LEVEL --background LEVEL --sigma-noise LEVEL --bits 8|16\n"
+    "  --ring RADIUS        the star out of focus: a ring of RADIUS px (a disc\n"
+    "                       dark inside 0.7 of it), blurred by the FWHM\n"
+    "  --ring-end RADIUS    the ring's radius at the end of the exposure\n"
+    "  --obstruction F      the ring's dark share of its radius (0: a flat disc)\n"
+    "  --coma PX            a lopsided tail of PX beside the star\n";
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -276,6 +281,14 @@ int PhysicalMain(int argc, char** argv)
             o.Background = Number(v, opt);
         } else if (a == "--sigma-noise") {
             o.Noise = Number(v, opt);
+        } else if (a == "--ring") {
+            o.RingRadius = Number(v, opt);
+        } else if (a == "--ring-end") {
+            o.RingRadiusEnd = Number(v, opt);
+        } else if (a == "--obstruction") {
+            o.Obstruction = Number(v, opt);
+        } else if (a == "--coma") {
+            o.Coma = Number(v, opt);
         } else if (a == "--bits") {
             o.Bits = static_cast<int>(Number(v, opt));
         } else if (a == "--seed") {
