@@ -10,12 +10,36 @@
 
 namespace vinsk::drive {
 
-namespace {
-
 long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
 {
     const TFit f = FitIncrements(t, e, k, period);
     return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
+}
+
+namespace {
+
+// The minimum of f by golden sections between lo and hi, down to tol.
+template <class F>
+long double GoldenMinimum(F f, long double lo, long double hi, long double tol)
+{
+    const long double g = (sqrtl(5.0L) - 1) / 2;
+    long double a = hi - g * (hi - lo), b = lo + g * (hi - lo), ra = f(a), rb = f(b);
+    while (hi - lo > tol) {
+        if (ra < rb) {
+            hi = b;
+            b = a;
+            rb = ra;
+            a = hi - g * (hi - lo);
+            ra = f(a);
+        } else {
+            lo = a;
+            a = b;
+            ra = rb;
+            b = lo + g * (hi - lo);
+            rb = f(b);
+        }
+    }
+    return (lo + hi) / 2;
 }
 
 } // namespace
@@ -23,51 +47,35 @@ long double IncrementRss(const std::vector<double>& t, const std::vector<double>
 long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
                          long double guess)
 {
-    // The search fits a few dozen times, on block means: eight of them per
-    // cycle of the highest harmonic keep its shape, and every candidate
-    // period sees the same (slight) smoothing, so the minimum stays where it
-    // is. At least 200 blocks, as many as the steps when they are fewer.
+    // The basin is found on block means: eight of them per cycle of the
+    // highest harmonic keep its shape, at least 200, as many as the steps
+    // when they are fewer. A grid over +-10 % in steps of 2 % finds it (a
+    // two-cycle record's is some 20 % wide), golden sections narrow it.
     const long double record = tFull.back() - static_cast<long double>(tFull.front());
     const auto wanted = static_cast<std::size_t>(
         std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
     std::vector<double> t, pe;
     BlockMeans(tFull, peFull, wanted, t, pe);
-    auto rss = [&](long double p) { return IncrementRss(t, pe, k, p); };
-    // A grid over +-10 % in steps of 2 % finds the basin (a two-cycle
-    // record's is some 20 % wide), then golden sections narrow it to 1e-4 of
-    // the period, a tenth of what the noise allows at best.
-    long double lo = guess * 0.9L, hi = guess * 1.1L;
+    auto coarse = [&](long double p) { return IncrementRss(t, pe, k, p); };
+    const long double lo = guess * 0.9L, hi = guess * 1.1L;
     const int grid = 10;
-    long double best = guess, bestRss = rss(guess);
+    long double best = guess, bestRss = coarse(guess);
     for (int i = 0; i <= grid; ++i) {
-        const long double p = lo + (hi - lo) * i / grid, r = rss(p);
+        const long double p = lo + (hi - lo) * i / grid, r = coarse(p);
         if (r < bestRss) {
             bestRss = r;
             best = p;
         }
     }
     const long double step = (hi - lo) / grid;
-    lo = best - step;
-    hi = best + step;
-    const long double g = (sqrtl(5.0L) - 1) / 2;
-    long double a = hi - g * (hi - lo), b = lo + g * (hi - lo), ra = rss(a), rb = rss(b);
-    while (hi - lo > 1e-4L * guess) {
-        if (ra < rb) {
-            hi = b;
-            b = a;
-            rb = ra;
-            a = hi - g * (hi - lo);
-            ra = rss(a);
-        } else {
-            lo = a;
-            a = b;
-            ra = rb;
-            b = lo + g * (hi - lo);
-            rb = rss(b);
-        }
-    }
-    const long double p = (lo + hi) / 2;
-    return rss(p) <= bestRss ? p : best;
+    long double p = GoldenMinimum(coarse, best - step, best + step, 1e-3L * guess);
+    if (coarse(p) > bestRss)
+        p = best;
+    // The last word is every step's: the block means moved the minimum by a
+    // few hundredths of a per cent.
+    auto fine = [&](long double q) { return IncrementRss(tFull, peFull, k, q); };
+    const long double q = GoldenMinimum(fine, p - 2e-3L * guess, p + 2e-3L * guess, 1e-5L * guess);
+    return fine(q) <= fine(p) ? q : p;
 }
 
 long double FindWormPeriod(const std::vector<double>& tt, const std::vector<double>& pe, const TDriveSettings& set,

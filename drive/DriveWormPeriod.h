@@ -9,9 +9,18 @@
 
 namespace vinsk::drive {
 
-// The worm period near a first guess: the one whose joint fit (line plus K
-// harmonics) leaves the least residual in the increments. The spectral peak
-// alone is off by about a percent on a two-cycle record.
+// How well a period fits: the weighted residual of the joint fit (line
+// plus K harmonics) to the increments of the error, as FitIncrements.
+// Measured against the residual of the error series itself ("Residual
+// after PEC") on 29 rendered trails, its minimum lay nearer the true period
+// (0.22 % RMS against 0.33 %, at worst 0.6 % against 0.7 %): the series'
+// noise is a random walk whose slow wander the series' residual takes for
+// signal, while the increments' noise is independent from step to step.
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period);
+
+// The worm period near a first guess: the minimum of IncrementRss over the
+// whole series. The spectral peak alone is off by about a percent on a
+// two-cycle record.
 long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
                          long double guess);
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "drive/DriveAnalysis.h"
+#include "drive/DriveWormPeriod.h"
 #include "drive/PecFiles.h"
 #include "findtrail/FindTrail.h"
 #include "image/Bitmap32.h"
@@ -682,3 +683,25 @@ INSTANTIATE_TEST_SUITE_P(
         TProfileRow{{"round, FWHM 8, 8 bits, straight", 8, 3300, 200, 60, 100, 3240, 100, 0, 8, 320, 2.5, 2, 0.01, 307}, 0, 0, 0.7, 0, 1},
         TProfileRow{{"lopsided, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, 20, 2.5, 300, 2.2, 2, 0.01, 308}, 0, 0, 0.7, 6, 1}),
     [](const ::testing::TestParamInfo<TProfileRow>& info) { return "p" + std::to_string(info.index); });
+
+// The estimated worm period is where the joint fit is best: no period
+// within +-3 % of it, on a grid of 0.05 %, leaves less residual.
+TEST(DriveAccuracy, WormPeriodIsTheBestFitsMinimum)
+{
+    for (const int bits : {8, 16}) {
+        const TAccuracyRow row{"2.2 cycles", bits, 4300, 200, 70, 80, 4220, 120, 30, 3, 479, 2.2, 2, 0.01,
+                               static_cast<std::uint64_t>(400 + bits)};
+        const TDriveResult r = AnalyseRendered(AccuracyTrail(row));
+        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_EQ(r.WormSource, TWormSource::Estimated);
+        const std::vector<double> t(r.Time.begin() + r.TrimFirst, r.Time.begin() + r.TrimLast + 1);
+        const std::vector<double> pe(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
+        const int k = TDriveSettings{}.Harmonics;
+        const long double chosen = drive::IncrementRss(t, pe, k, r.WormPeriod);
+        for (int i = -60; i <= 60; ++i) {
+            const double p = r.WormPeriod * (1 + 0.0005 * i);
+            EXPECT_GE(drive::IncrementRss(t, pe, k, p), chosen) << bits << " bits: " << p << " s fits better than "
+                                                                << r.WormPeriod << " s";
+        }
+    }
+}
