@@ -70,6 +70,7 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
     if (!fits.Refusal.empty())
         return Refuse(fits.Refusal);
     r.Stats = Statistics(r.T, r.Error, period, set.Tolerance);
+    r.Stats.PeakToPeakSigma = PeakToPeakSigma(r, e.MountSpeed);
     SpectrumAndPeaks(series.T, series.PE, period, set, fits, r);
     CyclesAndPec(series.T, series.PE, period, set, fits.Harmonic, r);
     return r;

@@ -69,6 +69,9 @@ struct TDriveStats {
     double Tolerance = 1;
     double LongestExposure = 0; // s
     double SmoothWindow = 0, RateWindow = 0; // s
+    // The peak-to-peak's standard deviation from the photometry's noise
+    // (NaN when the trail is too short to tell its noise).
+    double PeakToPeakSigma = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct TDrivePeak {

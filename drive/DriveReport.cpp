@@ -105,7 +105,8 @@ std::string DriveJson(const TDriveResult& r)
                      ", \"max_plus\": " + Num(s.MaxPlus) + ", \"max_minus\": " + Num(s.MaxMinus) +
                      ", \"max_rate\": " + Num(s.MaxRate) + ", \"tolerance\": " + Num(s.Tolerance) +
                      ", \"longest_exposure_s\": " + Num(s.LongestExposure) + ", \"smooth_window_s\": " +
-                     Num(s.SmoothWindow) + ", \"rate_window_s\": " + Num(s.RateWindow) + "}");
+                     Num(s.SmoothWindow) + ", \"rate_window_s\": " + Num(s.RateWindow) +
+                     ", \"peak_to_peak_sigma\": " + Num(s.PeakToPeakSigma) + "}");
     key("worm_period_s", r.WormSource == TWormSource::None ? "null" : Num(r.WormPeriod));
     key("worm_period_source", Quote(WormSourceName(r.WormSource)));
     key("worm_period_note", r.WormNote.empty() ? "null" : Quote(r.WormNote));

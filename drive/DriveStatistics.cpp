@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <numeric>
+#include <random>
+
+#include "common/MathFaults.h"
+#include "drive/DriveStage.h"
 
 namespace vinsk::drive {
 
@@ -98,6 +103,97 @@ TDriveStats Statistics(const std::vector<double>& t, const std::vector<double>& 
     }
     s.LongestExposure = static_cast<double>(longest);
     return s;
+}
+
+double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed)
+{
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double>& b = r.Flux;
+    const std::size_t n = b.size(), first = r.TrimFirst, last = r.TrimLast;
+    // Blocks of ten steps: longer than the sharing of noise between
+    // neighbours (interpolation), short beside the light's own changes, which
+    // their second differences take out.
+    constexpr std::size_t Block = 10;
+    const std::size_t blocks = last >= first ? (last - first + 1) / Block : 0;
+    if (n < 3 || blocks < 8 || r.T.size() != last - first + 1)
+        return unknown;
+    std::vector<long double> sums(blocks, 0);
+    for (std::size_t j = 0; j < blocks; ++j)
+        for (std::size_t k = first + j * Block; k < first + (j + 1) * Block; ++k)
+            sums[j] += b[k];
+    long double dd = 0;
+    for (std::size_t j = 1; j + 1 < blocks; ++j) {
+        const long double d = sums[j + 1] - 2 * sums[j] + sums[j - 1];
+        dd += d * d;
+    }
+    const long double sigma = sqrtl(dd / (6 * Block * static_cast<long double>(blocks - 2)));
+    const long double total = std::accumulate(b.begin(), b.end(), 0.0L);
+    if (!(sigma > 0) || !(total > 0))
+        return unknown;
+
+    // A step's time is the light before it over all the light, so noise of
+    // the light e moves it by T (sum_before e - t/T sum_all e) / total. The
+    // draws in double: their spread is known to a few per cent at best, and
+    // they are the costliest part of the statistics.
+    const double T = r.Exposure, scale = static_cast<double>(-mountSpeed * T / total);
+    const double sd = static_cast<double>(sigma);
+    std::mt19937_64 rng(20261207);
+    auto uniform = [&] { return (static_cast<double>(rng() >> 11) + 0.5) / 9007199254740992.0; };
+    const std::size_t m = last - first + 1;
+    double tMean = 0;
+    for (double t : r.T)
+        tMean += t;
+    tMean /= static_cast<double>(m);
+    double stt = 0;
+    for (double t : r.T)
+        stt += (t - tMean) * (t - tMean);
+    constexpr int Draws = 24;
+    std::vector<double> cum(n + 1), move(m), e(m);
+    // One draw per block of steps, the walk straight between them: the
+    // smoothing window spans several blocks, and it is the walk, not the
+    // wiggle inside a block, that moves the peak-to-peak.
+    const std::size_t nb = (n + Block - 1) / Block;
+    std::vector<double> walk(nb + 1);
+    const double blockSd = sd * std::sqrt(static_cast<double>(Block));
+    long double sum = 0, sum2 = 0;
+    for (int draw = 0; draw < Draws; ++draw) {
+        // Box and Muller: two normal draws from two uniform ones.
+        double c = 0;
+        for (std::size_t j = 0; j < nb; j += 2) {
+            const double rad = blockSd * std::sqrt(-2 * std::log(uniform())), ang = 2 * static_cast<double>(Pi) * uniform();
+            walk[j] = c;
+            c += rad * std::cos(ang) * std::sqrt(static_cast<double>(std::min(Block, n - j * Block)) / Block);
+            if (j + 1 < nb) {
+                walk[j + 1] = c;
+                c += rad * std::sin(ang) * std::sqrt(static_cast<double>(std::min(Block, n - (j + 1) * Block)) / Block);
+            }
+        }
+        walk[nb] = c;
+        for (std::size_t k = 0; k <= n; ++k) {
+            const std::size_t j = std::min(k / Block, nb - 1), len = std::min(Block, n - j * Block);
+            cum[k] = walk[j] + (walk[j + 1] - walk[j]) * static_cast<double>(k - j * Block) / static_cast<double>(len);
+        }
+        const double all = c;
+        // The drift-free error moves by -w0 dt; the drift removal takes the
+        // best line out of that move.
+        double se = 0, ste = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double t = r.T[i];
+            move[i] = scale * (cum[first + i] - t / T * all);
+            se += move[i];
+            ste += (t - tMean) * move[i];
+        }
+        const double slope = stt > 0 ? ste / stt : 0, mean = se / static_cast<double>(m);
+        for (std::size_t i = 0; i < m; ++i)
+            e[i] = r.Error[i] + move[i] - mean - slope * (r.T[i] - tMean);
+        const std::vector<double> sm = SmoothOver(r.T, e, r.Stats.SmoothWindow);
+        const auto [mn, mx] = std::minmax_element(sm.begin(), sm.end());
+        const long double pp = static_cast<long double>(*mx) - *mn;
+        sum += pp;
+        sum2 += pp * pp;
+    }
+    const long double mean = sum / Draws;
+    return StoreD(sqrtl(std::max(0.0L, (sum2 - Draws * mean * mean) / (Draws - 1))));
 }
 
 } // namespace vinsk::drive

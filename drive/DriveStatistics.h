@@ -14,4 +14,13 @@ std::vector<double> SmoothOver(const std::vector<double>& t, const std::vector<d
 TDriveStats Statistics(const std::vector<double>& t, const std::vector<double>& e, long double period,
                        long double tolerance);
 
+// The standard deviation of r's peak-to-peak from the photometry's noise.
+// Noise always raises a peak-to-peak read from data, and by how much depends
+// on the light: the noise of the steps' light (its long-run variance, from
+// blocks of steps) is drawn again a few dozen times, carried through the
+// time scale into the drift-free error as the series makes it (less a line,
+// as the drift removal takes), and the spread of the peak-to-peaks is the
+// answer. The draws are seeded, so a result repeats to the last digit.
+double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed);
+
 } // namespace vinsk::drive

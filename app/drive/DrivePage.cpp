@@ -626,7 +626,11 @@ void TDrivePage::ShowResult()
     ShowMessage(notes.join(QLatin1Char('\n')), false);
 
     const QString arcsec = QStringLiteral("″");
-    FPeakToPeak->setText(QStringLiteral("P-P: ") + Fixed(r.Stats.PeakToPeak, 2, sep) + arcsec);
+    FPeakToPeak->setText(QStringLiteral("P-P: ") + Fixed(r.Stats.PeakToPeak, 2, sep) +
+                         (std::isfinite(r.Stats.PeakToPeakSigma)
+                              ? QStringLiteral(" ± ") + Fixed(r.Stats.PeakToPeakSigma, 2, sep)
+                              : QString()) +
+                         arcsec);
     FRms->setText(QStringLiteral("RMS: ") + Fixed(r.Stats.Rms, 2, sep) + arcsec);
     FMax->setText(QStringLiteral("Max+ / Max−: ") + Signed(r.Stats.MaxPlus, 2, sep) + QStringLiteral(" / ") +
                   Signed(r.Stats.MaxMinus, 2, sep) + arcsec);

@@ -181,6 +181,9 @@ TEST_F(DriveTest, PanelShowsTheCoreReportOfThePhysicalSample)
     const TDriveResult& shownResult = *Page()->Result();
     EXPECT_EQ(DriveJson(shownResult), DriveJson(core));
     EXPECT_NEAR(NumberIn(Label(QStringLiteral("DrivePeakToPeak"))), core.Stats.PeakToPeak, 0.005);
+    EXPECT_TRUE(Label(QStringLiteral("DrivePeakToPeak"))
+                    .endsWith(QStringLiteral(" ± ") + QString::number(core.Stats.PeakToPeakSigma, 'f', 2) +
+                              QStringLiteral("″")));
     EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveRms"))), core.Stats.Rms, 0.005);
     EXPECT_NEAR(NumberIn(Label(QStringLiteral("DriveWorm"))), core.WormPeriod, 0.005);
     EXPECT_TRUE(Label(QStringLiteral("DriveWorm")).endsWith(QStringLiteral("(estimated)")));

@@ -705,3 +705,26 @@ TEST(DriveAccuracy, WormPeriodIsTheBestFitsMinimum)
         }
     }
 }
+
+// The stated uncertainty of the peak-to-peak is its spread over noise
+// draws of one trail, within a factor of 1.5 either way.
+TEST(DriveAccuracy, PeakToPeakSigmaIsItsSpreadOverNoiseDraws)
+{
+    constexpr int Seeds = 20;
+    long double sum = 0, sum2 = 0, sigmas = 0;
+    for (int seed = 1; seed <= Seeds; ++seed) {
+        TPhysicalOptions o;
+        o.Seed = 500 + seed;
+        const TDriveResult r = AnalyseRendered(o);
+        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_TRUE(std::isfinite(r.Stats.PeakToPeakSigma));
+        sum += r.Stats.PeakToPeak;
+        sum2 += r.Stats.PeakToPeak * r.Stats.PeakToPeak;
+        sigmas += r.Stats.PeakToPeakSigma;
+    }
+    const double spread = std::sqrt(static_cast<double>((sum2 - sum * sum / Seeds) / (Seeds - 1)));
+    const double stated = static_cast<double>(sigmas / Seeds);
+    std::printf("P-P spread over %d draws %.4f\", stated %.4f\"\n", Seeds, spread, stated);
+    EXPECT_GT(stated, spread / 1.5);
+    EXPECT_LT(stated, spread * 1.5);
+}

@@ -424,8 +424,9 @@ TEST_F(CliDrive, OutputsAgreeWithEachOtherAndTheSummary)
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.Out, m, std::regex(R"(Worm period: ([0-9.]+) s \(estimated\))"))) << r.Out;
     EXPECT_NEAR(std::stod(m[1]), period, 0.005);
-    ASSERT_TRUE(std::regex_search(r.Out, m, std::regex(R"re(peak-to-peak ([0-9.]+)")re"))) << r.Out;
+    ASSERT_TRUE(std::regex_search(r.Out, m, std::regex(R"re(peak-to-peak ([0-9.]+) \+/- ([0-9.]+)")re"))) << r.Out;
     EXPECT_NEAR(std::stod(m[1]), JsonNumber(json, "peak_to_peak"), 0.005);
+    EXPECT_NEAR(std::stod(m[2]), JsonNumber(json, "peak_to_peak_sigma"), 0.005);
     // One CSV row per step of the series, one PEC row per second of the period.
     std::smatch series;
     ASSERT_TRUE(std::regex_search(json, series, std::regex(R"("t": \[([^\]]*)\])")));

@@ -78,7 +78,8 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
     else
         s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
     const TDriveStats& st = r.Stats;
-    s += "Error: peak-to-peak " + Fix(st.PeakToPeak, 2, sep) + q + ", RMS " + Fix(st.Rms, 2, sep) + q + ", Max+ " +
+    s += "Error: peak-to-peak " + Fix(st.PeakToPeak, 2, sep) +
+         (std::isfinite(st.PeakToPeakSigma) ? " +/- " + Fix(st.PeakToPeakSigma, 2, sep) : std::string()) + q + ", RMS " + Fix(st.Rms, 2, sep) + q + ", Max+ " +
          Fix(st.MaxPlus, 2, sep) + q + ", Max- " + Fix(st.MaxMinus, 2, sep) + q + "\n";
     s += "Largest rate: " + Fix(st.MaxRate, 3, sep) + q + "/s; longest exposure within " + Fix(st.Tolerance, 2, sep) +
          q + ": " + Fix(st.LongestExposure, 1, sep) + " s\n";
