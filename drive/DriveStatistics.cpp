@@ -148,7 +148,8 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed)
     for (double t : r.T)
         stt += (t - tMean) * (t - tMean);
     constexpr int Draws = 24;
-    std::vector<double> cum(n + 1), move(m), e(m);
+    std::vector<double> cum(n + 1), move(m);
+    const std::vector<double> smooth = SmoothOver(r.T, r.Error, r.Stats.SmoothWindow);
     // One draw per block of steps, the walk straight between them: the
     // smoothing window spans several blocks, and it is the walk, not the
     // wiggle inside a block, that moves the peak-to-peak.
@@ -184,11 +185,15 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed)
             ste += (t - tMean) * move[i];
         }
         const double slope = stt > 0 ? ste / stt : 0, mean = se / static_cast<double>(m);
-        for (std::size_t i = 0; i < m; ++i)
-            e[i] = r.Error[i] + move[i] - mean - slope * (r.T[i] - tMean);
-        const std::vector<double> sm = SmoothOver(r.T, e, r.Stats.SmoothWindow);
-        const auto [mn, mx] = std::minmax_element(sm.begin(), sm.end());
-        const long double pp = static_cast<long double>(*mx) - *mn;
+        // The smoothing is linear, and the walk, straight over each block,
+        // passes through it almost unchanged: the smoothed error plus the move.
+        double lo = std::numeric_limits<double>::max(), hi = -lo;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double v = smooth[i] + move[i] - mean - slope * (r.T[i] - tMean);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const long double pp = static_cast<long double>(hi) - lo;
         sum += pp;
         sum2 += pp * pp;
     }

@@ -79,8 +79,7 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     const long double den = r0 - 2 * r1 + r2;
     if (!(den > 0))
         return r0 < r1 && r0 <= r2 ? p - h : (r2 < r1 ? p + h : p);
-    const long double q = p + std::clamp(0.5L * h * (r0 - r2) / den, -h, h);
-    return fine(q) <= r1 ? q : p;
+    return p + std::clamp(0.5L * h * (r0 - r2) / den, -h, h);
 }
 
 long double FindWormPeriod(const std::vector<double>& tt, const std::vector<double>& pe, const TDriveSettings& set,
