@@ -46,6 +46,23 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--image", "a", "--find-trail", "--flat", "f", "--channel", "r"}, "", ECliMode::FindTrail},
         {{"--image", "a", "--from-header"}, "", ECliMode::Figures},
         {{"--image", "a", "--drive", "--half-width", "auto"}, "", ECliMode::Drive},
+        {{"--image", "a", "--drive", "--worm-phase", "360"},
+         "--worm-phase takes the worm's phase at START in degrees, 0 to below 360, not '360'"},
+        {{"--image", "a", "--drive", "--hemisphere", "east"}, "--hemisphere takes north or south, not 'east'"},
+        {{"--image", "a", "--drive", "--steps-per-worm", "50133.5"},
+         "--steps-per-worm takes the motor's steps per worm turn, a whole number from 1 to 2147483647, not "
+         "'50133.5'"},
+        {{"--image", "a", "--drive", "--eqmod", "-"}, "--eqmod takes a file name, not '-'"},
+        {{"--image", "a", "--invert"}, "--invert needs --drive"},
+        {{"--image", "a", "--celestron", "c.pec"}, "--celestron needs --drive"},
+        {{"--image", "a", "--drive", "--start-side", "up"}, "--start-side takes left, right, top or bottom, not 'up'"},
+        {{"--image", "a", "--drive", "--start-side", "left", "--start", "1,2", "--stop", "3,4", "--inline", "5,6"},
+         "--start-side places START on a trail that is found: it does not go with --start, --stop and --inline"},
+        {{"--image", "a", "--find-trail", "--start-side", "right", "--settings", "s.ini"}, "", ECliMode::FindTrail},
+        {{"--image", "a", "--drive", "--motor-start", "-5", "--steps-per-worm", "50133", "--hemisphere", "south",
+          "--eqmod", "e.txt", "--celestron", "c.pec", "--celestron-worm-arcsec", "3600", "--invert"},
+         "",
+         ECliMode::Drive},
     };
     for (const TRow& row : rows) {
         std::string line;

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "drive/DriveAnalysis.h"
 #include "setup/DriveSettings.h"
 #include "tools/cli/CliRun.h"
 
@@ -19,6 +20,16 @@ struct TDriveOptions {
     std::optional<TDetrend> Detrend;
     std::optional<int> Harmonics;
     std::optional<std::string> Json, Pec; // a file, or "-" for standard output
+    // One exposure's phase reference, and the mount's properties (these
+    // override the settings file's [Drive] keys).
+    std::optional<double> WormPhase;  // degrees at START
+    std::optional<long long> MotorStart;
+    std::optional<long long> StepsPerWorm;
+    std::optional<int> Hemisphere;    // +1 north, -1 south
+    // PEC files for mount drivers.
+    std::optional<std::string> Eqmod, Celestron;
+    std::optional<int> CelestronWormArcsec; // 7200 or 3600
+    bool Invert = false;
 };
 
 // Whether the option is one of the drive mode's that take a value.
@@ -34,6 +45,10 @@ std::optional<std::string> DriveUsageProblem(const std::set<std::string>& given,
 // The drive settings of a run: the initial ones, overridden by the settings
 // file's [Drive] section, overridden by the command line.
 TDriveSettings DriveSettingsOf(const TDriveOptions& drive, const std::optional<TDriveSettings>& fromFile);
+
+// The phase reference of a run: the options' worm phase and motor count, and
+// the mount's steps and hemisphere from the options or the settings.
+TPhaseInput PhaseOf(const TDriveOptions& drive, const TDriveSettings& settings);
 
 // Loads the inputs as the plotting run does, analyses the trail, writes the
 // JSON, CSV and PEC outputs and a short summary (on `out`, or on `err` when

@@ -22,7 +22,12 @@ const char* const CliUsage =
     "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
     "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "                 [--start-side left|right|top|bottom] [--worm-phase DEG]\n"
+    "                 [--motor-start N] [--steps-per-worm N] [--hemisphere north|south]\n"
+    "                 [--eqmod FILE] [--celestron FILE] [--celestron-worm-arcsec 7200|3600]\n"
+    "                 [--invert]\n"
     "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
+    "                 [--settings FILE] [--start-side left|right|top|bottom]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -67,6 +72,21 @@ const char* const CliUsage =
     "  --pec          the PEC table: one row per second of the worm period;\n"
     "                 without a worm period nothing is written and the exit\n"
     "                 status is 1\n"
+    "The PEC files for mount drivers are written from the PEC fit, drift-free,\n"
+    "and need a worm period, at least one whole cycle of trail and the worm's\n"
+    "phase at START, which one picture does not record:\n"
+    "  --worm-phase   the worm's phase at START in degrees, 0 at the mount's PEC\n"
+    "                 index; the PEC table's phase then runs from the index\n"
+    "  --motor-start  the RA motor's step count at START\n"
+    "  --steps-per-worm  the RA motor's steps per worm turn ([Drive] StepsPerWorm)\n"
+    "  --hemisphere   north (the motor's count rises with tracking) or south\n"
+    "                 ([Drive] Hemisphere)\n"
+    "  --eqmod        an EQMOD PEC file (needs --motor-start and --steps-per-worm)\n"
+    "  --celestron    a Celestron PEC file of 88 bins from the PEC index (needs\n"
+    "                 --worm-phase)\n"
+    "  --celestron-worm-arcsec  the arc seconds the mount's table covers, 7200\n"
+    "                 (initial) or 3600\n"
+    "  --invert       flip the correction's sign in both files\n"
     "Each output takes a file name, or - for standard output (one of them at a\n"
     "time). They always use a point as the decimal separator. A short summary\n"
     "goes to standard output, or to standard error when an output takes it.\n"
@@ -75,8 +95,9 @@ const char* const CliUsage =
     "picture's channel first, and the points found are printed to standard error\n"
     "as '--start X,Y --stop X,Y --inline X,Y'. --find-trail only finds them and\n"
     "prints that line to standard output. A picture does not show which way the\n"
-    "star moved: START is the trail's left end, or its top end when the trail is\n"
-    "steeper than 45 degrees.\n"
+    "star moved: START is at the end on the side that --start-side names (or the\n"
+    "settings file's [Drive] StartSide); without one, the trail's left end, or its\n"
+    "top end when the trail is steeper than 45 degrees.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -158,6 +179,10 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             drive.Drive = true;
             continue;
         }
+        if (a == "--invert") {
+            drive.Invert = true;
+            continue;
+        }
         if (a == "--find-trail")
             continue;
         if (i + 1 >= args.size())
@@ -199,6 +224,11 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             const auto comma = v.find(',');
             o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
             o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (a == "--start-side") {
+            TStartSide side;
+            if (!ParseStartSide(v, side))
+                BadArguments("--start-side takes left, right, top or bottom, not '" + v + "'");
+            o.StartSide = side;
         } else if (IsDriveOption(a)) {
             if (const auto problem = TakeDriveOption(drive, a, v))
                 BadArguments(*problem);
@@ -209,12 +239,16 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         BadArguments(*problem);
     if (!seen.count("--image"))
         BadArguments("--image is required");
-    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+    if (drive.Invert && !drive.Drive)
+        BadArguments("--invert needs --drive");
+    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec},
+                                         {"--eqmod", &drive.Eqmod}, {"--celestron", &drive.Celestron}})
         if (const auto clash = OutputClash(o, option, *output))
             BadArguments(*clash);
     if (seen.count("--find-trail")) {
         for (const std::string& a : seen)
-            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
+            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel" &&
+                a != "--start-side" && a != "--settings")
                 BadArguments(a + " does not go with --find-trail");
         c.Mode = ECliMode::FindTrail;
         return;
@@ -222,6 +256,9 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
     if (points != 0 && points != 3)
         BadArguments("--start, --stop and --inline go together: give all three, or none to find the trail");
+    if (points == 3 && seen.count("--start-side"))
+        BadArguments("--start-side places START on a trail that is found: it does not go with --start, --stop "
+                     "and --inline");
     c.FindPoints = points == 0;
     c.Mode = drive.Drive ? ECliMode::Drive : ECliMode::Figures;
 }

@@ -35,6 +35,9 @@ struct TCliOptions {
     int Channel = ChannelAvg;
     std::optional<int> AverageWidth; // the average line, when given
     std::optional<std::string> Csv;  // a file, or "-" for standard output
+    // The side of the picture the star started from, for a run that finds
+    // its own check points; overrides the settings file's [Drive] StartSide.
+    std::optional<TStartSide> StartSide;
 };
 
 struct TCliResult {
