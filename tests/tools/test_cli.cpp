@@ -801,7 +801,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"some_points", {"--image", "@image", "--start", "1,1", "--figure", "error"}, "--inline"},
         ArgRow{"find_with_figure", {"--find-trail", "--image", "@image", "--figure", "error"}, "--figure"},
         ArgRow{"find_with_points", {"--find-trail", "--image", "@image", "--start", "1,1"}, "--start"},
-        ArgRow{"find_with_settings", {"--find-trail", "--image", "@image", "--settings", "x.ini"}, "--settings"},
+        ArgRow{"find_with_exposure", {"--find-trail", "--image", "@image", "--exposure", "100"}, "--exposure"},
         ArgRow{"find_without_image", {"--find-trail", "--channel", "r"}, "--image"}),
     [](const ::testing::TestParamInfo<ArgRow>& info) { return std::string(info.param.Name); });
 
