@@ -63,6 +63,14 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
           "--eqmod", "e.txt", "--celestron", "c.pec", "--celestron-worm-arcsec", "3600", "--invert"},
          "",
          ECliMode::Drive},
+        {{"--guide-log", "g.txt", "--section", "0"}, "--section counts from 1"},
+        {{"--guide-log", "g.txt", "--channel", "r"}, "--channel does not go with --guide-log"},
+        {{"--image", "a", "--pixel-scale", "2.66"}, "--pixel-scale needs --guide-log"},
+        {{"--guide-log", "g.txt", "--dec", "91"}, "--dec takes a declination from -90 to 90 degrees"},
+        {{"--guide-log", "g.txt", "--json", "-", "--pec", "-"}, "--json and --pec cannot both write to standard output"},
+        {{"--guide-log", "g.txt", "--section", "3", "--pixel-scale", "2.66", "--worm-period", "383", "--json", "-"},
+         "",
+         ECliMode::GuideLog},
     };
     for (const TRow& row : rows) {
         std::string line;

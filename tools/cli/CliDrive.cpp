@@ -79,8 +79,10 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
     if (std::isfinite(r.Drift))
         s += "Drift: " + Fix(r.Drift, 5, sep) +
-             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s (" +
-             Fix(r.DriftPercent, 3, sep) + " % of the mount speed), " + DetrendText(r.DetrendUsed) + "\n";
+             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +
+             (std::isfinite(r.DriftPercent) ? "(" + Fix(r.DriftPercent, 3, sep) + " % of the mount speed), "
+                                            : std::string()) +
+             DetrendText(r.DetrendUsed) + "\n";
     else
         s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
     const TDriveStats& st = r.Stats;
@@ -118,6 +120,43 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
 }
 
 } // namespace
+
+int WriteOutputs(const std::vector<std::pair<std::string, std::string>>& outputs, const std::string& summaryText,
+                 std::FILE* out, std::FILE* err)
+{
+    // Every file is written before any is put in place, and standard output
+    // comes last: a run that fails on one output replaces none.
+    const std::string* toStdout = nullptr;
+    try {
+        TAtomicSaveSet files;
+        for (const auto& [target, text] : outputs) {
+            if (target == "-")
+                toStdout = &text;
+            else
+                files.Add(target, text);
+        }
+        files.Commit();
+    } catch (const std::exception& e) {
+        Put(err, FailureText(e) + "\n");
+        return 1;
+    }
+    if (toStdout && !Put(out, *toStdout)) {
+        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
+    }
+    std::FILE* summary = toStdout ? err : out;
+    if (!Put(summary, summaryText)) {
+        if (summary == out)
+            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
+    }
+    return 0;
+}
+
+std::string DriveSummary(const TDriveResult& r, int channel, char sep)
+{
+    return Summary(r, channel, sep);
+}
 
 bool IsDriveOption(const std::string& option)
 {
@@ -319,42 +358,14 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
     if (!dropped.empty())
         r.Notes.insert(r.Notes.begin(), dropped);
 
-    // Every file is written before any is put in place, and standard output
-    // comes last: a run that fails on one output replaces none.
-    const std::string* toStdout = nullptr;
-    std::string stdoutText;
-    try {
-        TAtomicSaveSet files;
-        const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
-            {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
-        for (const auto& [target, text] : outputs) {
-            if (!*target)
-                continue;
-            if (**target == "-") {
-                toStdout = &**target;
-                stdoutText = text(r);
-            } else {
-                files.Add(**target, text(r));
-            }
-        }
-        for (const auto& [path, text] : pecFiles)
-            files.Add(path, text);
-        files.Commit();
-    } catch (const std::exception& e) {
-        Put(err, FailureText(e) + "\n");
-        return 1;
-    }
-    if (toStdout && !Put(out, stdoutText)) {
-        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-        return 1;
-    }
-    std::FILE* summary = toStdout ? err : out;
-    if (!Put(summary, summaryText)) {
-        if (summary == out)
-            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-        return 1;
-    }
-    return 0;
+    std::vector<std::pair<std::string, std::string>> outputs;
+    const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> texts[] = {
+        {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
+    for (const auto& [target, text] : texts)
+        if (*target)
+            outputs.emplace_back(**target, text(r));
+    outputs.insert(outputs.end(), pecFiles.begin(), pecFiles.end());
+    return WriteOutputs(outputs, summaryText, out, err);
 }
 
 } // namespace vinsk::cli

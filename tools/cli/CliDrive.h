@@ -6,6 +6,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "drive/DriveAnalysis.h"
 #include "setup/DriveSettings.h"
@@ -45,6 +47,15 @@ std::optional<std::string> DriveUsageProblem(const std::set<std::string>& given,
 // The drive settings of a run: the initial ones, overridden by the settings
 // file's [Drive] section, overridden by the command line.
 TDriveSettings DriveSettingsOf(const TDriveOptions& drive, const std::optional<TDriveSettings>& fromFile);
+
+// Writes the outputs (target "-" is standard output) all or none, then the
+// summary on standard output, or on standard error when an output took
+// standard output. Returns the exit status.
+int WriteOutputs(const std::vector<std::pair<std::string, std::string>>& outputs, const std::string& summary,
+                 std::FILE* out, std::FILE* err);
+
+// The summary's lines for a result, numbers with the given separator.
+std::string DriveSummary(const TDriveResult& r, int channel, char sep);
 
 // The phase reference of a run: the options' worm phase and motor count, and
 // the mount's steps and hemisphere from the options or the settings.

@@ -1,6 +1,8 @@
 #include "tools/cli/CliOptions.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 #include <set>
@@ -28,6 +30,10 @@ const char* const CliUsage =
     "                 [--invert]\n"
     "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
     "                 [--settings FILE] [--start-side left|right|top|bottom]\n"
+    "       vinsk-cli --guide-log FILE [--section N] [--pixel-scale ARCSEC] [--dec DEG]\n"
+    "                 [--settings FILE] [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
+    "                 [--harmonics K] [--tolerance ARCSEC] [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "       vinsk-cli --guide-log FILE --list-sections\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -98,6 +104,17 @@ const char* const CliUsage =
     "star moved: START is at the end on the side that --start-side names (or the\n"
     "settings file's [Drive] StartSide); without one, the trail's left end, or its\n"
     "top end when the trail is steeper than 45 degrees.\n"
+    "\n"
+    "--guide-log reads a guiding program's log (PHD2's guide log, or its CSV rows)\n"
+    "instead of a picture: the mount's unguided RA error, rebuilt from the star's\n"
+    "offsets and the corrections sent, goes through the drive analysis from the\n"
+    "error on, with the drive options above. Without --section the longest\n"
+    "guiding section is used and standard error says which.\n"
+    "  --section      the guiding section, counted from 1\n"
+    "  --list-sections  print one line per guiding section and exit\n"
+    "  --pixel-scale  arc seconds per guide-camera pixel, when the log lacks it\n"
+    "                 or is wrong (without one the result is in pixels)\n"
+    "  --dec          the star's declination in degrees, when the log lacks it\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -183,6 +200,10 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             drive.Invert = true;
             continue;
         }
+        if (a == "--list-sections") {
+            o.ListSections = true;
+            continue;
+        }
         if (a == "--find-trail")
             continue;
         if (i + 1 >= args.size())
@@ -224,6 +245,21 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             const auto comma = v.find(',');
             o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
             o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (a == "--guide-log") {
+            o.GuideLog = v;
+        } else if (a == "--section") {
+            const long n = ParseInt(v, a);
+            if (n < 1)
+                BadArguments("--section counts from 1");
+            o.Section = static_cast<int>(n);
+        } else if (a == "--pixel-scale") {
+            o.PixelScale = ParseNumber(v, a, sep);
+            if (!(*o.PixelScale > 0) || !std::isfinite(*o.PixelScale))
+                BadArguments("--pixel-scale takes a positive number of arc seconds per pixel");
+        } else if (a == "--dec") {
+            o.DecDeg = ParseNumber(v, a, sep);
+            if (!(std::fabs(*o.DecDeg) <= 90))
+                BadArguments("--dec takes a declination from -90 to 90 degrees");
         } else if (a == "--start-side") {
             TStartSide side;
             if (!ParseStartSide(v, side))
@@ -235,6 +271,27 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         } else
             BadArguments("unknown option " + a);
     }
+    if (seen.count("--guide-log")) {
+        // A log takes the drive analysis' options without --drive.
+        static const char* const allowed[] = {"--guide-log", "--section", "--pixel-scale", "--dec", "--list-sections",
+                                              "--settings", "--worm-period", "--detrend", "--harmonics",
+                                              "--tolerance", "--json", "--csv", "--pec"};
+        for (const std::string& a : seen)
+            if (std::find(std::begin(allowed), std::end(allowed), a) == std::end(allowed))
+                BadArguments(a + " does not go with --guide-log");
+        const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
+            {"--json", &drive.Json}, {"--csv", &o.Csv}, {"--pec", &drive.Pec}};
+        for (std::size_t x = 0; x < 3; ++x)
+            for (std::size_t y = x + 1; y < 3; ++y)
+                if (*outputs[x].second && *outputs[y].second && **outputs[x].second == **outputs[y].second)
+                    BadArguments(std::string(outputs[x].first) + " and " + outputs[y].first + " cannot both write to " +
+                                 (**outputs[x].second == "-" ? "standard output" : **outputs[x].second));
+        c.Mode = ECliMode::GuideLog;
+        return;
+    }
+    for (const char* logOnly : {"--section", "--pixel-scale", "--dec", "--list-sections"})
+        if (seen.count(logOnly))
+            BadArguments(std::string(logOnly) + " needs --guide-log");
     if (const auto problem = DriveUsageProblem(seen, drive, o))
         BadArguments(*problem);
     if (!seen.count("--image"))
