@@ -115,6 +115,14 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
     std::vector<std::pair<std::string, std::string>> outputs;
     if (d.Json) {
         std::string json = DriveJson(r);
+        // No picture: its Setup values and steps say nothing here.
+        for (const char* key : {"  \"setup\": ", "  \"samples\": "}) {
+            const std::size_t at = json.find(key);
+            if (at != std::string::npos) {
+                const std::size_t value = at + std::strlen(key);
+                json.replace(value, json.find(",\n", value) - value, "null");
+            }
+        }
         json.insert(2, LogKeys(series, name));
         outputs.emplace_back(*d.Json, json);
     }
