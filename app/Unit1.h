@@ -179,6 +179,11 @@ private:
     void DriveInputsChanged();
     void AnalyseDrive1Click();
     void SaveDrive1Click(int format);
+    // START and STOP change places (IN-LINE stays), and the side START is on
+    // becomes the one Find trail keeps.
+    void SwapPointsClick();
+    // After a press that placed or moved START or STOP by hand.
+    void NoteStartSide();
     // TDriveHost
     bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) override;
     std::shared_ptr<const TDrivePicture> PictureSnapshot() override;
@@ -187,11 +192,15 @@ private:
     char DecimalSeparator() const override;
     TDialogs& Dialogs() override;
     void Run(const std::function<void()>& command) override;
+    std::string ProgramVersion() const override;
+    std::string PictureName() const override;
 
     TDialogs& FDialogs;
     TWindowState FState;
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
+    bool FStartStopByHand = false; // the press placed or moves START or STOP
+    std::string FPictureName;      // the opened picture's file name
     // The note on unread settings values last posted to status panel 1.
     std::string FSettingsNote;
     bool FMarkerDragging = false;

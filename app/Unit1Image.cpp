@@ -2,6 +2,8 @@
 // their markers, and the zoom.
 #include "app/Unit1.h"
 
+#include <QFileInfo>
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -282,6 +284,8 @@ void TVinsk_main::OpenimageClick()
     FState.Status.Panels[PanelImageSize] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
                               std::to_string(FState.Image.Bitmap.Height());
     SyncStatus();
+    FPictureName = QFileInfo(choice->FileName).fileName().toStdString();
+    TabSheet4->NewExposure();
     OfferFileValues(extras.Setup);
 }
 
@@ -348,6 +352,8 @@ void TVinsk_main::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers,
     const std::int32_t ix = ImageX(x);
     const std::int32_t iy = ImageY(y);
     PixelReadout(FState.Image.Bitmap, ix, iy, FState.Status);
+    FStartStopByHand = button == Qt::LeftButton &&
+                       (FState.PlacingMode == PointStart || FState.PlacingMode == PointStop);
     if (button == Qt::LeftButton)
         PlaceArmedPoint(ix, iy);
 }
@@ -393,8 +399,39 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
 void TVinsk_main::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
     FImageButtonDown = false;
+    NoteStartSide();
     FState.Status.Panels[PanelPrompt].clear();
     FState.PlacingMode = NoPlacing;
+}
+
+void TVinsk_main::SwapPointsClick()
+{
+    if (Image1->LayerCount() < 2) {
+        FDialogs.ErrorBox(QStringLiteral("Place START and STOP first: there is nothing to swap."));
+        return;
+    }
+    const TCheckPointEdits e = ReadCheckPointEdits();
+    const auto x0 = static_cast<std::int32_t>(e[0]), y0 = static_cast<std::int32_t>(e[1]);
+    const auto x1 = static_cast<std::int32_t>(e[2]), y1 = static_cast<std::int32_t>(e[3]);
+    {
+        TViewUpdate update(Image1);
+        PlaceMarker(Image1->Layer(PointStart), x1, y1);
+        SetPointEdits(PointStart, x1, y1);
+        PlaceMarker(Image1->Layer(PointStop), x0, y0);
+        SetPointEdits(PointStop, x0, y0);
+    }
+    Image1->LayersChanged();
+    TabSheet4->SetStartSide(StartSideOf(x1, y1, x0, y0));
+}
+
+void TVinsk_main::NoteStartSide()
+{
+    if (!FStartStopByHand || Image1->LayerCount() < 2)
+        return;
+    FStartStopByHand = false;
+    const TCheckPointEdits e = ReadCheckPointEdits();
+    TabSheet4->SetStartSide(StartSideOf(static_cast<double>(e[0]), static_cast<double>(e[1]),
+                                        static_cast<double>(e[2]), static_cast<double>(e[3])));
 }
 
 void TVinsk_main::FindTrailClick()
@@ -409,7 +446,7 @@ void TVinsk_main::FindTrailClick()
         std::optional<TRasterSamples> raster;
         std::optional<TLinearSamples> linear;
         search = FindTrail(PictureSamples(FState.Image.Bitmap, FState.Image.Linear, raster, linear),
-                           ReadChoices().Channel);
+                           ReadChoices().Channel, TabSheet4->Settings().StartSide);
     }
     if (!search.Points) {
         FDialogs.ErrorBox(QString::fromStdString(search.Refusal));

@@ -47,11 +47,25 @@ struct TDrivePoint {
     double Y = 0;
 };
 
+// One exposure's phase reference (the worm's phase or the RA motor's count
+// at START, which one photograph does not record) and the mount's
+// properties.
+struct TPhaseInput {
+    double WormPhaseDeg = std::numeric_limits<double>::quiet_NaN(); // at START, 0 .. 360; NaN: not given
+    bool HaveMotorStart = false;
+    long long MotorStart = 0;   // the RA motor's count at START
+    long long StepsPerWorm = 0; // 0: not given
+    int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
+
+    bool operator==(const TPhaseInput&) const = default;
+};
+
 struct TDriveInput {
     TDrivePoint Start, Stop, InLine; // the check points, image pixels
     TExperiment Setup;               // distance, pixel size, focal length, exposure, mount speed
     TChannel Channel = ChannelAvg;
     TDriveSettings Settings;
+    TPhaseInput Phase;
 };
 
 // Statistics of the drift-free error over the trimmed steps. Peak-to-peak
@@ -83,7 +97,7 @@ struct TDrivePeak {
 };
 
 struct TPecRow {
-    double Phase = 0; // s from the first trimmed step's phase
+    double Phase = 0; // s from the first trimmed step's phase, or from the PEC index when the worm phase is known
     double Error = 0; // arc seconds, the fitted periodic part
     double Rate = 0;  // arc seconds per second the mount must add: -d(error)/dt
 };
@@ -145,6 +159,10 @@ struct TDriveResult {
     std::vector<TPecRow> Pec;
 
     std::vector<std::string> Notes; // things the reader should know
+
+    // The phase reference the analysis was given. With a worm phase, the
+    // PEC rows' phase runs from the PEC index instead of the first step.
+    TPhaseInput PhaseInput;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

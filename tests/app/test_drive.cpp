@@ -492,6 +492,43 @@ TEST_F(DriveTest, TheWrittenTypeIsTheDialogsOrTheTypedExtensions)
     EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
+// The user's direction and the exposure's phase: swapping exchanges START
+// and STOP and makes their side the one Find trail keeps; the worm phase
+// reaches the panel and the PEC files, and goes with its picture.
+TEST_F(DriveTest, SwapKeepsTheSideAndThePhaseBelongsToOneExposure)
+{
+    LoadSample();
+    ShowDriveTab();
+    EXPECT_EQ(Label(QStringLiteral("DriveDirection")), QStringLiteral("START at the left end: time runs left to right"));
+    EXPECT_EQ(Label(QStringLiteral("DrivePhase")), QStringLiteral("Phase: from START (no worm phase given)"));
+    Dialogs.AnswerTyped(Dir.filePath(QStringLiteral("pec")), DriveExportCelestron);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+    ExpectRefusal(QStringLiteral("A Celestron PEC file needs the worm phase at START (0 at the mount's PEC index)"));
+    EXPECT_FALSE(QFile::exists(Dir.filePath(QStringLiteral("pec.pec"))));
+
+    SetSpin("DriveWormPhase", 100);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Label(QStringLiteral("DrivePhase")),
+              QStringLiteral("Phase: the worm at 100.0 deg at START (0 at the PEC index)"));
+    Dialogs.AnswerTyped(Dir.filePath(QStringLiteral("pec")), DriveExportCelestron);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+    EXPECT_TRUE(FileBytes(Dir.filePath(QStringLiteral("pec.pec"))).startsWith("88\n0\n"));
+
+    Action("SwapPoints2")->trigger();
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit10")), QString::number(Points[1][0]));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit12")), QString::number(Points[0][0]));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit14")), QString::number(Points[2][0]));
+    EXPECT_EQ(Page()->Settings().StartSide, TStartSide::Right);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Label(QStringLiteral("DriveDirection")), QStringLiteral("START at the right end: time runs right to left"));
+    Action("FindTrail1")->trigger();
+    EXPECT_GT(EditText(QStringLiteral("RxSpinEdit10")).toInt(), EditText(QStringLiteral("RxSpinEdit12")).toInt());
+
+    OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail.png"));
+    EXPECT_TRUE(std::isnan(Page()->Phase().WormPhaseDeg));
+    EXPECT_EQ(Page()->Settings().StartSide, TStartSide::Right); // the mount's, not the picture's
+}
+
 TEST_F(DriveTest, AnotherPictureTakesTheResultAndTheExportsAway)
 {
     LoadSample();

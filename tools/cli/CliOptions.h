@@ -13,7 +13,7 @@ namespace vinsk::cli {
 // The text --help prints.
 extern const char* const CliUsage;
 
-enum class ECliMode { Help, Version, FindTrail, Figures, Drive };
+enum class ECliMode { Help, Version, FindTrail, Figures, Drive, GuideLog };
 
 struct TCliCommand {
     ECliMode Mode = ECliMode::Figures;

@@ -35,6 +35,17 @@ struct TCliOptions {
     int Channel = ChannelAvg;
     std::optional<int> AverageWidth; // the average line, when given
     std::optional<std::string> Csv;  // a file, or "-" for standard output
+    // The side of the picture the star started from, for a run that finds
+    // its own check points; overrides the settings file's [Drive] StartSide.
+    std::optional<TStartSide> StartSide;
+    // A guiding program's log instead of a picture: the section (1-based; 0
+    // the longest), what the log lacks, and whether only its sections are
+    // listed.
+    std::optional<std::string> GuideLog;
+    int Section = 0;
+    std::optional<double> PixelScale; // arc seconds per guide-camera pixel
+    std::optional<double> DecDeg;
+    bool ListSections = false;
 };
 
 struct TCliResult {

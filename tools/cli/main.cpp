@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/cli/CliDrive.h"
+#include "tools/cli/CliGuideLog.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliRun.h"
 #include "tools/cli/FindTrailCli.h"
@@ -55,6 +56,12 @@ int main(int argc, char** argv)
         if (std::printf("%s\n", CheckPointsText(found.Points).c_str()) < 0 || std::fclose(stdout) != 0)
             return CannotWriteStdout();
         return 0;
+    }
+    case ECliMode::GuideLog: {
+        const int code = RunGuideLog(c.Options, c.Drive, sep, stdout, stderr);
+        if (std::fclose(stdout) != 0 && code == 0)
+            return CannotWriteStdout();
+        return code;
     }
     case ECliMode::Figures:
     case ECliMode::Drive:
