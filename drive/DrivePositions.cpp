@@ -120,8 +120,10 @@ long double EstimatePeriod(const std::vector<double>& t, const std::vector<doubl
 
 } // namespace
 
-TDriveResult AnalysePositions(const std::vector<double>& t, const std::vector<double>& pe, const TDriveSettings& set,
-                              double mountSpeed)
+namespace {
+
+TDriveResult Analyse(const std::vector<double>& t, const std::vector<double>& pe, const TDriveSettings& set,
+                     double mountSpeed)
 {
     if (t.size() < MinSamples || t.size() != pe.size())
         return Refuse("The series holds " + std::to_string(t.size()) + " samples; the analysis needs at least " +
@@ -204,6 +206,18 @@ TDriveResult AnalysePositions(const std::vector<double>& t, const std::vector<do
     }
     CyclesAndPec(t, pe, period, set, fits.Harmonic, r);
     return r;
+}
+
+} // namespace
+
+TDriveResult AnalysePositions(const std::vector<double>& t, const std::vector<double>& pe, const TDriveSettings& set,
+                              double mountSpeed)
+{
+    try {
+        return Analyse(t, pe, set, mountSpeed);
+    } catch (const EMathError& ex) {
+        return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() + "): check the series");
+    }
 }
 
 } // namespace vinsk
