@@ -1,6 +1,11 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include <sys/wait.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -277,6 +282,54 @@ TEST(IndiCapture, AServerKilledMidExposureLeavesNoFile)
     const int threads = test::ThreadCount();
     DuringExposure(server, [&] { server.Kill(); }, "The connection to the INDI server was lost", nullptr);
     EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+struct TCliRun {
+    int Code = -1;
+    std::string Err;
+};
+
+// vinsk-cli with its standard error kept in the server's folder.
+TCliRun Cli(const TIndiServer& server, const std::string& args)
+{
+    const std::string err = server.Dir() + "/cli.err";
+    const int status = std::system((std::string("timeout 120 '") + VINSK_CLI + "' " + args + " >/dev/null 2>'" + err + "'").c_str());
+    TCliRun r;
+    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(err);
+    r.Err.assign(std::istreambuf_iterator<char>(in), {});
+    std::filesystem::remove(err);
+    return r;
+}
+
+TEST(IndiCli, CaptureWritesThePictureOrNothing)
+{
+    TIndiServer server;
+    ASSERT_EQ(server.Error(), "");
+    ASSERT_TRUE(server.ConnectMount());
+    const std::string out = OutPath(server, "cli.fits");
+    const std::string capture = "--capture --indi 127.0.0.1:" + std::to_string(server.Port()) +
+                                " --camera 'CCD Simulator' --mount 'EQMod Mount' --capture-seconds 2 --out '" + out + "'";
+
+    TCliRun r = Cli(server, capture);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("The mount \"EQMod Mount\" is not tracking: start its tracking first\n"), std::string::npos) << r.Err;
+    EXPECT_EQ(Pictures(server), std::vector<std::string>{});
+
+    ASSERT_TRUE(server.StartTracking());
+    r = Cli(server, capture);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Err.find("RA motor at the start "), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("written to " + out + "\n"), std::string::npos) << r.Err;
+    EXPECT_EQ(Pictures(server), std::vector<std::string>{"cli.fits"});
+
+    // The simulator's star field holds no trail: the analysis fails, and the
+    // picture taken stays.
+    std::filesystem::remove(out);
+    r = Cli(server, capture + " --drive --find-trail --json '" + server.Dir() + "/r.json'");
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_NE(r.Err.find("written to " + out), std::string::npos) << r.Err;
+    EXPECT_EQ(Pictures(server), std::vector<std::string>{"cli.fits"});
 }
 
 } // namespace

@@ -23,6 +23,9 @@ const char* const CliUsage =
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
     "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
     "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
+    "       vinsk-cli --capture [--indi HOST[:PORT]] --camera NAME --mount NAME\n"
+    "                 --capture-seconds S --out FILE.fits [--settings FILE]\n"
+    "                 [--drive ... | --find-trail ...]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -77,6 +80,19 @@ const char* const CliUsage =
     "prints that line to standard output. A picture does not show which way the\n"
     "star moved: START is the trail's left end, or its top end when the trail is\n"
     "steeper than 45 degrees.\n"
+    "\n"
+    "--capture takes the picture through an INDI server instead of --image: the\n"
+    "camera exposes for --capture-seconds while the mount tracks, and the picture\n"
+    "is written whole to --out (FITS) with the RA motor's count at the start of\n"
+    "the exposure in its header (VNSKMOT0; VNSKSPW holds the settings file's\n"
+    "[Drive] StepsPerWorm). Progress goes to standard error every few seconds,\n"
+    "then the count recorded. The mount must be connected and tracking already.\n"
+    "  --indi     the server, HOST or HOST:PORT (default localhost:7624)\n"
+    "  --camera, --mount  the devices' names on the server\n"
+    "Alone it only takes the picture; with --drive or --find-trail the picture is\n"
+    "then analysed as --image's would be (with --drive, --find-trail finds the\n"
+    "trail), and a failed analysis leaves the picture in place. Ctrl-C aborts\n"
+    "the exposure and leaves no file.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -160,6 +176,10 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         }
         if (a == "--find-trail")
             continue;
+        if (a == "--capture") {
+            c.Capture.Capture = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             BadArguments("missing value after " + a);
         const std::string& v = args[++i];
@@ -199,6 +219,9 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             const auto comma = v.find(',');
             o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
             o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (IsCaptureOption(a)) {
+            if (const auto problem = TakeCaptureOption(c.Capture, a, v, sep))
+                BadArguments(*problem);
         } else if (IsDriveOption(a)) {
             if (const auto problem = TakeDriveOption(drive, a, v))
                 BadArguments(*problem);
@@ -207,14 +230,34 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     }
     if (const auto problem = DriveUsageProblem(seen, drive, o))
         BadArguments(*problem);
-    if (!seen.count("--image"))
+    if (const auto problem = CaptureUsageProblem(seen, c.Capture))
+        BadArguments(*problem);
+    if (c.Capture.Capture) {
+        // The captured picture replaces --out's file: never an input's, nor
+        // another output's.
+        if (const auto clash = OutputClash(o, "--out", c.Capture.Out))
+            BadArguments(*clash);
+        for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+            if (*output && **output == c.Capture.Out)
+                BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Out);
+        // The captured picture is the one analysed.
+        o.Image = c.Capture.Out;
+    } else if (!seen.count("--image"))
         BadArguments("--image is required");
     for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
         if (const auto clash = OutputClash(o, option, *output))
             BadArguments(*clash);
-    if (seen.count("--find-trail")) {
+    if (c.Capture.Capture && !drive.Drive && !seen.count("--find-trail")) {
+        c.Mode = ECliMode::Capture;
+        return;
+    }
+    // With --capture and --drive, --find-trail asks the analysis to find the
+    // trail in the new picture.
+    const bool findInCapture = c.Capture.Capture && drive.Drive && seen.count("--find-trail");
+    if (seen.count("--find-trail") && !findInCapture) {
         for (const std::string& a : seen)
-            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
+            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel" &&
+                a != "--capture" && !IsCaptureOption(a))
                 BadArguments(a + " does not go with --find-trail");
         c.Mode = ECliMode::FindTrail;
         return;
@@ -222,6 +265,8 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
     if (points != 0 && points != 3)
         BadArguments("--start, --stop and --inline go together: give all three, or none to find the trail");
+    if (findInCapture && points != 0)
+        BadArguments("--find-trail finds the check points: it does not go with --start, --stop and --inline");
     c.FindPoints = points == 0;
     c.Mode = drive.Drive ? ECliMode::Drive : ECliMode::Figures;
 }
