@@ -1,5 +1,6 @@
 // vinsk-cli's command line parsed in process: each row's first problem, or
 // the mode it asks for.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,25 @@ struct TRow {
     std::string Problem; // empty: parsed
     ECliMode Mode = ECliMode::Figures;
 };
+
+// Each row's first problem, or its mode and what `more` checks of it.
+template <std::size_t N>
+void ExpectRows(const TRow (&rows)[N], const std::function<void(const TCliParse&)>& more = {})
+{
+    for (const TRow& row : rows) {
+        std::string line;
+        for (const std::string& a : row.Args)
+            line += " " + a;
+        SCOPED_TRACE(line);
+        const TCliParse p = ParseCommandLine(row.Args, '.');
+        EXPECT_EQ(p.Problem.value_or(""), row.Problem);
+        if (row.Problem.empty()) {
+            EXPECT_EQ(p.Command.Mode, row.Mode);
+            if (more)
+                more(p);
+        }
+    }
+}
 
 } // namespace
 
@@ -47,17 +67,7 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--image", "a", "--from-header"}, "", ECliMode::Figures},
         {{"--image", "a", "--drive", "--half-width", "auto"}, "", ECliMode::Drive},
     };
-    for (const TRow& row : rows) {
-        std::string line;
-        for (const std::string& a : row.Args)
-            line += " " + a;
-        SCOPED_TRACE(line);
-        const TCliParse p = ParseCommandLine(row.Args, '.');
-        EXPECT_EQ(p.Problem.value_or(""), row.Problem);
-        if (row.Problem.empty()) {
-            EXPECT_EQ(p.Command.Mode, row.Mode);
-        }
-    }
+    ExpectRows(rows);
     std::vector<std::string> args = {"--image", "a", "--drive"};
     args.insert(args.end(), std::begin(drivePoints), std::end(drivePoints));
     EXPECT_FALSE(ParseCommandLine(args, '.').Command.FindPoints);
@@ -92,22 +102,13 @@ TEST(CliOptions, CaptureTakesThePlaceOfTheImage)
         {with({"--drive", "--find-trail", "--start", "1,2", "--stop", "3,4", "--inline", "5,6"}),
          "--find-trail finds the check points: it does not go with --start, --stop and --inline"},
     };
-    for (const TRow& row : rows) {
-        std::string line;
-        for (const std::string& a : row.Args)
-            line += " " + a;
-        SCOPED_TRACE(line);
-        const TCliParse p = ParseCommandLine(row.Args, '.');
-        EXPECT_EQ(p.Problem.value_or(""), row.Problem);
-        if (row.Problem.empty()) {
-            EXPECT_EQ(p.Command.Mode, row.Mode);
-            EXPECT_EQ(p.Command.Options.Image, "t.fits");
-            EXPECT_TRUE(p.Command.Capture.Capture);
-        }
-    }
+    ExpectRows(rows, [](const TCliParse& p) {
+        EXPECT_EQ(p.Command.Options.Image, "t.fits");
+        EXPECT_TRUE(p.Command.Capture.Capture);
+    });
     const TCliParse p = ParseCommandLine(with({"--indi", ":7000", "--capture-seconds", "2.5"}), '.');
     EXPECT_EQ(p.Problem.value_or(""), "--capture-seconds given twice");
-    const TCaptureOptions c = ParseCommandLine(with({"--indi", "scope:7625"}), '.').Command.Capture;
+    const vinsk::TCaptureRequest c = ParseCommandLine(with({"--indi", "scope:7625"}), '.').Command.Capture.Request;
     EXPECT_EQ(c.Server.Host, "scope");
     EXPECT_EQ(c.Server.Port, 7625);
     EXPECT_EQ(c.Camera, "CCD Simulator");

@@ -28,8 +28,10 @@ bool IsCaptureOption(const std::string& a)
     return a == "--indi" || a == "--camera" || a == "--mount" || a == "--capture-seconds" || a == "--out";
 }
 
-std::optional<std::string> TakeCaptureOption(TCaptureOptions& c, const std::string& a, const std::string& v, char sep)
+std::optional<std::string> TakeCaptureOption(TCaptureOptions& options, const std::string& a, const std::string& v,
+                                             char sep)
 {
+    TCaptureRequest& c = options.Request;
     if (a == "--indi") {
         if (!ParseIndiAddress(v, c.Server))
             return "--indi takes HOST or HOST:PORT, not '" + v + "'";
@@ -45,7 +47,7 @@ std::optional<std::string> TakeCaptureOption(TCaptureOptions& c, const std::stri
     } else if (a == "--out") {
         if (!EndsWith(v, ".fits") && !EndsWith(v, ".fit") && !EndsWith(v, ".fts") && !EndsWith(v, ".fits.fz"))
             return "--out takes a .fits or .fits.fz file name, not '" + v + "'";
-        c.Out = v;
+        c.OutPath = v;
     }
     return std::nullopt;
 }
@@ -74,12 +76,7 @@ std::optional<std::string> CaptureUsageProblem(const std::set<std::string>& give
 int RunCapture(const TCaptureOptions& c, const TCliOptions& o, char sep, std::FILE* err,
                const std::atomic<bool>* cancel)
 {
-    TCaptureRequest r;
-    r.Server = c.Server;
-    r.Camera = c.Camera;
-    r.Mount = c.Mount;
-    r.Seconds = c.Seconds;
-    r.OutPath = c.Out;
+    TCaptureRequest r = c.Request;
     if (o.Settings) {
         try {
             TExperiment e;
@@ -134,7 +131,7 @@ int RunCapture(const TCaptureOptions& c, const TCliOptions& o, char sep, std::FI
         return 1;
     }
     std::fprintf(err, "RA motor at the start %lld (uncertainty %s steps), written to %s\n", result.Motor.Count,
-                 FloatText(result.Motor.Sigma, sep).c_str(), c.Out.c_str());
+                 FloatText(result.Motor.Sigma, sep).c_str(), r.OutPath.c_str());
     return 0;
 }
 

@@ -16,10 +16,7 @@ namespace vinsk::cli {
 
 struct TCaptureOptions {
     bool Capture = false;
-    TIndiAddress Server;
-    std::string Camera, Mount;
-    double Seconds = 0;
-    std::string Out;
+    TCaptureRequest Request; // the steps per worm turn come with the run
 };
 
 // Whether the option is one of --capture's that take a value.

@@ -235,13 +235,13 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     if (c.Capture.Capture) {
         // The captured picture replaces --out's file: never an input's, nor
         // another output's.
-        if (const auto clash = OutputClash(o, "--out", c.Capture.Out))
+        if (const auto clash = OutputClash(o, "--out", c.Capture.Request.OutPath))
             BadArguments(*clash);
         for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
-            if (*output && **output == c.Capture.Out)
-                BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Out);
+            if (*output && **output == c.Capture.Request.OutPath)
+                BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Request.OutPath);
         // The captured picture is the one analysed.
-        o.Image = c.Capture.Out;
+        o.Image = c.Capture.Request.OutPath;
     } else if (!seen.count("--image"))
         BadArguments("--image is required");
     for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
