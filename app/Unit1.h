@@ -75,6 +75,10 @@ public:
     void OpenFile();
     void SaveFile();
     void OpenimageClick();
+    // Loads the picture as Open image does, with the file's values offered.
+    void OpenPictureFile(const QString& fileName);
+    // Image > Capture through INDI…
+    void CaptureClick();
     void CaclValue();
 
 private:
@@ -229,6 +233,7 @@ private:
     QAction* ApplyDark1 = nullptr;
     QAction* ApplyFlat1 = nullptr;
     QAction* FindTrail1 = nullptr;
+    QAction* CaptureIndi1 = nullptr;
     QAction* PlotGraph1 = nullptr;
     QAction* Saveresults1 = nullptr;
     QAction* About1 = nullptr;

@@ -261,13 +261,18 @@ void TVinsk_main::OpenimageClick()
     if (!choice)
         return;
     OPD.FilterIndex = choice->FilterIndex;
+    OpenPictureFile(choice->FileName);
+}
+
+void TVinsk_main::OpenPictureFile(const QString& fileName)
+{
     // Decoded before anything is touched: a file that fails to load leaves
     // the markers, the picture, the flags and the zoom as they were.
     TBitmap32 picture;
     TPictureExtras extras;
     {
         TBusyCursor busy(Image1->viewport());
-        LoadPicture(choice->FileName.toStdString(), picture, extras);
+        LoadPicture(fileName.toStdString(), picture, extras);
     }
     Image1->ClearLayers();
     picture.SetOuterColor(FState.Image.Bitmap.OuterColor());

@@ -100,6 +100,7 @@ TEST_F(WindowTest, MenusHoldEveryItem)
         {QStringLiteral("Setup"), {{"Open1", "&Open experiment"}, {"Openimage1", "&Save experiment"}}},
         {QStringLiteral("Image"),
          {{"Openimage2", "Open i&mage"},
+          {"CaptureIndi1", "&Capture through INDI…"},
           {"ApplyDark1", "Apply &Dark"},
           {"ApplyFlat1", "Apply &Flat"},
           {"FindTrail1", "F&ind trail"},

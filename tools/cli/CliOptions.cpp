@@ -34,6 +34,9 @@ const char* const CliUsage =
     "                 [--settings FILE] [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--json FILE] [--csv FILE] [--pec FILE]\n"
     "       vinsk-cli --guide-log FILE --list-sections\n"
+    "       vinsk-cli --capture [--indi HOST[:PORT]] --camera NAME --mount NAME\n"
+    "                 --capture-seconds S --out FILE.fits [--settings FILE]\n"
+    "                 [--drive ... | --find-trail ...]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -115,6 +118,19 @@ const char* const CliUsage =
     "  --pixel-scale  arc seconds per guide-camera pixel, when the log lacks it\n"
     "                 or is wrong (without one the result is in pixels)\n"
     "  --dec          the star's declination in degrees, when the log lacks it\n"
+    "\n"
+    "--capture takes the picture through an INDI server instead of --image: the\n"
+    "camera exposes for --capture-seconds while the mount tracks, and the picture\n"
+    "is written whole to --out (FITS) with the RA motor's count at the start of\n"
+    "the exposure in its header (VNSKMOT0; VNSKSPW holds the settings file's\n"
+    "[Drive] StepsPerWorm). Progress goes to standard error every few seconds,\n"
+    "then the count recorded. The mount must be connected and tracking already.\n"
+    "  --indi     the server, HOST or HOST:PORT (default localhost:7624)\n"
+    "  --camera, --mount  the devices' names on the server\n"
+    "Alone it only takes the picture; with --drive or --find-trail the picture is\n"
+    "then analysed as --image's would be (with --drive, --find-trail finds the\n"
+    "trail), and a failed analysis leaves the picture in place. Ctrl-C aborts\n"
+    "the exposure and leaves no file.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -206,6 +222,10 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         }
         if (a == "--find-trail")
             continue;
+        if (a == "--capture") {
+            c.Capture.Capture = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             BadArguments("missing value after " + a);
         const std::string& v = args[++i];
@@ -265,6 +285,9 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             if (!ParseStartSide(v, side))
                 BadArguments("--start-side takes left, right, top or bottom, not '" + v + "'");
             o.StartSide = side;
+        } else if (IsCaptureOption(a)) {
+            if (const auto problem = TakeCaptureOption(c.Capture, a, v, sep))
+                BadArguments(*problem);
         } else if (IsDriveOption(a)) {
             if (const auto problem = TakeDriveOption(drive, a, v))
                 BadArguments(*problem);
@@ -294,7 +317,19 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             BadArguments(std::string(logOnly) + " needs --guide-log");
     if (const auto problem = DriveUsageProblem(seen, drive, o))
         BadArguments(*problem);
-    if (!seen.count("--image"))
+    if (const auto problem = CaptureUsageProblem(seen, c.Capture))
+        BadArguments(*problem);
+    if (c.Capture.Capture) {
+        // The captured picture replaces --out's file: never an input's, nor
+        // another output's.
+        if (const auto clash = OutputClash(o, "--out", c.Capture.Request.OutPath))
+            BadArguments(*clash);
+        for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+            if (*output && **output == c.Capture.Request.OutPath)
+                BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Request.OutPath);
+        // The captured picture is the one analysed.
+        o.Image = c.Capture.Request.OutPath;
+    } else if (!seen.count("--image"))
         BadArguments("--image is required");
     if (drive.Invert && !drive.Drive)
         BadArguments("--invert needs --drive");
@@ -302,10 +337,17 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
                                          {"--eqmod", &drive.Eqmod}, {"--celestron", &drive.Celestron}})
         if (const auto clash = OutputClash(o, option, *output))
             BadArguments(*clash);
-    if (seen.count("--find-trail")) {
+    if (c.Capture.Capture && !drive.Drive && !seen.count("--find-trail")) {
+        c.Mode = ECliMode::Capture;
+        return;
+    }
+    // With --capture and --drive, --find-trail asks the analysis to find the
+    // trail in the new picture.
+    const bool findInCapture = c.Capture.Capture && drive.Drive && seen.count("--find-trail");
+    if (seen.count("--find-trail") && !findInCapture) {
         for (const std::string& a : seen)
             if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel" &&
-                a != "--start-side" && a != "--settings")
+                a != "--start-side" && a != "--settings" && a != "--capture" && !IsCaptureOption(a))
                 BadArguments(a + " does not go with --find-trail");
         c.Mode = ECliMode::FindTrail;
         return;
@@ -316,6 +358,8 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     if (points == 3 && seen.count("--start-side"))
         BadArguments("--start-side places START on a trail that is found: it does not go with --start, --stop "
                      "and --inline");
+    if (findInCapture && points != 0)
+        BadArguments("--find-trail finds the check points: it does not go with --start, --stop and --inline");
     c.FindPoints = points == 0;
     c.Mode = drive.Drive ? ECliMode::Drive : ECliMode::Figures;
 }

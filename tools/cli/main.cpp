@@ -1,6 +1,8 @@
 // vinsk-cli: the periodic error of a star-trail picture from the command line.
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +16,13 @@
 #include "tools/cli/Version.h"
 
 namespace {
+
+// Ctrl-C during a capture aborts the exposure and leaves no file.
+std::atomic<bool> Interrupted{false};
+extern "C" void Interrupt(int)
+{
+    Interrupted = true;
+}
 
 int CannotWriteStdout()
 {
@@ -36,6 +45,14 @@ int main(int argc, char** argv)
         return 2;
     }
     TCliCommand& c = parse.Command;
+    if (c.Capture.Capture && c.Mode != ECliMode::Help && c.Mode != ECliMode::Version) {
+        std::signal(SIGINT, Interrupt);
+        const int code = RunCapture(c.Capture, c.Options, sep, stderr, &Interrupted);
+        std::signal(SIGINT, SIG_DFL);
+        // After a good capture the picture stays whatever the analysis does.
+        if (code != 0 || c.Mode == ECliMode::Capture)
+            return code;
+    }
     switch (c.Mode) {
     case ECliMode::Help:
         if (std::fputs(CliUsage, stdout) < 0 || std::fclose(stdout) != 0)
@@ -65,6 +82,7 @@ int main(int argc, char** argv)
     }
     case ECliMode::Figures:
     case ECliMode::Drive:
+    case ECliMode::Capture:
         break;
     }
     if (c.FindPoints) {
