@@ -289,7 +289,7 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     FState.Status.Panels[PanelImageSize] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
                               std::to_string(FState.Image.Bitmap.Height());
     SyncStatus();
-    FPictureName = QFileInfo(choice->FileName).fileName().toStdString();
+    FPictureName = QFileInfo(fileName).fileName().toStdString();
     TabSheet4->NewExposure();
     OfferFileValues(extras.Setup);
 }

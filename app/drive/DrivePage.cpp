@@ -33,6 +33,7 @@
 #include "app/widgets/WheelGuard.h"
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
+#include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
 
 namespace vinsk {
@@ -518,6 +519,21 @@ TPhaseInput TDrivePage::Phase() const
     p.StepsPerWorm = FSettings.StepsPerWorm;
     p.Hemisphere = FSettings.Hemisphere;
     return p;
+}
+
+void TDrivePage::TakeFilePhase(const TFileSetupValues& values)
+{
+    const TPhaseInput p = PhaseWithFileValues(Phase(), values);
+    {
+        const QSignalBlocker b1(FMotorStart), b2(FStepsPerWorm), b3(FHemisphere);
+        if (p.HaveMotorStart)
+            FMotorStart->setValue(static_cast<int>(std::clamp<long long>(p.MotorStart, 0, 2147483647)));
+        FSettings.StepsPerWorm = p.StepsPerWorm;
+        FStepsPerWorm->setValue(static_cast<int>(std::clamp<long long>(p.StepsPerWorm, 0, 2147483647)));
+        FSettings.Hemisphere = p.Hemisphere;
+        FHemisphere->setCurrentIndex(p.Hemisphere < 0 ? 1 : 0);
+    }
+    InputsChanged();
 }
 
 void TDrivePage::NewExposure()

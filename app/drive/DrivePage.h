@@ -16,6 +16,7 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "drive/DriveAnalysis.h"
+#include "setup/FileValues.h"
 
 class QCheckBox;
 class QComboBox;
@@ -91,6 +92,8 @@ public:
     TPhaseInput Phase() const;
     // Another picture: its phase is not the old one's.
     void NewExposure();
+    // The phase keys a captured picture's file holds, taken on the user's Yes.
+    void TakeFilePhase(const TFileSetupValues& values);
 
     // "Analyse drive": like an input change, but a refusal also shows a box.
     void AnalyseClick();

@@ -13,6 +13,7 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
+#include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
 #include "tools/cli/Version.h"
 
@@ -302,6 +303,16 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         in.Phase = PhaseOf(d, in.Settings);
+        if (o.FromHeader) {
+            // A captured picture's own phase keys, over the settings file's
+            // and under the options.
+            TPhaseInput fromFile = PhaseWithFileValues(in.Phase, header);
+            if (d.MotorStart)
+                fromFile.MotorStart = *d.MotorStart;
+            fromFile.StepsPerWorm = d.StepsPerWorm.value_or(fromFile.StepsPerWorm);
+            fromFile.Hemisphere = d.Hemisphere.value_or(fromFile.Hemisphere);
+            in.Phase = fromFile;
+        }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
