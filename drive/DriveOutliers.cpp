@@ -48,21 +48,12 @@ TOutliers RepairOutliers(TPhotometry& light)
         out.LargestExcess = std::max(out.LargestExcess, static_cast<double>(excess[k]));
     }
     std::vector<char> repair(steps, 0);
-    std::size_t run = 0;
     bool any = false;
-    for (std::size_t k = 0; k < steps; ++k) {
+    for (std::size_t k = 0; k < steps; ++k)
         if (excess[k] > OutlierSigmas) {
             repair[k] = 1;
             any = true;
-            if (++run > LongestOutlierRun) {
-                out.Refusal = NotTheStarMessage(static_cast<long double>(run) / light.CoreSteps + light.SaturatedFraction +
-                                                light.OutsideFraction);
-                return out;
-            }
-        } else {
-            run = 0;
         }
-    }
     if (!any)
         return out;
     // The edges of each run, while they stand out.
@@ -73,6 +64,16 @@ TOutliers RepairOutliers(TPhotometry& light)
             for (std::size_t j = k; j + 1 < steps && !repair[j + 1] && excess[j + 1] > OutlierEdgeSigmas; ++j)
                 repair[j + 1] = 2;
         }
+    // A run this long, its edges counted, is a streak along the trail.
+    std::size_t run = 0;
+    for (std::size_t k = 0; k < steps; ++k) {
+        run = repair[k] ? run + 1 : 0;
+        if (run > LongestOutlierRun) {
+            out.Refusal = NotTheStarMessage(static_cast<long double>(run) / light.CoreSteps + light.SaturatedFraction +
+                                            light.OutsideFraction);
+            return out;
+        }
+    }
     std::size_t inCore = 0;
     for (std::size_t k = 0; k < steps; ++k)
         if (repair[k] && !light.Bad[k]) {

@@ -27,8 +27,8 @@ inline constexpr std::size_t OutlierHalfWindow = 15;
 // Its neighbours go with it while they stand this far out: a hit spread over
 // the steps it touches.
 inline constexpr long double OutlierEdgeSigmas = 3;
-// A longer run is light along the trail (a streak the median follows), not
-// a hit: it cannot be repaired.
+// A longer run, its edges counted, is light along the trail (a streak the
+// median follows), not a hit: it cannot be repaired.
 inline constexpr std::size_t LongestOutlierRun = 15;
 
 struct TOutliers {
