@@ -6,7 +6,6 @@
 #include "common/NumText.h"
 #include "drive/DriveCycles.h"
 #include "drive/DriveDetrend.h"
-#include "drive/DriveOutliers.h"
 #include "drive/DrivePhotometry.h"
 #include "drive/DriveSeries.h"
 #include "drive/DriveSpectrum.h"
@@ -59,17 +58,13 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
     const TDriveSettings& set = in.Settings;
     if (const std::string problem = InputProblem(samples, in); !problem.empty())
         return Refuse(problem);
-    TPhotometry light = MeasureLight(samples, in);
+    const TPhotometry light = MeasureLight(samples, in);
     if (!light.Refusal.empty())
         return Refuse(light.Refusal);
-    const TOutliers outliers = RepairOutliers(light);
-    if (!outliers.Refusal.empty())
-        return Refuse(outliers.Refusal);
     TDriveResult r;
     const TSeries series = MakeSeries(light, e, r);
     if (!series.Refusal.empty())
         return Refuse(series.Refusal);
-    NoteRepairs(outliers, r);
     const long double period = FindWormPeriod(series.T, series.PE, set, r);
     const TDetrended fits = RemoveDrift(series.T, series.PE, period, set, e, r);
     if (!fits.Refusal.empty())

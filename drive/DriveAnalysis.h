@@ -156,12 +156,6 @@ struct TDriveResult {
     std::vector<double> PecError, PecFit, PecResidual;
     std::vector<double> RemovedDrift;
     std::vector<double> CycleStarts;
-
-    // Steps whose light was not the star's (cosmic rays, hot pixels, a
-    // streak), bridged from their neighbours: their times, on T's axis.
-    // PixelsRead is false for a result that did not come from a picture.
-    bool PixelsRead = false;
-    std::vector<double> Repaired;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that
@@ -181,9 +175,7 @@ const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
 // cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe,
 // pec_fit, residual, drift} (the trimmed steps: the drift-free error and what
-// the figures draw beside it, null when absent), repaired_steps and repaired
-// (the times of the steps whose light was not the star's; null without
-// pixels) and a few more. A point is the decimal
+// the figures draw beside it, null when absent) and a few more. A point is the decimal
 // separator whatever the locale; unknown values are null.
 std::string DriveJson(const TDriveResult& r);
 

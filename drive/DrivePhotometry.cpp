@@ -490,21 +490,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     std::vector<long double> b(steps);
     for (std::size_t k = 0; k < steps; ++k)
         b[k] = (raw[k] - (2 * m + 1) * bgStep[k]) * along[k];
-    BridgeBadSteps(b, bad);
-    light.Light = std::move(b);
-    light.Bad = std::move(bad);
-    light.CoreFirst = static_cast<std::size_t>(before);
-    light.CoreSteps = core;
-    light.Alpha = std::move(alpha);
-    light.Typical = typical;
-    light.Fwhm = fwhm;
-    light.HalfWidth = m;
-    return light;
-}
-
-void BridgeBadSteps(std::vector<long double>& b, const std::vector<char>& bad)
-{
-    const std::size_t steps = b.size();
+    // The few bad steps take the light of their good neighbours.
     for (std::size_t k = 0; k < steps; ++k) {
         if (!bad[k])
             continue;
@@ -521,6 +507,12 @@ void BridgeBadSteps(std::vector<long double>& b, const std::vector<char>& bad)
         else if (gz)
             b[k] = b[z];
     }
+    light.Light = std::move(b);
+    light.Alpha = std::move(alpha);
+    light.Typical = typical;
+    light.Fwhm = fwhm;
+    light.HalfWidth = m;
+    return light;
 }
 
 } // namespace vinsk::drive

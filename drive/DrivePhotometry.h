@@ -19,15 +19,9 @@ struct TPhotometry {
     long double Fwhm = 0;           // measured across the trail, px
     int HalfWidth = 0;              // whole-pixel samples each side of the crest
     double SaturatedFraction = 0, OutsideFraction = 0; // of the steps from START to STOP
-    std::vector<char> Bad;          // per step: saturated or outside, its light bridged
-    std::size_t CoreFirst = 0, CoreSteps = 0; // the steps from START to STOP
 };
 
 TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in);
-
-// The bad steps take the light of their good neighbours: linear between the
-// nearest good step on each side, the one good side's at an end.
-void BridgeBadSteps(std::vector<long double>& b, const std::vector<char>& bad);
 
 // Centred running mean over +-h entries (fewer at the ends).
 std::vector<long double> RunningMean(const std::vector<long double>& v, std::size_t h);

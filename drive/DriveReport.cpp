@@ -140,13 +140,6 @@ std::string DriveJson(const TDriveResult& r)
     optional(", \"pec_fit\": ", r.PecFit);
     optional(", \"residual\": ", r.PecResidual);
     optional(", \"drift\": ", r.RemovedDrift);
-    key("repaired_steps", r.PixelsRead ? std::to_string(r.Repaired.size()) : std::string("null"));
-    std::string repaired = "null";
-    if (r.PixelsRead) {
-        repaired.clear();
-        Array(repaired, r.Repaired);
-    }
-    key("repaired", repaired);
     key("series", series + "}", true);
     return o + "}\n";
 }

@@ -263,22 +263,6 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
         Fit(t, d, xs, ys);
         FPlot->legend->setVisible(true);
     }
-    if (!r.Repaired.empty() && !r.T.empty()) {
-        // The steps whose light was not the star's, on the error curve.
-        QVector<double> rt, re;
-        for (const double when : r.Repaired) {
-            const auto at = std::lower_bound(r.T.begin(), r.T.end(), when);
-            if (when < r.T.front() || at == r.T.end())
-                continue; // in the ends the statistics leave out
-            rt.append(when);
-            re.append(r.Error[static_cast<std::size_t>(at - r.T.begin())]);
-        }
-        QCPGraph* marks = AddLine(FPlot, rt, re, QPen(ResidualColour), QStringLiteral("Repaired steps"));
-        marks->setObjectName(QStringLiteral("DriveRepairedSteps"));
-        marks->setLineStyle(QCPGraph::lsNone);
-        marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, ResidualColour, 8));
-        FPlot->legend->setVisible(true);
-    }
     for (const double b : r.CycleStarts) {
         auto* line = new QCPItemStraightLine(FPlot);
         line->setObjectName(QStringLiteral("DriveCycleBoundary"));

@@ -175,8 +175,6 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
     const TDriveInput in = InputFor(o, trail.Truth);
     const TDriveResult r = AnalyseDrive(samples, in);
     ASSERT_FALSE(r.Refused) << name << ": " << r.Message;
-    EXPECT_TRUE(r.PixelsRead) << name;
-    EXPECT_TRUE(r.Repaired.empty()) << name << ": a clean trail had steps repaired";
     const TMeasured m = Compare(r, trail.Truth);
     const double mainPeriod = o.Terms.front().Period;
     const double cycles = trail.Truth.ExposureS / mainPeriod;
