@@ -163,6 +163,17 @@ struct TDriveResult {
     // The phase reference the analysis was given. With a worm phase, the
     // PEC rows' phase runs from the PEC index instead of the first step.
     TPhaseInput PhaseInput;
+
+    // What the figures draw, so that the window and the report show one
+    // thing. Per trimmed step, empty without a PEC fit: the error less the
+    // joint fit's line, the fit's periodic part and their difference, whose
+    // RMS is PecResidualRms (in every detrend mode: the line removed from
+    // Error may be another). The drift removed from the error, less its
+    // mean so that it shares the error's scale (empty when none was). The
+    // times at which the worm cycles after the first begin.
+    std::vector<double> PecError, PecFit, PecResidual;
+    std::vector<double> RemovedDrift;
+    std::vector<double> CycleStarts;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that
@@ -180,8 +191,9 @@ const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 // the scale came from, in the Setup fields' units}, samples (steps walked),
 // trimmed_s, saturated_fraction, outside_fraction, drift_arcsec_per_s,
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
-// cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe}
-// (the trimmed steps, drift-free) and a few more. A point is the decimal
+// cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe,
+// pec_fit, residual, drift} (the trimmed steps: the drift-free error and what
+// the figures draw beside it, null when absent) and a few more. A point is the decimal
 // separator whatever the locale; unknown values are null.
 std::string DriveJson(const TDriveResult& r);
 

@@ -132,6 +132,16 @@ std::string DriveJson(const TDriveResult& r)
     Array(series, r.T);
     series += ", \"pe\": ";
     Array(series, r.Error);
+    auto optional = [&](const char* name, const std::vector<double>& v) {
+        series += name;
+        if (v.empty())
+            series += "null";
+        else
+            Array(series, v);
+    };
+    optional(", \"pec_fit\": ", r.PecFit);
+    optional(", \"residual\": ", r.PecResidual);
+    optional(", \"drift\": ", r.RemovedDrift);
     key("series", series + "}", true);
     return o + "}\n";
 }

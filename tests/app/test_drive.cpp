@@ -29,6 +29,7 @@
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
 #include "tools/cli/CliDrive.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/DeepWriters.h"
 
 namespace vinsk {
@@ -382,6 +383,65 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveAnalyse")), Qt::LeftButton);
     ASSERT_TRUE(Settle());
     ExpectRefusal(QString::fromStdString(core.Message));
+}
+
+// The core's result for a rendered trail of `cycles` worm cycles of 60 s.
+TDriveResult RenderedResult(double cycles)
+{
+    tools::TPhysicalOptions o;
+    o.Terms = {{8, 60, 0.3}};
+    o.Sag = 0;
+    o.ExposureS = 60 * cycles;
+    const tools::TPhysicalTrail trail = tools::RenderPhysicalTrail(o);
+    const tools::TRgbImage rgb = tools::PhysicalToRgb8(trail);
+    TBitmap32 bitmap;
+    bitmap.SetSize(rgb.Width, rgb.Height);
+    for (std::int32_t y = 0; y < rgb.Height; ++y)
+        for (std::int32_t x = 0; x < rgb.Width; ++x) {
+            const std::uint8_t* p = rgb.Row(y) + 3 * x;
+            bitmap.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
+        }
+    TDriveInput in;
+    in.Setup.StarDistance = o.DistanceM;
+    in.Setup.PixelWidth = in.Setup.PixelHeight = o.PixelWidthUm * 1e-6;
+    in.Setup.FocalLength = o.FocalMm * 1e-3;
+    in.Setup.ExposureTime = trail.Truth.ExposureS;
+    in.Setup.MountSpeed = o.MountSpeed;
+    in.Settings.WormPeriod = 60;
+    in.Start = {std::round(trail.Truth.StartX), std::round(trail.Truth.StartY)};
+    in.Stop = {std::round(trail.Truth.EndX), std::round(trail.Truth.EndY)};
+    in.InLine = {std::round((trail.Truth.StartX + trail.Truth.EndX) / 2),
+                 std::round((trail.Truth.StartY + trail.Truth.EndY) / 2)};
+    return AnalyseDrive(TRasterSamples(bitmap), in);
+}
+
+TEST(DriveChartTest, ThePecFigureDrawsTheSeriesOfTheResult)
+{
+    // Under two cycles the drift-free error comes from a plain line, not
+    // the joint fit's: the figure once drew their difference as a ramp.
+    for (const double cycles : {1.8, 2.5}) {
+        auto r = std::make_shared<const TDriveResult>(RenderedResult(cycles));
+        ASSERT_FALSE(r->Refused) << r->Message;
+        TDriveChart chart;
+        chart.resize(800, 500);
+        chart.Show(r, DriveFigurePec, false, '.');
+        auto* plot = static_cast<QCustomPlot*>(chart.PlotWidget());
+        ASSERT_EQ(plot->graphCount(), 3);
+        const std::vector<double>* drawn[3] = {&r->PecError, &r->PecFit, &r->PecResidual};
+        for (int g = 0; g < 3; ++g) {
+            const QSharedPointer<QCPGraphDataContainer> data = plot->graph(g)->data();
+            ASSERT_EQ(std::size_t(data->size()), drawn[g]->size()) << cycles;
+            long double ss = 0;
+            for (int i = 0; i < data->size(); ++i) {
+                EXPECT_EQ(data->at(i)->value, (*drawn[g])[std::size_t(i)]) << cycles << " " << g;
+                ss += data->at(i)->value * data->at(i)->value;
+            }
+            if (g == 2) { // the panel's "Residual after PEC"
+                EXPECT_NEAR(double(sqrtl(ss / data->size())), r->PecResidualRms, 1e-12) << cycles;
+            }
+        }
+        EXPECT_LT(r->PecResidualRms, 0.5) << cycles;
+    }
 }
 
 TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
