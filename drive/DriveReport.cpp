@@ -130,7 +130,13 @@ std::string DriveJson(const TDriveResult& r)
     Array(series, r.T);
     series += ", \"pe\": ";
     Array(series, r.Error);
-    key("series", series + "}", true);
+    key("series", series + "}");
+    const std::optional<TTransfer>& t = r.Transfer;
+    key("transfer",
+        t ? "{\"curve\": " + Quote(ToneCurveName(t->Curve)) + ", \"gamma\": " + Num(t->Gamma) +
+                ", \"source\": " + Quote(t->Source) + "}"
+          : std::string("null"),
+        true);
     return o + "}\n";
 }
 

@@ -166,7 +166,9 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
 
 } // namespace
 
-void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodeJpeg(data, out, nullptr, limits); }
+
+void DecodeJpeg(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TJpegState s;
     std::memset(&s, 0, sizeof s);
@@ -192,6 +194,9 @@ void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
         FailTruncated();
     if (s.Corrupt)
         Fail(std::string("the JPEG data are corrupt: ") + s.CorruptMessage);
+    // No camera writes a linear JPEG: without a declaration it is sRGB.
+    if (extras != nullptr)
+        extras->Declared = TTransfer{TToneCurve::Srgb, 1, "jpeg-default"};
     out.Swap(bmp);
 }
 

@@ -46,6 +46,10 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--image", "a", "--find-trail", "--flat", "f", "--channel", "r"}, "", ECliMode::FindTrail},
         {{"--image", "a", "--from-header"}, "", ECliMode::Figures},
         {{"--image", "a", "--drive", "--half-width", "auto"}, "", ECliMode::Drive},
+        {{"--image", "a", "--drive", "--transfer", "gamma:2.2"}, "", ECliMode::Drive},
+        {{"--image", "a", "--drive", "--transfer", "gamma"},
+         "--transfer takes auto, linear, srgb or gamma:G with G from 0 to 10, not 'gamma'"},
+        {{"--image", "a", "--transfer", "srgb"}, "--transfer needs --drive"},
     };
     for (const TRow& row : rows) {
         std::string line;

@@ -11,13 +11,14 @@
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
+#include "drive/DriveLight.h"
 
 namespace vinsk::cli {
 
 namespace {
 
 constexpr const char* ValueOptions[] = {"--worm-period", "--detrend", "--harmonics", "--tolerance",
-                                        "--half-width",  "--json",    "--pec"};
+                                        "--half-width",  "--json",    "--pec",       "--transfer"};
 
 // Whether every byte reached the stream; flushed, so that a full disk or a
 // closed pipe shows here and not after exit.
@@ -68,6 +69,8 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
                     std::to_string(r.Flux.size()) + " steps of " + Fix(r.ArcsecPerStep, 3, sep) + q + ", " +
                     Fix(r.Record, 1, sep) + " s analysed (" + Fix(r.TrimmedSeconds, 1, sep) +
                     " s at the ends left out)\n";
+    if (const std::string light = TransferLine(r, sep); !light.empty())
+        s += light + "\n";
     if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
         s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
@@ -150,6 +153,11 @@ std::optional<std::string> TakeDriveOption(TDriveOptions& d, const std::string& 
         if (!ParseDetrend(value, detrend))
             return bad("none, line, quadratic or harmonic");
         d.Detrend = detrend;
+    } else if (option == "--transfer") {
+        TTransferChoice transfer;
+        if (!ParseTransfer(value, '.', transfer))
+            return bad("auto, linear, srgb or gamma:G with G from 0 to 10");
+        d.Transfer = transfer;
     } else if (option == "--json" || option == "--pec") {
         if (value.empty())
             return bad("a file name, or - for standard output");
@@ -190,6 +198,7 @@ TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriv
     s.Detrend = d.Detrend.value_or(s.Detrend);
     s.Harmonics = d.Harmonics.value_or(s.Harmonics);
     s.HalfWidth = d.HalfWidth.value_or(s.HalfWidth);
+    s.Transfer = d.Transfer.value_or(s.Transfer);
     return s;
 }
 
@@ -201,11 +210,14 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
     try {
         TVinskState s;
         TFileSetupValues header;
-        LoadPictures(o, s, &header);
-        dropped = s.Status.Linear;
+        // The settings first: their [Drive] Transfer says how the pictures
+        // are read.
         std::optional<TDriveSettings> fromFile;
         if (o.Settings)
             fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
+        TTransfer transfer;
+        LoadPictures(o, s, &header, DriveSettingsOf(d, fromFile).Transfer, &transfer);
+        dropped = s.Status.Linear;
         loaded.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
@@ -215,6 +227,8 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
+        if (!r.Refused)
+            NameTransfer(r, transfer);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;

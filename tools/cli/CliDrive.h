@@ -18,6 +18,7 @@ struct TDriveOptions {
     std::optional<double> WormPeriod, Tolerance, HalfWidth; // half-width 0: auto
     std::optional<TDetrend> Detrend;
     std::optional<int> Harmonics;
+    std::optional<TTransferChoice> Transfer;
     std::optional<std::string> Json, Pec; // a file, or "-" for standard output
 };
 
