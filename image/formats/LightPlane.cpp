@@ -25,13 +25,13 @@ TTransfer ChooseTransfer(const TTransferChoice& choice, const std::optional<TTra
 
 namespace {
 
-// The light of each stored level 0 .. top on the stored scale.
-std::vector<float> LightTable(const TTransfer& t, int top)
+// The light of each stored level 0 .. top in the channel, on the stored scale.
+std::vector<float> LightTable(const TTransfer& t, int top, int channel)
 {
     std::vector<float> light(static_cast<std::size_t>(top) + 1);
     for (int v = 0; v <= top; ++v)
         light[static_cast<std::size_t>(v)] =
-            static_cast<float>(static_cast<long double>(LightOf(t, static_cast<double>(v) / top)) * top);
+            static_cast<float>(static_cast<long double>(LightOf(t, static_cast<double>(v) / top, channel)) * top);
     return light;
 }
 
@@ -49,18 +49,23 @@ void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfe
     if (t.IsLinear() || (plane.Empty() && (raster.Width() <= 0 || raster.Height() <= 0)))
         return;
     if (!plane.Empty() && !plane.IsFloat()) {
-        const std::vector<float> light = LightTable(t, 65535);
+        // A grey plane reads through the green curve, which a grey profile
+        // gives all three.
+        const int channels = plane.Channels();
+        std::vector<float> light[3];
+        for (int c = 0; c < channels; ++c)
+            light[c] = LightTable(t, 65535, channels == 1 ? 1 : c);
         plane.RecordClipping();
         plane.ToFloat();
         float* p = plane.Float();
         for (std::size_t i = 0, n = plane.SampleCount(); i < n; ++i)
-            p[i] = light[static_cast<std::size_t>(p[i])];
-        plane.SetNoiseFloor(0.5f * (light[1] - light[0]));
+            p[i] = light[i % static_cast<std::size_t>(channels)][static_cast<std::size_t>(p[i])];
+        plane.SetNoiseFloor(0.5f * (light[0][1] - light[0][0]));
         return;
     }
     if (!plane.Empty())
         return; // floats hold light already
-    const std::vector<float> light = LightTable(t, 255);
+    const std::vector<float> light[3] = {LightTable(t, 255, 0), LightTable(t, 255, 1), LightTable(t, 255, 2)};
     // Always three channels: the raster does not say whether the picture is
     // grey, and a grey dark must apply to a colour picture as on the raster.
     TLinearPlane made;
@@ -80,8 +85,8 @@ void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfe
     made.RecordClipping();
     p = made.Float();
     for (std::size_t i = 0, n = made.SampleCount(); i < n; ++i)
-        p[i] = light[static_cast<std::size_t>(p[i])];
-    made.SetNoiseFloor(0.5f * (light[1] - light[0]));
+        p[i] = light[i % 3][static_cast<std::size_t>(p[i])];
+    made.SetNoiseFloor(0.5f * (light[1][1] - light[1][0]));
     plane.Swap(made);
 }
 

@@ -9,6 +9,7 @@
 
 #include <png.h>
 
+#include "image/formats/ColourDeclarations.h"
 #include "image/formats/ReaderUtil.h"
 
 namespace vinsk::formats {
@@ -150,10 +151,17 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, TLinearPlane* plan
     return true;
 }
 
-// What the file says of its tone curve: an sRGB chunk, else a gAMA chunk
-// (the file's gamma g, as stored = light^g).
+// What the file says of its tone curve, first of: an ICC profile, an sRGB
+// chunk, a gAMA chunk (the file's gamma g, as stored = light^g), EXIF.
 std::optional<TTransfer> Declared(png_structp png, png_infop info)
 {
+    png_charp name = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && profile != nullptr)
+        if (auto t = TransferOfIccProfile(std::span<const std::uint8_t>(profile, length)))
+            return t;
     int intent = 0;
     if (png_get_sRGB(png, info, &intent) != 0)
         return TTransfer{TToneCurve::Srgb, 1, "png-srgb"};
@@ -163,6 +171,10 @@ std::optional<TTransfer> Declared(png_structp png, png_infop info)
         const double g = std::round(1e4 / gamma) / 1e4;
         return TTransfer{g == 1 ? TToneCurve::Linear : TToneCurve::Gamma, g, "png-gama"};
     }
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr)
+        return TransferOfExif(std::span<const std::uint8_t>(exif, exifLength));
     return std::nullopt;
 }
 

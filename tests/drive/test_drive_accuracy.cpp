@@ -16,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <lcms2.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include "drive/DriveAnalysis.h"
@@ -616,6 +618,7 @@ TRgbImage Encoded8(const TPhysicalTrail& t, double (*stored)(double))
 
 double SrgbStored(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
 double Gamma22Stored(double l) { return std::pow(l, 1 / 2.2); }
+double AdobeStored(double l) { return std::pow(l, 256.0 / 563.0); }
 
 std::uint32_t Be32(const std::uint8_t* p) { return std::uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
@@ -637,6 +640,44 @@ void InsertPngChunk(const std::string& path, const char type[4], const std::vect
     png.insert(png.begin() + static_cast<std::ptrdiff_t>(afterHeader), chunk.begin(), chunk.end());
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
                                                 static_cast<std::streamsize>(png.size()));
+}
+
+// An ICC profile's bytes, made with LittleCMS: sRGB's, or an RGB one of
+// the given primaries and gamma (1 for linear).
+std::vector<std::uint8_t> ProfileBytes(cmsHPROFILE p)
+{
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(p, nullptr, &n);
+    std::vector<std::uint8_t> bytes(n);
+    cmsSaveProfileToMem(p, bytes.data(), &n);
+    cmsCloseProfile(p);
+    return bytes;
+}
+
+std::vector<std::uint8_t> SrgbProfile() { return ProfileBytes(cmsCreate_sRGBProfile()); }
+
+std::vector<std::uint8_t> GammaProfile(const cmsCIExyYTRIPLE& primaries, double gamma)
+{
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    const cmsCIExyY d65{0.3127, 0.3290, 1};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    return ProfileBytes(p);
+}
+
+constexpr cmsCIExyYTRIPLE AdobeRgb{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+constexpr cmsCIExyYTRIPLE SrgbPrimaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+
+// The iCCP chunk's data: a name, compression method 0, the zlib stream.
+std::vector<std::uint8_t> IccpData(const std::vector<std::uint8_t>& profile)
+{
+    uLongf n = compressBound(static_cast<uLong>(profile.size()));
+    std::vector<std::uint8_t> z(n);
+    compress(z.data(), &n, profile.data(), static_cast<uLong>(profile.size()));
+    std::vector<std::uint8_t> data = {'i', 'c', 'c', 0, 0};
+    data.insert(data.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(n));
+    return data;
 }
 
 std::string TempPicture(const std::string& name)
@@ -661,6 +702,8 @@ TEST(DriveLight, EncodedTrailsMeetThe8BitBars)
         {"sRGB JPEG without tags", SrgbStored, "srgb.jpg", "jpeg-default"},
         {"PNG with gAMA 0.45455", Gamma22Stored, "gama.png", "png-gama"},
         {"PNG with an sRGB chunk", SrgbStored, "srgb.png", "png-srgb"},
+        {"PNG with an sRGB ICC profile", SrgbStored, "icc-srgb.png", "icc"},
+        {"PNG with an Adobe RGB (1998) profile", AdobeStored, "icc-adobe.png", "icc"},
     };
     const TPhysicalOptions o = ToneTrail();
     const TPhysicalTrail trail = RenderPhysicalTrail(o);
@@ -672,10 +715,14 @@ TEST(DriveLight, EncodedTrailsMeetThe8BitBars)
             WriteJpeg(path, img, 92);
         } else {
             WritePng(path, img);
-            if (c.Source == std::string("png-gama"))
+            const std::string file = c.File;
+            if (file == "gama.png")
                 InsertPngChunk(path, "gAMA", {0, 0, 0xB1, 0x8F}); // 45455
-            else
+            else if (file == "srgb.png")
                 InsertPngChunk(path, "sRGB", {0});
+            else
+                InsertPngChunk(path, "iCCP",
+                               IccpData(file == "icc-srgb.png" ? SrgbProfile() : GammaProfile(AdobeRgb, 563.0 / 256)));
         }
         TLoadedTrail loaded;
         LoadPicture(path, loaded.Bitmap, loaded.Extras);
@@ -697,4 +744,58 @@ TEST(DriveLight, LinearPngWithoutTagsKeepsTheRaster)
     std::filesystem::remove(path);
     EXPECT_TRUE(loaded.Extras.Linear.Empty());
     EXPECT_EQ(loaded.Extras.Transfer, TTransfer{});
+}
+
+namespace {
+
+// A 16-bit TIFF of the trail's light stored through `stored`, with the
+// profile embedded.
+void WriteTiff16(const std::string& path, const TPhysicalTrail& t, double (*stored)(double),
+                 const std::vector<std::uint8_t>& profile)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(t.Width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(t.Height));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(3));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(16));
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<std::uint16_t>(PLANARCONFIG_CONTIG));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(PHOTOMETRIC_RGB));
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()), profile.data());
+    std::vector<std::uint16_t> row(static_cast<std::size_t>(t.Width) * 3);
+    for (std::int32_t y = 0; y < t.Height; ++y) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = static_cast<std::uint16_t>(
+                std::lround(65535 * stored(t.Levels[static_cast<std::size_t>(y) * row.size() + i] / 65535.0)));
+        TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+}
+
+double LinearStored(double l) { return l; }
+
+} // namespace
+
+// 16-bit TIFFs with a linear and with an sRGB profile, at the 16-bit bars.
+TEST(DriveLight, SixteenBitTiffsWithProfilesMeetThe16BitBars)
+{
+    const TPhysicalOptions o = MainTrail16();
+    const TPhysicalTrail trail = RenderPhysicalTrail(o);
+    const struct {
+        const char* Name;
+        double (*Stored)(double);
+        bool Srgb;
+    } cases[] = {{"16-bit TIFF, linear profile", LinearStored, false}, {"16-bit TIFF, sRGB profile", SrgbStored, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = TempPicture("p16.tif");
+        WriteTiff16(path, trail, c.Stored, c.Srgb ? SrgbProfile() : GammaProfile(SrgbPrimaries, 1));
+        TLoadedTrail loaded;
+        LoadPicture(path, loaded.Bitmap, loaded.Extras);
+        std::filesystem::remove(path);
+        EXPECT_EQ(loaded.Extras.Transfer.Source, "icc");
+        EXPECT_EQ(loaded.Extras.Transfer.Curve, c.Srgb ? TToneCurve::Icc : TToneCurve::Linear);
+        ASSERT_FALSE(loaded.Extras.Linear.Empty());
+        CheckLoaded(c.Name, o, trail, loaded, LinearBars(), true, false);
+    }
 }
