@@ -125,6 +125,7 @@ std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
             FDriveSnapshot = std::make_shared<TDrivePicture>();
         FDriveSnapshot->Bitmap = FState.Image.Bitmap;
         FDriveSnapshot->Linear = FState.Image.Linear;
+        FDriveSnapshot->Transfer = FState.Image.Transfer;
         // After a load the status names the samples kept; with none kept it
         // says which frame dropped them.
         FDriveSnapshot->LinearDropped = FState.Image.Linear.Empty() ? FState.Status.Linear : std::string();

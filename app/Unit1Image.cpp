@@ -270,6 +270,7 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     // the markers, the picture, the flags and the zoom as they were.
     TBitmap32 picture;
     TPictureExtras extras;
+    extras.Choice = TabSheet4->Settings().Transfer;
     {
         TBusyCursor busy(Image1->viewport());
         LoadPicture(fileName.toStdString(), picture, extras);
@@ -280,6 +281,7 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     // The previous picture's samples go with it.
     FState.Image.Linear.Swap(extras.Linear);
     extras.Linear.Release();
+    FState.Image.Transfer = extras.Transfer;
     FState.Status.Linear = LinearPlaneNote(FState.Image.Linear);
     FState.Image.DarkApplied = false;
     FState.Image.FlatApplied = false;
@@ -319,6 +321,8 @@ void TVinsk_main::ApplyFrame(const char* frameName, std::optional<std::string> (
     TBusyCursor busy(Image1->viewport());
     TBitmap32 frame;
     TPictureExtras extras;
+    // The frame is read through the curve the picture's setting chooses.
+    extras.Choice = TabSheet4->Settings().Transfer;
     LoadPicture(choice->FileName.toStdString(), frame, extras, HeldForFrame(FState.Image, frameName));
     apply(FState.Image, frame, extras.Linear, FState.Status);
     UpdateIndicators();

@@ -29,12 +29,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/Bitmap32.h"
 #include "image/SampleSource.h"
 #include "linear/LinearPlane.h"
+#include "linear/ToneCurve.h"
 #include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
@@ -174,6 +176,10 @@ struct TDriveResult {
     std::vector<double> PecError, PecFit, PecResidual;
     std::vector<double> RemovedDrift;
     std::vector<double> CycleStarts;
+
+    // How the picture's stored values were read as light; nothing for a
+    // source without pixels.
+    std::optional<TTransfer> Transfer;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

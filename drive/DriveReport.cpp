@@ -142,7 +142,13 @@ std::string DriveJson(const TDriveResult& r)
     optional(", \"pec_fit\": ", r.PecFit);
     optional(", \"residual\": ", r.PecResidual);
     optional(", \"drift\": ", r.RemovedDrift);
-    key("series", series + "}", true);
+    key("series", series + "}");
+    const std::optional<TTransfer>& t = r.Transfer;
+    key("transfer",
+        t ? "{\"curve\": " + Quote(ToneCurveName(t->Curve)) + ", \"gamma\": " + Num(t->Gamma) +
+                ", \"source\": " + Quote(t->Source) + "}"
+          : std::string("null"),
+        true);
     return o + "}\n";
 }
 

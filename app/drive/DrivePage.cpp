@@ -1,5 +1,7 @@
 #include "app/drive/DrivePage.h"
 
+#include "drive/DriveLight.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -660,6 +662,8 @@ void TDrivePage::Launch()
     FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
         try {
             TDriveResult r = AnalysePicture(picture->Bitmap, picture->Linear, input);
+            if (!r.Refused)
+                NameTransfer(r, picture->Transfer);
             if (!picture->LinearDropped.empty())
                 r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
             return r;
@@ -751,6 +755,8 @@ void TDrivePage::ShowResult()
     const char sep = FHost.DecimalSeparator();
     FReadout->clear();
     QStringList notes;
+    if (const std::string light = TransferLine(r, sep); !light.empty())
+        notes << QString::fromStdString(light);
     for (const std::string& n : r.Notes)
         notes << QString::fromStdString(n);
     if (r.WormSource == TWormSource::None && !r.WormNote.empty())

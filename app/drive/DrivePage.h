@@ -37,6 +37,7 @@ struct TDrivePicture {
     TBitmap32 Bitmap;
     TLinearPlane Linear;
     std::string LinearDropped; // the status text when a frame dropped the linear samples
+    TTransfer Transfer;        // how the picture's stored values were read as light
 };
 class TRadioGroup;
 

@@ -26,6 +26,7 @@
 #include "app/drive/DriveChart.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/RadioGroup.h"
+#include "drive/DriveLight.h"
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
 #include "tools/cli/CliDrive.h"
@@ -117,7 +118,10 @@ protected:
         options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
         in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
-        return AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
+        TDriveResult r = AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
+        if (!r.Refused)
+            NameTransfer(r, W->State().Image.Transfer); // as the window names the picture's curve
+        return r;
     }
     void SetSpin(const char* name, double value)
     {

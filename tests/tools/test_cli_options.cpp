@@ -91,6 +91,10 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--guide-log", "g.txt", "--section", "3", "--pixel-scale", "2.66", "--worm-period", "383", "--json", "-"},
          "",
          ECliMode::GuideLog},
+        {{"--image", "a", "--drive", "--transfer", "gamma:2.2"}, "", ECliMode::Drive},
+        {{"--image", "a", "--drive", "--transfer", "gamma"},
+         "--transfer takes auto, linear, srgb or gamma:G with G from 0 to 10, not 'gamma'"},
+        {{"--image", "a", "--transfer", "srgb"}, "--transfer needs --drive"},
     };
     ExpectRows(rows);
     std::vector<std::string> args = {"--image", "a", "--drive"};

@@ -16,6 +16,7 @@
 #include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
 #include "tools/cli/Version.h"
+#include "drive/DriveLight.h"
 
 namespace vinsk::cli {
 
@@ -24,7 +25,7 @@ namespace {
 constexpr const char* ValueOptions[] = {"--worm-period", "--detrend",      "--harmonics",      "--tolerance",
                                         "--half-width",  "--json",         "--pec",            "--worm-phase",
                                         "--motor-start", "--steps-per-worm", "--hemisphere",   "--eqmod",
-                                        "--celestron",   "--celestron-worm-arcsec"};
+                                        "--celestron",   "--celestron-worm-arcsec", "--transfer"};
 
 // Whether every byte reached the stream; flushed, so that a full disk or a
 // closed pipe shows here and not after exit.
@@ -75,6 +76,8 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
                     std::to_string(r.Flux.size()) + " steps of " + Fix(r.ArcsecPerStep, 3, sep) + q + ", " +
                     Fix(r.Record, 1, sep) + " s analysed (" + Fix(r.TrimmedSeconds, 1, sep) +
                     " s at the ends left out)\n";
+    if (const std::string light = TransferLine(r, sep); !light.empty())
+        s += light + "\n";
     if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
         s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
@@ -197,6 +200,11 @@ std::optional<std::string> TakeDriveOption(TDriveOptions& d, const std::string& 
         if (!ParseDetrend(value, detrend))
             return bad("none, line, quadratic or harmonic");
         d.Detrend = detrend;
+    } else if (option == "--transfer") {
+        TTransferChoice transfer;
+        if (!ParseTransfer(value, '.', transfer))
+            return bad("auto, linear, srgb or gamma:G with G from 0 to 10");
+        d.Transfer = transfer;
     } else if (option == "--json" || option == "--pec") {
         if (value.empty())
             return bad("a file name, or - for standard output");
@@ -264,6 +272,7 @@ TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriv
     s.HalfWidth = d.HalfWidth.value_or(s.HalfWidth);
     s.StepsPerWorm = d.StepsPerWorm.value_or(s.StepsPerWorm);
     s.Hemisphere = d.Hemisphere.value_or(s.Hemisphere);
+    s.Transfer = d.Transfer.value_or(s.Transfer);
     return s;
 }
 
@@ -289,11 +298,14 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
     try {
         TVinskState s;
         TFileSetupValues header;
-        LoadPictures(o, s, &header);
-        dropped = s.Status.Linear;
+        // The settings first: their [Drive] Transfer says how the pictures
+        // are read.
         std::optional<TDriveSettings> fromFile;
         if (o.Settings)
             fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
+        TTransfer transfer;
+        LoadPictures(o, s, &header, DriveSettingsOf(d, fromFile).Transfer, &transfer);
+        dropped = s.Status.Linear;
         loaded.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
@@ -314,6 +326,8 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             in.Phase = fromFile;
         }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
+        if (!r.Refused)
+            NameTransfer(r, transfer);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;

@@ -21,6 +21,7 @@ struct TDriveOptions {
     std::optional<double> WormPeriod, Tolerance, HalfWidth; // half-width 0: auto
     std::optional<TDetrend> Detrend;
     std::optional<int> Harmonics;
+    std::optional<TTransferChoice> Transfer;
     std::optional<std::string> Json, Pec; // a file, or "-" for standard output
     // One exposure's phase reference, and the mount's properties (these
     // override the settings file's [Drive] keys).

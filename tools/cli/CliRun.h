@@ -9,6 +9,7 @@
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "linear/ToneCurve.h"
 #include "setup/DriveSettings.h"
 #include "setup/FileValues.h"
 
@@ -66,7 +67,10 @@ struct TCliResult {
 // the Setup values its file carries go to header when given. A frame that
 // does not match the samples drops them, and state.Status.Linear says so as
 // the window's status bar does. Throws what the loading or a refusal throws.
-void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
+// The picture and its frames are read as light through the curve `choice`
+// gives; the picture's curve goes to transfer when given.
+void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr,
+                  const TTransferChoice& choice = {}, TTransfer* transfer = nullptr);
 
 // The header's values when --from-header asks for them, then the command
 // line's, through the Setup fields' one-decimal texts. Returns, for
