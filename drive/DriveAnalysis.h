@@ -136,7 +136,7 @@ struct TDriveResult {
     double DriftSigma = 0;
     TDriveStats Stats;
 
-    // Spectrum of the drift-free error on a period axis (longest period first).
+    // Spectrum of the drift-free error on a period axis (shortest period first), up to the record's length.
     std::vector<double> SpectrumPeriod, SpectrumAmplitude;
     std::vector<TDrivePeak> Peaks; // strongest first
 

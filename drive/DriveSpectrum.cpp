@@ -107,11 +107,13 @@ void SpectrumAndPeaks(const std::vector<double>& tt, const std::vector<double>& 
     // joint fit (a short record's window smears P/2 into P).
     TSpectrum spec = PeriodSpectrum(r.T, r.Error);
     // A period longer than the record cannot be measured: the axis ends there.
-    std::size_t longer = 0;
-    while (longer < spec.Period.size() && spec.Period[longer] > r.Record)
-        ++longer;
-    r.SpectrumPeriod.assign(spec.Period.begin() + static_cast<std::ptrdiff_t>(longer), spec.Period.end());
-    r.SpectrumAmplitude.assign(spec.Amplitude.begin() + static_cast<std::ptrdiff_t>(longer), spec.Amplitude.end());
+    r.SpectrumPeriod.clear();
+    r.SpectrumAmplitude.clear();
+    for (std::size_t i = 0; i < spec.Period.size() && i < spec.Amplitude.size(); ++i)
+        if (spec.Period[i] <= r.Record) {
+            r.SpectrumPeriod.push_back(spec.Period[i]);
+            r.SpectrumAmplitude.push_back(spec.Amplitude[i]);
+        }
     r.Peaks = std::move(spec.Peaks);
     if (period > 0) {
         // A peak is harmonic i when its frequency lies within the
