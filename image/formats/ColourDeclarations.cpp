@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -101,9 +102,10 @@ std::optional<TTransfer> TransferOfIccProfile(std::span<const std::uint8_t> byte
     if (!profile)
         return std::nullopt;
     cmsHPROFILE p = profile.get();
-    const cmsColorSpaceSignature space = cmsGetColorSpace(p);
-    const bool grey = space == cmsSigGrayData;
-    if (!grey && space != cmsSigRgbData)
+    // As a number: a file may name a colour space the enumeration lacks.
+    const std::uint32_t space = cmsGetColorSpace(p);
+    const bool grey = space == static_cast<std::uint32_t>(cmsSigGrayData);
+    if (!grey && space != static_cast<std::uint32_t>(cmsSigRgbData))
         return std::nullopt;
     std::shared_ptr<TCurveTables> tables;
     const cmsTagSignature trc[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
