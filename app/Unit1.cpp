@@ -109,6 +109,7 @@ void TVinsk_main::BuildMenus()
     QMenu* image = bar->addMenu(QStringLiteral("Image"));
     image->setObjectName(QStringLiteral("Image2"));
     Openimage2 = item(image, "Openimage2", QStringLiteral("Open i&mage"));
+    CaptureIndi1 = item(image, "CaptureIndi1", QStringLiteral("&Capture through INDI…"));
     ApplyDark1 = item(image, "ApplyDark1", QStringLiteral("Apply &Dark"));
     ApplyFlat1 = item(image, "ApplyFlat1", QStringLiteral("Apply &Flat"));
     FindTrail1 = item(image, "FindTrail1", QStringLiteral("F&ind trail"));
@@ -129,6 +130,7 @@ void TVinsk_main::BuildMenus()
     Wire(ApplyDark1, &QAction::triggered, &TVinsk_main::BitBtn10Click);
     Wire(ApplyFlat1, &QAction::triggered, &TVinsk_main::BitBtn12Click);
     Wire(FindTrail1, &QAction::triggered, &TVinsk_main::FindTrailClick);
+    Wire(CaptureIndi1, &QAction::triggered, &TVinsk_main::CaptureClick);
     Wire(PlotGraph1, &QAction::triggered, &TVinsk_main::ShowGraph);
     Wire(Saveresults1, &QAction::triggered, &TVinsk_main::BitBtn11Click);
     Wire(About1, &QAction::triggered, &TVinsk_main::About1Click);

@@ -75,6 +75,10 @@ public:
     void OpenFile();
     void SaveFile();
     void OpenimageClick();
+    // Loads the picture as Open image does, with the file's values offered.
+    void OpenPictureFile(const QString& fileName);
+    // Image > Capture through INDI…
+    void CaptureClick();
     void CaclValue();
 
 private:
@@ -179,6 +183,11 @@ private:
     void DriveInputsChanged();
     void AnalyseDrive1Click();
     void SaveDrive1Click(int format);
+    // START and STOP change places (IN-LINE stays), and the side START is on
+    // becomes the one Find trail keeps.
+    void SwapPointsClick();
+    // After a press that placed or moved START or STOP by hand.
+    void NoteStartSide();
     // TDriveHost
     bool ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChange, std::string& refusal) override;
     std::shared_ptr<const TDrivePicture> PictureSnapshot() override;
@@ -187,11 +196,15 @@ private:
     char DecimalSeparator() const override;
     TDialogs& Dialogs() override;
     void Run(const std::function<void()>& command) override;
+    std::string ProgramVersion() const override;
+    std::string PictureName() const override;
 
     TDialogs& FDialogs;
     TWindowState FState;
     TVersionTexts FVersion;
     bool FImageButtonDown = false;
+    bool FStartStopByHand = false; // the press placed or moves START or STOP
+    std::string FPictureName;      // the opened picture's file name
     // The note on unread settings values last posted to status panel 1.
     std::string FSettingsNote;
     bool FMarkerDragging = false;
@@ -220,6 +233,7 @@ private:
     QAction* ApplyDark1 = nullptr;
     QAction* ApplyFlat1 = nullptr;
     QAction* FindTrail1 = nullptr;
+    QAction* CaptureIndi1 = nullptr;
     QAction* PlotGraph1 = nullptr;
     QAction* Saveresults1 = nullptr;
     QAction* About1 = nullptr;

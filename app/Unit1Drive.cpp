@@ -28,6 +28,7 @@ void TVinsk_main::BuildDriveTab()
         return a;
     };
     QAction* analyse = item("AnalyseDrive1", QStringLiteral("&Analyse drive"));
+    QAction* swap = item("SwapPoints2", QStringLiteral("S&wap START and STOP"));
     drive->addSeparator();
     const std::pair<const char*, const char*> saves[] = {
         {"SaveDriveChart1", "Save the &chart (PNG, SVG, PDF)…"},
@@ -40,6 +41,13 @@ void TVinsk_main::BuildDriveTab()
     bar->insertMenu(help ? help->menuAction() : nullptr, drive);
 
     Wire(analyse, &QAction::triggered, &TVinsk_main::AnalyseDrive1Click);
+    Wire(swap, &QAction::triggered, &TVinsk_main::SwapPointsClick);
+    // The same command on the Image menu, beside Find trail.
+    if (QMenu* image = bar->findChild<QMenu*>(QStringLiteral("Image2"))) {
+        QAction* a = image->addAction(QStringLiteral("S&wap START and STOP"));
+        a->setObjectName(QStringLiteral("SwapPoints1"));
+        Wire(a, &QAction::triggered, &TVinsk_main::SwapPointsClick);
+    }
     for (std::size_t i = 0; i < std::size(saves); ++i) {
         QAction* a = item(saves[i].first, QString::fromUtf8(saves[i].second));
         const int format = formats[i];
@@ -117,6 +125,7 @@ std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
             FDriveSnapshot = std::make_shared<TDrivePicture>();
         FDriveSnapshot->Bitmap = FState.Image.Bitmap;
         FDriveSnapshot->Linear = FState.Image.Linear;
+        FDriveSnapshot->Transfer = FState.Image.Transfer;
         // After a load the status names the samples kept; with none kept it
         // says which frame dropped them.
         FDriveSnapshot->LinearDropped = FState.Image.Linear.Empty() ? FState.Status.Linear : std::string();
@@ -148,6 +157,16 @@ TDialogs& TVinsk_main::Dialogs()
 void TVinsk_main::Run(const std::function<void()>& command)
 {
     RunCommand(command);
+}
+
+std::string TVinsk_main::ProgramVersion() const
+{
+    return FVersion.FileVersionText.toStdString();
+}
+
+std::string TVinsk_main::PictureName() const
+{
+    return FPictureName;
 }
 
 } // namespace vinsk

@@ -2,6 +2,8 @@
 // their markers, and the zoom.
 #include "app/Unit1.h"
 
+#include <QFileInfo>
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -259,13 +261,19 @@ void TVinsk_main::OpenimageClick()
     if (!choice)
         return;
     OPD.FilterIndex = choice->FilterIndex;
+    OpenPictureFile(choice->FileName);
+}
+
+void TVinsk_main::OpenPictureFile(const QString& fileName)
+{
     // Decoded before anything is touched: a file that fails to load leaves
     // the markers, the picture, the flags and the zoom as they were.
     TBitmap32 picture;
     TPictureExtras extras;
+    extras.Choice = TabSheet4->Settings().Transfer;
     {
         TBusyCursor busy(Image1->viewport());
-        LoadPicture(choice->FileName.toStdString(), picture, extras);
+        LoadPicture(fileName.toStdString(), picture, extras);
     }
     Image1->ClearLayers();
     picture.SetOuterColor(FState.Image.Bitmap.OuterColor());
@@ -273,6 +281,7 @@ void TVinsk_main::OpenimageClick()
     // The previous picture's samples go with it.
     FState.Image.Linear.Swap(extras.Linear);
     extras.Linear.Release();
+    FState.Image.Transfer = extras.Transfer;
     FState.Status.Linear = LinearPlaneNote(FState.Image.Linear);
     FState.Image.DarkApplied = false;
     FState.Image.FlatApplied = false;
@@ -282,6 +291,8 @@ void TVinsk_main::OpenimageClick()
     FState.Status.Panels[PanelImageSize] = "Image size: " + std::to_string(FState.Image.Bitmap.Width()) + "/" +
                               std::to_string(FState.Image.Bitmap.Height());
     SyncStatus();
+    FPictureName = QFileInfo(fileName).fileName().toStdString();
+    TabSheet4->NewExposure();
     OfferFileValues(extras.Setup);
 }
 
@@ -310,6 +321,8 @@ void TVinsk_main::ApplyFrame(const char* frameName, std::optional<std::string> (
     TBusyCursor busy(Image1->viewport());
     TBitmap32 frame;
     TPictureExtras extras;
+    // The frame is read through the curve the picture's setting chooses.
+    extras.Choice = TabSheet4->Settings().Transfer;
     LoadPicture(choice->FileName.toStdString(), frame, extras, HeldForFrame(FState.Image, frameName));
     apply(FState.Image, frame, extras.Linear, FState.Status);
     UpdateIndicators();
@@ -348,6 +361,8 @@ void TVinsk_main::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers,
     const std::int32_t ix = ImageX(x);
     const std::int32_t iy = ImageY(y);
     PixelReadout(FState.Image.Bitmap, ix, iy, FState.Status);
+    FStartStopByHand = button == Qt::LeftButton &&
+                       (FState.PlacingMode == PointStart || FState.PlacingMode == PointStop);
     if (button == Qt::LeftButton)
         PlaceArmedPoint(ix, iy);
 }
@@ -393,8 +408,39 @@ void TVinsk_main::ImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x,
 void TVinsk_main::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
     FImageButtonDown = false;
+    NoteStartSide();
     FState.Status.Panels[PanelPrompt].clear();
     FState.PlacingMode = NoPlacing;
+}
+
+void TVinsk_main::SwapPointsClick()
+{
+    if (Image1->LayerCount() < 2) {
+        FDialogs.ErrorBox(QStringLiteral("Place START and STOP first: there is nothing to swap."));
+        return;
+    }
+    const TCheckPointEdits e = ReadCheckPointEdits();
+    const auto x0 = static_cast<std::int32_t>(e[0]), y0 = static_cast<std::int32_t>(e[1]);
+    const auto x1 = static_cast<std::int32_t>(e[2]), y1 = static_cast<std::int32_t>(e[3]);
+    {
+        TViewUpdate update(Image1);
+        PlaceMarker(Image1->Layer(PointStart), x1, y1);
+        SetPointEdits(PointStart, x1, y1);
+        PlaceMarker(Image1->Layer(PointStop), x0, y0);
+        SetPointEdits(PointStop, x0, y0);
+    }
+    Image1->LayersChanged();
+    TabSheet4->SetStartSide(StartSideOf(x1, y1, x0, y0));
+}
+
+void TVinsk_main::NoteStartSide()
+{
+    if (!FStartStopByHand || Image1->LayerCount() < 2)
+        return;
+    FStartStopByHand = false;
+    const TCheckPointEdits e = ReadCheckPointEdits();
+    TabSheet4->SetStartSide(StartSideOf(static_cast<double>(e[0]), static_cast<double>(e[1]),
+                                        static_cast<double>(e[2]), static_cast<double>(e[3])));
 }
 
 void TVinsk_main::FindTrailClick()
@@ -409,7 +455,7 @@ void TVinsk_main::FindTrailClick()
         std::optional<TRasterSamples> raster;
         std::optional<TLinearSamples> linear;
         search = FindTrail(PictureSamples(FState.Image.Bitmap, FState.Image.Linear, raster, linear),
-                           ReadChoices().Channel);
+                           ReadChoices().Channel, TabSheet4->Settings().StartSide);
     }
     if (!search.Points) {
         FDialogs.ErrorBox(QString::fromStdString(search.Refusal));

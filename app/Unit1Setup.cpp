@@ -289,6 +289,7 @@ void TVinsk_main::OfferFileValues(const TFileSetupValues& values)
     const std::vector<TSettingsValue> fields = FileValuesForFields(values);
     SetSetupFields(fields.data(), fields.size());
     SetDriveSetup(fields.data(), fields.size());
+    TabSheet4->TakeFilePhase(values);
 }
 
 void TVinsk_main::SetDriveSetup(const TSettingsValue* values, std::size_t count)

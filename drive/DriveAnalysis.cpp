@@ -1,4 +1,5 @@
 #include "drive/DriveAnalysis.h"
+#include "drive/PecFiles.h"
 
 #include <string>
 
@@ -83,6 +84,8 @@ TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& in)
     try {
         TDriveResult r = Analyse(samples, in);
         r.Setup = in.Setup;
+        r.PhaseInput = in.Phase;
+        PecRowsFromIndex(r);
         return r;
     } catch (const EMathError& ex) {
         return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() +

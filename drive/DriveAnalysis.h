@@ -29,12 +29,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/Bitmap32.h"
 #include "image/SampleSource.h"
 #include "linear/LinearPlane.h"
+#include "linear/ToneCurve.h"
 #include "setup/DriveSettings.h"
 #include "setup/Experiment.h"
 
@@ -47,11 +49,25 @@ struct TDrivePoint {
     double Y = 0;
 };
 
+// One exposure's phase reference (the worm's phase or the RA motor's count
+// at START, which one photograph does not record) and the mount's
+// properties.
+struct TPhaseInput {
+    double WormPhaseDeg = std::numeric_limits<double>::quiet_NaN(); // at START, 0 .. 360; NaN: not given
+    bool HaveMotorStart = false;
+    long long MotorStart = 0;   // the RA motor's count at START
+    long long StepsPerWorm = 0; // 0: not given
+    int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
+
+    bool operator==(const TPhaseInput&) const = default;
+};
+
 struct TDriveInput {
     TDrivePoint Start, Stop, InLine; // the check points, image pixels
     TExperiment Setup;               // distance, pixel size, focal length, exposure, mount speed
     TChannel Channel = ChannelAvg;
     TDriveSettings Settings;
+    TPhaseInput Phase;
 };
 
 // Statistics of the drift-free error over the trimmed steps. Peak-to-peak
@@ -86,7 +102,7 @@ struct TDrivePeak {
 };
 
 struct TPecRow {
-    double Phase = 0; // s from the first trimmed step's phase
+    double Phase = 0; // s from the first trimmed step's phase, or from the PEC index when the worm phase is known
     double Error = 0; // arc seconds, the fitted periodic part
     double Rate = 0;  // arc seconds per second the mount must add: -d(error)/dt
 };
@@ -123,7 +139,7 @@ struct TDriveResult {
     double DriftSigma = 0;
     TDriveStats Stats;
 
-    // Spectrum of the drift-free error on a period axis (longest period first).
+    // Spectrum of the drift-free error on a period axis (shortest period first), up to the record's length.
     std::vector<double> SpectrumPeriod, SpectrumAmplitude;
     std::vector<TDrivePeak> Peaks; // strongest first
 
@@ -149,6 +165,25 @@ struct TDriveResult {
 
     std::vector<std::string> Notes; // things the reader should know
 
+    // The phase reference the analysis was given. With a worm phase, the
+    // PEC rows' phase runs from the PEC index instead of the first step.
+    TPhaseInput PhaseInput;
+
+    // What the figures draw, so that the window and the report show one
+    // thing. Per trimmed step, empty without a PEC fit: the error less the
+    // joint fit's line, the fit's periodic part and their difference, whose
+    // RMS is PecResidualRms (in every detrend mode: the line removed from
+    // Error may be another). The drift removed from the error, less its
+    // mean so that it shares the error's scale (empty when none was). The
+    // times at which the worm cycles after the first begin.
+    std::vector<double> PecError, PecFit, PecResidual;
+    std::vector<double> RemovedDrift;
+    std::vector<double> CycleStarts;
+
+    // How the picture's stored values were read as light; nothing for a
+    // source without pixels.
+    std::optional<TTransfer> Transfer;
+
     // Maxima of the trail's mean cross-section: 2 for a defocused star's
     // ring, whose radius is half their distance apart (0 for one crest).
     int Crests = 1;
@@ -170,8 +205,9 @@ const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 // the scale came from, in the Setup fields' units}, samples (steps walked),
 // trimmed_s, saturated_fraction, outside_fraction, drift_arcsec_per_s,
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
-// cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe}
-// (the trimmed steps, drift-free) and a few more. A point is the decimal
+// cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe,
+// pec_fit, residual, drift} (the trimmed steps: the drift-free error and what
+// the figures draw beside it, null when absent) and a few more. A point is the decimal
 // separator whatever the locale; unknown values are null.
 std::string DriveJson(const TDriveResult& r);
 

@@ -21,8 +21,14 @@ void CyclesAndPec(const std::vector<double>& tt, const std::vector<double>& pe, 
             const double lineA = static_cast<double>(pec.Coef[0]), lineB = static_cast<double>(pec.Coef[1]);
             const double mid = static_cast<double>(pec.Mid), half = static_cast<double>(pec.Half);
             long double rss = 0;
+            r.PecError.resize(tt.size());
+            r.PecFit.resize(tt.size());
+            r.PecResidual.resize(tt.size());
             for (std::size_t i = 0; i < tt.size(); ++i) {
-                const double d = pe[i] - (lineA + lineB * ((tt[i] - mid) / half)) - static_cast<double>(pec.Periodic(tt[i]));
+                r.PecError[i] = pe[i] - (lineA + lineB * ((tt[i] - mid) / half));
+                r.PecFit[i] = static_cast<double>(pec.Periodic(tt[i]));
+                const double d = r.PecError[i] - r.PecFit[i];
+                r.PecResidual[i] = d;
                 rss += static_cast<long double>(d) * d;
             }
             r.PecResidualRms = StoreD(sqrtl(rss / tt.size()));
@@ -38,6 +44,8 @@ void CyclesAndPec(const std::vector<double>& tt, const std::vector<double>& pe, 
                 r.Pec.push_back(row);
             }
         }
+        for (long double b = tt.front() + period; b < tt.back(); b += period)
+            r.CycleStarts.push_back(StoreD(b));
         if (r.Record >= period) {
             r.CycleCount = static_cast<int>(floorl(r.Record / period + 1e-9L));
             const int bins = static_cast<int>(std::clamp<long double>(roundl(period), 16, 720));

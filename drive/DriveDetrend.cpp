@@ -303,6 +303,15 @@ TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>&
     r.Error.resize(pe.size());
     for (std::size_t i = 0; i < pe.size(); ++i)
         r.Error[i] = StoreD(use == TDetrend::None ? pe[i] : pe[i] - trend.Poly(tt[i]));
+    if (use != TDetrend::None && !tt.empty()) {
+        long double mean = 0;
+        for (double t : tt)
+            mean += trend.Poly(t);
+        mean /= static_cast<long double>(tt.size());
+        r.RemovedDrift.resize(tt.size());
+        for (std::size_t i = 0; i < tt.size(); ++i)
+            r.RemovedDrift[i] = StoreD(trend.Poly(tt[i]) - mean);
+    }
     if (use == TDetrend::None) {
         r.Drift = NaN;
         r.DriftPercent = NaN;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "drive/DriveAnalysis.h"
+#include "drive/PecFiles.h"
 
 namespace vinsk {
 
@@ -123,6 +124,7 @@ std::string DriveJson(const TDriveResult& r)
     key("cycles", "{\"count\": " + std::to_string(r.CycleCount) + ", \"spread_rms\": " + Num(r.CycleSpreadRms) + "}");
     key("pec", "{\"harmonics\": " + (r.Pec.empty() ? std::string("null") : std::to_string(r.PecHarmonics)) +
                    ", \"residual_rms\": " + Num(r.PecResidualRms) + "}");
+    key("phase", PhaseJson(r.PhaseInput));
     std::string notes = "[";
     for (std::size_t i = 0; i < r.Notes.size(); ++i)
         notes += (i ? ", " : "") + Quote(r.Notes[i]);
@@ -133,7 +135,23 @@ std::string DriveJson(const TDriveResult& r)
     Array(series, r.T);
     series += ", \"pe\": ";
     Array(series, r.Error);
-    key("series", series + "}", true);
+    auto optional = [&](const char* name, const std::vector<double>& v) {
+        series += name;
+        if (v.empty())
+            series += "null";
+        else
+            Array(series, v);
+    };
+    optional(", \"pec_fit\": ", r.PecFit);
+    optional(", \"residual\": ", r.PecResidual);
+    optional(", \"drift\": ", r.RemovedDrift);
+    key("series", series + "}");
+    const std::optional<TTransfer>& t = r.Transfer;
+    key("transfer",
+        t ? "{\"curve\": " + Quote(ToneCurveName(t->Curve)) + ", \"gamma\": " + Num(t->Gamma) +
+                ", \"source\": " + Quote(t->Source) + "}"
+          : std::string("null"),
+        true);
     return o + "}\n";
 }
 
@@ -144,7 +162,8 @@ std::string PecTableText(const TDriveResult& r)
     std::string o = "# Worm period " + Fixed(r.WormPeriod, 3) + " s (" + WormSourceName(r.WormSource) + "), " +
                     std::to_string(r.PecHarmonics) + " harmonics, residual RMS " + Fixed(r.PecResidualRms, 3) +
                     " arcsec\n";
-    o += "# phase [s] error [arcsec] correction rate [arcsec/s]\n";
+    o += std::isfinite(r.PhaseInput.WormPhaseDeg) ? "# phase from the PEC index [s] error [arcsec] correction rate [arcsec/s]\n"
+                                             : "# phase [s] error [arcsec] correction rate [arcsec/s]\n";
     for (const TPecRow& row : r.Pec)
         o += Fixed(row.Phase, 0) + " " + Fixed(row.Error, 4) + " " + Fixed(row.Rate, 5) + "\n";
     return o;

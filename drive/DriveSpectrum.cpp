@@ -106,23 +106,41 @@ void SpectrumAndPeaks(const std::vector<double>& tt, const std::vector<double>& 
     // Spectrum, with the harmonics of the worm named and measured by the
     // joint fit (a short record's window smears P/2 into P).
     TSpectrum spec = PeriodSpectrum(r.T, r.Error);
-    r.SpectrumPeriod = std::move(spec.Period);
-    r.SpectrumAmplitude = std::move(spec.Amplitude);
+    // A period longer than the record cannot be measured: the axis ends there.
+    r.SpectrumPeriod.clear();
+    r.SpectrumAmplitude.clear();
+    for (std::size_t i = 0; i < spec.Period.size() && i < spec.Amplitude.size(); ++i)
+        if (spec.Period[i] <= r.Record) {
+            r.SpectrumPeriod.push_back(spec.Period[i]);
+            r.SpectrumAmplitude.push_back(spec.Amplitude[i]);
+        }
     r.Peaks = std::move(spec.Peaks);
     if (period > 0) {
+        // A peak is harmonic i when its frequency lies within the
+        // resolution of i / P: the record's (a window's lobe is 1/T wide)
+        // or half the spacing of the harmonics, whichever is finer. On a
+        // record of under two cycles the worm's lobe sits several per cent
+        // off P.
+        const long double tolerance = std::min(1 / static_cast<long double>(r.Record), 1 / (2 * period));
         int maxI = 0;
         for (TDrivePeak& p : r.Peaks) {
-            const long double i = roundl(period / p.Period);
-            if (i >= 1 && i <= 10 && fabsl(p.Period - period / i) <= 0.03L * period / i) {
+            const long double f = 1 / static_cast<long double>(p.Period), i = roundl(f * period);
+            if (i >= 1 && i <= 10 && fabsl(f - i / period) <= tolerance) {
                 p.Harmonic = static_cast<int>(i);
                 maxI = std::max(maxI, p.Harmonic);
             }
         }
-        // One peak per harmonic: the strongest keeps the label.
-        for (std::size_t a = 0; a < r.Peaks.size(); ++a)
-            for (std::size_t z = a + 1; z < r.Peaks.size(); ++z)
-                if (r.Peaks[z].Harmonic != 0 && r.Peaks[z].Harmonic == r.Peaks[a].Harmonic)
-                    r.Peaks[z].Harmonic = 0;
+        // One row per harmonic: the strongest peak stands for it, the
+        // others are its window's lobes.
+        std::vector<TDrivePeak> kept;
+        for (const TDrivePeak& p : r.Peaks) {
+            bool seen = false;
+            for (const TDrivePeak& q : kept)
+                seen = seen || (p.Harmonic != 0 && q.Harmonic == p.Harmonic);
+            if (!seen)
+                kept.push_back(p);
+        }
+        r.Peaks = std::move(kept);
         {
             const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period, &fits.Noise) : fits.Harmonic;
             // Harmonics up to K that the window merged into a neighbour's
@@ -144,6 +162,7 @@ void SpectrumAndPeaks(const std::vector<double>& tt, const std::vector<double>& 
                 if (p.Harmonic == 0)
                     continue;
                 p.Label = "P/" + std::to_string(p.Harmonic);
+                p.Period = StoreD(period / p.Harmonic); // the lobe's crest may lie a few per cent off
                 if (joint.Ok) {
                     p.Amplitude = StoreD(joint.Amplitude(p.Harmonic));
                     p.PeakToPeak = 2 * p.Amplitude;

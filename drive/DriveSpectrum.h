@@ -17,7 +17,7 @@ struct TSpectrum {
 
 // The one-sided amplitude spectrum (a sine of amplitude A reads A) of the
 // series resampled uniformly, its mean removed and under a Hann window,
-// periods longest first; and up to 12 peaks within the record, strongest
+// periods shortest first; and up to 12 peaks within the record, strongest
 // first, above 4 times the median bin and 2 % of the highest, each placed
 // between bins by the parabola through its three.
 TSpectrum PeriodSpectrum(const std::vector<double>& t, const std::vector<double>& e);

@@ -7,6 +7,7 @@
 
 #include "drive/DriveDetrend.h"
 #include "drive/DriveSpectrum.h"
+#include "numeric/Median.h"
 
 namespace vinsk::drive {
 
@@ -40,6 +41,44 @@ long double GoldenMinimum(F f, long double lo, long double hi, long double tol)
         }
     }
     return (lo + hi) / 2;
+}
+
+// Whether the line-free error lf is larger than its noise can make it, so
+// that a period longer than the record is there: its RMS at least three
+// times what a random walk with the increments' noise leaves about a line
+// (a fifteenth of the walk's variance over the record). The noise comes from
+// the increments summed over blocks of 50 steps, longer than the photometry
+// shares its noise over, differenced so that a smooth error drops out.
+bool LargerThanItsNoise(const std::vector<double>& lf)
+{
+    constexpr std::size_t Block = 50;
+    const std::size_t blocks = lf.size() / Block;
+    if (blocks < 8)
+        return false;
+    std::vector<long double> absolute;
+    for (std::size_t b = 1; b + 1 < blocks; ++b)
+        absolute.push_back(fabsl((lf[(b + 1) * Block] - static_cast<long double>(lf[b * Block])) -
+                                 (lf[b * Block] - static_cast<long double>(lf[(b - 1) * Block]))));
+    const long double sigma = 1.4826L * Median(absolute) / sqrtl(2); // of one block's change
+    const long double walkRms = sigma * sqrtl(static_cast<long double>(lf.size()) / Block / 15);
+    long double ss = 0;
+    for (double x : lf)
+        ss += static_cast<long double>(x) * x;
+    return sqrtl(ss / lf.size()) >= 3 * walkRms;
+}
+
+std::string NoPeriodNote(const std::vector<double>& lf, long double record)
+{
+    if (LargerThanItsNoise(lf)) {
+        char buf[200];
+        std::snprintf(buf, sizeof buf,
+                      "The trail covers %.0f s: too short to find a worm period; give it, or take a longer exposure "
+                      "(at least 1.5 cycles)",
+                      static_cast<double>(record));
+        return buf;
+    }
+    return "No periodic error stands out of the noise, so there is no worm period to estimate; give the worm "
+           "period to see the cycles and the PEC table";
 }
 
 } // namespace
@@ -104,8 +143,7 @@ long double FindWormPeriod(const std::vector<double>& tt, const std::vector<doub
             BlockMeans(tt, lf, 1024, bt, bl);
             const TSpectrum first = PeriodSpectrum(bt, bl);
             if (first.Peaks.empty()) {
-                r.WormNote = "No periodic error stands out of the noise, so there is no worm period to estimate; "
-                             "give the worm period to see the cycles and the PEC table";
+                r.WormNote = NoPeriodNote(lf, r.Record);
             } else {
                 const long double strongest = first.Peaks.front().Period;
                 const long double cycles = r.Record / strongest;
@@ -117,8 +155,7 @@ long double FindWormPeriod(const std::vector<double>& tt, const std::vector<doub
                 const long double pureSine = sqrtl(2 * ss / lf.size());
                 const bool stands = first.Peaks.front().Amplitude >= 0.3L * pureSine;
                 if (!stands) {
-                    r.WormNote = "No periodic error stands out of the noise, so there is no worm period to "
-                                 "estimate; give the worm period to see the cycles and the PEC table";
+                    r.WormNote = NoPeriodNote(lf, r.Record);
                 } else if (cycles >= 1.5L) {
                     period = RefinePeriod(tt, pe, K, strongest);
                     if (r.Record / period >= 1.5L) {

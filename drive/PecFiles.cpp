@@ -99,6 +99,63 @@ double PecFitAt(const TDriveResult& r, double t)
     return static_cast<double>(sum);
 }
 
+double PecFitRateAt(const TDriveResult& r, double t)
+{
+    if (!(r.WormPeriod > 0) || r.T.empty())
+        return 0;
+    const long double k = 2 * Pi / r.WormPeriod;
+    const long double w = k * (static_cast<long double>(t) - r.T.front());
+    long double sum = 0;
+    for (std::size_t i = 0; i < r.PecCos.size() && i < r.PecSin.size(); ++i) {
+        const long double a = (i + 1) * w;
+        sum += (i + 1) * k * (-r.PecCos[i] * sinl(a) + r.PecSin[i] * cosl(a));
+    }
+    return static_cast<double>(sum);
+}
+
+void PecRowsFromIndex(TDriveResult& r)
+{
+    if (!std::isfinite(r.PhaseInput.WormPhaseDeg) || r.Pec.empty() || !(r.WormPeriod > 0))
+        return;
+    // The moment after the exposure's start at which the worm passes its index.
+    long double turns = -r.PhaseInput.WormPhaseDeg / 360.0L;
+    turns -= floorl(turns);
+    const long double index = turns * r.WormPeriod;
+    for (TPecRow& row : r.Pec) {
+        const double t = static_cast<double>(index + row.Phase);
+        row.Error = PecFitAt(r, t);
+        row.Rate = -PecFitRateAt(r, t);
+    }
+}
+
+std::string PhaseText(const TPhaseInput& p)
+{
+    switch (PhaseSourceOf(p)) {
+    case TPhaseSource::WormPhase:
+        return "Phase: the worm at " + FixedText(p.WormPhaseDeg, 1) + " deg at START (0 at the PEC index)";
+    case TPhaseSource::Motor:
+        return "Phase: RA motor at " + std::to_string(p.MotorStart) + " at START, " +
+               FixedText(MotorPhaseDeg(p), 1) + " deg of its " + std::to_string(p.StepsPerWorm) +
+               "-step worm turn (not the PEC index)";
+    case TPhaseSource::Start:
+        break;
+    }
+    return "Phase: from START (no worm phase given)";
+}
+
+std::string PhaseJson(const TPhaseInput& p)
+{
+    const TPhaseSource source = PhaseSourceOf(p);
+    const auto num = [](double v) { return std::isfinite(v) ? FloatText(v) : std::string("null"); };
+    const double phase = source == TPhaseSource::WormPhase ? p.WormPhaseDeg
+                         : source == TPhaseSource::Motor   ? MotorPhaseDeg(p)
+                                                           : std::numeric_limits<double>::quiet_NaN();
+    return std::string("{\"source\": \"") + PhaseSourceName(source) + "\", \"phase_at_start_deg\": " + num(phase) +
+           ", \"motor_start\": " + (p.HaveMotorStart ? std::to_string(p.MotorStart) : std::string("null")) +
+           ", \"steps_per_worm\": " + (p.StepsPerWorm > 0 ? std::to_string(p.StepsPerWorm) : std::string("null")) +
+           ", \"hemisphere\": \"" + (p.Hemisphere < 0 ? "south" : "north") + "\"}";
+}
+
 TPecFile EqmodPecFile(const TDriveResult& r, const TPhaseInput& p, const TPecFileOptions& o)
 {
     if (!p.HaveMotorStart || p.StepsPerWorm <= 0)

@@ -15,17 +15,6 @@
 
 namespace vinsk {
 
-// One exposure's phase reference and the mount's properties.
-struct TPhaseInput {
-    double WormPhaseDeg = std::numeric_limits<double>::quiet_NaN(); // at START, 0 .. 360; NaN: not given
-    bool HaveMotorStart = false;
-    long long MotorStart = 0;   // the RA motor's count at START
-    long long StepsPerWorm = 0; // 0: not given
-    int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
-
-    bool operator==(const TPhaseInput&) const = default;
-};
-
 // Where the phase of the analysis' times comes from.
 enum class TPhaseSource { Start, WormPhase, Motor };
 TPhaseSource PhaseSourceOf(const TPhaseInput& p);
@@ -40,8 +29,23 @@ double WormPhaseAt(const TDriveResult& r, const TPhaseInput& p, double t);
 // motor count.
 double MotorPhaseDeg(const TPhaseInput& p);
 
-// The PEC fit's periodic error at the exposure's moment t, arc seconds.
+// The PEC fit's periodic error at the exposure's moment t, arc seconds, and
+// its rate, arc seconds per second.
 double PecFitAt(const TDriveResult& r, double t);
+double PecFitRateAt(const TDriveResult& r, double t);
+
+// With the worm phase at START known, the PEC rows are rewritten to run from
+// the PEC index, so that the table's phase is the worm's own; without it they
+// stay as the analysis made them.
+void PecRowsFromIndex(TDriveResult& r);
+
+// The panel's and summary's line, e.g. "Phase: from START (no worm phase
+// given)".
+std::string PhaseText(const TPhaseInput& p);
+
+// The report's phase block: {"source": ..., "phase_at_start_deg": ...,
+// "motor_start": ..., "steps_per_worm": ..., "hemisphere": ...}.
+std::string PhaseJson(const TPhaseInput& p);
 
 struct TPecFileOptions {
     bool Invert = false;         // for a driver or set-up that counts the other way

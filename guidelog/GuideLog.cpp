@@ -315,6 +315,8 @@ private:
         const auto time = Number(field(col.Time));
         if (!time)
             return LineText(n) + ": Time is not a number: \"" + std::string(field(col.Time)) + "\"";
+        if (*time < 0 || *time > 1e8)
+            return LineText(n) + ": Time is out of range: \"" + std::string(field(col.Time)) + "\"";
         if (*time < c.LastTime)
             return LineText(n) + ": the time goes backwards (" + FixedText(*time, 3) + " s after " +
                    FixedText(c.LastTime, 3) + " s)";
@@ -341,6 +343,9 @@ private:
             out = Number(t);
             if (!out)
                 return LineText(n) + ": " + std::string(ColumnName(i)) + " is not a number: \"" + std::string(t) + "\"";
+            // A guide star moves pixels, not millions of them.
+            if (std::fabs(*out) > 1e6)
+                return LineText(n) + ": " + std::string(ColumnName(i)) + " is out of range: \"" + std::string(t) + "\"";
             return {};
         };
         std::optional<double> raw, guide, error;

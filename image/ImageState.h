@@ -3,6 +3,7 @@
 
 #include "image/Bitmap32.h"
 #include "linear/LinearPlane.h"
+#include "linear/ToneCurve.h"
 
 namespace vinsk {
 
@@ -13,6 +14,8 @@ struct TImageState {
     // The picture's own samples when it has more than 8 bits per sample;
     // calibrated with the raster, dropped when a frame cannot be applied to it.
     TLinearPlane Linear;
+    // How the picture's stored values were read as light for Linear.
+    TTransfer Transfer;
 };
 
 } // namespace vinsk

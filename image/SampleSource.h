@@ -94,8 +94,12 @@ public:
     std::int32_t Width() const override { return FPlane.Width(); }
     std::int32_t Height() const override { return FPlane.Height(); }
     double Value(std::int32_t x, std::int32_t y, TChannel channel, bool& saturated) const override;
-    // 16-bit samples step by whole levels, as the raster's do.
-    double NoiseFloor() const override { return FPlane.IsFloat() ? 0.0 : 0.5; }
+    // 16-bit samples step by whole levels, as the raster's do; light made
+    // from whole levels by the first level's step.
+    double NoiseFloor() const override
+    {
+        return FPlane.NoiseFloor() >= 0 ? FPlane.NoiseFloor() : FPlane.IsFloat() ? 0.0 : 0.5;
+    }
 
 private:
     const TLinearPlane& FPlane;

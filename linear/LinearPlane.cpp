@@ -30,6 +30,7 @@ void TLinearPlane::SetShape(std::int32_t width, std::int32_t height, int channel
     FChannels = channels;
     FSourceBits = sourceBits;
     FSaturation = saturation;
+    FNoiseFloor = -1;
 }
 
 void TLinearPlane::Release()
@@ -40,6 +41,7 @@ void TLinearPlane::Release()
     FChannels = 0;
     FSourceBits = 0;
     FSaturation = 0;
+    FNoiseFloor = -1;
     FClipped.Clear();
 }
 
@@ -73,6 +75,7 @@ void TLinearPlane::Swap(TLinearPlane& o) noexcept
     std::swap(FChannels, o.FChannels);
     std::swap(FSourceBits, o.FSourceBits);
     std::swap(FSaturation, o.FSaturation);
+    std::swap(FNoiseFloor, o.FNoiseFloor);
     FU16.swap(o.FU16);
     FFloat.swap(o.FFloat);
     FClipped.Swap(o.FClipped);

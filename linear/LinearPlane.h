@@ -26,6 +26,11 @@ public:
     // (infinity) for floats.
     float SaturationLevel() const { return FSaturation; }
     void SetSaturationLevel(float level) { FSaturation = level; }
+    // The least difference between samples that means anything when they
+    // are light made from whole stored levels: half the first level's step.
+    // Negative when the samples are the stored ones.
+    float NoiseFloor() const { return FNoiseFloor; }
+    void SetNoiseFloor(float floor) { FNoiseFloor = floor; }
     // The samples clipped as loaded, once RecordClipping has run; the
     // calibration records them before it changes a value.
     const TClipMask& Clipped() const { return FClipped; }
@@ -68,6 +73,7 @@ private:
     int FChannels = 0;
     int FSourceBits = 0;
     float FSaturation = 0;
+    float FNoiseFloor = -1;
     std::vector<std::uint16_t> FU16;
     std::vector<float> FFloat;
     TClipMask FClipped;

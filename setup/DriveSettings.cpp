@@ -20,6 +20,7 @@ constexpr const char* KeyHalfWidth = "HalfWidth";
 constexpr const char* KeyStartSide = "StartSide";
 constexpr const char* KeyStepsPerWorm = "StepsPerWorm";
 constexpr const char* KeyHemisphere = "Hemisphere";
+constexpr const char* KeyTransfer = "Transfer";
 
 std::optional<double> Number(const TProfileText& ini, const char* key, char decimalSep)
 {
@@ -96,6 +97,42 @@ bool ParseHemisphere(std::string_view text, int& out)
     return true;
 }
 
+bool ParseTransfer(std::string_view text, char decimalSep, TTransferChoice& out)
+{
+    TTransferChoice t;
+    if (text == "auto")
+        t.Kind = TTransferKind::Auto;
+    else if (text == "linear")
+        t.Kind = TTransferKind::Linear;
+    else if (text == "srgb")
+        t.Kind = TTransferKind::Srgb;
+    else if (text.substr(0, 6) == "gamma:") {
+        const auto g = DriveNumber(text.substr(6), decimalSep);
+        if (!g || !(*g > 0 && *g <= 10))
+            return false;
+        t.Kind = TTransferKind::Gamma;
+        t.Gamma = *g;
+    } else
+        return false;
+    out = t;
+    return true;
+}
+
+std::string TransferName(const TTransferChoice& t, char decimalSep)
+{
+    switch (t.Kind) {
+    case TTransferKind::Linear:
+        return "linear";
+    case TTransferKind::Srgb:
+        return "srgb";
+    case TTransferKind::Gamma:
+        return "gamma:" + FloatText(t.Gamma, decimalSep);
+    case TTransferKind::Auto:
+        break;
+    }
+    return "auto";
+}
+
 const char* HemisphereName(int h) { return h < 0 ? "south" : "north"; }
 
 TStartSide StartSideOf(double startX, double startY, double stopX, double stopY)
@@ -142,7 +179,7 @@ void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalS
 {
     bool present = false;
     for (const char* key : {KeyWormPeriod, KeyTolerance, KeyDetrend, KeyHarmonics, KeyHalfWidth, KeyStartSide,
-                            KeyStepsPerWorm, KeyHemisphere})
+                            KeyStepsPerWorm, KeyHemisphere, KeyTransfer})
         present = present || ini.Get(Section, key).has_value();
     if (d == TDriveSettings{} && !present)
         return;
@@ -159,6 +196,8 @@ void WriteDriveSection(TProfileText& ini, const TDriveSettings& d, char decimalS
         ini.Set(Section, KeyStepsPerWorm, std::to_string(d.StepsPerWorm));
     if (d.Hemisphere < 0 || ini.Get(Section, KeyHemisphere))
         ini.Set(Section, KeyHemisphere, HemisphereName(d.Hemisphere));
+    if (d.Transfer.Kind != TTransferKind::Auto || ini.Get(Section, KeyTransfer))
+        ini.Set(Section, KeyTransfer, TransferName(d.Transfer, decimalSep));
 }
 
 TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& current, char decimalSep,
@@ -210,6 +249,12 @@ TDriveSettings ReadDriveSection(const TProfileText& ini, const TDriveSettings& c
     taken(KeyHemisphere, hemiOk);
     if (hemiOk)
         d.Hemisphere = hemisphere;
+    TTransferChoice transfer;
+    const auto transferText = ini.Get(Section, KeyTransfer);
+    const bool transferOk = transferText && ParseTransfer(Lower(*transferText), decimalSep, transfer);
+    taken(KeyTransfer, transferOk);
+    if (transferOk)
+        d.Transfer = transfer;
     return d;
 }
 

@@ -32,6 +32,16 @@ inline constexpr double MaxDriveHalfWidth = 200;    // px
 // swaps the points, the side they chose.
 enum class TStartSide { Auto, Left, Right, Top, Bottom };
 
+// How the picture's stored values become light: Auto takes the file's own
+// declaration (a JPEG without one is sRGB, other formats linear); the others
+// override it. Never applied to FITS or camera RAW, which hold light.
+enum class TTransferKind { Auto, Linear, Srgb, Gamma };
+struct TTransferChoice {
+    TTransferKind Kind = TTransferKind::Auto;
+    double Gamma = 1; // light = v^Gamma, for Gamma
+    bool operator==(const TTransferChoice&) const = default;
+};
+
 struct TDriveSettings {
     double WormPeriod = 0; // s, 0..MaxDriveWormPeriod; 0: unknown (estimated when the trail allows)
     double Tolerance = 1;  // arc seconds, positive, for the longest exposure
@@ -43,6 +53,7 @@ struct TDriveSettings {
     // hemisphere, +1 north (the motor's count rises with tracking), -1 south.
     long long StepsPerWorm = 0;
     int Hemisphere = 1;
+    TTransferChoice Transfer{};
 
     bool operator==(const TDriveSettings&) const = default;
 };
@@ -71,6 +82,10 @@ const char* StartSideName(TStartSide s);
 // "north", "south": +1, -1.
 bool ParseHemisphere(std::string_view text, int& out);
 const char* HemisphereName(int h);
+// "auto", "linear", "srgb", "gamma:G" with G a positive number up to 10
+// written with a point or the given separator; false for anything else.
+bool ParseTransfer(std::string_view text, char decimalSep, TTransferChoice& out);
+std::string TransferName(const TTransferChoice& t, char decimalSep);
 // The side of START relative to STOP along the main axis of the line between
 // them; Auto when the two points coincide.
 TStartSide StartSideOf(double startX, double startY, double stopX, double stopY);

@@ -25,6 +25,13 @@ std::string FileValuesQuestion(const TFileSetupValues& v, char sep)
         parts.push_back("focal length " + FloatText(*v.FocalMm, sep) + " mm");
     if (v.ApertureMm)
         parts.push_back("aperture " + FloatText(*v.ApertureMm, sep) + " mm");
+    if (v.MotorStart)
+        parts.push_back("RA motor " + std::to_string(*v.MotorStart) +
+                        (v.StepsPerWorm ? " of " + std::to_string(*v.StepsPerWorm) + " steps per worm" : std::string()));
+    else if (v.StepsPerWorm)
+        parts.push_back(std::to_string(*v.StepsPerWorm) + " steps per worm");
+    if (v.Hemisphere)
+        parts.push_back(std::string("hemisphere ") + (*v.Hemisphere > 0 ? "north" : "south"));
     std::string text = "Use the values from the file?";
     for (std::size_t i = 0; i < parts.size(); ++i)
         text += (i == 0 ? " " : ", ") + parts[i];

@@ -29,12 +29,26 @@ struct TFileSetupValues {
     // Only keys whose field gets no value from the file otherwise.
     std::vector<TUnusableFileValue> Unusable;
 
-    bool Any() const { return ExposureSeconds || PixelWidthUm || PixelHeightUm || FocalMm || ApertureMm; }
+    // The worm's phase, as a capture through INDI records it: the RA
+    // motor's count at the exposure's start and its uncertainty (steps),
+    // the steps per worm turn, the hemisphere (+1 north, -1 south).
+    std::optional<long long> MotorStart;
+    std::optional<double> MotorStartSigma;
+    std::optional<long long> StepsPerWorm;
+    std::optional<int> Hemisphere;
+
+    bool Any() const
+    {
+        return ExposureSeconds || PixelWidthUm || PixelHeightUm || FocalMm || ApertureMm || MotorStart || StepsPerWorm ||
+               Hemisphere;
+    }
 };
 
 // "Use the values from the file? Exposition 480 s, pixel 7.52 µm, focal
-// length 400 mm, aperture 80 mm" (UTF-8), naming only the values present;
-// numbers in the general form with the given decimal separator.
+// length 400 mm, aperture 80 mm, RA motor 1234567 of 50133 steps per worm,
+// hemisphere north" (UTF-8), naming only the values present; numbers in the
+// general form with the given decimal separator, counts whole with no
+// separators.
 std::string FileValuesQuestion(const TFileSetupValues& v, char decimalSep);
 
 // "EXPTIME in the header is not a usable number: kept 480 s", a line for

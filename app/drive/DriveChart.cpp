@@ -256,30 +256,20 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
     TSpan xs, ys;
     Fit(t, e, xs, ys);
     AddLine(FPlot, t, e, QPen(ErrorColour, 1.2), QStringLiteral("Drift-free error"));
-    if (showDrift && r.PE.size() >= r.TrimFirst + t.size()) {
-        // The removed drift, centred on the error so both share the scale.
-        QVector<double> d(t.size());
-        double mean = 0;
-        for (qsizetype i = 0; i < t.size(); ++i) {
-            d[i] = r.PE[r.TrimFirst + static_cast<std::size_t>(i)] - e[i];
-            mean += d[i];
-        }
-        mean /= static_cast<double>(std::max<qsizetype>(t.size(), 1));
-        for (double& v : d)
-            v -= mean;
+    if (showDrift && r.RemovedDrift.size() == r.T.size()) {
+        const QVector<double> d(r.RemovedDrift.begin(), r.RemovedDrift.end());
         QPen pen(DriftColour, 1.5, Qt::DashLine);
         AddLine(FPlot, t, d, pen, QStringLiteral("Removed drift"));
         Fit(t, d, xs, ys);
         FPlot->legend->setVisible(true);
     }
-    if (r.WormPeriod > 0)
-        for (double b = r.T.front() + r.WormPeriod; b < r.T.back(); b += r.WormPeriod) {
-            auto* line = new QCPItemStraightLine(FPlot);
-            line->setObjectName(QStringLiteral("DriveCycleBoundary"));
-            line->setPen(QPen(QColor(150, 150, 150), 1, Qt::SolidLine));
-            line->point1->setCoords(b, 0);
-            line->point2->setCoords(b, 1);
-        }
+    for (const double b : r.CycleStarts) {
+        auto* line = new QCPItemStraightLine(FPlot);
+        line->setObjectName(QStringLiteral("DriveCycleBoundary"));
+        line->setPen(QPen(QColor(150, 150, 150), 1, Qt::SolidLine));
+        line->point1->setCoords(b, 0);
+        line->point2->setCoords(b, 1);
+    }
     FPlot->xAxis->setRange(xs.Padded());
     QCPRange yr = ys.Padded();
     if (FPlot->legend->visible())
@@ -447,31 +437,17 @@ void TDriveChart::ShowPec(const TDriveResult& r)
 {
     FPlot->xAxis->setLabel(QStringLiteral("Time [s]"));
     FPlot->yAxis->setLabel(QStringLiteral("Error [″]"));
-    if (r.WormPeriod <= 0 || r.PecCos.empty() || r.PecCos.size() != r.PecSin.size()) {
+    if (r.WormPeriod <= 0 || r.PecFit.size() != r.T.size() || r.PecError.size() != r.T.size() ||
+        r.PecResidual.size() != r.T.size()) {
         ShowNote(QStringLiteral("No worm period: no PEC fit"));
         return;
     }
-    const std::size_t n = r.T.size();
-    QVector<double> t(r.T.begin(), r.T.end()), e(r.Error.begin(), r.Error.end()), fit(n), res(n);
-    double offset = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        double f = 0;
-        const double x = 2 * std::numbers::pi * (r.T[i] - r.T.front()) / r.WormPeriod;
-        for (std::size_t k = 0; k < r.PecCos.size(); ++k)
-            f += r.PecCos[k] * std::cos((k + 1) * x) + r.PecSin[k] * std::sin((k + 1) * x);
-        fit[i] = f;
-        offset += r.Error[i] - f;
-    }
-    // The fit has no mean of its own; it sits on the error's.
-    offset /= static_cast<double>(std::max<std::size_t>(n, 1));
+    const QVector<double> t(r.T.begin(), r.T.end()), e(r.PecError.begin(), r.PecError.end()),
+        fit(r.PecFit.begin(), r.PecFit.end()), res(r.PecResidual.begin(), r.PecResidual.end());
     TSpan xs, ys;
-    for (std::size_t i = 0; i < n; ++i) {
-        fit[i] += offset;
-        res[i] = r.Error[i] - fit[i];
-    }
     Fit(t, e, xs, ys);
     Fit(t, res, xs, ys);
-    AddLine(FPlot, t, e, QPen(QColor(160, 160, 160), 1), QStringLiteral("Error"));
+    AddLine(FPlot, t, e, QPen(QColor(160, 160, 160), 1), QStringLiteral("Error less the fit's drift"));
     AddLine(FPlot, t, fit, QPen(FitColour, 2.2), QStringLiteral("PEC fit, %1 harmonics").arg(r.PecCos.size()));
     AddLine(FPlot, t, res, QPen(ResidualColour, 1), QStringLiteral("Residual"));
     FPlot->legend->setVisible(true);

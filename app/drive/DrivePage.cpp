@@ -1,5 +1,7 @@
 #include "app/drive/DrivePage.h"
 
+#include "drive/DriveLight.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -33,6 +35,8 @@
 #include "app/widgets/WheelGuard.h"
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
+#include "drive/FilePhase.h"
+#include "drive/PecFiles.h"
 
 namespace vinsk {
 namespace {
@@ -44,7 +48,8 @@ constexpr double ArcsecPerTurn = 1296000;
 
 // The export dialog's entries' extensions, in TDriveExport's order.
 const QStringList ExportExtensions = {QStringLiteral("png"), QStringLiteral("svg"), QStringLiteral("pdf"),
-                                      QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("txt")};
+                                      QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("txt"),
+                                      QStringLiteral("txt"), QStringLiteral("pec"), QStringLiteral("pec")};
 
 const QString NoResult = QStringLiteral("There is no drive analysis to save: analyse the drive first.");
 
@@ -84,6 +89,18 @@ QLabel* ResultLabel(QWidget* parent, const char* name, QVBoxLayout* v)
     return l;
 }
 
+QString DirectionText(TStartSide side)
+{
+    switch (side) {
+    case TStartSide::Left: return QStringLiteral("START at the left end: time runs left to right");
+    case TStartSide::Right: return QStringLiteral("START at the right end: time runs right to left");
+    case TStartSide::Top: return QStringLiteral("START at the top end: time runs top to bottom");
+    case TStartSide::Bottom: return QStringLiteral("START at the bottom end: time runs bottom to top");
+    case TStartSide::Auto: break;
+    }
+    return QString();
+}
+
 void AppendKey(std::string& key, double v)
 {
     char buf[32];
@@ -107,6 +124,10 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
     left->addWidget(FChart, 1);
+    FDirection = new QLabel(this);
+    FDirection->setObjectName(QStringLiteral("DriveDirection"));
+    FDirection->setContentsMargins(6, 2, 6, 0);
+    left->addWidget(FDirection);
     left->addWidget(FReadout);
 
     auto* panel = new QFrame(this);
@@ -128,7 +149,9 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FSaveDialog.Name = QStringLiteral("DriveSaveDialog");
     FSaveDialog.Title = QStringLiteral("Save the drive analysis");
     FSaveDialog.Filter = QStringLiteral("PNG picture (*.png)|*.png|SVG picture (*.svg)|*.svg|PDF document (*.pdf)|*.pdf|"
-                                        "CSV series (*.csv)|*.csv|JSON report (*.json)|*.json|PEC table (*.txt)|*.txt");
+                                        "CSV series (*.csv)|*.csv|JSON report (*.json)|*.json|PEC table (*.txt)|*.txt|"
+                                        "EQMOD PEC file (*.txt)|*.txt|Celestron PEC file (*.pec)|*.pec|"
+                                        "Celestron PEC file, 3600\u2033 table (*.pec)|*.pec");
     FSaveDialog.DefaultExt = QStringLiteral("png");
     // A name typed bare gets the extension of the type chosen at the end.
     FSaveDialog.EntryExts = ExportExtensions;
@@ -220,6 +243,7 @@ void TDrivePage::BuildPanel(QWidget* panel)
     FScale = ResultLabel(content, "DriveScale", v);
     FScale->setToolTip(QStringLiteral("The scale the analysis used, from the Setup values with every decimal "
                                       "given (the Setup fields show one)"));
+    FPhase = ResultLabel(content, "DrivePhase", v);
 
     FPeaks = new QTableWidget(0, 4, content);
     FPeaks->setObjectName(QStringLiteral("DrivePeaks"));
@@ -338,6 +362,52 @@ void TDrivePage::BuildPanel(QWidget* panel)
     form->addRow(FFollowGraph);
     v->addWidget(inputs);
 
+    // What ties the PEC curve to the mount's worm: one exposure's phase, and
+    // the mount's motor.
+    auto* mount = new QGroupBox(QStringLiteral(" Mount and phase "), content);
+    mount->setObjectName(QStringLiteral("DriveMount"));
+    auto* mform = new QFormLayout(mount);
+    mform->setContentsMargins(4, 4, 4, 4);
+    mform->setVerticalSpacing(3);
+    mform->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    FWormPhase = new QDoubleSpinBox(mount);
+    FWormPhase->setObjectName(QStringLiteral("DriveWormPhase"));
+    FWormPhase->setRange(-1, 359.9);
+    FWormPhase->setDecimals(1);
+    FWormPhase->setSuffix(QStringLiteral("°"));
+    FWormPhase->setSpecialValueText(QStringLiteral("not given"));
+    FWormPhase->setValue(-1);
+    FWormPhase->setToolTip(QStringLiteral("The worm's phase when the exposure started, 0° at the mount's PEC index"));
+    mform->addRow(QStringLiteral("Worm at START:"), FWormPhase);
+    FMotorStart = new QSpinBox(mount);
+    FMotorStart->setObjectName(QStringLiteral("DriveMotorStart"));
+    FMotorStart->setRange(-1, 2147483647);
+    FMotorStart->setSpecialValueText(QStringLiteral("not given"));
+    FMotorStart->setValue(-1);
+    FMotorStart->setToolTip(QStringLiteral("The RA motor's step count when the exposure started"));
+    mform->addRow(QStringLiteral("Motor at START:"), FMotorStart);
+    FStepsPerWorm = new QSpinBox(mount);
+    FStepsPerWorm->setObjectName(QStringLiteral("DriveStepsPerWorm"));
+    FStepsPerWorm->setRange(0, 2147483647);
+    FStepsPerWorm->setSpecialValueText(QStringLiteral("–"));
+    FStepsPerWorm->setToolTip(QStringLiteral("The RA motor's steps per turn of the worm"));
+    mform->addRow(QStringLiteral("Steps per worm:"), FStepsPerWorm);
+    FHemisphere = new QComboBox(mount);
+    FHemisphere->setObjectName(QStringLiteral("DriveHemisphere"));
+    FHemisphere->addItem(QStringLiteral("North"), 1);
+    FHemisphere->addItem(QStringLiteral("South"), -1);
+    FHemisphere->setToolTip(QStringLiteral("North: the RA motor's count rises while it tracks"));
+    mform->addRow(QStringLiteral("Hemisphere:"), FHemisphere);
+    FInvert = new QCheckBox(QStringLiteral("Invert the correction"), mount);
+    FInvert->setObjectName(QStringLiteral("DriveInvert"));
+    FInvert->setToolTip(QStringLiteral("Flip the sign in the PEC files, for a driver that counts the other way"));
+    mform->addRow(FInvert);
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{FWormPhase, FMotorStart, FStepsPerWorm}) {
+        box->setKeyboardTracking(false);
+        box->setMinimumWidth(50);
+    }
+    v->addWidget(mount);
+
     FExport = new QPushButton(QStringLiteral("E&xport…"), content);
     FExport->setObjectName(QStringLiteral("DriveExport"));
     FExport->setToolTip(QStringLiteral("Save the chart, the series, the report or the PEC table"));
@@ -393,6 +463,21 @@ void TDrivePage::BuildPanel(QWidget* panel)
         });
     });
     connect(FChannel, &TRadioGroup::Click, this, guarded(&TDrivePage::ChannelClick));
+    const auto phaseChanged = [this] { FHost.Run([this] { InputsChanged(); }); };
+    connect(FWormPhase, &QDoubleSpinBox::valueChanged, this, phaseChanged);
+    connect(FMotorStart, &QSpinBox::valueChanged, this, phaseChanged);
+    connect(FStepsPerWorm, &QSpinBox::valueChanged, this, [this] {
+        FHost.Run([this] {
+            FSettings.StepsPerWorm = FStepsPerWorm->value();
+            InputsChanged();
+        });
+    });
+    connect(FHemisphere, &QComboBox::currentIndexChanged, this, [this] {
+        FHost.Run([this] {
+            FSettings.Hemisphere = FHemisphere->currentData().toInt();
+            InputsChanged();
+        });
+    });
     connect(FFollowGraph, &QCheckBox::toggled, this, guarded(&TDrivePage::GraphChannelChanged));
 }
 
@@ -411,8 +496,53 @@ void TDrivePage::SetSettings(const TDriveSettings& s)
         FDetrend->setCurrentIndex(std::max(0, FDetrend->findData(static_cast<int>(s.Detrend))));
         FHarmonics->setValue(s.Harmonics);
         FHalfWidth->setValue(s.HalfWidth);
+        const QSignalBlocker b6(FStepsPerWorm), b7(FHemisphere);
+        FStepsPerWorm->setValue(static_cast<int>(std::clamp<long long>(s.StepsPerWorm, 0, 2147483647)));
+        FHemisphere->setCurrentIndex(s.Hemisphere < 0 ? 1 : 0);
     }
     InputsChanged();
+}
+
+void TDrivePage::SetStartSide(TStartSide side)
+{
+    if (side != TStartSide::Auto)
+        FSettings.StartSide = side;
+}
+
+TPhaseInput TDrivePage::Phase() const
+{
+    TPhaseInput p;
+    if (FWormPhase->value() >= 0)
+        p.WormPhaseDeg = FWormPhase->value();
+    if (FMotorStart->value() >= 0) {
+        p.HaveMotorStart = true;
+        p.MotorStart = FMotorStart->value();
+    }
+    p.StepsPerWorm = FSettings.StepsPerWorm;
+    p.Hemisphere = FSettings.Hemisphere;
+    return p;
+}
+
+void TDrivePage::TakeFilePhase(const TFileSetupValues& values)
+{
+    const TPhaseInput p = PhaseWithFileValues(Phase(), values);
+    {
+        const QSignalBlocker b1(FMotorStart), b2(FStepsPerWorm), b3(FHemisphere);
+        if (p.HaveMotorStart)
+            FMotorStart->setValue(static_cast<int>(std::clamp<long long>(p.MotorStart, 0, 2147483647)));
+        FSettings.StepsPerWorm = p.StepsPerWorm;
+        FStepsPerWorm->setValue(static_cast<int>(std::clamp<long long>(p.StepsPerWorm, 0, 2147483647)));
+        FSettings.Hemisphere = p.Hemisphere;
+        FHemisphere->setCurrentIndex(p.Hemisphere < 0 ? 1 : 0);
+    }
+    InputsChanged();
+}
+
+void TDrivePage::NewExposure()
+{
+    const QSignalBlocker b1(FWormPhase), b2(FMotorStart);
+    FWormPhase->setValue(-1);
+    FMotorStart->setValue(-1);
 }
 
 TChannel TDrivePage::Channel() const
@@ -428,7 +558,11 @@ std::string TDrivePage::InputKey(TDriveInput* input, std::string* refusal)
     const bool ok = FHost.ReadDriveInput(in, change, why);
     in.Channel = Channel();
     in.Settings = Settings();
+    in.Phase = Phase();
     std::string key = ok ? "ok;" : "refused;" + why + ";";
+    key += std::to_string(in.Phase.HaveMotorStart) + ";" + std::to_string(in.Phase.MotorStart) + ";" +
+           std::to_string(in.Phase.StepsPerWorm) + ";" + std::to_string(in.Phase.Hemisphere) + ";";
+    AppendKey(key, in.Phase.WormPhaseDeg);
     key += std::to_string(change) + ";" + std::to_string(static_cast<int>(in.Channel)) + ";" +
            DetrendName(in.Settings.Detrend) + ";" + std::to_string(in.Settings.Harmonics) + ";";
     for (double v : {in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y, in.InLine.X, in.InLine.Y, in.Settings.WormPeriod,
@@ -528,6 +662,8 @@ void TDrivePage::Launch()
     FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
         try {
             TDriveResult r = AnalysePicture(picture->Bitmap, picture->Linear, input);
+            if (!r.Refused)
+                NameTransfer(r, picture->Transfer);
             if (!picture->LinearDropped.empty())
                 r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
             return r;
@@ -597,7 +733,7 @@ void TDrivePage::ClearResult(const QString& reason)
     FShownPeaks.clear();
     FReadout->clear();
     FPeakToPeak->setText(QStringLiteral("No result yet"));
-    for (QLabel* l : {FRms, FMax, FDrift, FRate, FLongest, FWorm, FSpread, FResidual, FScale})
+    for (QLabel* l : {FRms, FMax, FDrift, FRate, FLongest, FWorm, FSpread, FResidual, FScale, FPhase, FDirection})
         l->clear();
     FDrift->setToolTip(QString());
     FPeaks->setRowCount(0);
@@ -619,6 +755,8 @@ void TDrivePage::ShowResult()
     const char sep = FHost.DecimalSeparator();
     FReadout->clear();
     QStringList notes;
+    if (const std::string light = TransferLine(r, sep); !light.empty())
+        notes << QString::fromStdString(light);
     for (const std::string& n : r.Notes)
         notes << QString::fromStdString(n);
     if (r.WormSource == TWormSource::None && !r.WormNote.empty())
@@ -669,6 +807,11 @@ void TDrivePage::ShowResult()
                     QStringLiteral(" mm, distance ") + value(e.StarDistance, 1) + QStringLiteral(" m, mount speed ") +
                     value(e.MountSpeed, 1) + QStringLiteral("″/s, exposure ") + value(e.ExposureTime, 1) +
                     QStringLiteral(" s"));
+    FPhase->setText(QString::fromStdString(PhaseText(r.PhaseInput)));
+    // A wrong direction turns the time axis round: say which way it runs.
+    TDriveInput in;
+    InputKey(&in);
+    FDirection->setText(DirectionText(StartSideOf(in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y)));
     FillTable();
     ShowFigure();
 }
@@ -763,8 +906,12 @@ void TDrivePage::ExportClick(int preselect)
     // The name's own extension, when it names an offered type, is the
     // user's last word on the type.
     const QFileInfo name(choice->FileName);
-    const qsizetype typed = ExportExtensions.indexOf(name.suffix().toLower());
-    const int format = typed >= 0 ? static_cast<int>(typed) + 1 : choice->FilterIndex;
+    const QString ext = name.suffix().toLower();
+    const qsizetype typed = ExportExtensions.indexOf(ext);
+    const bool ownExtension =
+        choice->FilterIndex >= 1 && choice->FilterIndex <= ExportExtensions.size() &&
+        ExportExtensions[choice->FilterIndex - 1] == ext; // two types share .txt, two .pec
+    const int format = typed >= 0 && !ownExtension ? static_cast<int>(typed) + 1 : choice->FilterIndex;
     FSaveDialog.FilterIndex = format;
     // Offered again without its extension, so that another type chosen
     // next time does not meet the old one's.
@@ -800,6 +947,26 @@ void TDrivePage::Export(int format, const QString& fileName)
         }
         bytes = QByteArray::fromStdString(PecTableText(*FResult));
         break;
+    case DriveExportEqmod:
+    case DriveExportCelestron:
+    case DriveExportCelestron3600: {
+        TPecFileOptions o;
+        o.Invert = FInvert->isChecked();
+        o.CelestronWormArcsec = format == DriveExportCelestron3600 ? 3600 : 7200;
+        o.Version = FHost.ProgramVersion();
+        o.PictureName = FHost.PictureName();
+        const TPecFile f = format == DriveExportEqmod
+                               ? EqmodPecFile(*FResult, FResult->PhaseInput, o)
+                               : CelestronPecFile(*FResult, FResult->PhaseInput, FResult->Setup.MountSpeed, o);
+        if (f.Refused) {
+            FHost.Dialogs().ErrorBox(QString::fromStdString(f.Message));
+            return;
+        }
+        if (!f.Warning.empty())
+            ShowMessage(QString::fromStdString(f.Warning), false);
+        bytes = QByteArray::fromStdString(f.Text);
+        break;
+    }
     default:
         throw std::runtime_error("Unknown export");
     }

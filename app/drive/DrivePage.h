@@ -16,6 +16,7 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "drive/DriveAnalysis.h"
+#include "setup/FileValues.h"
 
 class QCheckBox;
 class QComboBox;
@@ -36,6 +37,7 @@ struct TDrivePicture {
     TBitmap32 Bitmap;
     TLinearPlane Linear;
     std::string LinearDropped; // the status text when a frame dropped the linear samples
+    TTransfer Transfer;        // how the picture's stored values were read as light
 };
 class TRadioGroup;
 
@@ -56,6 +58,10 @@ public:
     virtual TDialogs& Dialogs() = 0;
     // Runs a command through the window's guard.
     virtual void Run(const std::function<void()>& command) = 0;
+    // For the PEC files' first line: the program's version and the picture's
+    // file name.
+    virtual std::string ProgramVersion() const = 0;
+    virtual std::string PictureName() const = 0;
 };
 
 // Entries of the export dialog's filter, 1-based as the dialog reports them.
@@ -65,7 +71,10 @@ enum TDriveExport : int {
     DriveExportPdf,
     DriveExportCsv,
     DriveExportJson,
-    DriveExportPec
+    DriveExportPec,
+    DriveExportEqmod,
+    DriveExportCelestron,     // a table over 7200 arc seconds
+    DriveExportCelestron3600, // ... over 3600
 };
 
 class TDrivePage : public QWidget {
@@ -77,6 +86,15 @@ public:
     TDriveSettings Settings() const;
     // Sets the inputs; analyses again when they changed.
     void SetSettings(const TDriveSettings& settings);
+    // The side the star started from, as the user placed or swapped the
+    // points; kept with the [Drive] settings.
+    void SetStartSide(TStartSide side);
+    // One exposure's phase reference and the mount's properties.
+    TPhaseInput Phase() const;
+    // Another picture: its phase is not the old one's.
+    void NewExposure();
+    // The phase keys a captured picture's file holds, taken on the user's Yes.
+    void TakeFilePhase(const TFileSetupValues& values);
 
     // "Analyse drive": like an input change, but a refusal also shows a box.
     void AnalyseClick();
@@ -150,6 +168,13 @@ private:
     QLabel* FSpread = nullptr;
     QLabel* FResidual = nullptr;
     QLabel* FScale = nullptr;
+    QLabel* FPhase = nullptr;
+    QLabel* FDirection = nullptr; // under the chart: which end is START
+    QDoubleSpinBox* FWormPhase = nullptr;
+    QSpinBox* FMotorStart = nullptr;
+    QSpinBox* FStepsPerWorm = nullptr;
+    QComboBox* FHemisphere = nullptr;
+    QCheckBox* FInvert = nullptr;
     QTableWidget* FPeaks = nullptr;
     QDoubleSpinBox* FWormPeriod = nullptr;
     QSpinBox* FTeeth = nullptr;

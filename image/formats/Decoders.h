@@ -48,6 +48,8 @@ void DecodePsd(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
 void DecodePnm(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
 void DecodePng(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
 void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
+// 8 bits only: extras carries what the file says of its tone curve.
+void DecodeJpeg(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
 // FITS through cfitsio (also tile-compressed), camera RAW through LibRaw.
 void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
 void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});

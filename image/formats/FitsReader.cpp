@@ -25,6 +25,7 @@
 #include <zlib.h>
 
 #include "image/formats/ReaderUtil.h"
+#include "setup/DriveSettings.h"
 
 namespace vinsk::formats {
 
@@ -538,6 +539,21 @@ TFileSetupValues SetupValues(const THeader& h, bool superpixels)
     v.ApertureMm = take("APTDIA");
     if (!v.ApertureMm)
         note({{"APTDIA", "RxSpinEdit7"}});
+    // The worm's phase from a capture through INDI. A key that holds no
+    // usable value is left out: the user then types the phase.
+    if (const std::optional<long long> m = h.Integer("VNSKMOT0")) {
+        v.MotorStart = m;
+        const std::optional<double> e = h.Number("VNSKMERR");
+        if (e && *e >= 0)
+            v.MotorStartSigma = e;
+    }
+    if (const std::optional<double> spw = h.Number("VNSKSPW"); spw && ValidStepsPerWorm(*spw))
+        v.StepsPerWorm = static_cast<long long>(*spw);
+    std::string hemisphere = h.Text("VNSKHEMI");
+    for (char& c : hemisphere)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (int hemi = 0; ParseHemisphere(hemisphere, hemi))
+        v.Hemisphere = hemi;
     return v;
 }
 

@@ -2,11 +2,14 @@
 // by longjmp to a frame without C++ objects, warnings are never printed.
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "image/formats/ColourDeclarations.h"
 #include "image/formats/ReaderUtil.h"
 
 namespace vinsk::formats {
@@ -31,6 +34,14 @@ struct TJpegState {
     bool Truncated;
     bool Corrupt;
     char CorruptMessage[JMSG_LENGTH_MAX];
+    // What the file says of its tone curve, when the caller asks: the ICC
+    // profile and the EXIF block, in malloc'd copies (the markers live in
+    // libjpeg's pool, which decoding frees).
+    bool Declarations;
+    JOCTET* Icc;
+    unsigned int IccLength;
+    JOCTET* Exif;
+    unsigned int ExifLength;
 };
 
 TJpegState* StateOf(j_common_ptr info) { return static_cast<TJpegState*>(info->client_data); }
@@ -115,7 +126,24 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
     }
     s->Info.progress = &s->Progress;
     jpeg_mem_src(&s->Info, data.data(), static_cast<unsigned long>(data.size()));
+    if (s->Declarations) {
+        jpeg_save_markers(&s->Info, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(&s->Info, JPEG_APP0 + 2, 0xFFFF);
+    }
     jpeg_read_header(&s->Info, TRUE);
+    if (s->Declarations) {
+        if (!jpeg_read_icc_profile(&s->Info, &s->Icc, &s->IccLength))
+            s->Icc = nullptr;
+        for (jpeg_saved_marker_ptr m = s->Info.marker_list; m != nullptr; m = m->next)
+            if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0 &&
+                s->Exif == nullptr) {
+                s->Exif = static_cast<JOCTET*>(std::malloc(m->data_length));
+                if (s->Exif != nullptr) {
+                    std::memcpy(s->Exif, m->data, m->data_length);
+                    s->ExifLength = m->data_length;
+                }
+            }
+    }
     CheckRasterSize(s->Info.image_width, s->Info.image_height, *limits);
     // A progressive picture keeps all its coefficients, several bytes per
     // pixel, besides the raster: more than the limit leaves is refused when
@@ -166,7 +194,9 @@ bool Decompress(TJpegState* s, TBytes data, TBitmap32* bmp, const TDecodeLimits*
 
 } // namespace
 
-void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
+void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodeJpeg(data, out, nullptr, limits); }
+
+void DecodeJpeg(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     TJpegState s;
     std::memset(&s, 0, sizeof s);
@@ -176,9 +206,18 @@ void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
     s.Errors.emit_message = EmitMessage;
     s.Errors.output_message = OutputMessage;
     s.Progress.progress_monitor = Progress;
+    s.Declarations = extras != nullptr;
 
     TBitmap32 bmp;
     bool ok = false;
+    struct TFree {
+        TJpegState& S;
+        ~TFree()
+        {
+            std::free(S.Icc);
+            std::free(S.Exif);
+        }
+    } release{s};
     try {
         ok = Decompress(&s, data, &bmp, &limits);
     } catch (...) {
@@ -192,6 +231,16 @@ void DecodeJpeg(TBytes data, TBitmap32& out, const TDecodeLimits& limits)
         FailTruncated();
     if (s.Corrupt)
         Fail(std::string("the JPEG data are corrupt: ") + s.CorruptMessage);
+    // The ICC profile, else EXIF's colour space; no camera writes a linear
+    // JPEG, so without a declaration it is sRGB.
+    if (extras != nullptr) {
+        std::optional<TTransfer> declared;
+        if (s.Icc != nullptr)
+            declared = TransferOfIccProfile(std::span<const std::uint8_t>(s.Icc, s.IccLength));
+        if (!declared && s.Exif != nullptr)
+            declared = TransferOfExif(std::span<const std::uint8_t>(s.Exif, s.ExifLength));
+        extras->Declared = declared ? *declared : TTransfer{TToneCurve::Srgb, 1, "jpeg-default"};
+    }
     out.Swap(bmp);
 }
 

@@ -15,6 +15,8 @@
 #include <utility>
 
 #include "image/formats/Decoders.h"
+#include "image/formats/LightPlane.h"
+#include "image/FrameCalibration.h"
 
 namespace vinsk {
 
@@ -90,7 +92,7 @@ struct TLinearReader {
 const TLinearReader LinearReaders[] = {
     {formats::DecodePng, formats::DecodePng}, {formats::DecodeTiff, formats::DecodeTiff},
     {formats::DecodePnm, formats::DecodePnm}, {formats::DecodeSgi, formats::DecodeSgi},
-    {formats::DecodePsd, formats::DecodePsd},
+    {formats::DecodePsd, formats::DecodePsd}, {formats::DecodeJpeg, formats::DecodeJpeg},
 };
 
 // Read beside the registered formats; looked up only when no registered
@@ -366,12 +368,33 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
     } catch (const std::bad_alloc&) {
         FailFor(path, "not enough memory");
     }
+    TTransfer transfer;
+    if (extras != nullptr) {
+        transfer = ChooseTransfer(extras->Choice, got.Declared, reg == nullptr);
+        if (!transfer.IsLinear()) {
+            // The light counts in the budget with everything the load holds.
+            const std::uint64_t need = file.FCopied + held.Bytes + RasterBytes(bmp) + got.Linear.Bytes() +
+                                       LightPlaneBytes(bmp, got.Linear);
+            if (need > MemoryBudget)
+                FailFor(path, (held.Together.empty() ? std::string("the picture as light needs ")
+                                                     : held.Together + " as light need ") +
+                                  NeedText(need) + "; the limit is " + LimitText(MemoryBudget));
+            try {
+                MakeLightPlane(bmp, got.Linear, transfer);
+            } catch (const std::bad_alloc&) {
+                FailFor(path, "not enough memory");
+            }
+        }
+    }
     // Keep the caller's outer colour; only the pixels are new.
     bmp.SetOuterColor(out.OuterColor());
     out.Swap(bmp);
     if (extras != nullptr) {
         extras->Linear.Swap(got.Linear);
         extras->Setup = got.Setup;
+        extras->Transfer = transfer;
+        extras->Declared = got.Declared;
+        extras->HoldsLight = reg == nullptr;
     }
 }
 

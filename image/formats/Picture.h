@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "image/Bitmap32.h"
 #include "image/MemoryBudget.h"
 #include "linear/LinearPlane.h"
+#include "linear/ToneCurve.h"
+#include "setup/DriveSettings.h"
 #include "setup/FileValues.h"
 
 namespace vinsk {
@@ -27,6 +30,17 @@ struct TPictureFormat {
 struct TPictureExtras {
     TLinearPlane Linear;     // empty unless the source has more than 8 bits per sample
     TFileSetupValues Setup;  // from a FITS header or a camera RAW's EXIF
+    // In: how the caller wants stored values read as light. Out: the curve
+    // used. When it is not linear, Linear holds the picture's light as
+    // floats on the stored values' scale (0 .. 255, or 0 .. 65535), with the
+    // samples clipped as stored recorded in its clip mask; the raster keeps
+    // the stored values.
+    TTransferChoice Choice;
+    TTransfer Transfer;
+    // Set by a reader: the file's own declaration, if any; and whether its
+    // samples are light by definition (FITS, camera RAW), whatever is chosen.
+    std::optional<TTransfer> Declared;
+    bool HoldsLight = false;
 };
 
 // The registered formats in registration order.

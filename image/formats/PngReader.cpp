@@ -1,12 +1,15 @@
 // PNG pictures through libpng, read from memory. Errors come back by longjmp
 // to a frame without C++ objects; warnings are dropped.
+#include <cmath>
 #include <csetjmp>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include <png.h>
 
+#include "image/formats/ColourDeclarations.h"
 #include "image/formats/ReaderUtil.h"
 
 namespace vinsk::formats {
@@ -110,12 +113,12 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, TLinearPlane* plan
         return false;
     // The size limits below are ours, with our message.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
-    // Nothing but the pixels and their transparency is used: every other
-    // ancillary chunk is skipped unread, so a thousand compressed text chunks
-    // cost neither memory nor time. The cache and chunk limits cover what
-    // libpng still keeps.
-    static const png_byte Ignored[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
-                                      "sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+    // Nothing but the pixels, their transparency and how they map to light
+    // is used: every other ancillary chunk is skipped unread, so a thousand
+    // compressed text chunks cost neither memory nor time. The cache and
+    // chunk limits cover what libpng still keeps.
+    static const png_byte Ignored[] = "bKGD\0cHRM\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
+                                      "sCAL\0sPLT\0tEXt\0tIME\0zTXt";
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, Ignored, static_cast<int>(sizeof Ignored / 5));
     png_set_chunk_cache_max(png, 100);
@@ -148,6 +151,33 @@ bool ReadPng(png_structp png, png_infop info, TBitmap32* bmp, TLinearPlane* plan
     return true;
 }
 
+// What the file says of its tone curve, first of: an ICC profile, an sRGB
+// chunk, a gAMA chunk (the file's gamma g, as stored = light^g), EXIF.
+std::optional<TTransfer> Declared(png_structp png, png_infop info)
+{
+    png_charp name = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && profile != nullptr)
+        if (auto t = TransferOfIccProfile(std::span<const std::uint8_t>(profile, length)))
+            return t;
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent) != 0)
+        return TTransfer{TToneCurve::Srgb, 1, "png-srgb"};
+    double gamma = 0;
+    if (png_get_gAMA(png, info, &gamma) != 0 && gamma > 0 && std::isfinite(gamma)) {
+        // Written to five digits: 0.45455 is 1/2.2.
+        const double g = std::round(1e4 / gamma) / 1e4;
+        return TTransfer{g == 1 ? TToneCurve::Linear : TToneCurve::Gamma, g, "png-gama"};
+    }
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr)
+        return TransferOfExif(std::span<const std::uint8_t>(exif, exifLength));
+    return std::nullopt;
+}
+
 } // namespace
 
 void DecodePng(TBytes data, TBitmap32& out, const TDecodeLimits& limits) { DecodePng(data, out, nullptr, limits); }
@@ -176,11 +206,16 @@ void DecodePng(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
         png_destroy_read_struct(&png, &info, nullptr);
         throw;
     }
+    std::optional<TTransfer> declared;
+    if (ok && extras != nullptr)
+        declared = Declared(png, info);
     png_destroy_read_struct(&png, &info, nullptr);
     if (!ok)
         Fail(std::string("PNG error: ") + s.Message);
-    if (extras != nullptr)
+    if (extras != nullptr) {
         extras->Linear.Swap(plane);
+        extras->Declared = declared;
+    }
     out.Swap(bmp);
 }
 

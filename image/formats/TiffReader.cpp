@@ -9,6 +9,7 @@
 
 #include <tiffio.h>
 
+#include "image/formats/ColourDeclarations.h"
 #include "image/formats/ReaderUtil.h"
 
 namespace vinsk::formats {
@@ -277,6 +278,12 @@ void DecodeTiff(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
         bits[i] = ToColorWord(bits[i]);
     if (keep)
         extras->Linear.Swap(plane);
+    if (extras != nullptr) {
+        std::uint32_t length = 0;
+        void* profile = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &length, &profile) == 1 && profile != nullptr)
+            extras->Declared = TransferOfIccProfile(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(profile), length));
+    }
     out.Swap(bmp);
 }
 

@@ -26,9 +26,11 @@
 #include "app/drive/DriveChart.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/RadioGroup.h"
+#include "drive/DriveLight.h"
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
 #include "tools/cli/CliDrive.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/DeepWriters.h"
 
 namespace vinsk {
@@ -116,7 +118,10 @@ protected:
         options.Settings = VINSK_SOURCE_DIR "/samples/physical.ini";
         in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
-        return AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
+        TDriveResult r = AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
+        if (!r.Refused)
+            NameTransfer(r, W->State().Image.Transfer); // as the window names the picture's curve
+        return r;
     }
     void SetSpin(const char* name, double value)
     {
@@ -387,6 +392,65 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     ExpectRefusal(QString::fromStdString(core.Message));
 }
 
+// The core's result for a rendered trail of `cycles` worm cycles of 60 s.
+TDriveResult RenderedResult(double cycles)
+{
+    tools::TPhysicalOptions o;
+    o.Terms = {{8, 60, 0.3}};
+    o.Sag = 0;
+    o.ExposureS = 60 * cycles;
+    const tools::TPhysicalTrail trail = tools::RenderPhysicalTrail(o);
+    const tools::TRgbImage rgb = tools::PhysicalToRgb8(trail);
+    TBitmap32 bitmap;
+    bitmap.SetSize(rgb.Width, rgb.Height);
+    for (std::int32_t y = 0; y < rgb.Height; ++y)
+        for (std::int32_t x = 0; x < rgb.Width; ++x) {
+            const std::uint8_t* p = rgb.Row(y) + 3 * x;
+            bitmap.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
+        }
+    TDriveInput in;
+    in.Setup.StarDistance = o.DistanceM;
+    in.Setup.PixelWidth = in.Setup.PixelHeight = o.PixelWidthUm * 1e-6;
+    in.Setup.FocalLength = o.FocalMm * 1e-3;
+    in.Setup.ExposureTime = trail.Truth.ExposureS;
+    in.Setup.MountSpeed = o.MountSpeed;
+    in.Settings.WormPeriod = 60;
+    in.Start = {std::round(trail.Truth.StartX), std::round(trail.Truth.StartY)};
+    in.Stop = {std::round(trail.Truth.EndX), std::round(trail.Truth.EndY)};
+    in.InLine = {std::round((trail.Truth.StartX + trail.Truth.EndX) / 2),
+                 std::round((trail.Truth.StartY + trail.Truth.EndY) / 2)};
+    return AnalyseDrive(TRasterSamples(bitmap), in);
+}
+
+TEST(DriveChartTest, ThePecFigureDrawsTheSeriesOfTheResult)
+{
+    // Under two cycles the drift-free error comes from a plain line, not
+    // the joint fit's: the figure once drew their difference as a ramp.
+    for (const double cycles : {1.8, 2.5}) {
+        auto r = std::make_shared<const TDriveResult>(RenderedResult(cycles));
+        ASSERT_FALSE(r->Refused) << r->Message;
+        TDriveChart chart;
+        chart.resize(800, 500);
+        chart.Show(r, DriveFigurePec, false, '.');
+        auto* plot = static_cast<QCustomPlot*>(chart.PlotWidget());
+        ASSERT_EQ(plot->graphCount(), 3);
+        const std::vector<double>* drawn[3] = {&r->PecError, &r->PecFit, &r->PecResidual};
+        for (int g = 0; g < 3; ++g) {
+            const QSharedPointer<QCPGraphDataContainer> data = plot->graph(g)->data();
+            ASSERT_EQ(std::size_t(data->size()), drawn[g]->size()) << cycles;
+            long double ss = 0;
+            for (int i = 0; i < data->size(); ++i) {
+                EXPECT_EQ(data->at(i)->value, (*drawn[g])[std::size_t(i)]) << cycles << " " << g;
+                ss += data->at(i)->value * data->at(i)->value;
+            }
+            if (g == 2) { // the panel's "Residual after PEC"
+                EXPECT_NEAR(double(sqrtl(ss / data->size())), r->PecResidualRms, 1e-12) << cycles;
+            }
+        }
+        EXPECT_LT(r->PecResidualRms, 0.5) << cycles;
+    }
+}
+
 TEST_F(DriveTest, EveryExportIsWrittenAndReadsBack)
 {
     LoadSample();
@@ -493,6 +557,43 @@ TEST_F(DriveTest, TheWrittenTypeIsTheDialogsOrTheTypedExtensions)
     }
     EXPECT_EQ(Dialogs.Shown.back().FileName, QStringLiteral("other6"));
     EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+// The user's direction and the exposure's phase: swapping exchanges START
+// and STOP and makes their side the one Find trail keeps; the worm phase
+// reaches the panel and the PEC files, and goes with its picture.
+TEST_F(DriveTest, SwapKeepsTheSideAndThePhaseBelongsToOneExposure)
+{
+    LoadSample();
+    ShowDriveTab();
+    EXPECT_EQ(Label(QStringLiteral("DriveDirection")), QStringLiteral("START at the left end: time runs left to right"));
+    EXPECT_EQ(Label(QStringLiteral("DrivePhase")), QStringLiteral("Phase: from START (no worm phase given)"));
+    Dialogs.AnswerTyped(Dir.filePath(QStringLiteral("pec")), DriveExportCelestron);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+    ExpectRefusal(QStringLiteral("A Celestron PEC file needs the worm phase at START (0 at the mount's PEC index)"));
+    EXPECT_FALSE(QFile::exists(Dir.filePath(QStringLiteral("pec.pec"))));
+
+    SetSpin("DriveWormPhase", 100);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Label(QStringLiteral("DrivePhase")),
+              QStringLiteral("Phase: the worm at 100.0 deg at START (0 at the PEC index)"));
+    Dialogs.AnswerTyped(Dir.filePath(QStringLiteral("pec")), DriveExportCelestron);
+    QTest::mouseClick(Get<QPushButton>(QStringLiteral("DriveExport")), Qt::LeftButton);
+    EXPECT_TRUE(FileBytes(Dir.filePath(QStringLiteral("pec.pec"))).startsWith("88\n0\n"));
+
+    Action("SwapPoints2")->trigger();
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit10")), QString::number(Points[1][0]));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit12")), QString::number(Points[0][0]));
+    EXPECT_EQ(EditText(QStringLiteral("RxSpinEdit14")), QString::number(Points[2][0]));
+    EXPECT_EQ(Page()->Settings().StartSide, TStartSide::Right);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Label(QStringLiteral("DriveDirection")), QStringLiteral("START at the right end: time runs right to left"));
+    Action("FindTrail1")->trigger();
+    EXPECT_GT(EditText(QStringLiteral("RxSpinEdit10")).toInt(), EditText(QStringLiteral("RxSpinEdit12")).toInt());
+
+    OpenPicture(QStringLiteral(VINSK_SOURCE_DIR "/samples/trail.png"));
+    EXPECT_TRUE(std::isnan(Page()->Phase().WormPhaseDeg));
+    EXPECT_EQ(Page()->Settings().StartSide, TStartSide::Right); // the mount's, not the picture's
 }
 
 TEST_F(DriveTest, AnotherPictureTakesTheResultAndTheExportsAway)

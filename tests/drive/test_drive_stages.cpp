@@ -3,6 +3,7 @@
 // The light along the trail is made from the mount's error exactly (each
 // step's light is the time the image dwelt on it), so every stage after the
 // photometry sees the error itself.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -110,7 +111,7 @@ struct TStaged {
 };
 
 // The stages up to the drift's removal, with the worm period given.
-TStaged Detrended(const TCase& c, double noise = 0, unsigned seed = 0)
+TStaged Detrended(const TCase& c, double noise = 0, unsigned seed = 0, TDetrend mode = TDriveSettings{}.Detrend)
 {
     TStaged s;
     TExperiment e;
@@ -119,6 +120,7 @@ TStaged Detrended(const TCase& c, double noise = 0, unsigned seed = 0)
     s.Series = MakeSeries(light, e, s.R);
     s.Settings.WormPeriod = 60;
     s.Settings.Harmonics = 3;
+    s.Settings.Detrend = mode;
     const long double period = FindWormPeriod(s.Series.T, s.Series.PE, s.Settings, s.R);
     s.Fits = RemoveDrift(s.Series.T, s.Series.PE, period, s.Settings, e, s.R);
     return s;
@@ -346,6 +348,80 @@ TEST(DriveStages, CyclesAndPecFollowTheFittedHarmonics)
         if (c.Exposure >= 120) {
             EXPECT_LT(s.R.CycleSpreadRms, 0.01) << c.Name; // the mean cycle's bins are 1/60 of it
         }
+    }
+}
+
+TEST(DriveStages, ThePecFigureIsTheJointFitInEveryDetrendMode)
+{
+    // What the PEC figure draws: the error less the joint fit's line, the
+    // fit, and their difference, whose RMS is the residual reported; under
+    // two cycles the error's own line is a plain fit that differs from the
+    // joint one, and the difference must not become a ramp.
+    for (const double cycles : {1.5, 2.5})
+        for (const TDetrend mode : {TDetrend::None, TDetrend::Line, TDetrend::Quadratic, TDetrend::Harmonic}) {
+            const TCase c{"drift", {{3, 60, 0.4}, {1, 30, 0.7}}, 0.02, 60 * cycles};
+            const std::string name = std::to_string(cycles) + " cycles, " + DetrendName(mode);
+            TStaged s = Detrended(c, 0, 0, mode);
+            CyclesAndPec(s.Series.T, s.Series.PE, 60, s.Settings, s.Fits.Harmonic, s.R);
+            const std::size_t n = s.Series.T.size();
+            ASSERT_EQ(s.R.PecError.size(), n) << name;
+            ASSERT_EQ(s.R.PecFit.size(), n) << name;
+            ASSERT_EQ(s.R.PecResidual.size(), n) << name;
+            long double ss = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double t = s.Series.T[i];
+                EXPECT_NEAR(s.R.PecFit[i], Periodic(c, t), 1e-6) << name << " " << t;
+                EXPECT_NEAR(s.R.PecError[i], Periodic(c, t), 1e-6) << name << " " << t;
+                EXPECT_EQ(s.R.PecResidual[i], s.R.PecError[i] - s.R.PecFit[i]) << name;
+                ss += static_cast<long double>(s.R.PecResidual[i]) * s.R.PecResidual[i];
+            }
+            EXPECT_EQ(s.R.PecResidualRms, static_cast<double>(sqrtl(ss / n))) << name;
+            // The removed drift and the drift-free error add up to the error
+            // less a constant: the drift's mean.
+            if (mode == TDetrend::None) {
+                EXPECT_TRUE(s.R.RemovedDrift.empty()) << name;
+            } else {
+                ASSERT_EQ(s.R.RemovedDrift.size(), n) << name;
+                const double offset = s.Series.PE[0] - s.R.Error[0] - s.R.RemovedDrift[0];
+                for (std::size_t i = 0; i < n; ++i)
+                    EXPECT_NEAR(s.R.Error[i] + s.R.RemovedDrift[i] + offset, s.Series.PE[i], 1e-9) << name;
+            }
+            ASSERT_EQ(s.R.CycleStarts.size(), static_cast<std::size_t>(std::ceil(s.R.Record / 60) - 1)) << name;
+            EXPECT_NEAR(s.R.CycleStarts[0], s.Series.T.front() + 60, 1e-9) << name;
+        }
+}
+
+TEST(DriveStages, AShortRecordListsTheWormOnceAndSaysWhenItIsTooShort)
+{
+    TDriveSettings set;
+    set.Harmonics = 3;
+    {
+        // 1.8 cycles: the worm's lobe lies some per cent off P, and was
+        // listed beside its own labelled row.
+        TStaged s = Detrended({"1.8 cycles", {{8.8, 60, 0.3}}, 0.01, 108}, 0.05, 3, TDetrend::Harmonic);
+        SpectrumAndPeaks(s.Series.T, s.Series.PE, 60, s.Settings, s.Fits, s.R);
+        int near = 0;
+        for (const TDrivePeak& p : s.R.Peaks)
+            if (std::abs(p.Period - 60) < 15) {
+                ++near;
+                EXPECT_EQ(p.Label, "P/1");
+            }
+        EXPECT_EQ(near, 1);
+        // No period longer than the record is drawn.
+        ASSERT_FALSE(s.R.SpectrumPeriod.empty());
+        EXPECT_LE(*std::max_element(s.R.SpectrumPeriod.begin(), s.R.SpectrumPeriod.end()), s.R.Record);
+    }
+    // Half a cycle of 200 s holds a large error but no period to find; the
+    // noise alone holds neither.
+    for (const double amplitude : {8.0, 0.0}) {
+        TDriveResult r;
+        TExperiment e;
+        e.MountSpeed = W0;
+        const TSeries s = MakeSeries(Light({"half", {{amplitude, 200, 0}}, 0, 106}, e.ExposureTime, 0.05, 5), e, r);
+        EXPECT_EQ(FindWormPeriod(s.T, s.PE, set, r), 0);
+        const bool tooShort = r.WormNote.find("too short to find a worm period") != std::string::npos;
+        EXPECT_EQ(tooShort, amplitude > 0) << r.WormNote;
+        EXPECT_EQ(r.WormNote.find("No periodic error stands out") != std::string::npos, amplitude == 0) << r.WormNote;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
 
 using namespace vinsk;
@@ -124,6 +125,36 @@ TEST(PecFiles, EqmodRowsAreTheFitAtTheirMotorSteps)
         const TPecFile inv = EqmodPecFile(r, p, {true, 7200, "1.1", "trail.fits"});
         EXPECT_NEAR(ReadEqmod(inv.Text).Pe[100], -e.Pe[100], 1e-12);
     }
+}
+
+// A picture's recorded phase writes the EQMOD file with nothing typed, and
+// replaces what the user had given.
+TEST(PecFiles, TheFilesPhaseWritesTheEqmodFile)
+{
+    TPhaseInput typed;
+    typed.HaveMotorStart = true;
+    typed.MotorStart = 8388600;
+    typed.StepsPerWorm = 50133;
+    typed.Hemisphere = -1;
+    TFileSetupValues v;
+    v.MotorStart = 8388600;
+    v.StepsPerWorm = 50133;
+    v.Hemisphere = -1;
+    TPhaseInput before;
+    before.MotorStart = 5;
+    before.StepsPerWorm = 7;
+    // The worm phase is NaN, not given, in both: compared field by field.
+    auto same = [](const TPhaseInput& a, const TPhaseInput& b) {
+        return a.HaveMotorStart == b.HaveMotorStart && a.MotorStart == b.MotorStart &&
+               a.StepsPerWorm == b.StepsPerWorm && a.Hemisphere == b.Hemisphere &&
+               std::isnan(a.WormPhaseDeg) == std::isnan(b.WormPhaseDeg);
+    };
+    EXPECT_TRUE(same(PhaseWithFileValues(before, v), typed));
+    const TPecFile f = EqmodPecFile(Fitted(), PhaseWithFileValues({}, v), {});
+    EXPECT_FALSE(f.Refused) << f.Message;
+    EXPECT_EQ(f.Text, EqmodPecFile(Fitted(), typed, {}).Text);
+    // A file without them keeps the typed phase.
+    EXPECT_TRUE(same(PhaseWithFileValues(typed, {}), typed));
 }
 
 TEST(PecFiles, CelestronBinsAreTheCorrectionFromTheIndex)

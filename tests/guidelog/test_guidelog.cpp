@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "drive/DrivePositions.h"
 #include "guidelog/GuideLog.h"
 
 using namespace vinsk;
@@ -143,10 +144,20 @@ TEST(GuideLog, DamagedLogsAreRefusedNamingTheLine)
     }
 }
 
-// Two real logs: their sections, frames and what was left out.
-TEST(GuideLog, ReadsRealLogs)
+// The worm period of a labelled harmonic, or 0.
+double Labelled(const TDriveResult& r, const char* label)
 {
-    const std::string dir = std::string(VINSK_SOURCE_DIR) + "/tests/guidelog/data/";
+    for (const TDrivePeak& p : r.Peaks)
+        if (p.Label == label)
+            return p.Period;
+    return 0;
+}
+
+// Two real logs of real mounts: their sections, what was left out, and the
+// worm period the analysis finds against the mounts' known ones.
+TEST(GuideLog, ReadsRealLogsAndFindsTheirWorms)
+{
+    const std::string dir = std::string(VINSK_SOURCE_DIR) + "/samples/guide-logs/";
     std::ifstream full(dir + "performance_dataset04.txt", std::ios::binary);
     ASSERT_TRUE(full);
     const TGuideSeries a = ReadGuideLog(full, {});
@@ -155,6 +166,12 @@ TEST(GuideLog, ReadsRealLogs)
     EXPECT_DOUBLE_EQ(a.Section.PixelScale, 2.66);
     EXPECT_DOUBLE_EQ(a.Section.DecDeg, 22.6);
     EXPECT_FALSE(a.InPixels);
+    // This mount family's worm: 382.95 s.
+    const TDriveResult ra = AnalysePositions(a.Time, a.PE, TDriveSettings{}, 15.041);
+    ASSERT_FALSE(ra.Refused) << ra.Message;
+    EXPECT_EQ(ra.WormSource, TWormSource::Estimated);
+    EXPECT_NEAR(ra.WormPeriod, 382.95, 0.01 * 382.95);
+    EXPECT_NEAR(Labelled(ra, "P/1"), 382.95, 0.01 * 382.95);
 
     std::ifstream rows(dir + "dataset01.csv", std::ios::binary);
     ASSERT_TRUE(rows);
@@ -163,4 +180,8 @@ TEST(GuideLog, ReadsRealLogs)
     EXPECT_TRUE(b.InPixels);
     EXPECT_EQ(b.Section.Frames, 726);
     EXPECT_EQ(b.Excluded.Lost + static_cast<int>(b.Time.size()), 726);
+    // The guiding program's own test expects 483 +/- 5 s here.
+    const TDriveResult rb = AnalysePositions(b.Time, b.PE, TDriveSettings{}, NAN);
+    ASSERT_FALSE(rb.Refused) << rb.Message;
+    EXPECT_NEAR(rb.WormPeriod, 483, 5);
 }

@@ -159,6 +159,7 @@ TEST_F(SettingsFileTest, DriveSettingsLoadBack)
     d.StartSide = TStartSide::Bottom;
     d.StepsPerWorm = 50133;
     d.Hemisphere = -1;
+    d.Transfer = {TTransferKind::Gamma, 2.25};
     SaveSettingsFile(Path("trip.ini"), TExperiment{}, d, ',');
     // Read under the other locale too: the file names no separator.
     EXPECT_EQ(LoadSettingsFile(Path("trip.ini"), TExperiment{}, TDriveSettings{}, ',').Drive, d);
@@ -480,6 +481,9 @@ INSTANTIATE_TEST_SUITE_P(
         DriveRow{"detrendAnyCase", "detrend = Quadratic \n",
                  With([](TDriveSettings& d) { d.Detrend = TDetrend::Quadratic; })},
         DriveRow{"unknownDetrend", "Detrend=cubic\n", Current},
+        DriveRow{"transferGamma", "Transfer=Gamma:2,2\n",
+                 With([](TDriveSettings& d) { d.Transfer = {TTransferKind::Gamma, 2.2}; })},
+        DriveRow{"transferGammaZero", "Transfer=gamma:0\n", Current},
         DriveRow{"negativePeriod", "WormPeriod=-479\n", Current},
         DriveRow{"periodBeyondADay", "WormPeriod=1e9\n", Current},
         DriveRow{"zeroTolerance", "Tolerance=0\n", Current},

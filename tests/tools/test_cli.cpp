@@ -541,6 +541,44 @@ TEST_F(CliDrive, AFailingOutputReplacesNoneOfTheOthers)
     EXPECT_EQ(ReadAll(File("kept.json")), "old");
 }
 
+// A mount's PEC file without its phase reference, from under one worm cycle
+// or without a worm period: the message, exit 1, and every file as it was.
+TEST_F(CliDrive, PecFilesWithoutWhatTheyNeedWriteNothing)
+{
+    std::vector<std::string> shortTrail = {"--drive", "--image", File("short.png")};
+    shortTrail.insert(shortTrail.end(), Short->begin(), Short->end());
+    std::vector<std::string> shortWithPeriod = shortTrail;
+    shortWithPeriod.insert(shortWithPeriod.end(), {"--worm-period", "120"});
+    struct TCase {
+        std::vector<std::string> Args;
+        const char* Says;
+    };
+    const TCase cases[] = {
+        {Physical({"--eqmod", File("kept.txt"), "--steps-per-worm", "50133"}),
+         "An EQMOD PEC file needs the RA motor position at START and the motor steps per worm turn"},
+        {Physical({"--celestron", File("kept.pec"), "--motor-start", "12", "--steps-per-worm", "50133"}),
+         "A Celestron PEC file needs the worm phase at START (0 at the mount's PEC index)"},
+        {shortWithPeriod, "worm cycles: a PEC file needs at least one whole cycle"},
+        {shortTrail, "A PEC file needs a worm period"},
+    };
+    for (const TCase& c : cases) {
+        std::ofstream(File("kept.txt")) << "old eqmod";
+        std::ofstream(File("kept.pec")) << "old celestron";
+        std::ofstream(File("kept.json")) << "old json";
+        std::vector<std::string> a = c.Args;
+        if (std::find(a.begin(), a.end(), "--eqmod") == a.end() && std::find(a.begin(), a.end(), "--celestron") == a.end())
+            a.insert(a.end(), {"--worm-phase", "10", "--celestron", File("kept.pec")});
+        a.insert(a.end(), {"--json", File("kept.json")});
+        const TRun r = Run(a);
+        EXPECT_EQ(r.Code, 1) << c.Says;
+        EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(ReadAll(File("kept.txt")), "old eqmod");
+        EXPECT_EQ(ReadAll(File("kept.pec")), "old celestron");
+        EXPECT_EQ(ReadAll(File("kept.json")), "old json");
+    }
+}
+
 TEST_F(CliDrive, UsageErrorsExitTwoWithOneLine)
 {
     const std::vector<std::string> points = {"--image", Sample("physical.png"), "--start", "40,55",
@@ -764,7 +802,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"some_points", {"--image", "@image", "--start", "1,1", "--figure", "error"}, "--inline"},
         ArgRow{"find_with_figure", {"--find-trail", "--image", "@image", "--figure", "error"}, "--figure"},
         ArgRow{"find_with_points", {"--find-trail", "--image", "@image", "--start", "1,1"}, "--start"},
-        ArgRow{"find_with_settings", {"--find-trail", "--image", "@image", "--settings", "x.ini"}, "--settings"},
+        ArgRow{"find_with_exposure", {"--find-trail", "--image", "@image", "--exposure", "100"}, "--exposure"},
         ArgRow{"find_without_image", {"--find-trail", "--channel", "r"}, "--image"}),
     [](const ::testing::TestParamInfo<ArgRow>& info) { return std::string(info.param.Name); });
 

@@ -5,19 +5,27 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
+#include "drive/FilePhase.h"
+#include "drive/PecFiles.h"
+#include "tools/cli/Version.h"
+#include "drive/DriveLight.h"
 
 namespace vinsk::cli {
 
 namespace {
 
-constexpr const char* ValueOptions[] = {"--worm-period", "--detrend", "--harmonics", "--tolerance",
-                                        "--half-width",  "--json",    "--pec"};
+constexpr const char* ValueOptions[] = {"--worm-period", "--detrend",      "--harmonics",      "--tolerance",
+                                        "--half-width",  "--json",         "--pec",            "--worm-phase",
+                                        "--motor-start", "--steps-per-worm", "--hemisphere",   "--eqmod",
+                                        "--celestron",   "--celestron-worm-arcsec", "--transfer"};
 
 // Whether every byte reached the stream; flushed, so that a full disk or a
 // closed pipe shows here and not after exit.
@@ -68,13 +76,17 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
                     std::to_string(r.Flux.size()) + " steps of " + Fix(r.ArcsecPerStep, 3, sep) + q + ", " +
                     Fix(r.Record, 1, sep) + " s analysed (" + Fix(r.TrimmedSeconds, 1, sep) +
                     " s at the ends left out)\n";
+    if (const std::string light = TransferLine(r, sep); !light.empty())
+        s += light + "\n";
     if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
         s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
     if (std::isfinite(r.Drift))
         s += "Drift: " + Fix(r.Drift, 5, sep) +
-             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s (" +
-             Fix(r.DriftPercent, 3, sep) + " % of the mount speed), " + DetrendText(r.DetrendUsed) + "\n";
+             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +
+             (std::isfinite(r.DriftPercent) ? "(" + Fix(r.DriftPercent, 3, sep) + " % of the mount speed), "
+                                            : std::string()) +
+             DetrendText(r.DetrendUsed) + "\n";
     else
         s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
     const TDriveStats& st = r.Stats;
@@ -90,8 +102,9 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
         if (r.CycleCount > 0)
             s += ", " + std::to_string(r.CycleCount) + (r.CycleCount == 1 ? " whole cycle" : " whole cycles") +
                  ", cycle-to-cycle spread " + Fix(r.CycleSpreadRms, 2, sep) + q + " RMS";
-        s += "\n";
+        s += " (for PHD2's predictive PEC: period length " + Fix(r.WormPeriod, 1, sep) + " s)\n";
     }
+    s += PhaseText(r.PhaseInput) + "\n";
     if (!r.Pec.empty())
         s += "PEC: " + std::to_string(r.PecHarmonics) + " harmonics, residual " + Fix(r.PecResidualRms, 2, sep) + q +
              " RMS\n";
@@ -112,6 +125,43 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
 }
 
 } // namespace
+
+int WriteOutputs(const std::vector<std::pair<std::string, std::string>>& outputs, const std::string& summaryText,
+                 std::FILE* out, std::FILE* err)
+{
+    // Every file is written before any is put in place, and standard output
+    // comes last: a run that fails on one output replaces none.
+    const std::string* toStdout = nullptr;
+    try {
+        TAtomicSaveSet files;
+        for (const auto& [target, text] : outputs) {
+            if (target == "-")
+                toStdout = &text;
+            else
+                files.Add(target, text);
+        }
+        files.Commit();
+    } catch (const std::exception& e) {
+        Put(err, FailureText(e) + "\n");
+        return 1;
+    }
+    if (toStdout && !Put(out, *toStdout)) {
+        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
+    }
+    std::FILE* summary = toStdout ? err : out;
+    if (!Put(summary, summaryText)) {
+        if (summary == out)
+            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
+        return 1;
+    }
+    return 0;
+}
+
+std::string DriveSummary(const TDriveResult& r, int channel, char sep)
+{
+    return Summary(r, channel, sep);
+}
 
 bool IsDriveOption(const std::string& option)
 {
@@ -151,10 +201,40 @@ std::optional<std::string> TakeDriveOption(TDriveOptions& d, const std::string& 
         if (!ParseDetrend(value, detrend))
             return bad("none, line, quadratic or harmonic");
         d.Detrend = detrend;
+    } else if (option == "--transfer") {
+        TTransferChoice transfer;
+        if (!ParseTransfer(value, '.', transfer))
+            return bad("auto, linear, srgb or gamma:G with G from 0 to 10");
+        d.Transfer = transfer;
     } else if (option == "--json" || option == "--pec") {
         if (value.empty())
             return bad("a file name, or - for standard output");
         (option == "--json" ? d.Json : d.Pec) = value;
+    } else if (option == "--eqmod" || option == "--celestron") {
+        if (value.empty() || value == "-")
+            return bad("a file name");
+        (option == "--eqmod" ? d.Eqmod : d.Celestron) = value;
+    } else if (option == "--worm-phase") {
+        if (!number || *number < 0 || *number >= 360)
+            return bad("the worm's phase at START in degrees, 0 to below 360");
+        d.WormPhase = number;
+    } else if (option == "--motor-start") {
+        if (!number || *number != std::floor(*number) || std::fabs(*number) > 9e15)
+            return bad("the RA motor's step count at START, a whole number");
+        d.MotorStart = static_cast<long long>(*number);
+    } else if (option == "--steps-per-worm") {
+        if (!number || !ValidStepsPerWorm(*number))
+            return bad("the motor's steps per worm turn, a whole number from 1 to 2147483647");
+        d.StepsPerWorm = static_cast<long long>(*number);
+    } else if (option == "--hemisphere") {
+        int h = 1;
+        if (!ParseHemisphere(value, h))
+            return bad("north or south");
+        d.Hemisphere = h;
+    } else if (option == "--celestron-worm-arcsec") {
+        if (value != "7200" && value != "3600")
+            return bad("7200 or 3600");
+        d.CelestronWormArcsec = value == "7200" ? 7200 : 3600;
     }
     return std::nullopt;
 }
@@ -191,7 +271,24 @@ TDriveSettings DriveSettingsOf(const TDriveOptions& d, const std::optional<TDriv
     s.Detrend = d.Detrend.value_or(s.Detrend);
     s.Harmonics = d.Harmonics.value_or(s.Harmonics);
     s.HalfWidth = d.HalfWidth.value_or(s.HalfWidth);
+    s.StepsPerWorm = d.StepsPerWorm.value_or(s.StepsPerWorm);
+    s.Hemisphere = d.Hemisphere.value_or(s.Hemisphere);
+    s.Transfer = d.Transfer.value_or(s.Transfer);
     return s;
+}
+
+TPhaseInput PhaseOf(const TDriveOptions& d, const TDriveSettings& s)
+{
+    TPhaseInput p;
+    if (d.WormPhase)
+        p.WormPhaseDeg = *d.WormPhase;
+    if (d.MotorStart) {
+        p.HaveMotorStart = true;
+        p.MotorStart = *d.MotorStart;
+    }
+    p.StepsPerWorm = s.StepsPerWorm;
+    p.Hemisphere = s.Hemisphere;
+    return p;
 }
 
 int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* out, std::FILE* err)
@@ -202,11 +299,14 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
     try {
         TVinskState s;
         TFileSetupValues header;
-        LoadPictures(o, s, &header);
-        dropped = s.Status.Linear;
+        // The settings first: their [Drive] Transfer says how the pictures
+        // are read.
         std::optional<TDriveSettings> fromFile;
         if (o.Settings)
             fromFile = LoadSettings(*o.Settings, s.Experiment, sep, loaded);
+        TTransfer transfer;
+        LoadPictures(o, s, &header, DriveSettingsOf(d, fromFile).Transfer, &transfer);
+        dropped = s.Status.Linear;
         loaded.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
         in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
@@ -215,7 +315,20 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Setup = ExactSetup(o, header, sep);
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
+        in.Phase = PhaseOf(d, in.Settings);
+        if (o.FromHeader) {
+            // A captured picture's own phase keys, over the settings file's
+            // and under the options.
+            TPhaseInput fromFile = PhaseWithFileValues(in.Phase, header);
+            if (d.MotorStart)
+                fromFile.MotorStart = *d.MotorStart;
+            fromFile.StepsPerWorm = d.StepsPerWorm.value_or(fromFile.StepsPerWorm);
+            fromFile.Hemisphere = d.Hemisphere.value_or(fromFile.Hemisphere);
+            in.Phase = fromFile;
+        }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
+        if (!r.Refused)
+            NameTransfer(r, transfer);
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;
@@ -236,45 +349,49 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         return 1;
     }
 
+    // The mount's PEC files: each refused as a whole, before anything is written.
+    TPecFileOptions pecOptions;
+    pecOptions.Invert = d.Invert;
+    pecOptions.CelestronWormArcsec = d.CelestronWormArcsec.value_or(7200);
+    pecOptions.Version = ProgramVersion;
+    pecOptions.PictureName = std::filesystem::path(o.Image).filename().string();
+    std::vector<std::pair<std::string, std::string>> pecFiles;
+    std::string pecNotes;
+    const double mountSpeed = r.Setup.MountSpeed;
+    for (const auto& [target, make] :
+         {std::pair{&d.Eqmod, +[](const TDriveResult& x, const TPecFileOptions& po, double) {
+              return EqmodPecFile(x, x.PhaseInput, po);
+          }},
+          std::pair{&d.Celestron, +[](const TDriveResult& x, const TPecFileOptions& po, double speed) {
+              return CelestronPecFile(x, x.PhaseInput, speed, po);
+          }}}) {
+        if (!*target)
+            continue;
+        const TPecFile f = make(r, pecOptions, mountSpeed);
+        if (f.Refused) {
+            Put(err, f.Message + "\n");
+            return 1;
+        }
+        pecFiles.emplace_back(**target, f.Text);
+        if (!f.Warning.empty())
+            pecNotes += "Note: " + f.Warning + "\n";
+    }
+    if (d.Invert && !pecFiles.empty())
+        pecNotes += "Note: the PEC files hold the correction inverted (--invert)\n";
+
     // Said on standard error already; the JSON keeps it with the result.
-    const std::string summaryText = Summary(r, o.Channel, sep);
+    const std::string summaryText = Summary(r, o.Channel, sep) + pecNotes;
     if (!dropped.empty())
         r.Notes.insert(r.Notes.begin(), dropped);
 
-    // Every file is written before any is put in place, and standard output
-    // comes last: a run that fails on one output replaces none.
-    const std::string* toStdout = nullptr;
-    std::string stdoutText;
-    try {
-        TAtomicSaveSet files;
-        const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> outputs[] = {
-            {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
-        for (const auto& [target, text] : outputs) {
-            if (!*target)
-                continue;
-            if (**target == "-") {
-                toStdout = &**target;
-                stdoutText = text(r);
-            } else {
-                files.Add(**target, text(r));
-            }
-        }
-        files.Commit();
-    } catch (const std::exception& e) {
-        Put(err, FailureText(e) + "\n");
-        return 1;
-    }
-    if (toStdout && !Put(out, stdoutText)) {
-        Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-        return 1;
-    }
-    std::FILE* summary = toStdout ? err : out;
-    if (!Put(summary, summaryText)) {
-        if (summary == out)
-            Put(err, std::string("Cannot write to standard output: ") + std::strerror(errno) + "\n");
-        return 1;
-    }
-    return 0;
+    std::vector<std::pair<std::string, std::string>> outputs;
+    const std::pair<const std::optional<std::string>*, std::string (*)(const TDriveResult&)> texts[] = {
+        {&d.Json, DriveJson}, {&o.Csv, DriveCsv}, {&d.Pec, PecTableText}};
+    for (const auto& [target, text] : texts)
+        if (*target)
+            outputs.emplace_back(**target, text(r));
+    outputs.insert(outputs.end(), pecFiles.begin(), pecFiles.end());
+    return WriteOutputs(outputs, summaryText, out, err);
 }
 
 } // namespace vinsk::cli

@@ -1,6 +1,8 @@
 #include "tools/cli/CliOptions.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 #include <set>
@@ -21,8 +23,21 @@ const char* const CliUsage =
     "                 [--start X,Y --stop X,Y --inline X,Y] [--channel r|g|b|avg]\n"
     "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
+    "                 [--transfer auto|linear|srgb|gamma:G]\n"
     "                 [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "                 [--start-side left|right|top|bottom] [--worm-phase DEG]\n"
+    "                 [--motor-start N] [--steps-per-worm N] [--hemisphere north|south]\n"
+    "                 [--eqmod FILE] [--celestron FILE] [--celestron-worm-arcsec 7200|3600]\n"
+    "                 [--invert]\n"
     "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
+    "                 [--settings FILE] [--start-side left|right|top|bottom]\n"
+    "       vinsk-cli --guide-log FILE [--section N] [--pixel-scale ARCSEC] [--dec DEG]\n"
+    "                 [--settings FILE] [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
+    "                 [--harmonics K] [--tolerance ARCSEC] [--json FILE] [--csv FILE] [--pec FILE]\n"
+    "       vinsk-cli --guide-log FILE --list-sections\n"
+    "       vinsk-cli --capture [--indi HOST[:PORT]] --camera NAME --mount NAME\n"
+    "                 --capture-seconds S --out FILE.fits [--settings FILE]\n"
+    "                 [--drive ... | --find-trail ...]\n"
     "       vinsk-cli --help | --version\n"
     "\n"
     "Measures a mount's periodic error from a star-trail picture. The picture is\n"
@@ -62,11 +77,30 @@ const char* const CliUsage =
     "  --tolerance    for the longest exposure, in arc seconds (initial 1)\n"
     "  --half-width   of the photometry segment each side of the crest, in\n"
     "                 pixels, or auto (the initial value)\n"
+    "  --transfer     how stored values become light (initial: auto, the file's\n"
+    "                 own declaration; a JPEG without one is sRGB, other formats\n"
+    "                 linear); gamma:G reads light as value^G; FITS and camera\n"
+    "                 RAW are always linear\n"
     "  --json         the whole result as JSON\n"
     "  --csv          time and drift-free error of the analysed steps\n"
     "  --pec          the PEC table: one row per second of the worm period;\n"
     "                 without a worm period nothing is written and the exit\n"
     "                 status is 1\n"
+    "The PEC files for mount drivers are written from the PEC fit, drift-free,\n"
+    "and need a worm period, at least one whole cycle of trail and the worm's\n"
+    "phase at START, which one picture does not record:\n"
+    "  --worm-phase   the worm's phase at START in degrees, 0 at the mount's PEC\n"
+    "                 index; the PEC table's phase then runs from the index\n"
+    "  --motor-start  the RA motor's step count at START\n"
+    "  --steps-per-worm  the RA motor's steps per worm turn ([Drive] StepsPerWorm)\n"
+    "  --hemisphere   north (the motor's count rises with tracking) or south\n"
+    "                 ([Drive] Hemisphere)\n"
+    "  --eqmod        an EQMOD PEC file (needs --motor-start and --steps-per-worm)\n"
+    "  --celestron    a Celestron PEC file of 88 bins from the PEC index (needs\n"
+    "                 --worm-phase)\n"
+    "  --celestron-worm-arcsec  the arc seconds the mount's table covers, 7200\n"
+    "                 (initial) or 3600\n"
+    "  --invert       flip the correction's sign in both files\n"
     "Each output takes a file name, or - for standard output (one of them at a\n"
     "time). They always use a point as the decimal separator. A short summary\n"
     "goes to standard output, or to standard error when an output takes it.\n"
@@ -75,8 +109,33 @@ const char* const CliUsage =
     "picture's channel first, and the points found are printed to standard error\n"
     "as '--start X,Y --stop X,Y --inline X,Y'. --find-trail only finds them and\n"
     "prints that line to standard output. A picture does not show which way the\n"
-    "star moved: START is the trail's left end, or its top end when the trail is\n"
-    "steeper than 45 degrees.\n"
+    "star moved: START is at the end on the side that --start-side names (or the\n"
+    "settings file's [Drive] StartSide); without one, the trail's left end, or its\n"
+    "top end when the trail is steeper than 45 degrees.\n"
+    "\n"
+    "--guide-log reads a guiding program's log (PHD2's guide log, or its CSV rows)\n"
+    "instead of a picture: the mount's unguided RA error, rebuilt from the star's\n"
+    "offsets and the corrections sent, goes through the drive analysis from the\n"
+    "error on, with the drive options above. Without --section the longest\n"
+    "guiding section is used and standard error says which.\n"
+    "  --section      the guiding section, counted from 1\n"
+    "  --list-sections  print one line per guiding section and exit\n"
+    "  --pixel-scale  arc seconds per guide-camera pixel, when the log lacks it\n"
+    "                 or is wrong (without one the result is in pixels)\n"
+    "  --dec          the star's declination in degrees, when the log lacks it\n"
+    "\n"
+    "--capture takes the picture through an INDI server instead of --image: the\n"
+    "camera exposes for --capture-seconds while the mount tracks, and the picture\n"
+    "is written whole to --out (FITS) with the RA motor's count at the start of\n"
+    "the exposure in its header (VNSKMOT0; VNSKSPW holds the settings file's\n"
+    "[Drive] StepsPerWorm). Progress goes to standard error every few seconds,\n"
+    "then the count recorded. The mount must be connected and tracking already.\n"
+    "  --indi     the server, HOST or HOST:PORT (default localhost:7624)\n"
+    "  --camera, --mount  the devices' names on the server\n"
+    "Alone it only takes the picture; with --drive or --find-trail the picture is\n"
+    "then analysed as --image's would be (with --drive, --find-trail finds the\n"
+    "trail), and a failed analysis leaves the picture in place. Ctrl-C aborts\n"
+    "the exposure and leaves no file.\n"
     "\n"
     "Prints the Min/Max, 68% and 99% statistics lines, then the measurement error\n"
     "when the run posts one, to standard output (to standard error when the CSV\n"
@@ -158,8 +217,20 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             drive.Drive = true;
             continue;
         }
+        if (a == "--invert") {
+            drive.Invert = true;
+            continue;
+        }
+        if (a == "--list-sections") {
+            o.ListSections = true;
+            continue;
+        }
         if (a == "--find-trail")
             continue;
+        if (a == "--capture") {
+            c.Capture.Capture = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             BadArguments("missing value after " + a);
         const std::string& v = args[++i];
@@ -199,22 +270,89 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             const auto comma = v.find(',');
             o.PixelWidth = ParseNumber(v.substr(0, comma), a, '.');
             o.PixelHeight = comma == std::string::npos ? *o.PixelWidth : ParseNumber(v.substr(comma + 1), a, '.');
+        } else if (a == "--guide-log") {
+            o.GuideLog = v;
+        } else if (a == "--section") {
+            const long n = ParseInt(v, a);
+            if (n < 1)
+                BadArguments("--section counts from 1");
+            o.Section = static_cast<int>(n);
+        } else if (a == "--pixel-scale") {
+            o.PixelScale = ParseNumber(v, a, sep);
+            if (!(*o.PixelScale > 0) || !std::isfinite(*o.PixelScale))
+                BadArguments("--pixel-scale takes a positive number of arc seconds per pixel");
+        } else if (a == "--dec") {
+            o.DecDeg = ParseNumber(v, a, sep);
+            if (!(std::fabs(*o.DecDeg) <= 90))
+                BadArguments("--dec takes a declination from -90 to 90 degrees");
+        } else if (a == "--start-side") {
+            TStartSide side;
+            if (!ParseStartSide(v, side))
+                BadArguments("--start-side takes left, right, top or bottom, not '" + v + "'");
+            o.StartSide = side;
+        } else if (IsCaptureOption(a)) {
+            if (const auto problem = TakeCaptureOption(c.Capture, a, v, sep))
+                BadArguments(*problem);
         } else if (IsDriveOption(a)) {
             if (const auto problem = TakeDriveOption(drive, a, v))
                 BadArguments(*problem);
         } else
             BadArguments("unknown option " + a);
     }
+    if (seen.count("--guide-log")) {
+        // A log takes the drive analysis' options without --drive.
+        static const char* const allowed[] = {"--guide-log", "--section", "--pixel-scale", "--dec", "--list-sections",
+                                              "--settings", "--worm-period", "--detrend", "--harmonics",
+                                              "--tolerance", "--json", "--csv", "--pec"};
+        for (const std::string& a : seen)
+            if (std::find(std::begin(allowed), std::end(allowed), a) == std::end(allowed))
+                BadArguments(a + " does not go with --guide-log");
+        const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
+            {"--json", &drive.Json}, {"--csv", &o.Csv}, {"--pec", &drive.Pec}};
+        for (std::size_t x = 0; x < 3; ++x)
+            for (std::size_t y = x + 1; y < 3; ++y)
+                if (*outputs[x].second && *outputs[y].second && **outputs[x].second == **outputs[y].second)
+                    BadArguments(std::string(outputs[x].first) + " and " + outputs[y].first + " cannot both write to " +
+                                 (**outputs[x].second == "-" ? "standard output" : **outputs[x].second));
+        c.Mode = ECliMode::GuideLog;
+        return;
+    }
+    for (const char* logOnly : {"--section", "--pixel-scale", "--dec", "--list-sections"})
+        if (seen.count(logOnly))
+            BadArguments(std::string(logOnly) + " needs --guide-log");
     if (const auto problem = DriveUsageProblem(seen, drive, o))
         BadArguments(*problem);
-    if (!seen.count("--image"))
+    if (const auto problem = CaptureUsageProblem(seen, c.Capture))
+        BadArguments(*problem);
+    if (c.Capture.Capture) {
+        // The captured picture replaces --out's file: never an input's, nor
+        // another output's.
+        if (const auto clash = OutputClash(o, "--out", c.Capture.Request.OutPath))
+            BadArguments(*clash);
+        for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+            if (*output && **output == c.Capture.Request.OutPath)
+                BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Request.OutPath);
+        // The captured picture is the one analysed.
+        o.Image = c.Capture.Request.OutPath;
+    } else if (!seen.count("--image"))
         BadArguments("--image is required");
-    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec}})
+    if (drive.Invert && !drive.Drive)
+        BadArguments("--invert needs --drive");
+    for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec},
+                                         {"--eqmod", &drive.Eqmod}, {"--celestron", &drive.Celestron}})
         if (const auto clash = OutputClash(o, option, *output))
             BadArguments(*clash);
-    if (seen.count("--find-trail")) {
+    if (c.Capture.Capture && !drive.Drive && !seen.count("--find-trail")) {
+        c.Mode = ECliMode::Capture;
+        return;
+    }
+    // With --capture and --drive, --find-trail asks the analysis to find the
+    // trail in the new picture.
+    const bool findInCapture = c.Capture.Capture && drive.Drive && seen.count("--find-trail");
+    if (seen.count("--find-trail") && !findInCapture) {
         for (const std::string& a : seen)
-            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel")
+            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel" &&
+                a != "--start-side" && a != "--settings" && a != "--capture" && !IsCaptureOption(a))
                 BadArguments(a + " does not go with --find-trail");
         c.Mode = ECliMode::FindTrail;
         return;
@@ -222,6 +360,11 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     const auto points = seen.count("--start") + seen.count("--stop") + seen.count("--inline");
     if (points != 0 && points != 3)
         BadArguments("--start, --stop and --inline go together: give all three, or none to find the trail");
+    if (points == 3 && seen.count("--start-side"))
+        BadArguments("--start-side places START on a trail that is found: it does not go with --start, --stop "
+                     "and --inline");
+    if (findInCapture && points != 0)
+        BadArguments("--find-trail finds the check points: it does not go with --start, --stop and --inline");
     c.FindPoints = points == 0;
     c.Mode = drive.Drive ? ECliMode::Drive : ECliMode::Figures;
 }

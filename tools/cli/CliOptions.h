@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/CliCapture.h"
 #include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
 
@@ -13,7 +14,9 @@ namespace vinsk::cli {
 // The text --help prints.
 extern const char* const CliUsage;
 
-enum class ECliMode { Help, Version, FindTrail, Figures, Drive };
+// Capture: --capture alone, which only takes the picture; with --drive or
+// --find-trail the picture is taken first and Capture.Capture is set.
+enum class ECliMode { Help, Version, FindTrail, Figures, Drive, GuideLog, Capture };
 
 struct TCliCommand {
     ECliMode Mode = ECliMode::Figures;
@@ -21,6 +24,7 @@ struct TCliCommand {
     TDriveOptions Drive;
     // No check points were given: the run finds the trail first.
     bool FindPoints = false;
+    TCaptureOptions Capture;
 };
 
 struct TCliParse {

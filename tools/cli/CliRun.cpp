@@ -107,29 +107,35 @@ namespace {
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
-void Calibrate(TVinskState& s, const std::string& path, const char* frameName, Refusal refusal, Apply apply)
+void Calibrate(TVinskState& s, const std::string& path, const char* frameName, Refusal refusal, Apply apply,
+               const TTransferChoice& choice)
 {
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
     TPictureExtras extras;
+    extras.Choice = choice;
     LoadPicture(path, frame, extras, HeldForFrame(s.Image, frameName));
     apply(s.Image, frame, extras.Linear, s.Status);
 }
 
 } // namespace
 
-void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header)
+void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header, const TTransferChoice& choice,
+                  TTransfer* transfer)
 {
     TPictureExtras extras;
+    extras.Choice = choice;
     LoadPicture(o.Image, s.Image.Bitmap, extras);
     s.Image.Linear.Swap(extras.Linear);
     if (header != nullptr)
         *header = extras.Setup;
+    if (transfer != nullptr)
+        *transfer = extras.Transfer;
     if (o.Dark)
-        Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame);
+        Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame, choice);
     if (o.Flat)
-        Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame);
+        Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame, choice);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "figures/PlotRun.h"
+#include "linear/ToneCurve.h"
 #include "setup/DriveSettings.h"
 #include "setup/FileValues.h"
 
@@ -35,6 +36,17 @@ struct TCliOptions {
     int Channel = ChannelAvg;
     std::optional<int> AverageWidth; // the average line, when given
     std::optional<std::string> Csv;  // a file, or "-" for standard output
+    // The side of the picture the star started from, for a run that finds
+    // its own check points; overrides the settings file's [Drive] StartSide.
+    std::optional<TStartSide> StartSide;
+    // A guiding program's log instead of a picture: the section (1-based; 0
+    // the longest), what the log lacks, and whether only its sections are
+    // listed.
+    std::optional<std::string> GuideLog;
+    int Section = 0;
+    std::optional<double> PixelScale; // arc seconds per guide-camera pixel
+    std::optional<double> DecDeg;
+    bool ListSections = false;
 };
 
 struct TCliResult {
@@ -55,7 +67,10 @@ struct TCliResult {
 // the Setup values its file carries go to header when given. A frame that
 // does not match the samples drops them, and state.Status.Linear says so as
 // the window's status bar does. Throws what the loading or a refusal throws.
-void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr);
+// The picture and its frames are read as light through the curve `choice`
+// gives; the picture's curve goes to transfer when given.
+void LoadPictures(const TCliOptions& options, TVinskState& state, TFileSetupValues* header = nullptr,
+                  const TTransferChoice& choice = {}, TTransfer* transfer = nullptr);
 
 // The header's values when --from-header asks for them, then the command
 // line's, through the Setup fields' one-decimal texts. Returns, for

@@ -19,8 +19,15 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
         r.LinearDropped = s.Status.Linear;
         std::optional<TRasterSamples> raster;
         std::optional<TLinearSamples> linear;
+        TStartSide side = TStartSide::Auto;
+        if (o.StartSide) {
+            side = *o.StartSide;
+        } else if (o.Settings) {
+            TCliResult unused;
+            side = LoadSettings(*o.Settings, s.Experiment, '.', unused).StartSide;
+        }
         const TTrailSearch search =
-            FindTrail(PictureSamples(s.Image.Bitmap, s.Image.Linear, raster, linear), o.Channel);
+            FindTrail(PictureSamples(s.Image.Bitmap, s.Image.Linear, raster, linear), o.Channel, side);
         if (search.Points) {
             r.Points = *search.Points;
             return r;

@@ -1,18 +1,28 @@
 // vinsk-cli: the periodic error of a star-trail picture from the command line.
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "tools/cli/CliDrive.h"
+#include "tools/cli/CliGuideLog.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliRun.h"
 #include "tools/cli/FindTrailCli.h"
 #include "tools/cli/Version.h"
 
 namespace {
+
+// Ctrl-C during a capture aborts the exposure and leaves no file.
+std::atomic<bool> Interrupted{false};
+extern "C" void Interrupt(int)
+{
+    Interrupted = true;
+}
 
 int CannotWriteStdout()
 {
@@ -35,6 +45,14 @@ int main(int argc, char** argv)
         return 2;
     }
     TCliCommand& c = parse.Command;
+    if (c.Capture.Capture && c.Mode != ECliMode::Help && c.Mode != ECliMode::Version) {
+        std::signal(SIGINT, Interrupt);
+        const int code = RunCapture(c.Capture, c.Options, sep, stderr, &Interrupted);
+        std::signal(SIGINT, SIG_DFL);
+        // After a good capture the picture stays whatever the analysis does.
+        if (code != 0 || c.Mode == ECliMode::Capture)
+            return code;
+    }
     switch (c.Mode) {
     case ECliMode::Help:
         if (std::fputs(CliUsage, stdout) < 0 || std::fclose(stdout) != 0)
@@ -56,8 +74,15 @@ int main(int argc, char** argv)
             return CannotWriteStdout();
         return 0;
     }
+    case ECliMode::GuideLog: {
+        const int code = RunGuideLog(c.Options, c.Drive, sep, stdout, stderr);
+        if (std::fclose(stdout) != 0 && code == 0)
+            return CannotWriteStdout();
+        return code;
+    }
     case ECliMode::Figures:
     case ECliMode::Drive:
+    case ECliMode::Capture:
         break;
     }
     if (c.FindPoints) {

@@ -300,6 +300,31 @@ TEST(Fits, HeaderGivesSetupValues)
     EXPECT_EQ(FileValuesQuestion(w, ','), "Use the values from the file? Exposition 30 s, pixel 4,63 x 5 \xC2\xB5m");
 }
 
+// A capture through INDI records the worm's phase in Vinsk's own keys; the
+// question names it with the counts whole.
+TEST(Fits, HeaderGivesTheWormPhase)
+{
+    TFitsPicture p = Grey4x3(16, std::vector<double>(12, 7));
+    p.NumberKeys = {{"EXPTIME", 480}, {"VNSKMOT0", 1234567}, {"VNSKMERR", 52.5}, {"VNSKSPW", 50133}, {"VNSKS360", 9024000}};
+    p.TextKeys = {{"VNSKHEMI", "south"}, {"VNSKMNT", "indi_eqmod_telescope EQ6"}};
+    const std::string path = DeepPath("phase.fits");
+    tools::WriteFits(path, p);
+    const TFileSetupValues v = Load(path).Extras.Setup;
+    EXPECT_EQ(v.MotorStart, 1234567);
+    EXPECT_EQ(v.MotorStartSigma, 52.5);
+    EXPECT_EQ(v.StepsPerWorm, 50133);
+    EXPECT_EQ(v.Hemisphere, -1);
+    EXPECT_EQ(FileValuesQuestion(v, ','),
+              "Use the values from the file? Exposition 480 s, RA motor 1234567 of 50133 steps per worm, hemisphere south");
+
+    // Values no mount gives are left for the user to type.
+    p.NumberKeys = {{"VNSKMOT0", 12.5}, {"VNSKSPW", 0}};
+    p.TextKeys = {{"VNSKHEMI", "up"}};
+    tools::WriteFits(path, p);
+    const TFileSetupValues w = Load(path).Extras.Setup;
+    EXPECT_FALSE(w.MotorStart || w.StepsPerWorm || w.Hemisphere || w.Any());
+}
+
 // Writers that stop at the last byte of data leave the final 2880-byte
 // block short; cfitsio must not read past the file's end for it.
 TEST(Fits, UnpaddedLastBlockLoads)

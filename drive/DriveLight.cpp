@@ -1,0 +1,24 @@
+#include "drive/DriveLight.h"
+
+#include "common/NumText.h"
+
+namespace vinsk {
+
+void NameTransfer(TDriveResult& r, const TTransfer& t)
+{
+    r.Transfer = t;
+    if (t.Source == "jpeg-default")
+        r.Notes.push_back("The JPEG declares no tone curve: it was read as sRGB ([Drive] Transfer or --transfer "
+                          "choose another)");
+}
+
+std::string TransferLine(const TDriveResult& r, char decimalSep)
+{
+    if (!r.Transfer || r.Transfer->IsLinear())
+        return {};
+    const TTransfer& t = *r.Transfer;
+    const std::string curve = t.Curve == TToneCurve::Srgb ? "sRGB" : "gamma " + FloatText(t.Gamma, decimalSep);
+    return "Light: stored values read through the " + curve + " curve (" + t.Source + ")";
+}
+
+} // namespace vinsk
