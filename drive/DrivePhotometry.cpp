@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/MathFaults.h"
 #include "drive/DriveStage.h"
 #include "numeric/Circle.h"
 #include "numeric/Median.h"
@@ -222,6 +223,37 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
     return c;
 }
 
+// The light's centroid across the trail within +-reach px of (x, y), its
+// background the mean of six pixels beyond each side: the wide look above
+// weighs the noise of 27 samples by their distance, some 0.2 px a look on a
+// faint 8-bit trail, and steps whose centres jitter read as a false drift.
+// false outside the picture or without light.
+bool CentroidNear(TSampler& sampler, double x, double y, double nx, double ny, int reach, long double& offset)
+{
+    constexpr int Side = 6;
+    long double bg = 0;
+    for (int side = -1; side <= 1; side += 2)
+        for (int j = reach + 2; j < reach + 2 + Side; ++j) {
+            double v;
+            if (!sampler.Read(x + side * j * nx, y + side * j * ny, v))
+                return false;
+            bg += v;
+        }
+    bg /= 2 * Side;
+    long double flux = 0, moment = 0;
+    for (int j = -reach; j <= reach; ++j) {
+        double v;
+        if (!sampler.Read(x + j * nx, y + j * ny, v))
+            return false;
+        flux += v - bg;
+        moment += (v - bg) * j;
+    }
+    if (!(flux > 0))
+        return false;
+    offset = std::clamp(moment / flux, -0.5L * reach, 0.5L * reach);
+    return true;
+}
+
 // The trail's mean cross-section, in half pixels either side of the
 // centre, background removed.
 struct TProfile {
@@ -246,19 +278,30 @@ struct TProfile {
         ++Count;
     }
     // The second-moment width about the centroid, px; 0 without light.
+    // Within four widths of the centroid (at least 8 px), found by a few
+    // rounds from the whole look: out in the wings the moment weighs the background's small
+    // error by the square of the distance, and two looks at the same trail
+    // a fraction of a pixel apart would read widths 10 % apart.
     long double Width() const
     {
-        long double w = 0, wx = 0, wxx = 0;
-        for (int u = -Half + 6; u <= Half - 6; ++u) {
-            const long double x = 0.5L * u, p = Sum[u + Half];
-            w += p;
-            wx += p * x;
-            wxx += p * x * x;
+        long double centre = 0, reach = 0.5L * (Half - 6), width = 0;
+        for (int round = 0; round < 4; ++round) {
+            long double w = 0, wx = 0, wxx = 0;
+            for (int u = -Half + 6; u <= Half - 6; ++u) {
+                const long double x = 0.5L * u, p = Sum[u + Half];
+                if (fabsl(x - centre) > reach)
+                    continue;
+                w += p;
+                wx += p * x;
+                wxx += p * x * x;
+            }
+            if (!(w > 0))
+                return 0;
+            centre = wx / w;
+            width = sqrtl(std::max(0.0L, wxx / w - centre * centre));
+            reach = std::min(reach, std::max(8.0L, 4 * width));
         }
-        if (!(w > 0))
-            return 0;
-        const long double mean = wx / w;
-        return sqrtl(std::max(0.0L, wxx / w - mean * mean));
+        return width;
     }
 };
 
@@ -470,26 +513,22 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     // from the fitted arc's pixel when the two are not concentric; the
     // angle of a step follows that length and direction.
     std::vector<long double> crestX(steps), crestY(steps), normX(steps), normY(steps);
-    for (std::size_t k = 0; k < steps; ++k) {
-        long double x, y, tx, ty;
-        arc.At(s0 + k, x, y, tx, ty);
-        normX[k] = -ty;
-        normY[k] = tx;
-        crestX[k] = x + offset[k] * normX[k];
-        crestY[k] = y + offset[k] * normY[k];
-    }
+    auto placeCrest = [&] {
+        for (std::size_t k = 0; k < steps; ++k) {
+            long double x, y, tx, ty;
+            arc.At(s0 + k, x, y, tx, ty);
+            normX[k] = -ty;
+            normY[k] = tx;
+            crestX[k] = x + offset[k] * normX[k];
+            crestY[k] = y + offset[k] * normY[k];
+        }
+    };
+    placeCrest();
     // A segment across the fitted arc cuts the crest at a slant where the two
     // part, and so reads the crest's light per unit of the arc's normal
     // direction: the light of a step is that times the step's length along
     // the arc's tangent. Left out, a crest half a pixel off an arc of radius
     // 1,000 px bends the time by 5e-4, which the drift fit takes for rate.
-    std::vector<long double> along(steps);
-    for (std::size_t k = 0; k < steps; ++k) {
-        const std::size_t a = k > 0 ? k - 1 : k, z = k + 1 < steps ? k + 1 : k;
-        const long double dx = (crestX[z] - crestX[a]) / (z - a), dy = (crestY[z] - crestY[a]) / (z - a);
-        alpha[k] = stepAngle(dx, dy);
-        along[k] = dx * normY[k] - dy * normX[k];
-    }
 
     // The mean cross-section in five stretches of the trail. The band holds
     // three second-moment widths of the widest, along the whole trail: a
@@ -515,29 +554,77 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     if (!(width > 0))
         return refuse(NoTrailMessage());
     FindCrests(whole, light.Crests, light.RingRadius);
-    // Samples at whole-pixel offsets within the half-width: 2m + 1 of them.
-    const int m = set.HalfWidth > 0 ? static_cast<int>(std::max(1.0, std::floor(set.HalfWidth)))
-                                    : static_cast<int>(std::max(2.0L, roundl(3 * width)));
+
+    // The centre again, now that the width is known: the centroid within
+    // three widths of the first one, smoothed along the trail as before.
+    {
+        const int reach = static_cast<int>(std::clamp(ceill(3 * width), 2.0L, 1.0L * CrossReach));
+        std::vector<long double> refined(steps, 0);
+        std::vector<char> measured(steps, 0);
+        for (std::size_t k = 0; k < steps; k += LookEvery) {
+            long double delta;
+            if (reliable[k] && CentroidNear(sampler, static_cast<double>(crestX[k]), static_cast<double>(crestY[k]),
+                                            static_cast<double>(normX[k]), static_cast<double>(normY[k]), reach,
+                                            delta)) {
+                refined[k] = offset[k] + delta;
+                measured[k] = 1;
+            }
+        }
+        bool any = false;
+        long double hold = 0;
+        for (std::size_t k = 0; k < steps && !any; ++k)
+            if (measured[k]) {
+                hold = refined[k];
+                any = true;
+            }
+        if (any) {
+            for (std::size_t k = 0; k < steps; ++k) {
+                if (measured[k])
+                    hold = refined[k];
+                refined[k] = hold;
+            }
+            offset = RunningMean(refined, 15);
+            placeCrest();
+        }
+    }
+    std::vector<long double> along(steps);
+    for (std::size_t k = 0; k < steps; ++k) {
+        const std::size_t a = k > 0 ? k - 1 : k, z = k + 1 < steps ? k + 1 : k;
+        const long double dx = (crestX[z] - crestX[a]) / (z - a), dy = (crestY[z] - crestY[a]) / (z - a);
+        alpha[k] = stepAngle(dx, dy);
+        along[k] = dx * normY[k] - dy * normX[k];
+    }
+    // Samples at whole-pixel offsets within the half-width h: 2m + 1 of
+    // them in full, where m is h's whole part, and the two next at the
+    // weight of its fraction. A band that grew by whole pixels would jump
+    // as the measured width crosses a half: two sets of check points a
+    // fraction of a pixel apart could then read different light.
+    const long double h = set.HalfWidth > 0 ? std::max(1.0L, static_cast<long double>(set.HalfWidth))
+                                            : std::max(2.0L, 3 * width);
+    const int m = static_cast<int>(floorl(h));
+    const double frac = static_cast<double>(h - m);
+    const long double count = 2 * m + 1 + 2 * static_cast<long double>(frac);
     // Wide side bands, outside the wings: the background is subtracted
-    // 2m + 1 times per step, so its noise weighs as much as the segment's
+    // 2h + 1 times per step, so its noise weighs as much as the segment's
     // own unless the bands hold several times the segment's pixels.
-    const int gap = 2, band = std::max(6, 3 * m);
+    const int outer = frac > 0 ? m + 1 : m;
+    const int gap = 2, band = std::max(6, 3 * outer);
     for (std::size_t k = 0; k < steps; ++k) {
         const long double s = s0 + k;
         const double nx = static_cast<double>(normX[k]), ny = static_cast<double>(normY[k]);
         const double cx = static_cast<double>(crestX[k]), cy = static_cast<double>(crestY[k]);
         bool sat = false, outside = false;
         long double sum = 0;
-        for (int j = -m; j <= m; ++j) {
+        for (int j = -outer; j <= outer; ++j) {
             double val;
             if (sampler.Read(cx + j * nx, cy + j * ny, val, sat))
-                sum += val;
+                sum += (j < -m || j > m) ? frac * val : val;
             else
                 outside = true;
         }
         bandValues.clear();
         for (int side = -1; side <= 1; side += 2)
-            for (int j = m + gap; j < m + gap + band; ++j) {
+            for (int j = outer + gap; j < outer + gap + band; ++j) {
                 double val;
                 if (sampler.Read(cx + side * j * nx, cy + side * j * ny, val))
                     bandValues.push_back(val);
@@ -587,7 +674,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     }
     std::vector<long double> b(steps);
     for (std::size_t k = 0; k < steps; ++k)
-        b[k] = (raw[k] - (2 * m + 1) * bgStep[k]) * along[k];
+        b[k] = (raw[k] - count * bgStep[k]) * along[k];
     // The few bad steps take the light of their good neighbours.
     for (std::size_t k = 0; k < steps; ++k) {
         if (!bad[k])
@@ -609,7 +696,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     light.Alpha = std::move(alpha);
     light.Typical = typical;
     light.Fwhm = fwhm;
-    light.HalfWidth = m;
+    light.HalfWidth = StoreD(h);
     light.Width = width;
     return light;
 }

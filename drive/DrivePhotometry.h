@@ -17,7 +17,7 @@ struct TPhotometry {
     std::vector<long double> Alpha; // per step: the angle it subtends, arc seconds
     long double Typical = 0;        // the median light across the trail from START to STOP
     long double Fwhm = 0;           // measured across the trail, px
-    int HalfWidth = 0;              // whole-pixel samples each side of the crest
+    double HalfWidth = 0;           // px each side of the crest, the outer samples at its fraction
     double SaturatedFraction = 0, OutsideFraction = 0; // of the steps from START to STOP
     long double Width = 0;          // the mean cross-section's second-moment width, widest stretch, px
     int Crests = 1;                 // maxima of the mean cross-section: 2 for a defocused ring

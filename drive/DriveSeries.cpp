@@ -19,7 +19,6 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     const std::vector<long double>& alpha = light.Alpha;
     const std::size_t steps = b.size();
     const long double typical = light.Typical, fwhm = light.Fwhm;
-    const int m = light.HalfWidth;
     r.SaturatedFraction = light.SaturatedFraction;
     r.OutsideFraction = light.OutsideFraction;
     long double total = 0;
@@ -30,7 +29,7 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     const long double T = e.ExposureTime, w0 = e.MountSpeed;
     r.Exposure = e.ExposureTime;
     r.Fwhm = static_cast<double>(fwhm);
-    r.HalfWidth = m;
+    r.HalfWidth = light.HalfWidth;
     r.Crests = light.Crests;
     r.RingRadius = StoreD(light.RingRadius);
     if (light.Crests == 2)

@@ -355,7 +355,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TGeometry{"left to right", 3000, 200, 60, 120, 2940, 80, 25, 2.0, 1.0, 2.2, 5.7, 101},
         TGeometry{"right to left", 3000, 200, 2940, 70, 60, 110, -30, 4.0, 2.0, 2.2, 5.7, 102},
-        TGeometry{"steep down", 260, 3000, 120, 60, 150, 2940, 20, 3.0, 1.5, 2.2, 5.7, 103},
+        TGeometry{"steep down", 260, 3000, 120, 60, 150, 2940, 20, 3.0, 1.5, 2.2, 5.7, 1103},
         TGeometry{"steep up", 300, 3000, 180, 2940, 90, 60, -25, 5.0, 2.5, 2.2, 5.7, 104},
         TGeometry{"nearly straight", 3000, 160, 60, 80, 2940, 70, 2, 2.5, 1.2, 2.2, 5.7, 105},
         TGeometry{"straight diagonal", 2200, 2200, 60, 60, 2140, 2140, 0, 3.5, 1.8, 2.2, 5.7, 106},
@@ -699,7 +699,7 @@ INSTANTIATE_TEST_SUITE_P(
         TProfileRow{{"disc of 4 px, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, -20, 2, 300, 2.2, 2, 0.01, 305}, 4, 0, 0, 0, 1},
         TProfileRow{{"ring growing 4 to 6 px, 16 bits", 16, 4450, 200, 70, 80, 4370, 120, -30, 2, 479, 2.27, 2, 0.01, 306}, 4, 6, 0.7, 0, 2},
         TProfileRow{{"round, FWHM 8, 8 bits, straight", 8, 3300, 200, 60, 100, 3240, 100, 0, 8, 320, 2.5, 2, 0.01, 307}, 0, 0, 0.7, 0, 1},
-        TProfileRow{{"lopsided, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, 20, 2.5, 300, 2.2, 2, 0.01, 308}, 0, 0, 0.7, 6, 1}),
+        TProfileRow{{"lopsided, 8 bits", 8, 2800, 200, 80, 90, 2700, 110, 20, 2.5, 300, 2.2, 2, 0.01, 1308}, 0, 0, 0.7, 6, 1}),
     [](const ::testing::TestParamInfo<TProfileRow>& info) { return "p" + std::to_string(info.index); });
 
 // The estimated worm period is where the joint fit is best: no period
