@@ -186,7 +186,7 @@ struct TDriveResult {
 
     // Maxima of the trail's mean cross-section: 2 for a defocused star's
     // ring, whose radius is half their distance apart (0 for one crest).
-    int Crests = 1;
+    int Crests = 1; // 0 for a source without pixels
     double RingRadius = 0; // px
 };
 

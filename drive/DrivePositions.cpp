@@ -131,7 +131,8 @@ TDriveResult Analyse(const std::vector<double>& t, const std::vector<double>& pe
     TDriveResult r;
     // Nothing photometric: null in the report.
     r.Exposure = r.ArcsecPerStep = r.Fwhm = r.HalfWidth = NaN;
-    r.SaturatedFraction = r.OutsideFraction = NaN;
+    r.SaturatedFraction = r.OutsideFraction = r.RingRadius = NaN;
+    r.Crests = 0;
     r.Time = t;
     r.PE = pe;
     r.T = t;

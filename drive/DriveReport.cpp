@@ -129,7 +129,7 @@ std::string DriveJson(const TDriveResult& r)
     for (std::size_t i = 0; i < r.Notes.size(); ++i)
         notes += (i ? ", " : "") + Quote(r.Notes[i]);
     key("notes", notes + "]");
-    key("crests", std::to_string(r.Crests));
+    key("crests", r.Crests > 0 ? std::to_string(r.Crests) : "null");
     key("ring_radius_px", Num(r.RingRadius));
     std::string series = "{\"t\": ";
     Array(series, r.T);
