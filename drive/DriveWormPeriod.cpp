@@ -110,10 +110,13 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     long double p = GoldenMinimum(coarse, best - step, best + step, 1e-3L * guess);
     if (coarse(p) > bestRss)
         p = best;
-    // The last word is every step's: the block means moved the minimum by a
-    // few hundredths of a per cent. So near it the residual is a parabola,
-    // whose vertex three fits of the whole series find.
-    auto fine = [&](long double q) { return IncrementRss(tFull, peFull, k, q); };
+    // The last word is the finer series': the coarse block means moved the
+    // minimum by a few hundredths of a per cent. So near it the residual is a
+    // parabola, whose vertex three fits find, on 1,500 means at least (some
+    // ten a second on the longest worms, far finer than any harmonic).
+    std::vector<double> tf, pf;
+    BlockMeans(tFull, peFull, 1500, tf, pf);
+    auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q); };
     const long double h = 1e-3L * guess, r0 = fine(p - h), r1 = fine(p), r2 = fine(p + h);
     const long double den = r0 - 2 * r1 + r2;
     if (!(den > 0))
