@@ -119,7 +119,11 @@ QWidget* TVinsk_main::BuildImageTab()
     FlatDarkButton = NewButton(panel, "FlatDarkButton", QStringLiteral("Flat dar&k"),
                                QStringLiteral("The flat's own dark (bias) frame, before the flat: the drive analysis "
                                               "divides by the flat less it (without one, less the dark)"));
-    v->addWidget(FlatDarkButton);
+    // Lined up with the buttons above, whose indicators it has none of.
+    auto* flatDarkRow = new QHBoxLayout;
+    flatDarkRow->addWidget(FlatDarkButton, 1);
+    flatDarkRow->addSpacing(16);
+    v->addLayout(flatDarkRow);
 
     v->addSpacing(8);
     Label34 = new QLabel(QStringLiteral("&Zoom: 100%"), panel);
