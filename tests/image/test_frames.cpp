@@ -157,6 +157,9 @@ TEST(LinearFrames, TheFlatLosesItsOffsetFromTheFlatDarkElseTheDark)
         ApplyDarkFrame(s, d.Bitmap, d.Plane, status);
         if (row.FlatDark == TFlatDark::AfterDark)
             ApplyFlatDarkFrame(s, b.Bitmap, b.Plane, status);
+        // The offset held until the flat counts in the flat's load.
+        ASSERT_FALSE(s.FlatOffset.Empty());
+        EXPECT_EQ(HeldForFrame(s, "flat").Bytes, RasterBytes(s.Bitmap) + s.Linear.Bytes() + s.FlatOffset.Bytes());
         ApplyFlatFrame(s, f.Bitmap, f.Plane, status);
         ApplyDark(alone, d.Bitmap, aloneStatus);
         ApplyFlat(alone, f.Bitmap, aloneStatus);
