@@ -174,7 +174,7 @@ void TVinsk_main::SetTabOrder()
     };
     chain({SetupEdits[0], SetupEdits[1], SetupEdits[2], SetupEdits[3], SetupEdits[4], SetupEdits[5], SetupEdits[6],
            SetupEdits[7], SetupEdits[8], BitBtn1, BitBtn2, BitBtn7});
-    chain({BitBtn3, BitBtn10, BitBtn12, sbScale, RatioButtons[0], RatioButtons[1], RatioButtons[2], RatioButtons[3],
+    chain({BitBtn3, BitBtn10, BitBtn12, FlatDarkButton, sbScale, RatioButtons[0], RatioButtons[1], RatioButtons[2], RatioButtons[3],
            RatioButtons[4], SpeedButton6, BitBtn4, PointEdits[0][0], PointEdits[0][1], BitBtn5, PointEdits[1][0],
            PointEdits[1][1], BitBtn9, PointEdits[2][0], PointEdits[2][1], FindTrailButton, BitBtn6});
     chain({BitBtn8, RadioGroup2, RadioGroup1, chLog, CheckBox2, RxSpinEdit16, BitBtn11});

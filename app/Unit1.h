@@ -127,6 +127,7 @@ private:
     void UpdateIndicators();
     void BitBtn10Click();
     void BitBtn12Click();
+    void FlatDarkButtonClick();
     void ApplyFrame(const char* frameName, std::optional<std::string> (*refusal)(const TImageState&),
                     void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&));
     // After a picture loads: one question listing the Setup values its file
@@ -263,6 +264,7 @@ private:
     QPushButton* BitBtn3 = nullptr;
     QPushButton* BitBtn10 = nullptr;
     QPushButton* BitBtn12 = nullptr;
+    QPushButton* FlatDarkButton = nullptr;
     TShape* Shape1 = nullptr;
     TShape* Shape2 = nullptr;
     QLabel* Label34 = nullptr;

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 
 #include "app/widgets/ImageView.h"
+#include "image/FrameCalibration.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
 
@@ -126,6 +127,7 @@ std::shared_ptr<const TDrivePicture> TVinsk_main::PictureSnapshot()
         FDriveSnapshot->Bitmap = FState.Image.Bitmap;
         FDriveSnapshot->Linear = FState.Image.Linear;
         FDriveSnapshot->Transfer = FState.Image.Transfer;
+        FDriveSnapshot->FlatOffsetFromDark = FlatOffsetFromDark(FState.Image);
         // After a load the status names the samples kept; with none kept it
         // says which frame dropped them.
         FDriveSnapshot->LinearDropped = FState.Image.Linear.Empty() ? FState.Status.Linear : std::string();

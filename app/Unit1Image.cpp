@@ -115,6 +115,15 @@ QWidget* TVinsk_main::BuildImageTab()
                    "The DARK is applied.");
     calibrationRow(BitBtn12, "BitBtn12", "&Flat image", "Apply  flat image", Shape2, "Shape2", Qt::white, Qt::black,
                    "The FLAT is applied.");
+    // Beside the flat, for the drive's light: the flat's own offset.
+    FlatDarkButton = NewButton(panel, "FlatDarkButton", QStringLiteral("Flat dar&k"),
+                               QStringLiteral("The flat's own dark (bias) frame, before the flat: the drive analysis "
+                                              "divides by the flat less it (without one, less the dark)"));
+    // Lined up with the buttons above, whose indicators it has none of.
+    auto* flatDarkRow = new QHBoxLayout;
+    flatDarkRow->addWidget(FlatDarkButton, 1);
+    flatDarkRow->addSpacing(16);
+    v->addLayout(flatDarkRow);
 
     v->addSpacing(8);
     Label34 = new QLabel(QStringLiteral("&Zoom: 100%"), panel);
@@ -216,6 +225,7 @@ QWidget* TVinsk_main::BuildImageTab()
     Wire(BitBtn3, &QPushButton::clicked, &TVinsk_main::OpenimageClick);
     Wire(BitBtn10, &QPushButton::clicked, &TVinsk_main::BitBtn10Click);
     Wire(BitBtn12, &QPushButton::clicked, &TVinsk_main::BitBtn12Click);
+    Wire(FlatDarkButton, &QPushButton::clicked, &TVinsk_main::FlatDarkButtonClick);
     Wire(BitBtn4, &QPushButton::clicked, &TVinsk_main::BitBtn4Click);
     Wire(BitBtn5, &QPushButton::clicked, &TVinsk_main::BitBtn5Click);
     Wire(BitBtn9, &QPushButton::clicked, &TVinsk_main::BitBtn9Click);
@@ -283,8 +293,7 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     extras.Linear.Release();
     FState.Image.Transfer = extras.Transfer;
     FState.Status.Linear = LinearPlaneNote(FState.Image.Linear);
-    FState.Image.DarkApplied = false;
-    FState.Image.FlatApplied = false;
+    ForgetFrames(FState.Image);
     UpdateIndicators();
     Image1->Changed();
     chFitClick();
@@ -306,6 +315,11 @@ void TVinsk_main::BitBtn12Click()
     ApplyFrame("flat", FlatRefusal, ApplyFlatFrame);
 }
 
+void TVinsk_main::FlatDarkButtonClick()
+{
+    ApplyFrame("flat dark", FlatDarkRefusal, ApplyFlatDarkFrame);
+}
+
 // Dark and flat share their course: refusal, picture dialog, load, apply.
 void TVinsk_main::ApplyFrame(const char* frameName, std::optional<std::string> (*refusal)(const TImageState&),
                              void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&))
@@ -323,6 +337,7 @@ void TVinsk_main::ApplyFrame(const char* frameName, std::optional<std::string> (
     TPictureExtras extras;
     // The frame is read through the curve the picture's setting chooses.
     extras.Choice = TabSheet4->Settings().Transfer;
+    extras.AsFrame = true;
     LoadPicture(choice->FileName.toStdString(), frame, extras, HeldForFrame(FState.Image, frameName));
     apply(FState.Image, frame, extras.Linear, FState.Status);
     UpdateIndicators();

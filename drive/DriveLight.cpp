@@ -12,6 +12,13 @@ void NameTransfer(TDriveResult& r, const TTransfer& t)
                           "choose another)");
 }
 
+void NameFlatOffset(TDriveResult& r, bool fromDark)
+{
+    if (fromDark)
+        r.Notes.push_back("The flat's offset was taken from the dark frame (a flat-dark frame gives the flat's own: "
+                          "--flat-dark, or Flat dark on the Image tab)");
+}
+
 std::string TransferLine(const TDriveResult& r, char decimalSep)
 {
     if (!r.Transfer || r.Transfer->IsLinear())

@@ -12,6 +12,10 @@ namespace vinsk {
 // did not declare (a JPEG without tags) and how to choose another.
 void NameTransfer(TDriveResult& r, const TTransfer& t);
 
+// A flat applied in light whose offset came from the dark frame, for want
+// of a flat-dark frame, is said in a note.
+void NameFlatOffset(TDriveResult& r, bool fromDark);
+
 // "Light: stored values read through the sRGB curve (jpeg-default)", or
 // nothing for linear samples; the summary and the Drive panel show it.
 std::string TransferLine(const TDriveResult& r, char decimalSep);

@@ -12,8 +12,29 @@ namespace vinsk {
 // A frame whose samples do not match the picture's (another depth, 8 bits,
 // grey against colour) drops the picture's plane, so measurements read the
 // raster, and status.Linear says why. On a refusal nothing changes.
+// A picture without samples whose first frame brings some (an 8-bit frame
+// as light, see TPictureExtras::AsFrame) gets them from its raster first, so
+// the frames apply in floating point. The dark's samples are kept as the
+// flat's offset unless a flat-dark frame gave one; the flat is divided less
+// that offset.
 void ApplyDarkFrame(TImageState& s, const TBitmap32& dark, const TLinearPlane& darkPlane, TStatusPanels& status);
 void ApplyFlatFrame(TImageState& s, const TBitmap32& flat, const TLinearPlane& flatPlane, TStatusPanels& status);
+
+// The flat-dark (bias) frame: kept as the flat's offset for the samples; the
+// raster is not touched. Refused without a picture or after the flat.
+std::optional<std::string> FlatDarkRefusal(const TImageState& s);
+void ApplyFlatDarkFrame(TImageState& s, const TBitmap32& flatDark, const TLinearPlane& plane, TStatusPanels& status);
+
+// Whether the flat was applied to the samples less the dark frame's
+// offset, no flat-dark frame having been given.
+bool FlatOffsetFromDark(const TImageState& s);
+
+// A new picture: no frame applied, no offset held.
+void ForgetFrames(TImageState& s);
+
+// The raster's stored values as a plane of three float channels of an 8-bit
+// source, the samples at 255 recorded as clipped. Throws std::bad_alloc.
+void RasterToPlane(const TBitmap32& raster, TLinearPlane& plane);
 
 // What a frame's load must leave room for: the picture's raster and samples,
 // named with the frame ("dark", "flat") in a refusal.

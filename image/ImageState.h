@@ -7,6 +7,8 @@
 
 namespace vinsk {
 
+enum class TFlatOffsetSource { None, Dark, FlatDark };
+
 struct TImageState {
     TBitmap32 Bitmap;         // the picture of Image1
     bool DarkApplied = false; // the dark has been subtracted
@@ -16,6 +18,12 @@ struct TImageState {
     TLinearPlane Linear;
     // How the picture's stored values were read as light for Linear.
     TTransfer Transfer;
+    // The light the flat's own offset is taken from before it divides
+    // Linear: a flat-dark (bias) frame when one was given, else the dark
+    // frame. Held from the dark (or the flat-dark) until the flat.
+    TLinearPlane FlatOffset;
+    // Where FlatOffset came from; after the flat, the offset it had removed.
+    TFlatOffsetSource FlatOffsetSource = TFlatOffsetSource::None;
 };
 
 } // namespace vinsk

@@ -51,13 +51,16 @@ void SubtractDarkPlane(TLinearPlane& picture, const TLinearPlane& dark)
     }
 }
 
-void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat)
+void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat, const TLinearPlane* offset)
 {
     picture.RecordClipping();
     const int channels = flat.Channels();
     const std::size_t pixels = static_cast<std::size_t>(flat.Width()) * static_cast<std::size_t>(flat.Height());
+    auto sample = [](const TLinearPlane& plane, std::size_t i) -> double {
+        return plane.IsFloat() ? static_cast<double>(plane.Float()[i]) : static_cast<double>(plane.U16()[i]);
+    };
     auto flatSample = [&](std::size_t i) -> double {
-        return flat.IsFloat() ? static_cast<double>(flat.Float()[i]) : static_cast<double>(flat.U16()[i]);
+        return offset == nullptr ? sample(flat, i) : sample(flat, i) - sample(*offset, i);
     };
     // Each channel's mean over its finite samples, summed in long double so
     // that millions of samples lose nothing.
@@ -81,7 +84,7 @@ void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat)
         for (int c = 0; c < channels; ++c) {
             const std::size_t i = px * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c);
             const double f = flatSample(i);
-            if (f != 0 && std::isfinite(f))
+            if ((offset == nullptr ? f != 0 : f > 0) && std::isfinite(f))
                 p[i] = static_cast<float>(static_cast<double>(p[i]) * mean[static_cast<std::size_t>(c)] / f);
         }
 }

@@ -21,7 +21,10 @@ std::string DepthText(int sourceBits);
 void SubtractDarkPlane(TLinearPlane& picture, const TLinearPlane& dark);
 
 // picture *= mean(flat channel) / flat, in floating point; a flat sample of
-// 0 (or not a number) leaves the picture's sample as it is.
-void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat);
+// 0 (or not a number) leaves the picture's sample as it is. With an offset
+// (the flat's own dark, of the flat's shape), flat - offset takes the flat's
+// place: the offset is no light, and dividing by it leaves part of the
+// vignetting in. A sample of flat - offset at or below 0 is then left alone.
+void DivideFlatPlane(TLinearPlane& picture, const TLinearPlane& flat, const TLinearPlane* offset = nullptr);
 
 } // namespace vinsk

@@ -662,8 +662,10 @@ void TDrivePage::Launch()
     FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
         try {
             TDriveResult r = AnalysePicture(picture->Bitmap, picture->Linear, input);
-            if (!r.Refused)
+            if (!r.Refused) {
                 NameTransfer(r, picture->Transfer);
+                NameFlatOffset(r, picture->FlatOffsetFromDark);
+            }
             if (!picture->LinearDropped.empty())
                 r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
             return r;

@@ -38,6 +38,7 @@ struct TDrivePicture {
     TLinearPlane Linear;
     std::string LinearDropped; // the status text when a frame dropped the linear samples
     TTransfer Transfer;        // how the picture's stored values were read as light
+    bool FlatOffsetFromDark = false; // the flat's offset came from the dark frame
 };
 class TRadioGroup;
 

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "image/FrameCalibration.h"
+
 namespace vinsk {
 
 TTransfer ChooseTransfer(const TTransferChoice& choice, const std::optional<TTransfer>& declared, bool holdsLight)
@@ -44,11 +46,18 @@ std::uint64_t LightPlaneBytes(const TBitmap32& raster, const TLinearPlane& plane
     return static_cast<std::uint64_t>(raster.Width()) * static_cast<std::uint64_t>(raster.Height()) * 12u;
 }
 
-void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfer& t)
+bool MakesLightPlane(const TBitmap32& raster, const TLinearPlane& plane, const TTransfer& t, bool evenLinear)
 {
-    if (t.IsLinear() || (plane.Empty() && (raster.Width() <= 0 || raster.Height() <= 0)))
+    if (plane.Empty())
+        return raster.Width() > 0 && raster.Height() > 0 && (evenLinear || !t.IsLinear());
+    return !t.IsLinear() && !plane.IsFloat(); // floats hold light already
+}
+
+void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfer& t, bool evenLinear)
+{
+    if (!MakesLightPlane(raster, plane, t, evenLinear))
         return;
-    if (!plane.Empty() && !plane.IsFloat()) {
+    if (!plane.Empty()) {
         // A grey plane reads through the green curve, which a grey profile
         // gives all three.
         const int channels = plane.Channels();
@@ -63,30 +72,17 @@ void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfe
         plane.SetNoiseFloor(0.5f * (light[0][1] - light[0][0]));
         return;
     }
-    if (!plane.Empty())
-        return; // floats hold light already
-    const std::vector<float> light[3] = {LightTable(t, 255, 0), LightTable(t, 255, 1), LightTable(t, 255, 2)};
-    // Always three channels: the raster does not say whether the picture is
-    // grey, and a grey dark must apply to a colour picture as on the raster.
-    TLinearPlane made;
-    made.AllocateFloat(raster.Width(), raster.Height(), 3, 8);
-    float* p = made.Float();
-    for (std::int32_t y = 0; y < raster.Height(); ++y) {
-        const std::uint32_t* row = raster.ScanLine(y);
-        for (std::int32_t x = 0; x < raster.Width(); ++x) {
-            *p++ = static_cast<float>(ColorR(row[x]));
-            *p++ = static_cast<float>(ColorG(row[x]));
-            *p++ = static_cast<float>(ColorB(row[x]));
-        }
-    }
     // Clipping is a property of the stored values: recorded before they
-    // become light, 255 being the top of the scale.
-    made.SetSaturationLevel(255);
-    made.RecordClipping();
-    p = made.Float();
-    for (std::size_t i = 0, n = made.SampleCount(); i < n; ++i)
-        p[i] = light[i % 3][static_cast<std::size_t>(p[i])];
-    made.SetNoiseFloor(0.5f * (light[1][1] - light[1][0]));
+    // become light.
+    TLinearPlane made;
+    RasterToPlane(raster, made);
+    if (!t.IsLinear()) {
+        const std::vector<float> light[3] = {LightTable(t, 255, 0), LightTable(t, 255, 1), LightTable(t, 255, 2)};
+        float* p = made.Float();
+        for (std::size_t i = 0, n = made.SampleCount(); i < n; ++i)
+            p[i] = light[i % 3][static_cast<std::size_t>(p[i])];
+        made.SetNoiseFloor(0.5f * (light[1][1] - light[1][0]));
+    }
     plane.Swap(made);
 }
 

@@ -20,10 +20,14 @@ TTransfer ChooseTransfer(const TTransferChoice& choice, const std::optional<TTra
 // The bytes MakeLightPlane allocates beside what the picture holds.
 std::uint64_t LightPlaneBytes(const TBitmap32& raster, const TLinearPlane& plane);
 
+// Whether MakeLightPlane changes anything.
+bool MakesLightPlane(const TBitmap32& raster, const TLinearPlane& plane, const TTransfer& t, bool evenLinear);
+
 // Replaces the plane (or, without one, makes it from the raster) by the
 // light of its samples on their stored scale (0 .. 255, 0 .. 65535), as
 // floats. Which samples were clipped is recorded on the stored values first.
-// Nothing changes for a linear curve. Throws std::bad_alloc.
-void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfer& t);
+// Nothing changes for a linear curve, unless evenLinear asks a raster
+// without a plane for one (a frame applied in light). Throws std::bad_alloc.
+void MakeLightPlane(const TBitmap32& raster, TLinearPlane& plane, const TTransfer& t, bool evenLinear = false);
 
 } // namespace vinsk

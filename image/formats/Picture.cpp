@@ -371,7 +371,7 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
     TTransfer transfer;
     if (extras != nullptr) {
         transfer = ChooseTransfer(extras->Choice, got.Declared, reg == nullptr);
-        if (!transfer.IsLinear()) {
+        if (MakesLightPlane(bmp, got.Linear, transfer, extras->AsFrame)) {
             // The light counts in the budget with everything the load holds.
             const std::uint64_t need = file.FCopied + held.Bytes + RasterBytes(bmp) + got.Linear.Bytes() +
                                        LightPlaneBytes(bmp, got.Linear);
@@ -380,7 +380,7 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
                                                      : held.Together + " as light need ") +
                                   NeedText(need) + "; the limit is " + LimitText(MemoryBudget));
             try {
-                MakeLightPlane(bmp, got.Linear, transfer);
+                MakeLightPlane(bmp, got.Linear, transfer, extras->AsFrame);
             } catch (const std::bad_alloc&) {
                 FailFor(path, "not enough memory");
             }

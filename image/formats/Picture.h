@@ -41,6 +41,9 @@ struct TPictureExtras {
     // samples are light by definition (FITS, camera RAW), whatever is chosen.
     std::optional<TTransfer> Declared;
     bool HoldsLight = false;
+    // In: the file is a dark, flat or flat-dark frame, applied in light:
+    // an 8-bit picture's stored values become a plane even when linear.
+    bool AsFrame = false;
 };
 
 // The registered formats in registration order.

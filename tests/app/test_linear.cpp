@@ -118,5 +118,45 @@ TEST_F(WindowTest, DarkOfAnotherDepthDropsTheLinearSamples)
     EXPECT_EQ(Label(QStringLiteral("StatusLinear")), QStringLiteral("Linear samples: 16 bits"));
 }
 
+
+// The flat's own dark, beside the flat: taken for the flat's offset in the
+// light the drive reads, in place of the dark's; refused without a picture
+// and after the flat; its letter taken by nothing else.
+TEST_F(WindowTest, FlatDarkGivesTheFlatItsOwnOffset)
+{
+    auto* button = Get<QAbstractButton>(QStringLiteral("FlatDarkButton"));
+    EXPECT_EQ(button->text(), QStringLiteral("Flat dar&k"));
+    int uses = 0;
+    for (QAbstractButton* b : W->findChildren<QAbstractButton*>())
+        uses += b->text().contains(QLatin1String("&k"), Qt::CaseInsensitive) ? 1 : 0;
+    for (QLabel* l : W->findChildren<QLabel*>())
+        uses += l->text().contains(QLatin1String("&k"), Qt::CaseInsensitive) ? 1 : 0;
+    EXPECT_EQ(uses, 1);
+
+    ClickButton("FlatDarkButton");
+    ExpectRefusal(QStringLiteral("Image is not loaded. You must image load first!"));
+
+    for (const bool flatDark : {true, false}) {
+        SCOPED_TRACE(flatDark ? "with a flat dark" : "without");
+        OpenPicture(Save(QStringLiteral("light.png"), Picture(20, 10, 0xFF503C28u)));
+        Dialogs.Answer(Save(QStringLiteral("dark.png"), Picture(20, 10, 0xFF0A0A0Au)));
+        ClickButton("BitBtn10");
+        if (flatDark) {
+            Dialogs.Answer(Save(QStringLiteral("bias.png"), Picture(20, 10, 0xFF050505u)));
+            ClickButton("FlatDarkButton");
+            EXPECT_EQ(Panel(1), QStringLiteral("Flat dark image has been loaded: the flat's offset is taken from it."));
+        }
+        Dialogs.Answer(Save(QStringLiteral("flat.png"), Picture(20, 10, 0xFF646464u)));
+        ClickButton("BitBtn12");
+        // The 8-bit picture took samples of its raster, calibrated in light.
+        const TImageState& image = W->State().Image;
+        ASSERT_FALSE(image.Linear.Empty());
+        EXPECT_EQ(image.Linear.Sample(3, 3, 0), 80.0f - 10.0f);
+        EXPECT_EQ(image.FlatOffsetSource, flatDark ? TFlatOffsetSource::FlatDark : TFlatOffsetSource::Dark);
+        ClickButton("FlatDarkButton");
+        ExpectRefusal(QStringLiteral("Flat image is  applied. Load new image first!"));
+    }
+}
+
 } // namespace
 } // namespace vinsk::test

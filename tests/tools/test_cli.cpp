@@ -435,6 +435,27 @@ TEST_F(CliDrive, OutputsAgreeWithEachOtherAndTheSummary)
     EXPECT_EQ(Lines(ReadAll(File("r.pec"))).size(), 2 + static_cast<std::size_t>(std::ceil(period)));
 }
 
+// Without a flat-dark frame the flat's offset is the dark's, and the summary
+// and the report say so; with one, nothing is said.
+TEST_F(CliDrive, TheFlatsOffsetFromTheDarkIsNoted)
+{
+    const std::vector<std::string> trail = {"--drive", "--image", Sample("trail.png"), "--dark", Sample("trail-dark.png"),
+                                            "--flat", Sample("trail-flat.png"), "--settings", Sample("trail.ini"),
+                                            "--start", "40,180", "--stop", "520,150", "--inline", "279,153"};
+    const std::string note = "The flat's offset was taken from the dark frame";
+    for (const bool flatDark : {false, true}) {
+        SCOPED_TRACE(flatDark ? "with --flat-dark" : "without");
+        std::vector<std::string> args = trail;
+        if (flatDark)
+            args.insert(args.end(), {"--flat-dark", Sample("trail-dark.png")});
+        args.insert(args.end(), {"--json", File("f.json")});
+        const TRun r = Run(args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out.find("Note: " + note) != std::string::npos, !flatDark) << r.Out;
+        EXPECT_EQ(ReadAll(File("f.json")).find(note) != std::string::npos, !flatDark);
+    }
+}
+
 TEST_F(CliDrive, AnOutputOnStandardOutputMovesTheSummaryToStandardError)
 {
     const TRun json = Run(Physical({"--json", "-"}));

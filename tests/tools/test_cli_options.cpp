@@ -64,6 +64,8 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--image", "a", "--help", "--bogus"}, "", ECliMode::Help},
         {{"--version", "x"}, "", ECliMode::Version},
         {{"--image", "a", "--find-trail", "--flat", "f", "--channel", "r"}, "", ECliMode::FindTrail},
+        {{"--image", "a", "--find-trail", "--flat", "f", "--flat-dark", "b"}, "", ECliMode::FindTrail},
+        {{"--image", "a", "--drive", "--flat-dark", "b"}, "--flat-dark needs --flat"},
         {{"--image", "a", "--from-header"}, "", ECliMode::Figures},
         {{"--image", "a", "--drive", "--half-width", "auto"}, "", ECliMode::Drive},
         {{"--image", "a", "--drive", "--worm-phase", "360"},

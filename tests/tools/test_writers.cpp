@@ -86,4 +86,29 @@ TEST(Writers, AnUnknownExtensionOrAnUnwritablePlaceIsAnError)
     EXPECT_THROW(WritePicture("/tmp/vinsk-writer-empty.png", TRgbImage()), EWriteError);
 }
 
+
+// Pictures whose levels are light (the sample generator's) are read as
+// light: a JPEG through the linear profile it embeds, grey or colour.
+TEST(Writers, PicturesDeclaredLinearAreReadAsLinear)
+{
+    const struct {
+        const char* Extension;
+        std::int32_t Channels;
+        const char* Source;
+    } rows[] = {{"jpg", 3, "icc"}, {"jpg", 1, "icc"}, {"png", 3, "format-default"}, {"tif", 1, "format-default"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.Extension) + " " + std::to_string(r.Channels));
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("vinsk-writer-linear-" + std::to_string(::getpid()) + "." + r.Extension);
+        WritePicture(path.string(), Pattern(9, 7, r.Channels), true);
+        TBitmap32 bmp;
+        TPictureExtras extras;
+        LoadPicture(path.string(), bmp, extras);
+        std::filesystem::remove(path);
+        EXPECT_TRUE(extras.Transfer.IsLinear());
+        EXPECT_EQ(extras.Transfer.Source, r.Source);
+        EXPECT_TRUE(extras.Linear.Empty());
+    }
+}
+
 } // namespace

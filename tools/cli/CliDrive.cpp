@@ -17,6 +17,7 @@
 #include "drive/PecFiles.h"
 #include "tools/cli/Version.h"
 #include "drive/DriveLight.h"
+#include "image/FrameCalibration.h"
 
 namespace vinsk::cli {
 
@@ -327,8 +328,10 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             in.Phase = fromFile;
         }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
-        if (!r.Refused)
+        if (!r.Refused) {
             NameTransfer(r, transfer);
+            NameFlatOffset(r, FlatOffsetFromDark(s.Image));
+        }
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;

@@ -13,14 +13,14 @@
 namespace vinsk::cli {
 
 const char* const CliUsage =
-    "usage: vinsk-cli --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
-    "                 [--from-header] [--exposure S] [--pixel W[,H]] [--focal MM]\n"
+    "usage: vinsk-cli --image FILE [--dark FILE] [--flat FILE] [--flat-dark FILE]\n"
+    "                 [--settings FILE] [--from-header] [--exposure S] [--pixel W[,H]] [--focal MM]\n"
     "                 [--aperture MM]\n"
     "                 [--start X,Y --stop X,Y --inline X,Y]\n"
     "                 [--figure profile|error|estimation|spectrum] [--channel r|g|b|avg]\n"
     "                 [--average N] [--csv FILE]\n"
-    "       vinsk-cli --drive --image FILE [--dark FILE] [--flat FILE] [--settings FILE]\n"
-    "                 [--start X,Y --stop X,Y --inline X,Y] [--channel r|g|b|avg]\n"
+    "       vinsk-cli --drive --image FILE [--dark FILE] [--flat FILE] [--flat-dark FILE]\n"
+    "                 [--settings FILE] [--start X,Y --stop X,Y --inline X,Y] [--channel r|g|b|avg]\n"
     "                 [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--half-width PX|auto]\n"
     "                 [--transfer auto|linear|srgb|gamma:G]\n"
@@ -29,8 +29,9 @@ const char* const CliUsage =
     "                 [--motor-start N] [--steps-per-worm N] [--hemisphere north|south]\n"
     "                 [--eqmod FILE] [--celestron FILE] [--celestron-worm-arcsec 7200|3600]\n"
     "                 [--invert]\n"
-    "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--channel r|g|b|avg]\n"
-    "                 [--settings FILE] [--start-side left|right|top|bottom]\n"
+    "       vinsk-cli --find-trail --image FILE [--dark FILE] [--flat FILE] [--flat-dark FILE]\n"
+    "                 [--channel r|g|b|avg] [--settings FILE]\n"
+    "                 [--start-side left|right|top|bottom]\n"
     "       vinsk-cli --guide-log FILE [--section N] [--pixel-scale ARCSEC] [--dec DEG]\n"
     "                 [--settings FILE] [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--json FILE] [--csv FILE] [--pec FILE]\n"
@@ -49,6 +50,10 @@ const char* const CliUsage =
     "the initial ones. Its numbers may use a point or a comma under any locale; a\n"
     "value that is there but no number is named on standard error and not used.\n"
     "\n"
+    "  --flat-dark  a dark frame of the flat's own exposure (a bias frame): the\n"
+    "             light the drive analysis and the trail finder read is divided\n"
+    "             by the flat less it (without one, less the dark frame); the\n"
+    "             figures keep the flat as it is\n"
     "  --from-header  take the exposure, pixel size, focal length and aperture\n"
     "             that the picture's file carries (FITS header keys, camera RAW\n"
     "             EXIF); they override the settings file\n"
@@ -240,6 +245,8 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             o.Dark = v;
         else if (a == "--flat")
             o.Flat = v;
+        else if (a == "--flat-dark")
+            o.FlatDark = v;
         else if (a == "--settings")
             o.Settings = v;
         else if (a == "--start")
@@ -338,6 +345,8 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         BadArguments("--image is required");
     if (drive.Invert && !drive.Drive)
         BadArguments("--invert needs --drive");
+    if (o.FlatDark && !o.Flat)
+        BadArguments("--flat-dark needs --flat");
     for (const auto& [option, output] : {std::pair{"--csv", &o.Csv}, {"--json", &drive.Json}, {"--pec", &drive.Pec},
                                          {"--eqmod", &drive.Eqmod}, {"--celestron", &drive.Celestron}})
         if (const auto clash = OutputClash(o, option, *output))
@@ -351,7 +360,7 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
     const bool findInCapture = c.Capture.Capture && drive.Drive && seen.count("--find-trail");
     if (seen.count("--find-trail") && !findInCapture) {
         for (const std::string& a : seen)
-            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--channel" &&
+            if (a != "--find-trail" && a != "--image" && a != "--dark" && a != "--flat" && a != "--flat-dark" && a != "--channel" &&
                 a != "--start-side" && a != "--settings" && a != "--capture" && !IsCaptureOption(a))
                 BadArguments(a + " does not go with --find-trail");
         c.Mode = ECliMode::FindTrail;

@@ -115,6 +115,7 @@ void Calibrate(TVinskState& s, const std::string& path, const char* frameName, R
     TBitmap32 frame;
     TPictureExtras extras;
     extras.Choice = choice;
+    extras.AsFrame = true;
     LoadPicture(path, frame, extras, HeldForFrame(s.Image, frameName));
     apply(s.Image, frame, extras.Linear, s.Status);
 }
@@ -134,6 +135,8 @@ void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header
         *transfer = extras.Transfer;
     if (o.Dark)
         Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame, choice);
+    if (o.FlatDark)
+        Calibrate(s, *o.FlatDark, "flat dark", FlatDarkRefusal, ApplyFlatDarkFrame, choice);
     if (o.Flat)
         Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame, choice);
 }

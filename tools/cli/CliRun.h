@@ -47,6 +47,9 @@ struct TCliOptions {
     std::optional<double> PixelScale; // arc seconds per guide-camera pixel
     std::optional<double> DecDeg;
     bool ListSections = false;
+    // The flat's own dark (bias) frame: its offset, taken out of the flat
+    // for the light plane; without it the dark frame's is.
+    std::optional<std::string> FlatDark;
 };
 
 struct TCliResult {
@@ -62,7 +65,7 @@ struct TCliResult {
     TExperiment Experiment;        // the parameters the run used
 };
 
-// Loads the picture, then the dark, then the flat, with the window's
+// Loads the picture, then the dark, the flat-dark and the flat, with the window's
 // refusals; the picture's linear samples are kept and calibrated with it, and
 // the Setup values its file carries go to header when given. A frame that
 // does not match the samples drops them, and state.Status.Linear says so as

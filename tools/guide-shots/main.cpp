@@ -285,8 +285,10 @@ void ImageShots(TShots& s)
     s.ClickAnswering("BitBtn10", s.Sample("trail-dark.png"));
     s.ClickAnswering("BitBtn12", s.Sample("trail-flat.png"));
     QWidget* panel = s.Get("Panel2");
-    if (panel)
-        s.Shot(QStringLiteral("image-calibrated"), panel, QRect(0, 0, panel->width(), 90));
+    QWidget* flatDark = s.Get("FlatDarkButton");
+    if (panel && flatDark)
+        s.Shot(QStringLiteral("image-calibrated"), panel,
+               QRect(0, 0, panel->width(), flatDark->mapTo(panel, QPoint(0, flatDark->height())).y() + 6));
     s.PlacePoints(TrailStart, TrailStop, TrailInLine);
     s.ShotOfRows(QStringLiteral("image-points"), 560, 110, 215);
 }

@@ -192,9 +192,10 @@ int main(int argc, char** argv)
             WriteDng(stem + "-dark.dng", scene.Dark16, o.ExposureS, o.FocalMm);
             WriteDng(stem + "-flat.dng", scene.Flat16, o.ExposureS, o.FocalMm);
         } else {
-            WritePicture(stem + "." + format, scene.Image);
-            WritePicture(stem + "-dark." + format, scene.Dark);
-            WritePicture(stem + "-flat." + format, scene.Flat);
+            // Its levels are light: a JPEG says so in its profile.
+            WritePicture(stem + "." + format, scene.Image, true);
+            WritePicture(stem + "-dark." + format, scene.Dark, true);
+            WritePicture(stem + "-flat." + format, scene.Flat, true);
         }
 
         TExperiment e;

@@ -60,9 +60,17 @@ public:
 void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel = 6);
 void WritePng16(const std::string& path, const TRgb16Image& img, int zlibLevel = 6);
 void WriteJpeg(const std::string& path, const TRgbImage& img, int quality = 92);
+// The same with an ICC profile embedded (APP2 markers).
+void WriteJpeg(const std::string& path, const TRgbImage& img, int quality, const std::vector<std::uint8_t>& icc);
 void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate);
 
 // By the file name's extension (.png, .jpg/.jpeg, .tif/.tiff, any case).
-void WritePicture(const std::string& path, const TRgbImage& img);
+// A JPEG without a profile is read as sRGB, so with declareLinear it embeds
+// a linear one; PNG and TIFF are read as linear without one.
+void WritePicture(const std::string& path, const TRgbImage& img, bool declareLinear = false);
+
+// A gamma-1 ICC profile, made with LittleCMS: grey for 1 channel, else RGB
+// of sRGB's primaries. Its stored values are light.
+std::vector<std::uint8_t> LinearIccProfile(int channels);
 
 } // namespace vinsk::tools

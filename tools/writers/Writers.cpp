@@ -120,7 +120,7 @@ void JpegErrorExit(j_common_ptr cinfo)
 
 void JpegSilent(j_common_ptr) {}
 
-std::string JpegToFile(std::FILE* f, const TRgbImage& img, int quality)
+std::string JpegToFile(std::FILE* f, const TRgbImage& img, int quality, const std::vector<std::uint8_t>* icc)
 {
     jpeg_compress_struct cinfo{};
     TJpegErr err{};
@@ -140,6 +140,8 @@ std::string JpegToFile(std::FILE* f, const TRgbImage& img, int quality)
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
+    if (icc != nullptr)
+        jpeg_write_icc_profile(&cinfo, icc->data(), static_cast<unsigned int>(icc->size()));
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(img.Row(static_cast<std::int32_t>(cinfo.next_scanline)));
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -194,7 +196,12 @@ void WritePng16(const std::string& path, const TRgb16Image& img, int zlibLevel)
 
 void WriteJpeg(const std::string& path, const TRgbImage& img, int quality)
 {
-    WriteWith(path, img, [&](std::FILE* f) { return JpegToFile(f, img, quality); });
+    WriteWith(path, img, [&](std::FILE* f) { return JpegToFile(f, img, quality, nullptr); });
+}
+
+void WriteJpeg(const std::string& path, const TRgbImage& img, int quality, const std::vector<std::uint8_t>& icc)
+{
+    WriteWith(path, img, [&](std::FILE* f) { return JpegToFile(f, img, quality, &icc); });
 }
 
 void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate)
@@ -228,13 +235,15 @@ void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate)
     }
 }
 
-void WritePicture(const std::string& path, const TRgbImage& img)
+void WritePicture(const std::string& path, const TRgbImage& img, bool declareLinear)
 {
     const auto dot = path.find_last_of('.');
     std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     if (ext == "png")
         WritePng(path, img);
+    else if ((ext == "jpg" || ext == "jpeg") && declareLinear)
+        WriteJpeg(path, img, 92, LinearIccProfile(img.Channels));
     else if (ext == "jpg" || ext == "jpeg")
         WriteJpeg(path, img);
     else if (ext == "tif" || ext == "tiff")

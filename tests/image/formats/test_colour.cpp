@@ -1,12 +1,19 @@
 // The EXIF colour space read by the bounded IFD reader: what each block
 // declares, and never another curve (nor a read past the end) for a cut one.
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "image/FrameCalibration.h"
 #include "image/formats/ColourDeclarations.h"
+#include "image/formats/Picture.h"
+#include "tools/writers/RgbImage.h"
 
 using namespace vinsk;
 using namespace vinsk::formats;
@@ -79,4 +86,37 @@ TEST(ExifColour, EachBlockGivesItsCurveAndACutOneNothing)
             EXPECT_TRUE(!got || got == row.Expected) << n;
         }
     }
+}
+
+// A dark of another tone curve than the picture's (a linear PNG for an sRGB
+// JPEG) is read through its own and subtracted in light; the picture keeps
+// its light plane.
+TEST(FrameLight, EachFrameIsReadThroughItsOwnCurve)
+{
+    const std::string base = (std::filesystem::temp_directory_path() / ("vinsk-frame-light-" +
+                                                                         std::to_string(::getpid())))
+                                 .string();
+    tools::TRgbImage picture(16, 16, 3), dark(16, 16, 3);
+    picture.Pixels.assign(picture.Pixels.size(), 128);
+    dark.Pixels.assign(dark.Pixels.size(), 10);
+    tools::WriteJpeg(base + ".jpg", picture);
+    tools::WritePng(base + "-dark.png", dark);
+    TImageState s;
+    TPictureExtras extras;
+    LoadPicture(base + ".jpg", s.Bitmap, extras);
+    s.Linear.Swap(extras.Linear);
+    TBitmap32 frame;
+    TPictureExtras frameExtras;
+    frameExtras.AsFrame = true;
+    LoadPicture(base + "-dark.png", frame, frameExtras, HeldForFrame(s, "dark"));
+    std::filesystem::remove(base + ".jpg");
+    std::filesystem::remove(base + "-dark.png");
+    EXPECT_EQ(extras.Transfer.Curve, TToneCurve::Srgb);
+    EXPECT_TRUE(frameExtras.Transfer.IsLinear());
+
+    const double stored = ColorG(s.Bitmap.PixelS(8, 8));
+    TStatusPanels status;
+    ApplyDarkFrame(s, frame, frameExtras.Linear, status);
+    ASSERT_FALSE(s.Linear.Empty()) << status.Linear;
+    EXPECT_NEAR(s.Linear.Sample(8, 8, 1), 255 * LightOf(extras.Transfer, stored / 255) - 10, 0.01);
 }
