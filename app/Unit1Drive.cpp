@@ -92,6 +92,7 @@ bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChang
 {
     pictureChange = FPictureChange;
     input.Setup = FDriveSetup;
+    input.FlatApplied = FState.Image.FlatApplied;
     const TCheckPointEdits edits = ReadCheckPointEdits();
     input.Start = {static_cast<double>(edits[0]), static_cast<double>(edits[1])};
     input.Stop = {static_cast<double>(edits[2]), static_cast<double>(edits[3])};

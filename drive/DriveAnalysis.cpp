@@ -63,7 +63,7 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
     if (!light.Refusal.empty())
         return Refuse(light.Refusal);
     TDriveResult r;
-    const TSeries series = MakeSeries(light, e, r);
+    const TSeries series = MakeSeries(light, e, r, in.FlatApplied);
     if (!series.Refusal.empty())
         return Refuse(series.Refusal);
     const long double period = FindWormPeriod(series.T, series.PE, set, r);

@@ -68,6 +68,9 @@ struct TDriveInput {
     TChannel Channel = ChannelAvg;
     TDriveSettings Settings;
     TPhaseInput Phase;
+    // A flat frame has been divided out: light that still changes along the
+    // trail then changed in time, not across the field.
+    bool FlatApplied = false;
 };
 
 // Statistics of the drift-free error over the trimmed steps. Peak-to-peak
@@ -188,6 +191,13 @@ struct TDriveResult {
     // ring, whose radius is half their distance apart (0 for one crest).
     int Crests = 1; // 0 for a source without pixels
     double RingRadius = 0; // px
+
+    // The joint fit's polynomial: 1 for a line, 2 with a quadratic term.
+    int JointDegree = 1;
+    // How much the light per arc second changes along the trail, (max -
+    // min) / mean of a quadratic through it; the mount alone moves it by
+    // well under a per cent.
+    double LightChange = 0;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

@@ -17,24 +17,29 @@ void CyclesAndPec(const std::vector<double>& tt, const std::vector<double>& pe, 
         const TFit& pec = harmonicFit;
         if (pec.Ok) {
             r.PecHarmonics = K;
-            // The fit's line in double, as its periodic part.
-            const double lineA = static_cast<double>(pec.Coef[0]), lineB = static_cast<double>(pec.Coef[1]);
-            const double mid = static_cast<double>(pec.Mid), half = static_cast<double>(pec.Half);
             long double rss = 0;
             r.PecError.resize(tt.size());
             r.PecFit.resize(tt.size());
             r.PecResidual.resize(tt.size());
             for (std::size_t i = 0; i < tt.size(); ++i) {
-                r.PecError[i] = pe[i] - (lineA + lineB * ((tt[i] - mid) / half));
+                r.PecError[i] = static_cast<double>(pe[i] - pec.Poly(tt[i]));
                 r.PecFit[i] = static_cast<double>(pec.Periodic(tt[i]));
                 const double d = r.PecError[i] - r.PecFit[i];
                 r.PecResidual[i] = d;
                 rss += static_cast<long double>(d) * d;
             }
             r.PecResidualRms = StoreD(sqrtl(rss / tt.size()));
+            // With two cycles the joint fit tells a slow bend from the worm:
+            // a bend larger than the periodic part is most likely the light.
+            if (pec.Degree == 2 && !r.PecFit.empty()) {
+                const auto [lo, hi] = std::minmax_element(r.PecFit.begin(), r.PecFit.end());
+                if (fabsl(pec.Coef[2]) > *hi - static_cast<long double>(*lo))
+                    r.Notes.push_back("Most of this error changes slowly, not periodically: the light may have "
+                                      "changed during the exposure \u2014 check the frame");
+            }
             for (int i = 1; i <= K; ++i) {
-                r.PecCos.push_back(StoreD(pec.Coef[1 + 2 * i - 1]));
-                r.PecSin.push_back(StoreD(pec.Coef[1 + 2 * i]));
+                r.PecCos.push_back(StoreD(pec.Coef[pec.Degree + 2 * i - 1]));
+                r.PecSin.push_back(StoreD(pec.Coef[pec.Degree + 2 * i]));
             }
             for (long double ph = 0; ph < period; ph += 1) {
                 TPecRow row;

@@ -161,18 +161,24 @@ long double SlopeSigma(const TFit& f)
 
 long double AmplitudeSigma(const TFit& f, int i)
 {
-    const std::array<long double, 3> v = Covariances(f, 2 * i - 1, 2 * i);
+    // The increments' columns leave out the intercept: tau's powers first.
+    const std::array<long double, 3> v = Covariances(f, f.Degree + 2 * i - 2, f.Degree + 2 * i - 1);
     const long double c = f.Coef[f.Degree + 2 * i - 1], sn = f.Coef[f.Degree + 2 * i], amp = hypotl(c, sn);
     if (!(amp > 0))
         return sqrtl((v[0] + v[1]) / 2);
     return sqrtl((c * c * v[0] + sn * sn * v[1] + 2 * c * sn * v[2]) / (amp * amp));
 }
 
+int JointDegree(long double record, long double period)
+{
+    return period > 0 && record >= 2 * period ? 2 : 1;
+}
+
 TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                   const TDriftNoiseContext* noise)
+                   const TDriftNoiseContext* noise, int degree)
 {
     TFit f;
-    f.Degree = 1;
+    f.Degree = degree;
     f.K = std::min(k, MaxK);
     f.P = period;
     const std::size_t n = t.size();
@@ -281,7 +287,8 @@ TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>&
     // harmonics' amplitudes and the PEC curve.
     TDetrended out;
     out.Noise = {T, r.Time.size() - tt.size()};
-    out.Harmonic = period > 0 ? FitIncrements(tt, pe, K, period, &out.Noise) : TFit{};
+    r.JointDegree = JointDegree(r.Record, period);
+    out.Harmonic = period > 0 ? FitIncrements(tt, pe, K, period, &out.Noise, r.JointDegree) : TFit{};
     const TFit& harmonicFit = out.Harmonic;
     TFit trend;
     switch (use) {

@@ -164,7 +164,13 @@ long double AmplitudeSigma(const TFit& f, int i);
 // The intercept, which the increments cannot see, makes the model's mean
 // the error's mean; Rss is the weighted residual of the increments.
 TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                   const TDriftNoiseContext* noise = nullptr);
+                   const TDriftNoiseContext* noise = nullptr, int degree = 1);
+
+// The joint fit's polynomial: a line, and a quadratic once the record holds
+// two worm cycles. A steady change of the light (a dimming lamp, dew) bends
+// the error into a parabola that a line leaves behind; below two cycles a
+// parabola is too like the worm's own harmonics to be told from them.
+int JointDegree(long double record, long double period);
 
 // The stage: the drift removed as the settings ask (the harmonic fit falls
 // back to a line without two worm cycles), into r's T, Error, DetrendUsed,

@@ -11,9 +11,10 @@
 
 namespace vinsk::drive {
 
-long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period)
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
+                         int degree)
 {
-    const TFit f = FitIncrements(t, e, k, period);
+    const TFit f = FitIncrements(t, e, k, period, nullptr, degree);
     return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
 }
 
@@ -95,7 +96,8 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
         std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
     std::vector<double> t, pe;
     BlockMeans(tFull, peFull, wanted, t, pe);
-    auto coarse = [&](long double p) { return IncrementRss(t, pe, k, p); };
+    const int degree = JointDegree(record, guess);
+    auto coarse = [&](long double p) { return IncrementRss(t, pe, k, p, degree); };
     const long double lo = guess * 0.9L, hi = guess * 1.1L;
     const int grid = 10;
     long double best = guess, bestRss = coarse(guess);
@@ -116,7 +118,7 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     // ten a second on the longest worms, far finer than any harmonic).
     std::vector<double> tf, pf;
     BlockMeans(tFull, peFull, 1500, tf, pf);
-    auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q); };
+    auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q, degree); };
     const long double h = 1e-3L * guess, r0 = fine(p - h), r1 = fine(p), r2 = fine(p + h);
     const long double den = r0 - 2 * r1 + r2;
     if (!(den > 0))

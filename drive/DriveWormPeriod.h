@@ -16,7 +16,8 @@ namespace vinsk::drive {
 // (0.22 % RMS against 0.33 %, at worst 0.6 % against 0.7 %): the series'
 // noise is a random walk whose slow wander the series' residual takes for
 // signal, while the increments' noise is independent from step to step.
-long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period);
+long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
+                         int degree = 1);
 
 // The worm period near a first guess: the minimum of IncrementRss over the
 // whole series. The spectral peak alone is off by about a percent on a

@@ -207,6 +207,9 @@ void CheckLoaded(const std::string& name, const TPhysicalOptions& o, const TPhys
     std::printf("\n");
 
     EXPECT_EQ(r.Crests, crests) << name;
+    // Even light: neither the light's trend nor a slow error is named.
+    for (const std::string& note : r.Notes)
+        EXPECT_TRUE(note.rfind("The light", 0) != 0 && note.rfind("Most of this error", 0) != 0) << name << ": " << note;
     EXPECT_LE(m.ErrorRms, bars.Error * m.TruePP) << name;
     EXPECT_NEAR(m.Rms, m.TrueRms, bars.Rms * m.TrueRms) << name;
     EXPECT_NEAR(m.PP, m.TruePP, bars.PP * m.TruePP) << name;
@@ -715,10 +718,10 @@ TEST(DriveAccuracy, WormPeriodIsTheBestFitsMinimum)
         const std::vector<double> t(r.Time.begin() + r.TrimFirst, r.Time.begin() + r.TrimLast + 1);
         const std::vector<double> pe(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
         const int k = TDriveSettings{}.Harmonics;
-        const long double chosen = drive::IncrementRss(t, pe, k, r.WormPeriod);
+        const long double chosen = drive::IncrementRss(t, pe, k, r.WormPeriod, r.JointDegree);
         for (int i = -60; i <= 60; ++i) {
             const double p = r.WormPeriod * (1 + 0.0005 * i);
-            EXPECT_GE(drive::IncrementRss(t, pe, k, p), chosen) << bits << " bits: " << p << " s fits better than "
+            EXPECT_GE(drive::IncrementRss(t, pe, k, p, r.JointDegree), chosen) << bits << " bits: " << p << " s fits better than "
                                                                 << r.WormPeriod << " s";
         }
     }
@@ -726,6 +729,56 @@ TEST(DriveAccuracy, WormPeriodIsTheBestFitsMinimum)
 
 // The stated uncertainty of the peak-to-peak is its spread over noise
 // draws of one trail, within a factor of 1.5 either way.
+// A lamp that dims by 5 % over the exposure: at two cycles the joint fit's
+// quadratic takes the bend out, and the light's own trend is named, as
+// vignetting without a flat and as a change in time with one.
+TEST(DriveAccuracy, ADimmingLampIsRemovedAtTwoCyclesAndNamed)
+{
+    const TAccuracyRow twoCycles{"dimming, 2.2 cycles", 16, 2800, 200, 80, 90, 2700, 110, 20, 3, 300, 2.2, 2, 0.01, 601};
+    TPhysicalOptions o = AccuracyTrail(twoCycles);
+    o.Dimming = 0.05;
+    {
+        const TPhysicalTrail trail = RenderPhysicalTrail(o);
+        const TLoadedTrail loaded = LoadThrough(trail, TSource::Png16, twoCycles.Name);
+        // The period given: the error's parabola swamps the spectrum, and a
+        // parabola is also what one cycle of a worm looks like, so the
+        // period search cannot tell the lamp from the worm.
+        TDriveInput in = InputFor(o, trail.Truth);
+        in.Settings.WormPeriod = 300;
+        const TDriveResult r = AnalyseDrive(TLinearSamples(loaded.Extras.Linear), in);
+        ASSERT_FALSE(r.Refused) << r.Message;
+        const TMeasured m = Compare(r, trail.Truth);
+        std::printf("[%s] P-P %.3f/%.3f, RMS %.3f/%.3f, series %.2f %% of P-P\n", twoCycles.Name, m.PP, m.TruePP,
+                    m.Rms, m.TrueRms, 100 * m.ErrorRms / m.TruePP);
+        // A line left 67" of P-P. The lamp also bends the time axis under
+        // the worm's cycles, which no polynomial takes out: 5 % rather than
+        // the 2.5 % of even light.
+        EXPECT_EQ(r.JointDegree, 2);
+        EXPECT_TRUE(std::any_of(r.Notes.begin(), r.Notes.end(),
+                                [](const std::string& n) { return n.rfind("Most of this error changes slowly", 0) == 0; }));
+        EXPECT_NEAR(m.PP, m.TruePP, 0.05 * m.TruePP);
+        EXPECT_NEAR(m.Rms, m.TrueRms, 0.025 * m.TrueRms);
+        EXPECT_LE(m.ErrorRms, 0.05 * m.TruePP);
+    }
+
+    const TAccuracyRow oneCycle{"dimming, 1 cycle", 16, 2700, 200, 80, 90, 2620, 110, 20, 3, 638, 1, 2, 0.01, 602};
+    o = AccuracyTrail(oneCycle);
+    o.Dimming = 0.05;
+    const TPhysicalTrail trail = RenderPhysicalTrail(o);
+    const TLoadedTrail loaded = LoadThrough(trail, TSource::Png16, oneCycle.Name);
+    TDriveInput in = InputFor(o, trail.Truth);
+    for (const bool flat : {false, true}) {
+        in.FlatApplied = flat;
+        const TDriveResult r = AnalyseDrive(TLinearSamples(loaded.Extras.Linear), in);
+        ASSERT_FALSE(r.Refused) << r.Message;
+        const std::string want = flat ? "The light changed by 5 % during the exposure"
+                                      : "The light along the trail changes by 5 % from the middle to the ends";
+        EXPECT_TRUE(std::any_of(r.Notes.begin(), r.Notes.end(),
+                                [&](const std::string& n) { return n.rfind(want, 0) == 0; }))
+            << "no note \"" << want << "\"";
+    }
+}
+
 TEST(DriveAccuracy, PeakToPeakSigmaIsItsSpreadOverNoiseDraws)
 {
     constexpr int Seeds = 20;

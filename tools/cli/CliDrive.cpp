@@ -55,7 +55,7 @@ const char* ChannelName(int channel)
     return channel >= 0 && channel < 4 ? names[channel] : "average";
 }
 
-std::string DetrendText(TDetrend d)
+std::string DetrendText(TDetrend d, int jointDegree)
 {
     switch (d) {
     case TDetrend::None:
@@ -67,7 +67,8 @@ std::string DetrendText(TDetrend d)
     case TDetrend::Harmonic:
         break;
     }
-    return "removed as a line fitted jointly with the worm's harmonics";
+    return jointDegree == 2 ? "removed as a parabola fitted jointly with the worm's harmonics (its slope at the middle)"
+                            : "removed as a line fitted jointly with the worm's harmonics";
 }
 
 std::string Summary(const TDriveResult& r, int channel, char sep)
@@ -87,9 +88,9 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
              (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +
              (std::isfinite(r.DriftPercent) ? "(" + Fix(r.DriftPercent, 3, sep) + " % of the mount speed), "
                                             : std::string()) +
-             DetrendText(r.DetrendUsed) + "\n";
+             DetrendText(r.DetrendUsed, r.JointDegree) + "\n";
     else
-        s += "Drift: " + DetrendText(r.DetrendUsed) + "\n";
+        s += "Drift: " + DetrendText(r.DetrendUsed, r.JointDegree) + "\n";
     const TDriveStats& st = r.Stats;
     s += "Error: peak-to-peak " + Fix(st.PeakToPeak, 2, sep) +
          (std::isfinite(st.PeakToPeakSigma) ? " +/- " + Fix(st.PeakToPeakSigma, 2, sep) : std::string()) + q + ", RMS " + Fix(st.Rms, 2, sep) + q + ", Max+ " +
@@ -317,6 +318,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);
         in.Phase = PhaseOf(d, in.Settings);
+        in.FlatApplied = s.Image.FlatApplied;
         if (o.FromHeader) {
             // A captured picture's own phase keys, over the settings file's
             // and under the options.

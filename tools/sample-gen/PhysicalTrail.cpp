@@ -245,6 +245,8 @@ TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o)
     // a buffer of its own, which then spreads through the star's shape at
     // that time into the picture.
     const bool shaped = o.RingRadius > 0 || o.Coma > 0;
+    if (!(o.Dimming >= 0 && o.Dimming < 1))
+        throw std::invalid_argument("the dimming must be a share from 0 to below 1");
     if (o.RingRadius < 0 || o.RingRadiusEnd < 0 || o.Coma < 0 || !(o.Obstruction >= 0 && o.Obstruction < 1))
         throw std::invalid_argument("the ring's radii and the coma must not be negative, the obstruction below 1");
     std::vector<double> stretch(shaped ? img.size() : 0, 0.0);
@@ -299,7 +301,7 @@ TPhysicalTrail RenderPhysicalTrail(const TPhysicalOptions& o)
         const double sMid = s + 0.5 * dTheta / StepAngle(o, phi);
         path.At(sMid, x, y, phi);
         const double ds = dTheta / StepAngle(o, phi);
-        deposit(x, y, flux * dt);
+        deposit(x, y, flux * dt * (1 - o.Dimming * (t1 - 0.5 * dt) / exposure));
         if (shaped) {
             bx0 = std::max(0, std::min(bx0, static_cast<int>(x) - r - 1));
             by0 = std::max(0, std::min(by0, static_cast<int>(y) - r - 1));

@@ -64,6 +64,9 @@ struct TPhysicalOptions {
     // the focused one.
     double RingRadius = 0, RingRadiusEnd = 0, Obstruction = 0.7;
     double Coma = 0;
+    // The lamp's light falls evenly by this share over the exposure (0.05:
+    // 5 % dimmer at the end), as a battery's does.
+    double Dimming = 0;
 };
 
 struct TPhysicalTruth {

@@ -58,7 +58,9 @@ const char* const Usage =
     "                       dark inside 0.7 of it), blurred by the FWHM\n"
     "  --ring-end RADIUS    the ring's radius at the end of the exposure\n"
     "  --obstruction F      the ring's dark share of its radius (0: a flat disc)\n"
-    "  --coma PX            a lopsided tail of PX beside the star\n";
+    "  --coma PX            a lopsided tail of PX beside the star\n"
+    "  --dimming F          the lamp's light falls evenly by the share F\n"
+    "                       over the exposure\n";
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -290,6 +292,8 @@ int PhysicalMain(int argc, char** argv)
             o.Obstruction = Number(v, opt);
         } else if (a == "--coma") {
             o.Coma = Number(v, opt);
+        } else if (a == "--dimming") {
+            o.Dimming = Number(v, opt);
         } else if (a == "--bits") {
             o.Bits = static_cast<int>(Number(v, opt));
         } else if (a == "--seed") {
