@@ -26,6 +26,7 @@
 // check points and the Setup values and changes none of them.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -47,6 +48,7 @@ enum class TWormSource { None, Given, Estimated };
 struct TDrivePoint {
     double X = 0;
     double Y = 0;
+    bool operator==(const TDrivePoint&) const = default;
 };
 
 // One exposure's phase reference (the worm's phase or the RA motor's count
@@ -59,7 +61,15 @@ struct TPhaseInput {
     long long StepsPerWorm = 0; // 0: not given
     int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
 
-    bool operator==(const TPhaseInput&) const = default;
+    // Two phases not given are the same input: a defaulted == would find
+    // NaN unequal to itself and see a change where there is none.
+    bool operator==(const TPhaseInput& o) const
+    {
+        const bool samePhase =
+            WormPhaseDeg == o.WormPhaseDeg || (std::isnan(WormPhaseDeg) && std::isnan(o.WormPhaseDeg));
+        return samePhase && HaveMotorStart == o.HaveMotorStart && MotorStart == o.MotorStart &&
+               StepsPerWorm == o.StepsPerWorm && Hemisphere == o.Hemisphere;
+    }
 };
 
 struct TDriveInput {
@@ -68,6 +78,8 @@ struct TDriveInput {
     TChannel Channel = ChannelAvg;
     TDriveSettings Settings;
     TPhaseInput Phase;
+
+    bool operator==(const TDriveInput&) const = default;
 };
 
 // Statistics of the drift-free error over the trimmed steps. Peak-to-peak

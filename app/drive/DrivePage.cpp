@@ -101,13 +101,6 @@ QString DirectionText(TStartSide side)
     return QString();
 }
 
-void AppendKey(std::string& key, double v)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g;", v);
-    key += buf;
-}
-
 } // namespace
 
 TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHost(host)
@@ -550,30 +543,15 @@ TChannel TDrivePage::Channel() const
     return static_cast<TChannel>(std::clamp(FChannel->ItemIndex(), 0, 3));
 }
 
-std::string TDrivePage::InputKey(TDriveInput* input, std::string* refusal)
+TDrivePage::TInputKey TDrivePage::InputKey()
 {
-    TDriveInput in;
-    std::uint64_t change = 0;
-    std::string why;
-    const bool ok = FHost.ReadDriveInput(in, change, why);
-    in.Channel = Channel();
-    in.Settings = Settings();
-    in.Phase = Phase();
-    std::string key = ok ? "ok;" : "refused;" + why + ";";
-    key += std::to_string(in.Phase.HaveMotorStart) + ";" + std::to_string(in.Phase.MotorStart) + ";" +
-           std::to_string(in.Phase.StepsPerWorm) + ";" + std::to_string(in.Phase.Hemisphere) + ";";
-    AppendKey(key, in.Phase.WormPhaseDeg);
-    key += std::to_string(change) + ";" + std::to_string(static_cast<int>(in.Channel)) + ";" +
-           DetrendName(in.Settings.Detrend) + ";" + std::to_string(in.Settings.Harmonics) + ";";
-    for (double v : {in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y, in.InLine.X, in.InLine.Y, in.Settings.WormPeriod,
-                     in.Settings.Tolerance, in.Settings.HalfWidth, in.Setup.StarDistance, in.Setup.PixelWidth,
-                     in.Setup.PixelHeight, in.Setup.SensorWidth, in.Setup.SensorHeight, in.Setup.FocalLength,
-                     in.Setup.LensDiameter, in.Setup.ExposureTime, in.Setup.MountSpeed})
-        AppendKey(key, v);
-    if (input)
-        *input = in;
-    if (refusal)
-        *refusal = ok ? std::string() : why;
+    TInputKey key;
+    key.Ok = FHost.ReadDriveInput(key.Input, key.PictureChange, key.Refusal);
+    if (key.Ok)
+        key.Refusal.clear();
+    key.Input.Channel = Channel();
+    key.Input.Settings = Settings();
+    key.Input.Phase = Phase();
     return key;
 }
 
@@ -593,7 +571,7 @@ void TDrivePage::InputsChanged()
         UpdateActions(); // showEvent tells whether anything changed meanwhile
         return;
     }
-    const std::string key = InputKey();
+    const TInputKey key = InputKey();
     if (key == (Busy() ? FRunningKey : FShownKey) && !FPending)
         return;
     Request(false);
@@ -642,18 +620,18 @@ void TDrivePage::Launch()
 {
     FPending = false;
     const bool explicitClick = std::exchange(FExplicitPending, false);
-    TDriveInput input;
-    std::string refusal;
-    const std::string key = InputKey(&input, &refusal);
-    if (!refusal.empty()) {
+    const TInputKey key = InputKey();
+    if (!key.Ok) {
+        const QString refusal = QString::fromStdString(key.Refusal);
         FShownKey = key;
-        ClearResult(QString::fromStdString(refusal));
-        ShowMessage(QString::fromStdString(refusal), true);
+        ClearResult(refusal);
+        ShowMessage(refusal, true);
         UpdateBusy();
         if (explicitClick)
-            FHost.Dialogs().ErrorBox(QString::fromStdString(refusal));
+            FHost.Dialogs().ErrorBox(refusal);
         return;
     }
+    const TDriveInput& input = key.Input;
     std::shared_ptr<const TDrivePicture> picture = FHost.PictureSnapshot();
     FRunningKey = key;
     FExplicitRunning = explicitClick;
@@ -805,8 +783,7 @@ void TDrivePage::ShowResult()
                     QStringLiteral(" s"));
     FPhase->setText(QString::fromStdString(PhaseText(r.PhaseInput)));
     // A wrong direction turns the time axis round: say which way it runs.
-    TDriveInput in;
-    InputKey(&in);
+    const TDriveInput in = InputKey().Input;
     FDirection->setText(DirectionText(StartSideOf(in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y)));
     FillTable();
     ShowFigure();

@@ -146,9 +146,16 @@ private:
     void ChannelClick();
     void PeakSnapped(int index);
     TChannel Channel() const;
-    // A fingerprint of the inputs the window holds, to tell whether a
-    // hidden tab missed a change.
-    std::string InputKey(TDriveInput* input = nullptr, std::string* refusal = nullptr);
+    // The inputs the window holds, compared whole to tell whether a hidden
+    // tab missed a change.
+    struct TInputKey {
+        bool Ok = false;
+        std::string Refusal;
+        std::uint64_t PictureChange = 0;
+        TDriveInput Input;
+        bool operator==(const TInputKey&) const = default;
+    };
+    TInputKey InputKey();
 
     TDriveHost& FHost;
     TDriveChart* FChart = nullptr;
@@ -200,8 +207,8 @@ private:
     bool FPending = false;         // a request waits for the running one
     bool FExplicitPending = false; // ... and came from a click
     bool FExplicitRunning = false;
-    std::string FRunningKey;
-    std::string FShownKey; // the inputs of the result or refusal on show
+    TInputKey FRunningKey;
+    TInputKey FShownKey; // the inputs of the result or refusal on show
     std::vector<int> FShownPeaks; // the table's rows: indices into the result's peaks
 };
 
