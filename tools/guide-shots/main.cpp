@@ -12,6 +12,7 @@
 //
 // Exit 0 when every picture was produced and is not empty; 1 otherwise.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -57,6 +58,11 @@ public:
     {
         Messages.push_back(text);
         return false;
+    }
+    std::optional<int> Choose(const QString&, const QString& text, const QStringList&, int) override
+    {
+        Messages.push_back(text);
+        return std::nullopt;
     }
 
     QStringList Messages;
@@ -106,6 +112,22 @@ public:
     bool Failed() const { return FFailed; }
     const QStringList& Produced() const { return FProduced; }
     TShotDialogs& Dialogs() { return FDialogs; }
+    QWidget* Window() { return FWindow.get(); }
+
+    void Trigger(const char* action)
+    {
+        if (auto* a = Get<QAction>(action))
+            a->trigger();
+        Settle();
+    }
+    // Events until `done` holds; a failure named `what` after `ms`.
+    bool WaitFor(const std::function<bool()>& done, int ms, const QString& what)
+    {
+        if (QTest::qWaitFor(done, ms))
+            return true;
+        Fail(what);
+        return false;
+    }
 
     // Until the Drive tab's worker has delivered its result.
     void WaitForDrive()
@@ -341,6 +363,15 @@ void DriveShots(TShots& s)
     s.Shot(QStringLiteral("drive-inputs"), s.Get("DriveInputs"));
 }
 
+// A real mount's guide log on the Drive tab, in place of the trail.
+void GuideLogShots(TShots& s)
+{
+    s.Dialogs().Answer(s.Sample("guide-logs/performance_dataset04.txt"));
+    s.Trigger("AnalyseGuideLog1");
+    s.WaitForDrive();
+    s.Shot(QStringLiteral("drive-guide-log"), s.Get("TabSheet4"));
+}
+
 // Pixels as decoded; a different size counts as a change.
 bool SamePixels(const QString& a, const QString& b)
 {
@@ -386,6 +417,7 @@ int main(int argc, char* argv[])
     BadPlacementShots(s);
     FindTrailShots(s);
     DriveShots(s);
+    GuideLogShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)
