@@ -60,15 +60,18 @@ struct TPhaseInput {
     long long MotorStart = 0;   // the RA motor's count at START
     long long StepsPerWorm = 0; // 0: not given
     int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
+    // The recorded motor count's uncertainty in steps, as a capture writes
+    // it; NaN: not known (a typed count).
+    double MotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 
-    // Two phases not given are the same input: a defaulted == would find
+    // Two values not given are the same input: a defaulted == would find
     // NaN unequal to itself and see a change where there is none.
     bool operator==(const TPhaseInput& o) const
     {
-        const bool samePhase =
-            WormPhaseDeg == o.WormPhaseDeg || (std::isnan(WormPhaseDeg) && std::isnan(o.WormPhaseDeg));
-        return samePhase && HaveMotorStart == o.HaveMotorStart && MotorStart == o.MotorStart &&
-               StepsPerWorm == o.StepsPerWorm && Hemisphere == o.Hemisphere;
+        const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+        return same(WormPhaseDeg, o.WormPhaseDeg) && HaveMotorStart == o.HaveMotorStart &&
+               MotorStart == o.MotorStart && StepsPerWorm == o.StepsPerWorm && Hemisphere == o.Hemisphere &&
+               same(MotorStartSigma, o.MotorStartSigma);
     }
 };
 

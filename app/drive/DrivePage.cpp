@@ -472,7 +472,12 @@ void TDrivePage::BuildPanel(QWidget* panel)
     connect(FChannel, &TRadioGroup::Click, this, guarded(&TDrivePage::ChannelClick));
     const auto phaseChanged = [this] { FHost.Run([this] { InputsChanged(); }); };
     connect(FWormPhase, &QDoubleSpinBox::valueChanged, this, phaseChanged);
-    connect(FMotorStart, &QSpinBox::valueChanged, this, phaseChanged);
+    connect(FMotorStart, &QSpinBox::valueChanged, this, [this] {
+        FHost.Run([this] {
+            FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
+            InputsChanged();
+        });
+    });
     connect(FStepsPerWorm, &QSpinBox::valueChanged, this, [this] {
         FHost.Run([this] {
             FSettings.StepsPerWorm = FStepsPerWorm->value();
@@ -524,6 +529,7 @@ TPhaseInput TDrivePage::Phase() const
     if (FMotorStart->value() >= 0) {
         p.HaveMotorStart = true;
         p.MotorStart = FMotorStart->value();
+        p.MotorStartSigma = FMotorStartSigma;
     }
     p.StepsPerWorm = FSettings.StepsPerWorm;
     p.Hemisphere = FSettings.Hemisphere;
@@ -535,8 +541,10 @@ void TDrivePage::TakeFilePhase(const TFileSetupValues& values)
     const TPhaseInput p = PhaseWithFileValues(Phase(), values);
     {
         const QSignalBlocker b1(FMotorStart), b2(FStepsPerWorm), b3(FHemisphere);
-        if (p.HaveMotorStart)
+        if (p.HaveMotorStart) {
             FMotorStart->setValue(static_cast<int>(std::clamp<long long>(p.MotorStart, 0, 2147483647)));
+            FMotorStartSigma = p.MotorStartSigma;
+        }
         FSettings.StepsPerWorm = p.StepsPerWorm;
         FStepsPerWorm->setValue(static_cast<int>(std::clamp<long long>(p.StepsPerWorm, 0, 2147483647)));
         FSettings.Hemisphere = p.Hemisphere;
@@ -550,6 +558,7 @@ void TDrivePage::NewExposure()
     const QSignalBlocker b1(FWormPhase), b2(FMotorStart);
     FWormPhase->setValue(-1);
     FMotorStart->setValue(-1);
+    FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 }
 
 TChannel TDrivePage::Channel() const

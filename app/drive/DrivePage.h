@@ -226,6 +226,9 @@ private:
     TFileDialog FSaveDialog;
     // The inputs at full precision: the fields show them rounded.
     TDriveSettings FSettings;
+    // The uncertainty of a motor count a captured picture recorded; it goes
+    // with that count and not with one typed over it.
+    double FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 
     QFutureWatcher<TDriveRun>* FWatcher = nullptr;
     std::shared_ptr<const TDriveResult> FResult;
