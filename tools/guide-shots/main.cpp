@@ -13,6 +13,11 @@
 // Exit 0 when every picture was produced and is not empty; 1 otherwise.
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -33,7 +38,9 @@
 #include <memory>
 #include <optional>
 
+#include "IndiServer.h"
 #include "app/Unit1.h"
+#include "app/capture/CaptureDialog.h"
 #include "app/dialogs/Dialogs.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/ImageView.h"
@@ -372,6 +379,33 @@ void GuideLogShots(TShots& s)
     s.Shot(QStringLiteral("drive-guide-log"), s.Get("TabSheet4"));
 }
 
+// The capture dialog during an exposure, against the simulated mount and
+// camera of the private INDI server the capture tests use.
+void CaptureShots(TShots& s)
+{
+    test::TIndiServer server;
+    if (!server.Error().empty())
+        return s.Fail(QStringLiteral("no INDI server: ") + QString::fromStdString(server.Error()));
+    if (!server.ConnectMount() || !server.StartTracking())
+        return s.Fail(QStringLiteral("the simulated mount did not start tracking"));
+    TCaptureDefaults defaults;
+    defaults.Seconds = 10;
+    defaults.Folder = QString::fromStdString(server.Dir());
+    TCaptureDialog d(s.Window(), defaults, &s.Dialogs());
+    d.show();
+    d.Server->setText(QStringLiteral("127.0.0.1:%1").arg(server.Port()));
+    QTest::mouseClick(d.Refresh, Qt::LeftButton);
+    if (!s.WaitFor([&] { return d.Camera->count() > 0 && d.Mount->count() > 0; }, 20000,
+                   QStringLiteral("the INDI server listed no devices")))
+        return;
+    QTest::mouseClick(d.Start, Qt::LeftButton);
+    if (s.WaitFor([&] { return d.Progress->value() > 100 && d.Motor->text().startsWith(QStringLiteral("RA motor")); },
+                  30000, QStringLiteral("the exposure did not start: ") + d.Message->text()))
+        s.Shot(QStringLiteral("capture-exposing"), &d);
+    QTest::mouseClick(d.Abort, Qt::LeftButton);
+    s.WaitFor([&] { return d.Start->isEnabled(); }, 30000, QStringLiteral("the exposure did not end"));
+}
+
 // Pixels as decoded; a different size counts as a change.
 bool SamePixels(const QString& a, const QString& b)
 {
@@ -418,6 +452,7 @@ int main(int argc, char* argv[])
     FindTrailShots(s);
     DriveShots(s);
     GuideLogShots(s);
+    CaptureShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)
