@@ -957,6 +957,7 @@ void TDrivePage::ShowResult()
 
 void TDrivePage::ShowFigure()
 {
+    FChart->SetUnit(FShownSeries && FShownSeries->InPixels ? QStringLiteral("px") : QStringLiteral("″"));
     if (FResult)
         FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
     else

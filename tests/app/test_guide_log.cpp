@@ -4,12 +4,14 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QRegularExpression>
+#include <qcustomplot.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "WindowFixture.h"
+#include "app/drive/DriveChart.h"
 #include "app/drive/DrivePage.h"
 #include "tools/cli/CliGuideLog.h"
 #include "tools/cli/CliOptions.h"
@@ -95,6 +97,20 @@ TEST_F(GuideLogTest, TheRealLogShowsTheMountsWormPeriodAndSavesWhatTheCommandLin
     EXPECT_FALSE(Page()->Result());
     EXPECT_FALSE(Get(QStringLiteral("DriveSource"))->isVisible());
     EXPECT_TRUE(PhotometryEnabled());
+}
+
+// A log without a pixel scale: the error in guide-camera pixels, said as
+// such in the panel and on the chart's axis. The guiding program's own test
+// finds a period of 483 +/- 5 s in it.
+TEST_F(GuideLogTest, ALogWithoutAScaleShowsPixels)
+{
+    Open(QStringLiteral(VINSK_SOURCE_DIR "/samples/guide-logs/dataset01.csv"));
+    ASSERT_TRUE(Page()->Result()) << Label(QStringLiteral("DriveMessage")).toStdString();
+    EXPECT_NEAR(Page()->Result()->WormPeriod, 483, 5);
+    EXPECT_TRUE(Label(QStringLiteral("DrivePeakToPeak")).endsWith(QStringLiteral(" px")))
+        << Label(QStringLiteral("DrivePeakToPeak")).toStdString();
+    auto* plot = static_cast<QCustomPlot*>(Get<TDriveChart>(QStringLiteral("DriveChart"))->PlotWidget());
+    EXPECT_EQ(plot->yAxis->label().toStdString(), "Error [px]");
 }
 
 TEST_F(GuideLogTest, SeveralSectionsOfferAChoiceAndABrokenLogABox)
