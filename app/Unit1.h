@@ -183,6 +183,7 @@ private:
     void BuildDriveTab();
     void DriveInputsChanged();
     void AnalyseDrive1Click();
+    void AnalyseGuideLog1Click();
     void SaveDrive1Click(int format);
     // START and STOP change places (IN-LINE stays), and the side START is on
     // becomes the one Find trail keeps.

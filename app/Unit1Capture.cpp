@@ -15,7 +15,7 @@ void TVinsk_main::CaptureClick()
     defaults.StepsPerWorm = TabSheet4->Settings().StepsPerWorm;
     if (!OPD.FileName.isEmpty())
         defaults.Folder = QFileInfo(OPD.FileName).absolutePath();
-    TCaptureDialog dialog(this, defaults);
+    TCaptureDialog dialog(this, defaults, &FDialogs);
     if (dialog.exec() != QDialog::Accepted)
         return;
     OpenPictureFile(dialog.PicturePath());

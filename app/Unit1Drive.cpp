@@ -29,6 +29,7 @@ void TVinsk_main::BuildDriveTab()
         return a;
     };
     QAction* analyse = item("AnalyseDrive1", QStringLiteral("&Analyse drive"));
+    QAction* guideLog = item("AnalyseGuideLog1", QStringLiteral("Analyse a &guide log…"));
     QAction* swap = item("SwapPoints2", QStringLiteral("S&wap START and STOP"));
     drive->addSeparator();
     const std::pair<const char*, const char*> saves[] = {
@@ -42,6 +43,7 @@ void TVinsk_main::BuildDriveTab()
     bar->insertMenu(help ? help->menuAction() : nullptr, drive);
 
     Wire(analyse, &QAction::triggered, &TVinsk_main::AnalyseDrive1Click);
+    Wire(guideLog, &QAction::triggered, &TVinsk_main::AnalyseGuideLog1Click);
     Wire(swap, &QAction::triggered, &TVinsk_main::SwapPointsClick);
     // The same command on the Image menu, beside Find trail.
     if (QMenu* image = bar->findChild<QMenu*>(QStringLiteral("Image2"))) {
@@ -81,6 +83,12 @@ void TVinsk_main::AnalyseDrive1Click()
 {
     PageControl1->setCurrentWidget(TabSheet4);
     TabSheet4->AnalyseClick();
+}
+
+void TVinsk_main::AnalyseGuideLog1Click()
+{
+    if (TabSheet4->GuideLogClick())
+        PageControl1->setCurrentWidget(TabSheet4);
 }
 
 void TVinsk_main::SaveDrive1Click(int format)

@@ -38,6 +38,10 @@ public:
     {
         throw std::runtime_error("unexpected question: " + text.toStdString());
     }
+    std::optional<int> Choose(const QString&, const QString& text, const QStringList&, int) override
+    {
+        throw std::runtime_error("unexpected choice: " + text.toStdString());
+    }
 };
 
 // Places START, STOP and IN-LINE by the buttons and a press on the view,

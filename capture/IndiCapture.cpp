@@ -468,6 +468,54 @@ TIndiDevices ListIndiDevices(const TIndiAddress& address, double timeoutSeconds)
     return out;
 }
 
+TIndiOutcome StartIndiTracking(const TIndiAddress& server, const std::string& mount, double timeoutSeconds)
+{
+    TIndiOutcome out;
+    TSession s(server, timeoutSeconds);
+    TClient& c = s.Client;
+    c.Mount = mount;
+    if (!s.Connect()) {
+        out.Message = NoServer(server);
+        return out;
+    }
+    c.WaitFor(timeoutSeconds, [&] { return c.Tracking.has_value(); });
+    {
+        std::lock_guard l(c.M);
+        if (c.Lost) {
+            out.Message = Lost();
+            return out;
+        }
+        if (!c.Tracking) {
+            const auto d = c.Devices.find(mount);
+            out.Message = d == c.Devices.end() ? "The INDI server has no device " + Quoted(mount)
+                          : !d->second.Connected.value_or(false) ? "The mount " + Quoted(mount) + " is not connected"
+                                                                 : Quoted(mount) + " has no tracking to start";
+            return out;
+        }
+        if (*c.Tracking) {
+            out.Ok = true;
+            return out;
+        }
+    }
+    // One of many: the other element goes off with it.
+    INDI::PropertySwitch track = c.getDevice(mount.c_str()).getSwitch("TELESCOPE_TRACK_STATE");
+    auto* on = track.isValid() ? track.findWidgetByName("TRACK_ON") : nullptr;
+    if (!on) {
+        out.Message = Quoted(mount) + " has no tracking to start";
+        return out;
+    }
+    track.reset();
+    on->setState(ISS_ON);
+    c.sendNewSwitch(track);
+    if (!c.WaitFor(timeoutSeconds, [&] { return c.Tracking.value_or(false); })) {
+        std::lock_guard l(c.M);
+        out.Message = c.Lost ? Lost() : "The mount " + Quoted(mount) + " did not start tracking";
+        return out;
+    }
+    out.Ok = true;
+    return out;
+}
+
 TCaptureResult CaptureThroughIndi(const TCaptureRequest& r, TCaptureEvents* events, const std::atomic<bool>* cancel)
 {
     TCaptureResult out;
@@ -522,6 +570,7 @@ TCaptureResult CaptureThroughIndi(const TCaptureRequest& r, TCaptureEvents* even
         std::lock_guard l(c.M);
         if (c.Lost)
             return fail(Lost());
+        out.NotTracking = true;
         return fail("The mount " + Quoted(r.Mount) + " is not tracking: start its tracking first");
     }
     bool cameraConnected;

@@ -98,7 +98,17 @@ struct TCaptureResult {
     int Hemisphere = 0;  // +1, -1; 0: unknown
     std::string MountText; // VNSKMNT
     std::vector<TMotorSample> Samples; // every CURRENTSTEPPERS update seen
+    bool NotTracking = false; // refused because the mount was not tracking
 };
+
+// Switches the mount's tracking on (TELESCOPE_TRACK_STATE.TRACK_ON) and
+// waits until its driver says it tracks; the message says why not. Only on
+// the user's word: the capture itself never starts the tracking.
+struct TIndiOutcome {
+    bool Ok = false;
+    std::string Message;
+};
+TIndiOutcome StartIndiTracking(const TIndiAddress& server, const std::string& mount, double timeoutSeconds = 10);
 
 // Takes the exposure and writes OutPath whole, or leaves no file. `cancel`
 // may be set from any thread: the camera's exposure is then aborted.

@@ -26,6 +26,7 @@
 // check points and the Setup values and changes none of them.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -47,6 +48,7 @@ enum class TWormSource { None, Given, Estimated };
 struct TDrivePoint {
     double X = 0;
     double Y = 0;
+    bool operator==(const TDrivePoint&) const = default;
 };
 
 // One exposure's phase reference (the worm's phase or the RA motor's count
@@ -58,8 +60,19 @@ struct TPhaseInput {
     long long MotorStart = 0;   // the RA motor's count at START
     long long StepsPerWorm = 0; // 0: not given
     int Hemisphere = 1;         // +1 north (the count rises while tracking), -1 south
+    // The recorded motor count's uncertainty in steps, as a capture writes
+    // it; NaN: not known (a typed count).
+    double MotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 
-    bool operator==(const TPhaseInput&) const = default;
+    // Two values not given are the same input: a defaulted == would find
+    // NaN unequal to itself and see a change where there is none.
+    bool operator==(const TPhaseInput& o) const
+    {
+        const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+        return same(WormPhaseDeg, o.WormPhaseDeg) && HaveMotorStart == o.HaveMotorStart &&
+               MotorStart == o.MotorStart && StepsPerWorm == o.StepsPerWorm && Hemisphere == o.Hemisphere &&
+               same(MotorStartSigma, o.MotorStartSigma);
+    }
 };
 
 struct TDriveInput {
@@ -71,6 +84,8 @@ struct TDriveInput {
     // A flat frame has been divided out: light that still changes along the
     // trail then changed in time, not across the field.
     bool FlatApplied = false;
+
+    bool operator==(const TDriveInput&) const = default;
 };
 
 // Statistics of the drift-free error over the trimmed steps. Peak-to-peak

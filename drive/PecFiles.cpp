@@ -153,7 +153,11 @@ std::string PhaseJson(const TPhaseInput& p)
     return std::string("{\"source\": \"") + PhaseSourceName(source) + "\", \"phase_at_start_deg\": " + num(phase) +
            ", \"motor_start\": " + (p.HaveMotorStart ? std::to_string(p.MotorStart) : std::string("null")) +
            ", \"steps_per_worm\": " + (p.StepsPerWorm > 0 ? std::to_string(p.StepsPerWorm) : std::string("null")) +
-           ", \"hemisphere\": \"" + (p.Hemisphere < 0 ? "south" : "north") + "\"}";
+           ", \"hemisphere\": \"" + (p.Hemisphere < 0 ? "south" : "north") + "\"" +
+           // Known only for a count a capture recorded.
+           (p.HaveMotorStart && std::isfinite(p.MotorStartSigma) ? ", \"motor_start_sigma\": " + num(p.MotorStartSigma)
+                                                                  : std::string()) +
+           "}";
 }
 
 TPecFile EqmodPecFile(const TDriveResult& r, const TPhaseInput& p, const TPecFileOptions& o)

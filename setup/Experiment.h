@@ -14,6 +14,8 @@ struct TExperiment {
     double LensDiameter = 0.04;      // m
     double ExposureTime = 480;       // s
     double MountSpeed = 15;          // arc seconds per second
+
+    bool operator==(const TExperiment&) const = default;
 };
 
 } // namespace vinsk

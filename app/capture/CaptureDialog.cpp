@@ -1,5 +1,7 @@
 #include "app/capture/CaptureDialog.h"
 
+#include "app/dialogs/Dialogs.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -17,7 +19,8 @@
 
 namespace vinsk {
 
-TCaptureDialog::TCaptureDialog(QWidget* parent, const TCaptureDefaults& defaults) : QDialog(parent), FDefaults(defaults)
+TCaptureDialog::TCaptureDialog(QWidget* parent, const TCaptureDefaults& defaults, TDialogs* dialogs)
+    : QDialog(parent), FDefaults(defaults), FDialogs(dialogs)
 {
     setObjectName(QStringLiteral("CaptureDialog"));
     setWindowTitle(QStringLiteral("Capture through INDI"));
@@ -92,7 +95,7 @@ TCaptureDialog::TCaptureDialog(QWidget* parent, const TCaptureDefaults& defaults
     FTimer->setInterval(100);
     connect(FTimer, &QTimer::timeout, this, &TCaptureDialog::Poll);
     connect(Refresh, &QPushButton::clicked, this, &TCaptureDialog::RefreshDevices);
-    connect(Start, &QPushButton::clicked, this, &TCaptureDialog::StartCapture);
+    connect(Start, &QPushButton::clicked, this, [this] { StartCapture(false); });
     connect(Abort, &QPushButton::clicked, this, [this] { FCancel = true; });
     connect(close, &QPushButton::clicked, this, &TCaptureDialog::reject);
     SetRunning(false);
@@ -149,7 +152,7 @@ void TCaptureDialog::RefreshDevices()
     FTimer->start();
 }
 
-void TCaptureDialog::StartCapture()
+void TCaptureDialog::StartCapture(bool startTracking)
 {
     TCaptureRequest r;
     if (!ParseIndiAddress(Server->text().trimmed().toStdString(), r.Server)) {
@@ -170,7 +173,17 @@ void TCaptureDialog::StartCapture()
     Motor->clear();
     Message->clear();
     SetRunning(true);
-    FWorker = std::thread([this, r] {
+    FWorker = std::thread([this, r, startTracking] {
+        if (startTracking) {
+            FEvents.Push({TCaptureEvent::TKind::Status, "Starting the mount's tracking", 0, 0});
+            const TIndiOutcome t = StartIndiTracking(r.Server, r.Mount, r.Timeout);
+            if (!t.Ok) {
+                FResult = {};
+                FResult.Message = t.Message;
+                FDone = true;
+                return;
+            }
+        }
         FResult = CaptureThroughIndi(r, &FEvents, &FCancel);
         FDone = true;
     });
@@ -231,6 +244,14 @@ void TCaptureDialog::Finish()
     FWorker.join();
     SetRunning(false);
     if (!FResult.Ok) {
+        // Starting the tracking is the user's choice: asked, never done unasked.
+        if (FResult.NotTracking && FDialogs &&
+            FDialogs->Question(QStringLiteral("Capture through INDI"),
+                               QStringLiteral("The mount \"%1\" is not tracking. Start its tracking and take the picture?")
+                                   .arg(Mount->currentText().trimmed()))) {
+            StartCapture(true);
+            return;
+        }
         Message->setText(QString::fromStdString(FResult.Message));
         return;
     }

@@ -26,6 +26,8 @@ class QTimer;
 
 namespace vinsk {
 
+class TDialogs;
+
 struct TCaptureDefaults {
     double Seconds = 480;       // the Setup tab's exposure
     long long StepsPerWorm = 0; // [Drive] StepsPerWorm
@@ -35,7 +37,9 @@ struct TCaptureDefaults {
 class TCaptureDialog : public QDialog {
     Q_OBJECT
 public:
-    TCaptureDialog(QWidget* parent, const TCaptureDefaults& defaults);
+    // `dialogs` asks whether to start the mount's tracking when it is off;
+    // without it the dialog only says so.
+    TCaptureDialog(QWidget* parent, const TCaptureDefaults& defaults, TDialogs* dialogs = nullptr);
     ~TCaptureDialog() override;
 
     // After Accepted: the picture written, and whether Find trail follows.
@@ -62,13 +66,16 @@ protected:
 
 private:
     void RefreshDevices();
-    void StartCapture();
+    // With `startTracking`, the mount's tracking is switched on first: the
+    // user said yes to it.
+    void StartCapture(bool startTracking);
     void Poll();
     void Finish();
     void SetRunning(bool running);
     bool Running() const { return FWorker.joinable(); }
 
     TCaptureDefaults FDefaults;
+    TDialogs* FDialogs = nullptr;
     TCaptureEvents FEvents;
     std::atomic<bool> FCancel{false};
     std::atomic<bool> FDone{false};

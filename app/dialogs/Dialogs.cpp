@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeDatabase>
@@ -276,6 +277,17 @@ bool TQtDialogs::Question(const QString& caption, const QString& text)
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, FParent);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<int> TQtDialogs::Choose(const QString& caption, const QString& text, const QStringList& items,
+                                      int current)
+{
+    bool ok = false;
+    const QString item = QInputDialog::getItem(FParent, caption, text, items, current, false, &ok);
+    const qsizetype index = items.indexOf(item);
+    if (!ok || index < 0)
+        return std::nullopt;
+    return static_cast<int>(index);
 }
 
 std::optional<TFileChoice> TQtDialogs::OpenFile(const TFileDialog& dialog)

@@ -56,6 +56,10 @@ public:
     virtual std::optional<TFileChoice> OpenPicture(const TFileDialog& dialog) = 0;
     // A question with Yes and No buttons; true for Yes.
     virtual bool Question(const QString& caption, const QString& text) = 0;
+    // One of the lines, offered in a list; its index, or nothing when the
+    // user cancels.
+    virtual std::optional<int> Choose(const QString& caption, const QString& text, const QStringList& items,
+                                      int current) = 0;
 
     // A refusal: "Error" caption, error icon, one OK button.
     void ErrorBox(const QString& text) { MessageBox(TMessageKind::Error, QStringLiteral("Error"), text); }
@@ -106,6 +110,8 @@ public:
     std::optional<TFileChoice> SaveFile(const TFileDialog& dialog) override;
     std::optional<TFileChoice> OpenPicture(const TFileDialog& dialog) override;
     bool Question(const QString& caption, const QString& text) override;
+    std::optional<int> Choose(const QString& caption, const QString& text, const QStringList& items,
+                              int current) override;
 
 private:
     std::optional<TFileChoice> Run(const TFileDialog& dialog, TFileDialogKind kind);

@@ -250,7 +250,7 @@ void TDriveChart::ShowNote(const QString& text)
 void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
 {
     FPlot->xAxis->setLabel(QStringLiteral("Time [s]"));
-    FPlot->yAxis->setLabel(QStringLiteral("Error [″]"));
+    FPlot->yAxis->setLabel(QStringLiteral("Error [%1]").arg(FUnit));
     const QVector<double> t(r.T.begin(), r.T.end());
     const QVector<double> e(r.Error.begin(), r.Error.end());
     TSpan xs, ys;
@@ -280,7 +280,7 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
 void TDriveChart::ShowSpectrum(const TDriveResult& r)
 {
     FPlot->xAxis->setLabel(QStringLiteral("Period [s]"));
-    FPlot->yAxis->setLabel(QStringLiteral("Amplitude [″]"));
+    FPlot->yAxis->setLabel(QStringLiteral("Amplitude [%1]").arg(FUnit));
     FPlot->xAxis->setScaleType(QCPAxis::stLogarithmic);
     auto ticker = QSharedPointer<TPeriodTicker>::create();
     ticker->Sep = FSep;
@@ -399,7 +399,7 @@ std::vector<QRectF> TDriveChart::MarkerLabelRects() const
 void TDriveChart::ShowCycles(const TDriveResult& r)
 {
     FPlot->xAxis->setLabel(QStringLiteral("Worm phase [s]"));
-    FPlot->yAxis->setLabel(QStringLiteral("Error [″]"));
+    FPlot->yAxis->setLabel(QStringLiteral("Error [%1]").arg(FUnit));
     if (r.CycleCount <= 0 || r.WormPeriod <= 0 || r.Phase.size() != r.Error.size()) {
         ShowNote(r.WormPeriod > 0 ? QStringLiteral("The record holds less than one worm period")
                                   : QStringLiteral("No worm period: give one, or record two cycles or more"));
@@ -436,7 +436,7 @@ void TDriveChart::ShowCycles(const TDriveResult& r)
 void TDriveChart::ShowPec(const TDriveResult& r)
 {
     FPlot->xAxis->setLabel(QStringLiteral("Time [s]"));
-    FPlot->yAxis->setLabel(QStringLiteral("Error [″]"));
+    FPlot->yAxis->setLabel(QStringLiteral("Error [%1]").arg(FUnit));
     if (r.WormPeriod <= 0 || r.PecFit.size() != r.T.size() || r.PecError.size() != r.T.size() ||
         r.PecResidual.size() != r.T.size()) {
         ShowNote(QStringLiteral("No worm period: no PEC fit"));

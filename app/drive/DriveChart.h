@@ -41,6 +41,9 @@ public:
     int Figure() const { return FFigure; }
     // An empty chart with the reason there is no result as its title.
     void ShowNothing(const QString& reason);
+    // The error's unit on the axes, for the next Show: arc seconds, or
+    // "px" for a guide log without a pixel scale.
+    void SetUnit(const QString& unit) { FUnit = unit; }
 
     // The harmonic markers of the spectrum as drawn, and the labels' places
     // (plot coordinates) in the same order.
@@ -83,6 +86,7 @@ private:
     std::shared_ptr<const TDriveResult> FResult;
     int FFigure = DriveFigureError;
     char FSep = '.';
+    QString FUnit = QStringLiteral("″");
     std::vector<TDriveMarker> FMarkers;
 };
 

@@ -25,8 +25,12 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -37,6 +41,7 @@
 #include "common/NumText.h"
 #include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
+#include "guidelog/GuideLogReport.h"
 
 namespace vinsk {
 namespace {
@@ -101,13 +106,6 @@ QString DirectionText(TStartSide side)
     return QString();
 }
 
-void AppendKey(std::string& key, double v)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g;", v);
-    key += buf;
-}
-
 } // namespace
 
 TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHost(host)
@@ -123,6 +121,12 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
+    FSource = new QLabel(this);
+    FSource->setObjectName(QStringLiteral("DriveSource"));
+    FSource->setContentsMargins(6, 2, 6, 2);
+    FSource->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FSource->hide();
+    left->addWidget(FSource);
     left->addWidget(FChart, 1);
     FDirection = new QLabel(this);
     FDirection->setObjectName(QStringLiteral("DriveDirection"));
@@ -142,8 +146,8 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     layout->addLayout(left, 1);
     layout->addWidget(panel);
 
-    FWatcher = new QFutureWatcher<TDriveResult>(this);
-    connect(FWatcher, &QFutureWatcher<TDriveResult>::finished, this, [this] { FHost.Run([this] { Finished(); }); });
+    FWatcher = new QFutureWatcher<TDriveRun>(this);
+    connect(FWatcher, &QFutureWatcher<TDriveRun>::finished, this, [this] { FHost.Run([this] { Finished(); }); });
     connect(FChart, &TDriveChart::PeakSnapped, this, &TDrivePage::PeakSnapped);
 
     FSaveDialog.Name = QStringLiteral("DriveSaveDialog");
@@ -157,6 +161,9 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FSaveDialog.EntryExts = ExportExtensions;
     FSaveDialog.FilterIndex = DriveExportPng;
     FSaveDialog.OverwritePrompt = true;
+    FGuideLogDialog.Name = QStringLiteral("GuideLogDialog");
+    FGuideLogDialog.Title = QStringLiteral("Analyse a guide log");
+    FGuideLogDialog.Filter = QStringLiteral("Guide logs (*.txt *.csv *.log)|*.txt;*.csv;*.log");
     FPeakToPeak->setText(QStringLiteral("No result yet"));
     UpdateActions();
 }
@@ -465,7 +472,12 @@ void TDrivePage::BuildPanel(QWidget* panel)
     connect(FChannel, &TRadioGroup::Click, this, guarded(&TDrivePage::ChannelClick));
     const auto phaseChanged = [this] { FHost.Run([this] { InputsChanged(); }); };
     connect(FWormPhase, &QDoubleSpinBox::valueChanged, this, phaseChanged);
-    connect(FMotorStart, &QSpinBox::valueChanged, this, phaseChanged);
+    connect(FMotorStart, &QSpinBox::valueChanged, this, [this] {
+        FHost.Run([this] {
+            FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
+            InputsChanged();
+        });
+    });
     connect(FStepsPerWorm, &QSpinBox::valueChanged, this, [this] {
         FHost.Run([this] {
             FSettings.StepsPerWorm = FStepsPerWorm->value();
@@ -517,6 +529,7 @@ TPhaseInput TDrivePage::Phase() const
     if (FMotorStart->value() >= 0) {
         p.HaveMotorStart = true;
         p.MotorStart = FMotorStart->value();
+        p.MotorStartSigma = FMotorStartSigma;
     }
     p.StepsPerWorm = FSettings.StepsPerWorm;
     p.Hemisphere = FSettings.Hemisphere;
@@ -528,8 +541,10 @@ void TDrivePage::TakeFilePhase(const TFileSetupValues& values)
     const TPhaseInput p = PhaseWithFileValues(Phase(), values);
     {
         const QSignalBlocker b1(FMotorStart), b2(FStepsPerWorm), b3(FHemisphere);
-        if (p.HaveMotorStart)
+        if (p.HaveMotorStart) {
             FMotorStart->setValue(static_cast<int>(std::clamp<long long>(p.MotorStart, 0, 2147483647)));
+            FMotorStartSigma = p.MotorStartSigma;
+        }
         FSettings.StepsPerWorm = p.StepsPerWorm;
         FStepsPerWorm->setValue(static_cast<int>(std::clamp<long long>(p.StepsPerWorm, 0, 2147483647)));
         FSettings.Hemisphere = p.Hemisphere;
@@ -543,6 +558,7 @@ void TDrivePage::NewExposure()
     const QSignalBlocker b1(FWormPhase), b2(FMotorStart);
     FWormPhase->setValue(-1);
     FMotorStart->setValue(-1);
+    FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 }
 
 TChannel TDrivePage::Channel() const
@@ -550,30 +566,26 @@ TChannel TDrivePage::Channel() const
     return static_cast<TChannel>(std::clamp(FChannel->ItemIndex(), 0, 3));
 }
 
-std::string TDrivePage::InputKey(TDriveInput* input, std::string* refusal)
+TDrivePage::TInputKey TDrivePage::InputKey()
 {
-    TDriveInput in;
-    std::uint64_t change = 0;
-    std::string why;
-    const bool ok = FHost.ReadDriveInput(in, change, why);
-    in.Channel = Channel();
-    in.Settings = Settings();
-    in.Phase = Phase();
-    std::string key = ok ? "ok;" : "refused;" + why + ";";
-    key += std::to_string(in.Phase.HaveMotorStart) + ";" + std::to_string(in.Phase.MotorStart) + ";" +
-           std::to_string(in.Phase.StepsPerWorm) + ";" + std::to_string(in.Phase.Hemisphere) + ";";
-    AppendKey(key, in.Phase.WormPhaseDeg);
-    key += std::to_string(change) + ";" + std::to_string(static_cast<int>(in.Channel)) + ";" +
-           DetrendName(in.Settings.Detrend) + ";" + std::to_string(in.Settings.Harmonics) + ";";
-    for (double v : {in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y, in.InLine.X, in.InLine.Y, in.Settings.WormPeriod,
-                     in.Settings.Tolerance, in.Settings.HalfWidth, in.Setup.StarDistance, in.Setup.PixelWidth,
-                     in.Setup.PixelHeight, in.Setup.SensorWidth, in.Setup.SensorHeight, in.Setup.FocalLength,
-                     in.Setup.LensDiameter, in.Setup.ExposureTime, in.Setup.MountSpeed})
-        AppendKey(key, v);
-    if (input)
-        *input = in;
-    if (refusal)
-        *refusal = ok ? std::string() : why;
+    TInputKey key;
+    if (ShowsGuideLog()) {
+        // Only what the analysis of positions reads: the picture, its
+        // points and the photometry's inputs change nothing here.
+        key.Ok = true;
+        key.GuideLog = FGuideLog;
+        key.Input.Settings = Settings();
+        key.Input.Settings.HalfWidth = 0;
+        key.Input.Settings.StartSide = TStartSide::Auto;
+        key.Input.Settings.Transfer = {};
+        return key;
+    }
+    key.Ok = FHost.ReadDriveInput(key.Input, key.PictureChange, key.Refusal);
+    if (key.Ok)
+        key.Refusal.clear();
+    key.Input.Channel = Channel();
+    key.Input.Settings = Settings();
+    key.Input.Phase = Phase();
     return key;
 }
 
@@ -584,7 +596,76 @@ bool TDrivePage::Busy() const
 
 void TDrivePage::AnalyseClick()
 {
+    if (ShowsGuideLog()) {
+        FGuideLog = {};
+        FGuideSeries.reset();
+        ShowSource();
+    }
     Request(true);
+}
+
+bool TDrivePage::GuideLogClick()
+{
+    const std::optional<TFileChoice> choice = FHost.Dialogs().OpenFile(FGuideLogDialog);
+    if (!choice)
+        return false;
+    const std::string path = choice->FileName.toStdString();
+    const std::string name = std::filesystem::path(path).filename().string();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        FHost.Dialogs().ErrorBox(QString::fromStdString("Cannot open " + path + ": " + std::strerror(errno)));
+        return false;
+    }
+    // One pass over the log for its sections; the chosen one is read again
+    // off this thread with the analysis.
+    const TGuideSectionList list = ListGuideSections(in);
+    if (list.Refused) {
+        FHost.Dialogs().ErrorBox(QString::fromStdString(name + ": " + list.Message));
+        return false;
+    }
+    int section = 1;
+    if (list.Sections.size() > 1) {
+        QStringList lines;
+        int longest = 0;
+        for (std::size_t i = 0; i < list.Sections.size(); ++i) {
+            const TGuideSection& s = list.Sections[i];
+            lines << QString::fromStdString(GuideSectionLine(s, static_cast<int>(list.Sections.size())) +
+                                            (s.Begins.empty() ? std::string() : ", begins " + s.Begins));
+            if (s.Duration > list.Sections[static_cast<std::size_t>(longest)].Duration)
+                longest = static_cast<int>(i);
+        }
+        const std::optional<int> chosen = FHost.Dialogs().Choose(
+            QStringLiteral("Guide log sections"),
+            QString::fromStdString("Which guiding section of " + name + " to analyse?"), lines, longest);
+        if (!chosen || *chosen < 0 || *chosen >= lines.size())
+            return false;
+        section = list.Sections[static_cast<std::size_t>(*chosen)].Number;
+    }
+    ShowGuideLog(choice->FileName, section);
+    return true;
+}
+
+void TDrivePage::ShowGuideLog(const QString& path, int section)
+{
+    FGuideLog.Path = path.toStdString();
+    FGuideLog.Name = std::filesystem::path(FGuideLog.Path).filename().string();
+    FGuideLog.Section = section;
+    FGuideLog.Load = ++FGuideLogLoads;
+    FGuideSeries.reset();
+    ShowSource();
+    Request(true);
+}
+
+void TDrivePage::ShowSource()
+{
+    const bool log = ShowsGuideLog();
+    FSource->setText(log ? QString::fromStdString("Source: guide log " + FGuideLog.Name + ", section " +
+                                                  std::to_string(FGuideLog.Section))
+                         : QString());
+    FSource->setVisible(log);
+    // The photometry along a trail has no part in a log's positions.
+    for (QWidget* w : std::initializer_list<QWidget*>{FHalfWidth, FChannel, FFollowGraph})
+        w->setEnabled(!log);
 }
 
 void TDrivePage::InputsChanged()
@@ -593,7 +674,7 @@ void TDrivePage::InputsChanged()
         UpdateActions(); // showEvent tells whether anything changed meanwhile
         return;
     }
-    const std::string key = InputKey();
+    const TInputKey key = InputKey();
     if (key == (Busy() ? FRunningKey : FShownKey) && !FPending)
         return;
     Request(false);
@@ -642,39 +723,84 @@ void TDrivePage::Launch()
 {
     FPending = false;
     const bool explicitClick = std::exchange(FExplicitPending, false);
-    TDriveInput input;
-    std::string refusal;
-    const std::string key = InputKey(&input, &refusal);
-    if (!refusal.empty()) {
+    const TInputKey key = InputKey();
+    if (!key.Ok) {
+        const QString refusal = QString::fromStdString(key.Refusal);
         FShownKey = key;
-        ClearResult(QString::fromStdString(refusal));
-        ShowMessage(QString::fromStdString(refusal), true);
+        ClearResult(refusal);
+        ShowMessage(refusal, true);
         UpdateBusy();
         if (explicitClick)
-            FHost.Dialogs().ErrorBox(QString::fromStdString(refusal));
+            FHost.Dialogs().ErrorBox(refusal);
         return;
     }
-    std::shared_ptr<const TDrivePicture> picture = FHost.PictureSnapshot();
+    const TDriveInput& input = key.Input;
     FRunningKey = key;
     FExplicitRunning = explicitClick;
     FRunning = true;
+    if (ShowsGuideLog()) {
+        LaunchGuideLog(key);
+        return;
+    }
+    std::shared_ptr<const TDrivePicture> picture = FHost.PictureSnapshot();
     // One analysis at a time: the spectrum's FFT planner is not thread-safe.
-    FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveResult {
+    FWatcher->setFuture(QtConcurrent::run([input, picture]() -> TDriveRun {
+        TDriveRun run;
+        TDriveResult& r = run.Result;
         try {
-            TDriveResult r = AnalysePicture(picture->Bitmap, picture->Linear, input);
+            r = AnalysePicture(picture->Bitmap, picture->Linear, input);
             if (!r.Refused) {
                 NameTransfer(r, picture->Transfer);
                 NameFlatOffset(r, picture->FlatOffsetFromDark);
             }
             if (!picture->LinearDropped.empty())
                 r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
-            return r;
         } catch (const std::exception& e) {
-            TDriveResult r;
+            r = {};
             r.Refused = true;
             r.Message = e.what();
-            return r;
         }
+        return run;
+    }));
+    UpdateBusy();
+}
+
+void TDrivePage::LaunchGuideLog(const TInputKey& key)
+{
+    // The section is read once per choice; a change of the inputs analyses
+    // the series kept.
+    std::shared_ptr<const TGuideSeries> series = FGuideSeries;
+    const TGuideLogChoice log = key.GuideLog;
+    const TDriveSettings settings = key.Input.Settings;
+    FWatcher->setFuture(QtConcurrent::run([log, series, settings]() mutable -> TDriveRun {
+        TDriveRun run;
+        TDriveResult& r = run.Result;
+        try {
+            if (!series) {
+                std::ifstream in(log.Path, std::ios::binary);
+                if (!in) {
+                    r.Refused = true;
+                    r.Message = "Cannot open " + log.Path + ": " + std::strerror(errno);
+                    return run;
+                }
+                TGuideLogOptions options;
+                options.Section = log.Section;
+                auto read = std::make_shared<TGuideSeries>(ReadGuideLog(in, options));
+                if (read->Refused) {
+                    r.Refused = true;
+                    r.Message = log.Name + ": " + read->Message;
+                    return run;
+                }
+                series = std::move(read);
+            }
+            run.Series = series;
+            r = AnalyseGuideSeries(*series, settings);
+        } catch (const std::exception& e) {
+            r = {};
+            r.Refused = true;
+            r.Message = e.what();
+        }
+        return run;
     }));
     UpdateBusy();
 }
@@ -686,8 +812,11 @@ void TDrivePage::Finished()
         Launch();
         return;
     }
-    TDriveResult result = FWatcher->result();
+    TDriveRun run = FWatcher->result();
+    TDriveResult& result = run.Result;
     FShownKey = FRunningKey;
+    if (run.Series && FRunningKey.GuideLog == FGuideLog)
+        FGuideSeries = run.Series;
     UpdateBusy();
     if (result.Refused) {
         // The last analysis holds no more; the line says why there is no new one.
@@ -697,6 +826,8 @@ void TDrivePage::Finished()
             FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
     } else {
         FResult = std::make_shared<const TDriveResult>(std::move(result));
+        FShownSeries = run.Series;
+        FShownGuideLog = FRunningKey.GuideLog;
         ShowResult();
     }
     UpdateActions();
@@ -732,6 +863,7 @@ void TDrivePage::AddExportAction(QAction* action)
 void TDrivePage::ClearResult(const QString& reason)
 {
     FResult.reset();
+    FShownSeries.reset();
     FShownPeaks.clear();
     FReadout->clear();
     FPeakToPeak->setText(QStringLiteral("No result yet"));
@@ -765,7 +897,9 @@ void TDrivePage::ShowResult()
         notes << QString::fromStdString(r.WormNote);
     ShowMessage(notes.join(QLatin1Char('\n')), false);
 
-    const QString arcsec = QStringLiteral("″");
+    // A log without a pixel scale gives its error in guide-camera pixels.
+    const TGuideSeries* log = FShownSeries.get();
+    const QString arcsec = log && log->InPixels ? QStringLiteral(" px") : QStringLiteral("″");
     FPeakToPeak->setText(QStringLiteral("P-P: ") + Fixed(r.Stats.PeakToPeak, 2, sep) +
                          (std::isfinite(r.Stats.PeakToPeakSigma)
                               ? QStringLiteral(" ± ") + Fixed(r.Stats.PeakToPeakSigma, 2, sep)
@@ -779,12 +913,12 @@ void TDrivePage::ShowResult()
                         : QStringLiteral("Drift: ") + Signed(r.Drift, 4, sep) +
                               (std::isfinite(r.DriftSigma) ? QStringLiteral(" ± ") + Fixed(r.DriftSigma, 4, sep)
                                                            : QString()) +
-                              QStringLiteral("″/s (") + Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
+                              arcsec + QStringLiteral("/s (") + Signed(r.DriftPercent, 3, sep) + QStringLiteral(" %)"));
     FDrift->setToolTip(std::isfinite(r.DriftSigma)
                            ? QStringLiteral("± one standard deviation from the trail's noise, the worm period taken "
                                             "as exact")
                            : QString());
-    FRate->setText(QStringLiteral("Largest rate: ") + Fixed(r.Stats.MaxRate, 3, sep) + QStringLiteral("″/s"));
+    FRate->setText(QStringLiteral("Largest rate: ") + Fixed(r.Stats.MaxRate, 3, sep) + arcsec + QStringLiteral("/s"));
     FLongest->setText(QStringLiteral("Longest exposure within ") + Fixed(r.Stats.Tolerance, 2, sep) + arcsec +
                       QStringLiteral(": ") + Fixed(r.Stats.LongestExposure, 1, sep) + QStringLiteral(" s"));
     FWorm->setText(r.WormPeriod > 0 ? QStringLiteral("Worm period: ") + Fixed(r.WormPeriod, 2, sep) +
@@ -809,17 +943,27 @@ void TDrivePage::ShowResult()
                     QStringLiteral(" mm, distance ") + value(e.StarDistance, 1) + QStringLiteral(" m, mount speed ") +
                     value(e.MountSpeed, 1) + QStringLiteral("″/s, exposure ") + value(e.ExposureTime, 1) +
                     QStringLiteral(" s"));
+    if (log) {
+        const TGuideSection& s = log->Section;
+        FScale->setText(
+            (log->InPixels ? QStringLiteral("No pixel scale in the log: the error is in guide-camera pixels")
+                           : QStringLiteral("Scale: ") + Fixed(s.PixelScale, 3, sep) + QStringLiteral("″ per pixel")) +
+            (std::isfinite(s.DecDeg) ? QStringLiteral(", Dec ") + Fixed(s.DecDeg, 1, sep) + QStringLiteral("°") : QString()) +
+            (s.MountDriver.empty() ? QString() : QStringLiteral(", ") + QString::fromStdString(s.MountDriver) +
+                                                     QStringLiteral(" driver")) +
+            QStringLiteral("; ") + QString::number(log->Time.size()) + QStringLiteral(" frames"));
+    }
     FPhase->setText(QString::fromStdString(PhaseText(r.PhaseInput)));
     // A wrong direction turns the time axis round: say which way it runs.
-    TDriveInput in;
-    InputKey(&in);
-    FDirection->setText(DirectionText(StartSideOf(in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y)));
+    const TDriveInput in = InputKey().Input;
+    FDirection->setText(log ? QString() : DirectionText(StartSideOf(in.Start.X, in.Start.Y, in.Stop.X, in.Stop.Y)));
     FillTable();
     ShowFigure();
 }
 
 void TDrivePage::ShowFigure()
 {
+    FChart->SetUnit(FShownSeries && FShownSeries->InPixels ? QStringLiteral("px") : QStringLiteral("″"));
     if (FResult)
         FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
     else
@@ -940,7 +1084,8 @@ void TDrivePage::Export(int format, const QString& fileName)
         bytes = QByteArray::fromStdString(DriveCsv(*FResult));
         break;
     case DriveExportJson:
-        bytes = QByteArray::fromStdString(DriveJson(*FResult));
+        bytes = QByteArray::fromStdString(FShownSeries ? GuideLogJson(*FResult, *FShownSeries, FShownGuideLog.Name)
+                                                       : DriveJson(*FResult));
         break;
     case DriveExportPec:
         if (FResult->WormPeriod <= 0) {
@@ -956,7 +1101,7 @@ void TDrivePage::Export(int format, const QString& fileName)
         o.Invert = FInvert->isChecked();
         o.CelestronWormArcsec = format == DriveExportCelestron3600 ? 3600 : 7200;
         o.Version = FHost.ProgramVersion();
-        o.PictureName = FHost.PictureName();
+        o.PictureName = FShownSeries ? FShownGuideLog.Name : FHost.PictureName();
         const TPecFile f = format == DriveExportEqmod
                                ? EqmodPecFile(*FResult, FResult->PhaseInput, o)
                                : CelestronPecFile(*FResult, FResult->PhaseInput, FResult->Setup.MountSpeed, o);

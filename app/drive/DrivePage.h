@@ -16,6 +16,7 @@
 
 #include "app/dialogs/Dialogs.h"
 #include "drive/DriveAnalysis.h"
+#include "guidelog/GuideLog.h"
 #include "setup/FileValues.h"
 
 class QCheckBox;
@@ -98,7 +99,15 @@ public:
     void TakeFilePhase(const TFileSetupValues& values);
 
     // "Analyse drive": like an input change, but a refusal also shows a box.
+    // Returns from a guide log to the trail.
     void AnalyseClick();
+    // "Analyse a guide log…": asks for the log and, when it holds several,
+    // the section, then analyses that in place of the trail. False when the
+    // user cancelled or the log could not be read (a box says why).
+    bool GuideLogClick();
+    // A section (1-based) of the log at `path`, in place of the trail.
+    void ShowGuideLog(const QString& path, int section);
+    bool ShowsGuideLog() const { return !FGuideLog.Path.empty(); }
     // The picture, check points, Setup or the Graph tab's channel may have
     // changed: analyses at once when the tab shows, else when it is shown.
     void InputsChanged();
@@ -147,9 +156,34 @@ private:
     void ChannelClick();
     void PeakSnapped(int index);
     TChannel Channel() const;
-    // A fingerprint of the inputs the window holds, to tell whether a
-    // hidden tab missed a change.
-    std::string InputKey(TDriveInput* input = nullptr, std::string* refusal = nullptr);
+    // The inputs the window holds, compared whole to tell whether a hidden
+    // tab missed a change.
+    // A guide log's section shown in place of the trail; Load tells two
+    // choices of the same file apart (it may have grown meanwhile).
+    struct TGuideLogChoice {
+        std::string Path;
+        std::string Name; // the file's name, for the texts
+        int Section = 0;
+        std::uint64_t Load = 0;
+        bool operator==(const TGuideLogChoice&) const = default;
+    };
+    struct TInputKey {
+        bool Ok = false;
+        std::string Refusal;
+        std::uint64_t PictureChange = 0;
+        TDriveInput Input;
+        TGuideLogChoice GuideLog; // no path: the trail
+        bool operator==(const TInputKey&) const = default;
+    };
+    // What a run gives: the result and, for a guide log, the series it
+    // read, kept for the next run on the same section.
+    struct TDriveRun {
+        TDriveResult Result;
+        std::shared_ptr<const TGuideSeries> Series;
+    };
+    void ShowSource();
+    void LaunchGuideLog(const TInputKey& key);
+    TInputKey InputKey();
 
     TDriveHost& FHost;
     TDriveChart* FChart = nullptr;
@@ -193,17 +227,30 @@ private:
     TFileDialog FSaveDialog;
     // The inputs at full precision: the fields show them rounded.
     TDriveSettings FSettings;
+    // The uncertainty of a motor count a captured picture recorded; it goes
+    // with that count and not with one typed over it.
+    double FMotorStartSigma = std::numeric_limits<double>::quiet_NaN();
 
-    QFutureWatcher<TDriveResult>* FWatcher = nullptr;
+    QFutureWatcher<TDriveRun>* FWatcher = nullptr;
     std::shared_ptr<const TDriveResult> FResult;
     QString FNoResult; // why there is none, for the chart's title
     bool FRunning = false;         // launched, its result not yet taken
     bool FPending = false;         // a request waits for the running one
     bool FExplicitPending = false; // ... and came from a click
     bool FExplicitRunning = false;
-    std::string FRunningKey;
-    std::string FShownKey; // the inputs of the result or refusal on show
+    TInputKey FRunningKey;
+    TInputKey FShownKey; // the inputs of the result or refusal on show
     std::vector<int> FShownPeaks; // the table's rows: indices into the result's peaks
+
+    QLabel* FSource = nullptr; // above the chart while a guide log is shown
+    TFileDialog FGuideLogDialog;
+    TGuideLogChoice FGuideLog;
+    std::uint64_t FGuideLogLoads = 0;
+    // The series read for FGuideLog, and the one of the result on show
+    // (null for a trail) with its choice, for the report.
+    std::shared_ptr<const TGuideSeries> FGuideSeries;
+    std::shared_ptr<const TGuideSeries> FShownSeries;
+    TGuideLogChoice FShownGuideLog;
 };
 
 } // namespace vinsk

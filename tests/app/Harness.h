@@ -38,12 +38,15 @@ public:
     }
     void Cancel() { FAnswers.push_back({std::nullopt}); }
     void AnswerQuestion(bool yes) { FQuestionAnswers.push_back(yes); }
-    bool AllAnswered() const { return FAnswers.empty() && FQuestionAnswers.empty(); }
+    void AnswerChoice(std::optional<int> index) { FChoiceAnswers.push_back(index); }
+    bool AllAnswered() const { return FAnswers.empty() && FQuestionAnswers.empty() && FChoiceAnswers.empty(); }
 
     std::vector<TShownMessage> Messages;
     std::vector<QString> DialogsRun; // names of the file dialogs shown, in order
     std::vector<TFileDialog> Shown;  // their settings as they opened
     std::vector<TShownMessage> Questions;
+    std::vector<QStringList> Choices; // the lines of each choice offered
+    std::vector<int> ChoicesCurrent;  // ... and the line each preselected
 
     void MessageBox(TMessageKind kind, const QString& caption, const QString& text) override
     {
@@ -62,6 +65,18 @@ public:
         const bool yes = FQuestionAnswers.front();
         FQuestionAnswers.pop_front();
         return yes;
+    }
+    std::optional<int> Choose(const QString&, const QString& text, const QStringList& items, int current) override
+    {
+        Choices.push_back(items);
+        ChoicesCurrent.push_back(current);
+        if (FChoiceAnswers.empty()) {
+            ADD_FAILURE() << "unexpected choice " << text.toStdString();
+            return std::nullopt;
+        }
+        const std::optional<int> index = FChoiceAnswers.front();
+        FChoiceAnswers.pop_front();
+        return index;
     }
 
 private:
@@ -86,6 +101,7 @@ private:
     };
     std::deque<TAnswer> FAnswers;
     std::deque<bool> FQuestionAnswers;
+    std::deque<std::optional<int>> FChoiceAnswers;
 };
 
 // Mouse events sent straight to a widget, with the buttons held during a drag.

@@ -108,6 +108,7 @@ TEST_F(WindowTest, MenusHoldEveryItem)
         {QStringLiteral("Graphs"), {{"PlotGraph1", "Plot &Graph"}, {"Saveresults1", "Save results"}}},
         {QStringLiteral("D&rive"),
          {{"AnalyseDrive1", "&Analyse drive"},
+          {"AnalyseGuideLog1", "Analyse a &guide log…"},
           {"SwapPoints2", "S&wap START and STOP"},
           {"", ""},
           {"SaveDriveChart1", "Save the &chart (PNG, SVG, PDF)…"},

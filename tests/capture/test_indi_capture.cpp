@@ -180,8 +180,8 @@ TEST(IndiCapture, WritesThePictureWithTheMotorCountAtItsStart)
 }
 
 // Each refusal leaves no file and no thread behind.
-void ExpectRefused(const TCaptureRequest& r, const std::string& message, const TIndiServer* server,
-                   TCaptureEvents* events = nullptr, const std::atomic<bool>* cancel = nullptr)
+TCaptureResult ExpectRefused(const TCaptureRequest& r, const std::string& message, const TIndiServer* server,
+                             TCaptureEvents* events = nullptr, const std::atomic<bool>* cancel = nullptr)
 {
     const int threads = test::ThreadCount();
     const TCaptureResult c = CaptureThroughIndi(r, events, cancel);
@@ -192,6 +192,7 @@ void ExpectRefused(const TCaptureRequest& r, const std::string& message, const T
         EXPECT_EQ(Pictures(*server), std::vector<std::string>{});
     }
     EXPECT_EQ(test::ThreadCount(), threads);
+    return c;
 }
 
 TEST(IndiCapture, RefusesWithoutServerDevicesOrTracking)
@@ -228,8 +229,22 @@ TEST(IndiCapture, RefusesWithoutServerDevicesOrTracking)
         r.OutPath = OutPath(server, row.Out);
         r.Timeout = 4;
         SCOPED_TRACE(row.Message);
-        ExpectRefused(r, row.Message, &server);
+        // Only the mount's tracking is offered to the user to start.
+        EXPECT_EQ(ExpectRefused(r, row.Message, &server).NotTracking, row.Message.find("not tracking") != std::string::npos);
     }
+
+    // Starting the tracking, asked for by name, and what it says when it cannot.
+    const TIndiAddress address{"127.0.0.1", server.Port()};
+    const int threads = test::ThreadCount();
+    const int freePort = TIndiServer::FreePort();
+    EXPECT_EQ(StartIndiTracking({"127.0.0.1", freePort}, SimMount, 4).Message,
+              "No INDI server answers at 127.0.0.1:" + std::to_string(freePort));
+    EXPECT_EQ(StartIndiTracking(address, "EQMod", 4).Message, "The INDI server has no device \"EQMod\"");
+    EXPECT_EQ(server.Get("EQMod Mount.TELESCOPE_TRACK_STATE.TRACK_ON"), "Off");
+    const TIndiOutcome started = StartIndiTracking(address, SimMount, 10);
+    EXPECT_TRUE(started.Ok) << started.Message;
+    EXPECT_EQ(server.Get("EQMod Mount.TELESCOPE_TRACK_STATE.TRACK_ON"), "On");
+    EXPECT_EQ(test::ThreadCount(), threads);
 }
 
 // Runs the capture, calling `act` when the exposure's countdown first shows.
@@ -317,11 +332,20 @@ TEST(IndiCli, CaptureWritesThePictureOrNothing)
     EXPECT_EQ(Pictures(server), std::vector<std::string>{});
 
     ASSERT_TRUE(server.StartTracking());
-    r = Cli(server, capture);
+    // The option's steps per worm turn over the settings file's.
+    const std::string ini = server.Dir() + "/spw.ini";
+    std::ofstream(ini) << "[Drive]\nStepsPerWorm=100\n";
+    r = Cli(server, capture + " --settings '" + ini + "' --steps-per-worm 50133");
     EXPECT_EQ(r.Code, 0) << r.Err;
     EXPECT_NE(r.Err.find("RA motor at the start "), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find("written to " + out + "\n"), std::string::npos) << r.Err;
+    std::filesystem::remove(ini);
     EXPECT_EQ(Pictures(server), std::vector<std::string>{"cli.fits"});
+    int status = 0;
+    fitsfile* f = nullptr;
+    ASSERT_EQ(fits_open_image(&f, out.c_str(), READONLY, &status), 0);
+    EXPECT_EQ(KeyText(f, "VNSKSPW"), "50133");
+    fits_close_file(f, &status);
 
     // The simulator's star field holds no trail: the analysis fails, and the
     // picture taken stays.

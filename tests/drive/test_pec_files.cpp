@@ -1,6 +1,7 @@
 // PEC files read back as the mount drivers read them: readers written here
 // from the drivers' layouts, not from the writer.
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,6 +156,55 @@ TEST(PecFiles, TheFilesPhaseWritesTheEqmodFile)
     EXPECT_EQ(f.Text, EqmodPecFile(Fitted(), typed, {}).Text);
     // A file without them keeps the typed phase.
     EXPECT_TRUE(same(PhaseWithFileValues(typed, {}), typed));
+}
+
+// The recorded count's uncertainty goes into the report with that count,
+// and only then.
+TEST(PecFiles, TheReportGivesTheRecordedCountsUncertainty)
+{
+    struct TRow {
+        const char* Name;
+        std::optional<long long> Count;
+        std::optional<double> Sigma;
+        const char* Tail; // how the phase object ends
+    };
+    const TRow rows[] = {
+        {"recorded", 8388600, 52.5, "\"hemisphere\": \"north\", \"motor_start_sigma\": 52.5}"},
+        {"count without sigma", 8388600, std::nullopt, "\"hemisphere\": \"north\"}"},
+        {"sigma without count", std::nullopt, 52.5, "\"hemisphere\": \"north\"}"},
+    };
+    for (const TRow& row : rows) {
+        TFileSetupValues v;
+        v.MotorStart = row.Count;
+        v.MotorStartSigma = row.Sigma;
+        const std::string json = PhaseJson(PhaseWithFileValues({}, v));
+        EXPECT_TRUE(json.ends_with(row.Tail)) << row.Name << ": " << json;
+    }
+    // A new exposure's count, typed over the recorded one, has no sigma.
+    TFileSetupValues v;
+    v.MotorStart = 8388600;
+    v.MotorStartSigma = 52.5;
+    const TPhaseInput recorded = PhaseWithFileValues({}, v);
+    TFileSetupValues typed;
+    typed.MotorStart = 100;
+    EXPECT_EQ(PhaseJson(PhaseWithFileValues(recorded, typed)).find("motor_start_sigma"), std::string::npos);
+}
+
+// The Drive tab reruns the analysis only when its inputs differ: values not
+// given (NaN) must compare equal, or every look at the tab reruns it.
+TEST(PecFiles, InputsNotGivenCompareEqual)
+{
+    EXPECT_EQ(TPhaseInput{}, TPhaseInput{});
+    EXPECT_EQ(TDriveInput{}, TDriveInput{});
+    TPhaseInput given;
+    given.WormPhaseDeg = 0;
+    EXPECT_NE(given, TPhaseInput{});
+    TPhaseInput sigma;
+    sigma.MotorStartSigma = 52.5;
+    EXPECT_NE(sigma, TPhaseInput{});
+    TDriveInput moved;
+    moved.InLine.Y = 1;
+    EXPECT_NE(moved, TDriveInput{});
 }
 
 TEST(PecFiles, CelestronBinsAreTheCorrectionFromTheIndex)

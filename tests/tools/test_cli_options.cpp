@@ -145,6 +145,14 @@ TEST(CliOptions, CaptureTakesThePlaceOfTheImage)
     EXPECT_EQ(c.Camera, "CCD Simulator");
     EXPECT_EQ(c.Seconds, 2);
     EXPECT_TRUE(ParseCommandLine(with({"--drive", "--find-trail"}), '.').Command.FindPoints);
+    // The picture records the steps per worm turn given, with or without
+    // the analysis.
+    for (const auto& more : {std::vector<std::string>{"--steps-per-worm", "50133"},
+                             std::vector<std::string>{"--drive", "--find-trail", "--steps-per-worm", "50133"}}) {
+        const TCliParse spw = ParseCommandLine(with(more), '.');
+        EXPECT_FALSE(spw.Problem) << *spw.Problem;
+        EXPECT_EQ(spw.Command.Capture.Request.StepsPerWorm, 50133);
+    }
 }
 
 TEST(CliOptions, NumbersTakeTheLocaleSeparatorOrAPointButThePixelSizeOnlyAPoint)

@@ -68,7 +68,7 @@ std::optional<std::string> CaptureUsageProblem(const std::set<std::string>& give
     // Alone, it only takes the picture.
     if (!given.count("--drive") && !given.count("--find-trail"))
         for (const std::string& a : given)
-            if (a != "--capture" && a != "--settings" && !IsCaptureOption(a))
+            if (a != "--capture" && a != "--settings" && a != "--steps-per-worm" && !IsCaptureOption(a))
                 return a + " needs --drive or --find-trail with --capture";
     return std::nullopt;
 }
@@ -81,7 +81,9 @@ int RunCapture(const TCaptureOptions& c, const TCliOptions& o, char sep, std::FI
         try {
             TExperiment e;
             TCliResult ignored; // the analysis names the file's warnings
-            r.StepsPerWorm = LoadSettings(*o.Settings, e, sep, ignored).StepsPerWorm;
+            const long long fromFile = LoadSettings(*o.Settings, e, sep, ignored).StepsPerWorm;
+            if (r.StepsPerWorm == 0) // --steps-per-worm wins over [Drive]
+                r.StepsPerWorm = fromFile;
         } catch (const std::exception& ex) {
             std::fprintf(err, "%s\n", ex.what());
             return 1;

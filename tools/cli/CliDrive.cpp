@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -250,7 +252,8 @@ std::optional<std::string> DriveUsageProblem(const std::set<std::string>& given,
                 return std::string(figureOnly) + " chooses a figure and does not go with --drive";
     } else {
         for (const char* option : ValueOptions)
-            if (given.count(option))
+            // A capture writes the steps per worm turn into the picture.
+            if (given.count(option) && !(given.count("--capture") && option == std::string_view("--steps-per-worm")))
                 return std::string(option) + " needs --drive";
     }
     const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
@@ -323,8 +326,10 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             // A captured picture's own phase keys, over the settings file's
             // and under the options.
             TPhaseInput fromFile = PhaseWithFileValues(in.Phase, header);
-            if (d.MotorStart)
+            if (d.MotorStart) {
                 fromFile.MotorStart = *d.MotorStart;
+                fromFile.MotorStartSigma = std::numeric_limits<double>::quiet_NaN(); // the file's was for its count
+            }
             fromFile.StepsPerWorm = d.StepsPerWorm.value_or(fromFile.StepsPerWorm);
             fromFile.Hemisphere = d.Hemisphere.value_or(fromFile.Hemisphere);
             in.Phase = fromFile;

@@ -7,44 +7,10 @@
 #include <fstream>
 
 #include "common/NumText.h"
-#include "drive/DrivePositions.h"
 #include "guidelog/GuideLog.h"
+#include "guidelog/GuideLogReport.h"
 
 namespace vinsk::cli {
-
-namespace {
-
-constexpr double SiderealRate = 15.041; // arc seconds per second, for the drift's percentage
-
-std::string Quote(const std::string& s)
-{
-    std::string o = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\')
-            o += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
-            continue; // no control characters come from a log's header
-        o += c;
-    }
-    return o + "\"";
-}
-
-std::string Number(double v) { return std::isfinite(v) ? FloatText(v) : std::string("null"); }
-
-// The log's own keys, first in the report.
-std::string LogKeys(const TGuideSeries& s, const std::string& name)
-{
-    return "  \"source\": \"guide_log\",\n  \"guide_log\": " + Quote(name) + ",\n  \"section\": " +
-           std::to_string(s.Section.Number) + ",\n  \"pixel_scale\": " + (s.InPixels ? "null" : Number(s.Section.PixelScale)) +
-           ",\n  \"units\": " + (s.InPixels ? "\"px\"" : "\"arcsec\"") + ",\n  \"dec_deg\": " +
-           Number(s.Section.DecDeg) + ",\n  \"mount_driver\": " +
-           (s.Section.MountDriver.empty() ? std::string("null") : Quote(s.Section.MountDriver)) +
-           ",\n  \"excluded\": {\"lost\": " + std::to_string(s.Excluded.Lost) + ", \"settling\": " +
-           std::to_string(s.Excluded.Settling) + ", \"other_device\": " + std::to_string(s.Excluded.OtherDevice) +
-           "},\n";
-}
-
-} // namespace
 
 int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* out, std::FILE* err)
 {
@@ -95,12 +61,11 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
                 std::fprintf(err, "%s\n", warning->c_str());
     }
     settings = DriveSettingsOf(d, settings);
-    TDriveResult r = AnalysePositions(series.Time, series.PE, settings, series.InPixels ? NAN : SiderealRate);
+    const TDriveResult r = AnalyseGuideSeries(series, settings);
     if (r.Refused) {
         std::fprintf(err, "%s\n", r.Message.c_str());
         return 1;
     }
-    r.Notes.insert(r.Notes.begin(), series.Notes.begin(), series.Notes.end());
     if (d.Pec && r.Pec.empty()) {
         std::fprintf(err, "No PEC table without a worm period: %s\n",
                      r.WormNote.empty() ? "the harmonics could not be fitted" : r.WormNote.c_str());
@@ -113,19 +78,8 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
               std::to_string(series.Time.size()) + " frames over " + FixedText(r.Record, 1, sep) + " s" +
               (series.InPixels ? " (in guide-camera pixels)" : "") + "\n" + summary.substr(summary.find('\n') + 1);
     std::vector<std::pair<std::string, std::string>> outputs;
-    if (d.Json) {
-        std::string json = DriveJson(r);
-        // No picture: its Setup values and steps say nothing here.
-        for (const char* key : {"  \"setup\": ", "  \"samples\": "}) {
-            const std::size_t at = json.find(key);
-            if (at != std::string::npos) {
-                const std::size_t value = at + std::strlen(key);
-                json.replace(value, json.find(",\n", value) - value, "null");
-            }
-        }
-        json.insert(2, LogKeys(series, name));
-        outputs.emplace_back(*d.Json, json);
-    }
+    if (d.Json)
+        outputs.emplace_back(*d.Json, GuideLogJson(r, series, name));
     if (o.Csv)
         outputs.emplace_back(*o.Csv, DriveCsv(r));
     if (d.Pec)

@@ -132,9 +132,10 @@ const char* const CliUsage =
     "--capture takes the picture through an INDI server instead of --image: the\n"
     "camera exposes for --capture-seconds while the mount tracks, and the picture\n"
     "is written whole to --out (FITS) with the RA motor's count at the start of\n"
-    "the exposure in its header (VNSKMOT0; VNSKSPW holds the settings file's\n"
-    "[Drive] StepsPerWorm). Progress goes to standard error every few seconds,\n"
-    "then the count recorded. The mount must be connected and tracking already.\n"
+    "the exposure in its header (VNSKMOT0; VNSKSPW holds --steps-per-worm or the\n"
+    "settings file's [Drive] StepsPerWorm). Progress goes to standard error every\n"
+    "few seconds, then the count recorded. The mount must be connected and\n"
+    "tracking already.\n"
     "  --indi     the server, HOST or HOST:PORT (default localhost:7624)\n"
     "  --camera, --mount  the devices' names on the server\n"
     "Alone it only takes the picture; with --drive or --find-trail the picture is\n"
@@ -341,6 +342,8 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
                 BadArguments(std::string(option) + " and --out cannot both write to " + c.Capture.Request.OutPath);
         // The captured picture is the one analysed.
         o.Image = c.Capture.Request.OutPath;
+        // ... and carries the steps per worm turn given here (VNSKSPW).
+        c.Capture.Request.StepsPerWorm = drive.StepsPerWorm.value_or(0);
     } else if (!seen.count("--image"))
         BadArguments("--image is required");
     if (drive.Invert && !drive.Drive)

@@ -12,6 +12,12 @@
 //
 // Exit 0 when every picture was produced and is not empty; 1 otherwise.
 #include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -32,7 +38,9 @@
 #include <memory>
 #include <optional>
 
+#include "IndiServer.h"
 #include "app/Unit1.h"
+#include "app/capture/CaptureDialog.h"
 #include "app/dialogs/Dialogs.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/ImageView.h"
@@ -57,6 +65,11 @@ public:
     {
         Messages.push_back(text);
         return false;
+    }
+    std::optional<int> Choose(const QString&, const QString& text, const QStringList&, int) override
+    {
+        Messages.push_back(text);
+        return std::nullopt;
     }
 
     QStringList Messages;
@@ -106,6 +119,22 @@ public:
     bool Failed() const { return FFailed; }
     const QStringList& Produced() const { return FProduced; }
     TShotDialogs& Dialogs() { return FDialogs; }
+    QWidget* Window() { return FWindow.get(); }
+
+    void Trigger(const char* action)
+    {
+        if (auto* a = Get<QAction>(action))
+            a->trigger();
+        Settle();
+    }
+    // Events until `done` holds; a failure named `what` after `ms`.
+    bool WaitFor(const std::function<bool()>& done, int ms, const QString& what)
+    {
+        if (QTest::qWaitFor(done, ms))
+            return true;
+        Fail(what);
+        return false;
+    }
 
     // Until the Drive tab's worker has delivered its result.
     void WaitForDrive()
@@ -343,6 +372,42 @@ void DriveShots(TShots& s)
     s.Shot(QStringLiteral("drive-inputs"), s.Get("DriveInputs"));
 }
 
+// A real mount's guide log on the Drive tab, in place of the trail.
+void GuideLogShots(TShots& s)
+{
+    s.Dialogs().Answer(s.Sample("guide-logs/performance_dataset04.txt"));
+    s.Trigger("AnalyseGuideLog1");
+    s.WaitForDrive();
+    s.Shot(QStringLiteral("drive-guide-log"), s.Get("TabSheet4"));
+}
+
+// The capture dialog during an exposure, against the simulated mount and
+// camera of the private INDI server the capture tests use.
+void CaptureShots(TShots& s)
+{
+    test::TIndiServer server;
+    if (!server.Error().empty())
+        return s.Fail(QStringLiteral("no INDI server: ") + QString::fromStdString(server.Error()));
+    if (!server.ConnectMount() || !server.StartTracking())
+        return s.Fail(QStringLiteral("the simulated mount did not start tracking"));
+    TCaptureDefaults defaults;
+    defaults.Seconds = 10;
+    defaults.Folder = QString::fromStdString(server.Dir());
+    TCaptureDialog d(s.Window(), defaults, &s.Dialogs());
+    d.show();
+    d.Server->setText(QStringLiteral("127.0.0.1:%1").arg(server.Port()));
+    QTest::mouseClick(d.Refresh, Qt::LeftButton);
+    if (!s.WaitFor([&] { return d.Camera->count() > 0 && d.Mount->count() > 0; }, 20000,
+                   QStringLiteral("the INDI server listed no devices")))
+        return;
+    QTest::mouseClick(d.Start, Qt::LeftButton);
+    if (s.WaitFor([&] { return d.Progress->value() > 100 && d.Motor->text().startsWith(QStringLiteral("RA motor")); },
+                  30000, QStringLiteral("the exposure did not start: ") + d.Message->text()))
+        s.Shot(QStringLiteral("capture-exposing"), &d);
+    QTest::mouseClick(d.Abort, Qt::LeftButton);
+    s.WaitFor([&] { return d.Start->isEnabled(); }, 30000, QStringLiteral("the exposure did not end"));
+}
+
 // Pixels as decoded; a different size counts as a change.
 bool SamePixels(const QString& a, const QString& b)
 {
@@ -388,6 +453,8 @@ int main(int argc, char* argv[])
     BadPlacementShots(s);
     FindTrailShots(s);
     DriveShots(s);
+    GuideLogShots(s);
+    CaptureShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)
