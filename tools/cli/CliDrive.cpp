@@ -15,6 +15,7 @@
 #include "drive/DriveAnalysis.h"
 #include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
+#include "drive/Runs.h"
 #include "tools/cli/Version.h"
 #include "drive/DriveLight.h"
 
@@ -326,8 +327,12 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             in.Phase = fromFile;
         }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
-        if (!r.Refused)
+        if (!r.Refused) {
             NameTransfer(r, transfer);
+            r.PictureName = std::filesystem::path(o.Image).filename().string();
+            r.PictureModified = FileModifiedUtc(o.Image);
+            r.ExposureStart = header.ExposureStart;
+        }
     } catch (const std::bad_alloc&) {
         r.Refused = true;
         r.Message = "Not enough memory for the drive analysis of " + o.Image;
