@@ -7,6 +7,7 @@
 
 #include "drive/PecFiles.h"
 #include "drive/Runs.h"
+#include "tests/drive/RenderedTrail.h"
 
 using namespace vinsk;
 
@@ -48,6 +49,44 @@ TRunReport Read(const TDriveResult& r, const std::string& file = "run.json")
     const TRunRead read = ReadRunReport(DriveJson(r), file);
     EXPECT_TRUE(read.Run) << read.Message;
     return read.Run.value_or(TRunReport{});
+}
+
+// A rendered run of a mount whose error on the worm's phase psi is
+// a1 sin(psi) + a2 sin(2 psi + 0.7), START at startDeg of the worm.
+TRunReport RenderedRun(double a1, double a2, double startDeg, std::uint64_t seed, bool phaseKnown,
+                       double noise = 1.5)
+{
+    tools::TPhysicalOptions o;
+    const double s = startDeg * Pi / 180;
+    o.Terms = {{a1, 100, s}, {a2, 50, 2 * s + 0.7}};
+    o.Seed = seed;
+    o.Noise = noise;
+    TRendered t = Render(o);
+    t.Input.Settings.WormPeriod = 100;
+    if (phaseKnown)
+        t.Input.Phase.WormPhaseDeg = startDeg;
+    const TDriveResult r = AnalysePicture(t.Bitmap, {}, t.Input);
+    EXPECT_FALSE(r.Refused) << r.Message;
+    return Read(r, "seed" + std::to_string(seed) + ".json");
+}
+
+// The RMS difference over a worm cycle between a curve and the true error,
+// their means apart.
+double DistanceFromTruth(const TDriveResult& curve)
+{
+    constexpr int n = 400;
+    std::vector<double> d(n);
+    double mean = 0;
+    for (int k = 0; k < n; ++k) {
+        const double t = curve.T.front() + k * curve.WormPeriod / n;
+        const double psi = WormPhaseAt(curve, curve.PhaseInput, t) * Pi / 180;
+        d[k] = PecFitAt(curve, t) - (5 * std::sin(psi) + 1.5 * std::sin(2 * psi + 0.7));
+        mean += d[k] / n;
+    }
+    double sum = 0;
+    for (double v : d)
+        sum += (v - mean) * (v - mean);
+    return std::sqrt(sum / n);
 }
 
 } // namespace
@@ -139,4 +178,100 @@ TEST(Runs, EachBadReportGivesOneMessageNamingTheFile)
         EXPECT_EQ(read.Message.rfind("x.json ", 0), 0u) << read.Message;
         EXPECT_NE(read.Message.find(row.Message), std::string::npos) << read.Message;
     }
+}
+
+// After a correction of the wrong sign the error doubles; half a cycle off,
+// the first harmonic doubles and the second cancels; a good one leaves too
+// little to align.
+TEST(Runs, ACorrectionThatMadeTheErrorLargerIsNamed)
+{
+    const TRunReport before = RenderedRun(5, 1.5, 40, 1, true);
+    const struct {
+        const char* Name;
+        double A1, A2;
+        bool Worse;
+        TRunAlignment Alignment;
+    } rows[] = {
+        {"inverted", 10, 3, true, TRunAlignment::Phase},
+        {"half a cycle off", 10, 0, true, TRunAlignment::Phase},
+        {"good", 0.3, 0.1, false, TRunAlignment::None}, // aligned or not, as the noise has it
+    };
+    for (const auto& row : rows) {
+        const TRunsComparison c = CompareRuns({before, RenderedRun(row.A1, row.A2, 40, 2, true)}, false);
+        ASSERT_EQ(c.Rows.size(), 2u) << c.Message;
+        EXPECT_EQ(c.Rows[1].MadeWorse, row.Worse) << row.Name;
+        if (row.Alignment == TRunAlignment::Phase) {
+            EXPECT_EQ(c.Rows[1].Alignment, row.Alignment) << row.Name;
+            EXPECT_GT(c.Rows[1].Correlation, 0.8) << row.Name;
+        }
+    }
+}
+
+// Without a common reference the mean cycles are matched: a run that
+// started 90 degrees later on the worm is read 270 degrees ahead. A high
+// correlation from matching shapes does not make a smaller error larger.
+TEST(Runs, RunsWithoutACommonReferenceAlignByShape)
+{
+    const TRunReport first = RenderedRun(5, 1.5, 0, 1, false);
+    for (const bool phaseKnown : {false, true}) {
+        const TRunsComparison c = CompareRuns({first, RenderedRun(4, 1.2, 90, 2, phaseKnown)}, false);
+        ASSERT_EQ(c.Rows.size(), 2u) << c.Message;
+        EXPECT_EQ(c.Rows[1].Alignment, TRunAlignment::Shape);
+        EXPECT_NEAR(c.Rows[1].LagDeg, phaseKnown ? 0 : 270, 3);
+        EXPECT_GT(c.Rows[1].Correlation, 0.99);
+        EXPECT_FALSE(c.Rows[1].MadeWorse);
+    }
+}
+
+TEST(Runs, FourNoisyRunsAverageToACurveCloserToTheTruthThanAnyOne)
+{
+    std::vector<TRunReport> runs;
+    for (int k = 0; k < 4; ++k)
+        runs.push_back(RenderedRun(5, 1.5, 74.5 * k, 11 + k, true, 8));
+    const TRunsAverage all = AverageRuns(runs, CompareRuns(runs, false));
+    ASSERT_FALSE(all.Refused) << all.Message;
+    const double averaged = DistanceFromTruth(all.Curve);
+    double sigma = INFINITY;
+    for (std::size_t n = 1; n <= runs.size(); ++n) {
+        const std::vector<TRunReport> some(runs.begin(), runs.begin() + n);
+        const TRunsAverage a = AverageRuns(some, CompareRuns(some, false));
+        ASSERT_FALSE(a.Refused) << a.Message;
+        EXPECT_LT(a.PeakToPeakSigma, sigma) << n << " runs";
+        sigma = a.PeakToPeakSigma;
+        const std::vector<TRunReport> one = {runs[n - 1]};
+        const double single = DistanceFromTruth(AverageRuns(one, CompareRuns(one, false)).Curve);
+        std::printf("[runs] run %zu: %.3f\" from the truth; %zu averaged: P-P %.2f +/- %.2f\"\n", n, single, n,
+                    a.PeakToPeak, a.PeakToPeakSigma);
+        EXPECT_LT(averaged, single) << "run " << n;
+    }
+    std::printf("[runs] the average of 4: %.3f\" from the truth\n", averaged);
+    EXPECT_NEAR(all.PeakToPeak, 11.09, 0.5); // the true P-P of the periodic terms
+}
+
+TEST(Runs, RunsThatCannotBeAveragedAreRefusedNamingTheFile)
+{
+    TRunReport a = Read(Analysed(), "a.json");
+    TRunReport b = a;
+    b.File = "b.json";
+    const struct {
+        const char* Name;
+        void (*Change)(TRunReport&);
+        const char* Message;
+    } rows[] = {
+        {"one cycle", [](TRunReport& r) { r.CycleCount = 1; }, "b.json holds 1 whole worm cycle: averaging needs 2"},
+        {"other worm", [](TRunReport& r) { r.WormPeriod = 506; }, "b.json's worm period of 506.00 s differs"},
+        {"too small", [](TRunReport& r) { r.PeakToPeak = 0.5; }, "b.json's curve is under 3 times"},
+        {"other channel", [](TRunReport& r) { r.Channel = "red"; },
+         "b.json measured the red channel, a.json measured the green channel: runs compare only within one channel"},
+    };
+    for (const auto& row : rows) {
+        TRunReport changed = b;
+        row.Change(changed);
+        const TRunsAverage avg = AverageRuns({a, changed}, CompareRuns({a, changed}, false));
+        EXPECT_TRUE(avg.Refused) << row.Name;
+        EXPECT_EQ(avg.Message.rfind(row.Message, 0), 0u) << avg.Message;
+    }
+    // Within 1 % the periods agree.
+    b.WormPeriod = 504.9;
+    EXPECT_FALSE(AverageRuns({a, b}, CompareRuns({a, b}, false)).Refused);
 }
