@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ struct TRunReport {
     std::vector<double> MeanCycle; // RunCycleSamples values
     TPhaseInput Phase;
     double MountSpeed = 0;
+    // The P-P's standard deviation, where the report gives one; NaN otherwise.
+    double PeakToPeakSigma = std::numeric_limits<double>::quiet_NaN();
 
     // The run's name for people: the picture's file name, else the report's.
     std::string Name() const;
@@ -83,7 +86,10 @@ struct TRunRow {
     double Correlation = 0; // of the aligned mean cycles with the first's; NaN when not aligned
     bool PeriodAgrees = true;  // within 1 % of the first run's
     bool TooSmall = false;     // P-P under 3 x the residual after PEC
-    bool MadeWorse = false;    // PEC made the error larger than the first run's
+    // PEC made the error larger than the first run's: a P-P larger by more
+    // than twice the difference's uncertainty (when both reports give one),
+    // or a phase-aligned curve in step with the first's and larger.
+    bool MadeWorse = false;
 };
 
 struct TRunsComparison {

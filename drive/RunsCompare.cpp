@@ -179,7 +179,9 @@ TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerU
         }
         // A shape alignment makes the correlation high by construction, so
         // only a phase alignment's counts.
-        row.MadeWorse = b.PeakToPeak > a.PeakToPeak ||
+        const long double sigma = hypotl(a.PeakToPeakSigma, b.PeakToPeakSigma);
+        const long double margin = std::isfinite(sigma) ? 2 * sigma : 0;
+        row.MadeWorse = b.PeakToPeak > a.PeakToPeak + margin ||
                         (row.Alignment == TRunAlignment::Phase && row.Correlation >= WorseCorrelation &&
                          Amplitude(b.MeanCycle) > Amplitude(a.MeanCycle));
         c.Rows.push_back(row);

@@ -199,6 +199,8 @@ private:
             return num(r.PeakToPeak, true);
         else if (path == "stats.rms")
             return num(r.Rms, true);
+        else if (path == "stats.peak_to_peak_sigma")
+            return num(r.PeakToPeakSigma, true);
         else if (path == "cycles.count") {
             std::optional<long long> n;
             if (!count(n))

@@ -275,3 +275,25 @@ TEST(Runs, RunsThatCannotBeAveragedAreRefusedNamingTheFile)
     b.WormPeriod = 504.9;
     EXPECT_FALSE(AverageRuns({a, b}, CompareRuns({a, b}, false)).Refused);
 }
+
+// Two runs of an unchanged mount differ by their noise: a P-P larger within
+// twice the difference's uncertainty is no sign of a wrong correction.
+TEST(Runs, ALargerPeakToPeakCountsBeyondItsUncertainty)
+{
+    const TRunReport a = Read(Analysed(), "a.json");
+    const struct {
+        double PeakToPeak, SigmaA, SigmaB;
+        bool Worse;
+    } rows[] = {
+        {4.3, NAN, NAN, true}, {4.3, 0.1, 0.1, false}, {4.6, 0.1, 0.1, true}, {4.3, NAN, 0.1, true}, {4.1, NAN, NAN, false},
+    };
+    for (const auto& row : rows) {
+        TRunReport first = a, b = a;
+        first.PeakToPeakSigma = row.SigmaA;
+        b.PeakToPeakSigma = row.SigmaB;
+        b.PeakToPeak = row.PeakToPeak;
+        b.MeanCycle.assign(b.MeanCycle.size(), 0); // no curve in step with the first's
+        b.MeanCycle[0] = 1;
+        EXPECT_EQ(CompareRuns({first, b}, false).Rows[1].MadeWorse, row.Worse) << row.PeakToPeak << " " << row.SigmaB;
+    }
+}
