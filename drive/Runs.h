@@ -120,4 +120,22 @@ struct TRunsAverage {
 // differ by more than 1 %, and runs that cannot be aligned.
 TRunsAverage AverageRuns(const std::vector<TRunReport>& runs, const TRunsComparison& comparison);
 
+// For drawing: a run's mean cycle on the first run's axis, read ahead by
+// its lag, less its mean (as compared); and a curve's PEC fit on its own
+// axis, one value a degree.
+std::vector<double> AlignedCycle(const TRunReport& run, const TRunRow& row);
+std::vector<double> CurveOnAxis(const TDriveResult& curve);
+
+// The comparison as people read it, numbers with the given decimal
+// separator: the table (a header row, then a row a run: number, name,
+// date, worm period, cycles, P-P, RMS, residual after PEC), and a line or
+// two for each run after the first ("2: P-P 11.2″ → 2.9″ (−74 %), ...;
+// aligned by phase", and what a correction that made the error larger
+// says).
+std::vector<std::vector<std::string>> RunsTable(const std::vector<TRunReport>& runs, char sep);
+std::vector<std::string> RunsChanges(const std::vector<TRunReport>& runs, const TRunsComparison& c, char sep);
+// "Averaged PEC of 4 runs, on the first run's phase: P-P 10.83″ ± 0.27″;
+// weights 0.16, 0.20, 0.24, 0.39"
+std::string AverageText(const TRunsAverage& a, char sep);
+
 } // namespace vinsk

@@ -133,6 +133,34 @@ const char* RunAlignmentName(TRunAlignment a)
     return "none";
 }
 
+std::vector<double> AlignedCycle(const TRunReport& run, const TRunRow& row)
+{
+    const std::vector<long double> c = LessMean(AxisCycle(run));
+    const std::size_t n = c.size();
+    const std::size_t lag = static_cast<std::size_t>(std::lround(row.LagDeg * n / 360)) % std::max<std::size_t>(n, 1);
+    std::vector<double> out(n);
+    for (std::size_t k = 0; k < n; ++k)
+        out[k] = static_cast<double>(c[(k + lag) % n]);
+    return out;
+}
+
+std::vector<double> CurveOnAxis(const TDriveResult& curve)
+{
+    std::vector<double> out;
+    if (!(curve.WormPeriod > 0) || curve.T.empty())
+        return out;
+    const TPhaseSource s = PhaseSourceOf(curve.PhaseInput);
+    const long double start = s == TPhaseSource::WormPhase ? curve.PhaseInput.WormPhaseDeg
+                              : s == TPhaseSource::Motor   ? MotorPhaseDeg(curve.PhaseInput)
+                                                           : 0;
+    for (int k = 0; k < RunCycleSamples; ++k) {
+        long double turns = (k - start) / 360;
+        turns -= floorl(turns);
+        out.push_back(PecFitAt(curve, static_cast<double>(turns * curve.WormPeriod)));
+    }
+    return out;
+}
+
 TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerUp)
 {
     TRunsComparison c;

@@ -16,11 +16,6 @@ namespace vinsk::cli {
 
 namespace {
 
-const std::string Arcsec = "\u2033";
-const std::string Minus = "\u2212";
-const char* const WorseText = "PEC made the error larger: the correction's sign is probably inverted (use Invert) or "
-                              "its phase is off by half a cycle";
-
 // Characters, not bytes: the table's texts are UTF-8.
 std::size_t Width(const std::string& s)
 {
@@ -28,59 +23,10 @@ std::size_t Width(const std::string& s)
         std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-std::string Table(const std::vector<std::vector<std::string>>& rows)
-{
-    std::vector<std::size_t> widths;
-    for (const auto& row : rows)
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths.resize(std::max(widths.size(), row.size()));
-            widths[i] = std::max(widths[i], Width(row[i]));
-        }
-    std::string out;
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i)
-            line += row[i] + (i + 1 < row.size() ? std::string(widths[i] - Width(row[i]) + 2, ' ') : "");
-        out += line + "\n";
-    }
-    return out;
-}
-
-// "(−74 %)", or "" when the first value is 0.
-std::string Change(double from, double to)
-{
-    if (!(from > 0))
-        return "";
-    const long long percent = std::llround(100 * (static_cast<long double>(to) - from) / from);
-    return " (" + (percent < 0 ? Minus + std::to_string(-percent) : "+" + std::to_string(percent)) + " %)";
-}
-
 double ChangePercent(double from, double to)
 {
     return from > 0 ? static_cast<double>(100 * (static_cast<long double>(to) - from) / from)
                     : std::numeric_limits<double>::quiet_NaN();
-}
-
-std::string Alignment(const TRunReport& run, const TRunReport& first, const TRunRow& row, const TRunRow& firstRow,
-                      char sep)
-{
-    switch (row.Alignment) {
-    case TRunAlignment::Phase:
-        return "aligned by phase";
-    case TRunAlignment::Shape:
-        return "aligned by shape, lag " + FixedText(row.LagDeg, 0, sep) + "\u00b0";
-    case TRunAlignment::First:
-    case TRunAlignment::None:
-        break;
-    }
-    if (!row.PeriodAgrees)
-        return "its worm period of " + FixedText(run.WormPeriod, 2, sep) + " s differs from the first run's " +
-               FixedText(first.WormPeriod, 2, sep) + " s by more than 1 %: only the statistics are compared";
-    if (firstRow.TooSmall)
-        return "not aligned, as the first run's curve is too small (its P-P under 3 \u00d7 its residual after PEC): "
-               "only the statistics are compared";
-    return "not aligned, as its curve is too small (its P-P under 3 \u00d7 its residual after PEC): only the "
-           "statistics are compared";
 }
 
 std::string NumberList(const std::vector<double>& v)
@@ -134,25 +80,18 @@ std::string Summary(const std::vector<TRunReport>& runs, const TRunsComparison& 
     const TRunReport& a = runs.front();
     std::string s = "Runs of the " + (a.Channel.empty() ? std::string("guide log") : a.Channel + " channel") +
                     ", each compared with the first:\n";
-    std::vector<std::vector<std::string>> rows = {
-        {"#", "Run", "Date", "Worm period", "Cycles", "P-P", "RMS", "Residual after PEC"}};
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const TRunReport& r = runs[i];
-        rows.push_back({std::to_string(i + 1), r.Name(), r.Date().empty() ? "-" : r.Date(),
-                        FixedText(r.WormPeriod, 2, sep) + " s", std::to_string(r.CycleCount),
-                        FixedText(r.PeakToPeak, 2, sep) + Arcsec, FixedText(r.Rms, 2, sep) + Arcsec,
-                        std::isfinite(r.PecResidualRms) ? FixedText(r.PecResidualRms, 2, sep) + Arcsec : "-"});
+    const std::vector<std::vector<std::string>> rows = RunsTable(runs, sep);
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], Width(row[i]));
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            s += row[i] + (i + 1 < row.size() ? std::string(widths[i] - Width(row[i]) + 2, ' ') : "");
+        s += "\n";
     }
-    s += Table(rows);
-    for (std::size_t i = 1; i < runs.size(); ++i) {
-        const TRunReport& r = runs[i];
-        s += std::to_string(i + 1) + ": P-P " + FixedText(a.PeakToPeak, 1, sep) + Arcsec + " \u2192 " +
-             FixedText(r.PeakToPeak, 1, sep) + Arcsec + Change(a.PeakToPeak, r.PeakToPeak) + ", RMS " +
-             FixedText(a.Rms, 1, sep) + Arcsec + " \u2192 " + FixedText(r.Rms, 1, sep) + Arcsec + Change(a.Rms, r.Rms) +
-             "; " + Alignment(r, a, c.Rows[i], c.Rows[0], sep) + "\n";
-        if (c.Rows[i].MadeWorse)
-            s += std::to_string(i + 1) + ": " + WorseText + "\n";
-    }
+    for (const std::string& line : RunsChanges(runs, c, sep))
+        s += line + "\n";
     return s;
 }
 
@@ -223,12 +162,7 @@ int RunRuns(const TRunsOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         if (average->Refused)
             return fail(average->Message);
         const TDriveResult& curve = average->Curve;
-        summary += "Averaged PEC of " + std::to_string(runs.size()) + " runs, on the first run's phase: P-P " +
-                   FixedText(average->PeakToPeak, 2, sep) + Arcsec + " \u00b1 " +
-                   FixedText(average->PeakToPeakSigma, 2, sep) + Arcsec + "; weights";
-        for (std::size_t i = 0; i < average->Weights.size(); ++i)
-            summary += (i ? ", " : " ") + FixedText(average->Weights[i], 2, sep);
-        summary += "\n";
+        summary += AverageText(*average, sep) + "\n";
         TPecFileOptions pecOptions;
         pecOptions.Invert = d.Invert;
         pecOptions.CelestronWormArcsec = d.CelestronWormArcsec.value_or(7200);
