@@ -1,6 +1,6 @@
 // The chart of the Drive tab: four figures of one drive analysis (the
 // drift-free error, its spectrum on a period axis, the cycles on the worm
-// phase, the PEC fit), a snap to the nearest spectral peak under the mouse,
+// phase, the PEC fit) and a fifth of several runs' mean cycles, a snap to the nearest spectral peak under the mouse,
 // and the figure as PNG, SVG or PDF bytes.
 //
 // QCustomPlot's header stays inside DriveChart.cpp.
@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 #include "drive/DriveAnalysis.h"
 
@@ -20,7 +21,21 @@ class QCPItemTracer;
 
 namespace vinsk {
 
-enum TDriveFigure : int { DriveFigureError = 0, DriveFigureSpectrum = 1, DriveFigureCycles = 2, DriveFigurePec = 3 };
+enum TDriveFigure : int {
+    DriveFigureError = 0,
+    DriveFigureSpectrum = 1,
+    DriveFigureCycles = 2,
+    DriveFigurePec = 3,
+    DriveFigureRuns = 4
+};
+
+// One curve of the Runs figure: a run's mean cycle, or the runs' average,
+// one value a degree of worm phase.
+struct TRunCurve {
+    QString Name;
+    std::vector<double> Values;
+    bool Average = false;
+};
 
 // A vertical marker of the spectrum at P/i.
 struct TDriveMarker {
@@ -41,6 +56,8 @@ public:
     int Figure() const { return FFigure; }
     // An empty chart with the reason there is no result as its title.
     void ShowNothing(const QString& reason);
+    // The curves the Runs figure draws, and why there are none when empty.
+    void SetRuns(std::vector<TRunCurve> curves, const QString& none);
 
     // The harmonic markers of the spectrum as drawn, and the labels' places
     // (plot coordinates) in the same order.
@@ -74,6 +91,7 @@ private:
     void ShowSpectrum(const TDriveResult& r);
     void ShowCycles(const TDriveResult& r);
     void ShowPec(const TDriveResult& r);
+    void ShowRuns();
     void ShowNote(const QString& text);
     void PlaceMarkerLabels();
     void Snap(QPointF plotPos);
@@ -84,6 +102,8 @@ private:
     int FFigure = DriveFigureError;
     char FSep = '.';
     std::vector<TDriveMarker> FMarkers;
+    std::vector<TRunCurve> FRuns;
+    QString FNoRuns;
 };
 
 } // namespace vinsk

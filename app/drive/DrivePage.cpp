@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "app/drive/DriveChart.h"
+#include "app/drive/RunsBox.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/WheelGuard.h"
 #include "common/AtomicFile.h"
@@ -124,6 +125,10 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
     left->addWidget(FChart, 1);
+    // Under the chart while the Runs figure shows.
+    FRuns = new TRunsBox(FHost, this);
+    FRuns->hide();
+    left->addWidget(FRuns);
     FDirection = new QLabel(this);
     FDirection->setObjectName(QStringLiteral("DriveDirection"));
     FDirection->setContentsMargins(6, 2, 6, 0);
@@ -145,6 +150,8 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FWatcher = new QFutureWatcher<TDriveResult>(this);
     connect(FWatcher, &QFutureWatcher<TDriveResult>::finished, this, [this] { FHost.Run([this] { Finished(); }); });
     connect(FChart, &TDriveChart::PeakSnapped, this, &TDrivePage::PeakSnapped);
+    connect(FRuns, &TRunsBox::Changed, this, [this] { FChart->SetRuns(FRuns->Curves(), FRuns->NoCurves()); });
+    FChart->SetRuns(FRuns->Curves(), FRuns->NoCurves());
 
     FSaveDialog.Name = QStringLiteral("DriveSaveDialog");
     FSaveDialog.Title = QStringLiteral("Save the drive analysis");
@@ -214,7 +221,7 @@ void TDrivePage::BuildPanel(QWidget* panel)
 
     FFigure = new TRadioGroup(QStringLiteral(" Figure "),
                               {QStringLiteral("Error"), QStringLiteral("Spectrum"), QStringLiteral("Cycles"),
-                               QStringLiteral("PEC fit")},
+                               QStringLiteral("PEC fit"), QStringLiteral("Runs")},
                               2, content);
     FFigure->setObjectName(QStringLiteral("DriveFigure"));
     FFigure->NameItems();
@@ -694,6 +701,9 @@ void TDrivePage::Finished()
         if (FExplicitRunning)
             FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
     } else {
+        result.PictureName = FHost.PictureName();
+        result.PictureModified = FHost.PictureModified();
+        result.ExposureStart = FHost.ExposureStart();
         FResult = std::make_shared<const TDriveResult>(std::move(result));
         ShowResult();
     }
@@ -730,6 +740,7 @@ void TDrivePage::AddExportAction(QAction* action)
 void TDrivePage::ClearResult(const QString& reason)
 {
     FResult.reset();
+    FRuns->SetCurrent(nullptr);
     FShownPeaks.clear();
     FReadout->clear();
     FPeakToPeak->setText(QStringLiteral("No result yet"));
@@ -752,6 +763,7 @@ void TDrivePage::ShowMessage(const QString& text, bool refusal)
 void TDrivePage::ShowResult()
 {
     const TDriveResult& r = *FResult;
+    FRuns->SetCurrent(FResult.get());
     const char sep = FHost.DecimalSeparator();
     FReadout->clear();
     QStringList notes;
@@ -814,7 +826,8 @@ void TDrivePage::ShowResult()
 
 void TDrivePage::ShowFigure()
 {
-    if (FResult)
+    FRuns->setVisible(FFigure->ItemIndex() == DriveFigureRuns);
+    if (FResult || FFigure->ItemIndex() == DriveFigureRuns)
         FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
     else
         FChart->ShowNothing(FNoResult);
@@ -971,6 +984,22 @@ void TDrivePage::Export(int format, const QString& fileName)
     if (bytes.isEmpty()) // the chart could not be drawn into the format
         throw EFileWriteError("Cannot create file " + path);
     SaveWholeFile(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+} // namespace vinsk
+
+namespace vinsk {
+
+void TDrivePage::AddRunClick()
+{
+    FFigure->SetItemIndex(DriveFigureRuns);
+    ShowFigure();
+    FRuns->AddClick();
+}
+
+void TDrivePage::SaveAverageClick()
+{
+    FRuns->SaveAverageClick(FInvert->isChecked(), FHost.ProgramVersion());
 }
 
 } // namespace vinsk
