@@ -87,8 +87,10 @@ struct TRunRow {
     bool PeriodAgrees = true;  // within 1 % of the first run's
     bool TooSmall = false;     // P-P under 3 x the residual after PEC
     // PEC made the error larger than the first run's: a P-P larger by more
-    // than twice the difference's uncertainty (when both reports give one),
-    // or a phase-aligned curve in step with the first's and larger.
+    // than twice the difference's uncertainty (the reports' own, or else
+    // that of the mean cycles from their spread and cycles), or a
+    // phase-aligned mean cycle in step with the first's and larger by as
+    // much.
     bool MadeWorse = false;
 };
 

@@ -89,6 +89,22 @@ long double Amplitude(const std::vector<double>& c)
     return static_cast<long double>(*hi) - *lo;
 }
 
+// The uncertainty of the mean cycle's peak-to-peak: each phase of it is
+// uncertain by the spread over the root of the cycles, and a peak-to-peak is
+// the difference of two phases. 0 when the report does not tell.
+long double MeanCycleSigma(const TRunReport& r)
+{
+    if (r.CycleCount < 1 || !(r.CycleSpreadRms > 0) || !std::isfinite(r.CycleSpreadRms))
+        return 0;
+    return sqrtl(2.0L / r.CycleCount) * r.CycleSpreadRms;
+}
+
+// The report's own P-P uncertainty where it gives one, else the mean cycle's.
+long double PeakToPeakSigma(const TRunReport& r)
+{
+    return std::isfinite(r.PeakToPeakSigma) && r.PeakToPeakSigma >= 0 ? r.PeakToPeakSigma : MeanCycleSigma(r);
+}
+
 bool TooSmall(const TRunReport& r)
 {
     return r.PeakToPeak < AlignableRatio * r.PecResidualRms; // false without a residual
@@ -207,11 +223,13 @@ TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerU
         }
         // A shape alignment makes the correlation high by construction, so
         // only a phase alignment's counts.
-        const long double sigma = hypotl(a.PeakToPeakSigma, b.PeakToPeakSigma);
-        const long double margin = std::isfinite(sigma) ? 2 * sigma : 0;
-        row.MadeWorse = b.PeakToPeak > a.PeakToPeak + margin ||
+        // Larger beyond twice the difference's uncertainty: two runs of an
+        // unchanged mount differ by their noise.
+        const long double ppMargin = 2 * hypotl(PeakToPeakSigma(a), PeakToPeakSigma(b));
+        const long double cycleMargin = 2 * hypotl(MeanCycleSigma(a), MeanCycleSigma(b));
+        row.MadeWorse = b.PeakToPeak > a.PeakToPeak + ppMargin ||
                         (row.Alignment == TRunAlignment::Phase && row.Correlation >= WorseCorrelation &&
-                         Amplitude(b.MeanCycle) > Amplitude(a.MeanCycle));
+                         Amplitude(b.MeanCycle) > Amplitude(a.MeanCycle) + cycleMargin);
         c.Rows.push_back(row);
     }
     return c;

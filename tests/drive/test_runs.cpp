@@ -276,24 +276,34 @@ TEST(Runs, RunsThatCannotBeAveragedAreRefusedNamingTheFile)
     EXPECT_FALSE(AverageRuns({a, b}, CompareRuns({a, b}, false)).Refused);
 }
 
-// Two runs of an unchanged mount differ by their noise: a P-P larger within
-// twice the difference's uncertainty is no sign of a wrong correction.
-TEST(Runs, ALargerPeakToPeakCountsBeyondItsUncertainty)
+// Two runs of an unchanged mount differ by their noise: a P-P or a mean
+// cycle larger within twice the difference's uncertainty is no sign of a
+// wrong correction. The first run (P-P 4.2, mean cycle's 4.0) has a spread
+// of 0.3 over 3 cycles: its mean cycle's P-P is uncertain by 0.245.
+TEST(Runs, ALargerErrorCountsBeyondItsUncertainty)
 {
     const TRunReport a = Read(Analysed(), "a.json");
     const struct {
-        double PeakToPeak, SigmaA, SigmaB;
+        double PeakToPeak, SigmaA, SigmaB, CycleScale;
         bool Worse;
     } rows[] = {
-        {4.3, NAN, NAN, true}, {4.3, 0.1, 0.1, false}, {4.6, 0.1, 0.1, true}, {4.3, NAN, 0.1, true}, {4.1, NAN, NAN, false},
+        {4.3, NAN, NAN, 0, false},  {5.0, NAN, NAN, 0, true},   {4.3, 0.1, 0.1, 0, false},
+        {4.6, 0.1, 0.1, 0, true},   {4.3, NAN, 0.1, 0, false},  {4.1, 0.1, 0.1, 1.05, false},
+        {4.1, 0.1, 0.1, 1.25, true},
     };
     for (const auto& row : rows) {
         TRunReport first = a, b = a;
         first.PeakToPeakSigma = row.SigmaA;
         b.PeakToPeakSigma = row.SigmaB;
         b.PeakToPeak = row.PeakToPeak;
-        b.MeanCycle.assign(b.MeanCycle.size(), 0); // no curve in step with the first's
-        b.MeanCycle[0] = 1;
-        EXPECT_EQ(CompareRuns({first, b}, false).Rows[1].MadeWorse, row.Worse) << row.PeakToPeak << " " << row.SigmaB;
+        if (row.CycleScale > 0) {
+            for (double& v : b.MeanCycle)
+                v *= row.CycleScale; // in step with the first's
+        } else {
+            b.MeanCycle.assign(b.MeanCycle.size(), 0); // no curve in step with the first's
+            b.MeanCycle[0] = 1;
+        }
+        EXPECT_EQ(CompareRuns({first, b}, false).Rows[1].MadeWorse, row.Worse)
+            << row.PeakToPeak << " " << row.SigmaB << " " << row.CycleScale;
     }
 }
