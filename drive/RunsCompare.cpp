@@ -274,9 +274,13 @@ TRunsAverage AverageRuns(const std::vector<TRunReport>& runs, const TRunsCompari
     std::vector<long double> weights;
     for (const TRunReport& r : runs) {
         const long double w = r.CycleCount / (static_cast<long double>(r.CycleSpreadRms) * r.CycleSpreadRms);
+        if (!std::isfinite(w))
+            return refuse(r.File + " holds a cycle-to-cycle spread too small to weight it by");
         weights.push_back(w);
         weightSum += w;
     }
+    if (!std::isfinite(weightSum))
+        return refuse("The runs' cycle-to-cycle spreads are too small to weight them by");
     // Each run's axis starts (at its first analysed step) this far round.
     const auto delta = [](const TRunReport& r) {
         return 2 * Pi * (AxisStartDeg(r) / 360 + r.PecT0 / static_cast<long double>(r.WormPeriod));

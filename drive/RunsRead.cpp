@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/NumText.h"
 #include "drive/PecFiles.h"
 #include "drive/Runs.h"
 
@@ -28,8 +29,7 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t MaxDepth = 8;
 // Far above any report (a day's trail at one step a pixel), far below what hurts.
 constexpr std::uintmax_t MaxReportBytes = 256u << 20;
-constexpr std::size_t MaxHarmonics = 1000;
-constexpr std::size_t MaxListed = MaxHarmonics; // of a list the run keeps
+constexpr std::size_t MaxHarmonics = MaxDriveHarmonics;
 
 // Cyclic linear interpolation in a curve given at increasing positions
 // within [0, period).
@@ -171,10 +171,10 @@ private:
             into = whole;
             return true;
         };
-        const auto listed = [&](std::vector<double>& into) {
+        const auto listed = [&](std::vector<double>& into, std::size_t most) {
             if (kind != TKind::Number)
                 return Fail(path.substr(0, path.size() - 2) + " holds a value that is not a number");
-            if (into.size() >= MaxListed)
+            if (into.size() >= most)
                 return Fail(path.substr(0, path.size() - 2) + " holds too many values");
             into.push_back(number);
             return true;
@@ -224,15 +224,15 @@ private:
                 return Fail(path + " is not a list of numbers");
             (path == "pec.cos" ? CosNull : SinNull) = true;
         } else if (path == "pec.cos[]")
-            return listed(r.PecCos);
+            return listed(r.PecCos, MaxHarmonics);
         else if (path == "pec.sin[]")
-            return listed(r.PecSin);
+            return listed(r.PecSin, MaxHarmonics);
         else if (path == "mean_cycle") {
             if (kind != TKind::Null)
                 return Fail("mean_cycle is not a list of numbers");
             CycleNull = true;
         } else if (path == "mean_cycle[]")
-            return listed(r.MeanCycle);
+            return listed(r.MeanCycle, RunCycleSamples);
         else if (path == "channel")
             return str(r.Channel, true);
         else if (path == "picture.name")
@@ -290,6 +290,8 @@ std::string Check(TReportHandler& h, TRunReport& r)
             return std::string("is not a whole drive report: it lacks ") + key;
     if (!(r.WormPeriod > 0) || !std::isfinite(r.WormPeriod))
         return "holds no worm period: give the worm period and analyse the picture again";
+    if (r.WormPeriod > MaxDriveWormPeriod)
+        return "holds a worm period of " + FixedText(r.WormPeriod, 0) + " s, longer than a worm turns";
     if (r.CycleCount < 1 || h.CycleNull)
         return "holds no whole worm cycle: a run needs a trail of one worm period or more";
     if (r.MeanCycle.size() != static_cast<std::size_t>(RunCycleSamples))

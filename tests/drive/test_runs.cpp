@@ -146,6 +146,9 @@ TEST(Runs, EachBadReportGivesOneMessageNamingTheFile)
         EXPECT_NE(at, std::string::npos) << from;
         return at == std::string::npos ? s : s.replace(at, from.size(), to);
     };
+    std::string fifty; // more harmonics than an analysis fits, with the two written
+    for (int i = 0; i < 50; ++i)
+        fifty += "1, ";
     TDriveResult refused;
     refused.Refused = true;
     refused.Message = "The trail is saturated";
@@ -166,8 +169,10 @@ TEST(Runs, EachBadReportGivesOneMessageNamingTheFile)
         {replaced("\"format_version\": 1", "\"format_version\": 2"), "x.json is a report of format 2"},
         {replaced("\"format_version\": 1", "\"format_version\": 1.5"), "format_version is not a whole number"},
         {replaced("\"worm_period_s\": 500", "\"worm_period_s\": null"), "x.json holds no worm period"},
+        {replaced("\"worm_period_s\": 500", "\"worm_period_s\": 1e300"), "x.json holds a worm period of"},
+        {replaced("\"cos\": [", "\"cos\": [" + fifty), "pec.cos holds too many values"},
         {replaced("\"count\": 3", "\"count\": 0"), "x.json holds no whole worm cycle"},
-        {replaced("\"mean_cycle\": [", "\"mean_cycle\": [1,"), "x.json holds a mean cycle of 361 values"},
+        {replaced("\"mean_cycle\": [", "\"mean_cycle\": [1,"), "x.json is not a drive report: mean_cycle holds too many values"},
         {replaced("\"count\": 3", "\"count\": 1e99"), "cycles.count is not a whole number"},
         {"{\"a\": 1}", "x.json is not a drive report"},
         {DriveJson(refused), "x.json holds a refused analysis: The trail is saturated"},
