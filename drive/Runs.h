@@ -58,7 +58,8 @@ struct TRunReport {
     // The P-P's standard deviation, where the report gives one; NaN otherwise.
     double PeakToPeakSigma = std::numeric_limits<double>::quiet_NaN();
 
-    // The run's name for people: the picture's file name, else the report's.
+    // The run's name for people: the picture's file name, else the report's,
+    // each control character a "?".
     std::string Name() const;
     // The exposure's start when known, else the picture's modification time.
     std::string Date() const;

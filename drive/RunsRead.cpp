@@ -382,7 +382,13 @@ std::string FileModifiedUtc(const std::string& path)
 
 std::string TRunReport::Name() const
 {
-    return PictureName.empty() ? std::filesystem::path(File).filename().string() : PictureName;
+    // Control characters would break the table's rows and a PEC file's
+    // comment line (a name may hold any text).
+    std::string name = PictureName.empty() ? std::filesystem::path(File).filename().string() : PictureName;
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return name;
 }
 
 std::string TRunReport::Date() const
