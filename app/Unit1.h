@@ -200,6 +200,8 @@ private:
     void Run(const std::function<void()>& command) override;
     std::string ProgramVersion() const override;
     std::string PictureName() const override;
+    std::string PictureModified() const override { return FPictureModified; }
+    std::string ExposureStart() const override { return FExposureStart; }
 
     TDialogs& FDialogs;
     TWindowState FState;
@@ -207,6 +209,7 @@ private:
     bool FImageButtonDown = false;
     bool FStartStopByHand = false; // the press placed or moves START or STOP
     std::string FPictureName;      // the opened picture's file name
+    std::string FPictureModified, FExposureStart; // its time, for the drive report
     // The note on unread settings values last posted to status panel 1.
     std::string FSettingsNote;
     bool FMarkerDragging = false;

@@ -39,6 +39,8 @@ void TVinsk_main::BuildDriveTab()
         {"SaveDrivePec1", "Save the &PEC table…"},
     };
     const int formats[] = {DriveExportPng, DriveExportCsv, DriveExportJson, DriveExportPec};
+    QAction* addRun = nullptr;
+    QAction* saveAverage = nullptr;
     QMenu* help = bar->findChild<QMenu*>(QStringLiteral("Help1"));
     bar->insertMenu(help ? help->menuAction() : nullptr, drive);
 
@@ -57,6 +59,16 @@ void TVinsk_main::BuildDriveTab()
         connect(a, &QAction::triggered, this, [this, format] { RunCommand([&] { SaveDrive1Click(format); }); });
         TabSheet4->AddExportAction(a);
     }
+    drive->addSeparator();
+    addRun = item("AddDriveRun1", QStringLiteral("Add a saved r&un…"));
+    saveAverage = item("SaveDriveAverage1", QStringLiteral("Save the a&veraged PEC…"));
+    connect(addRun, &QAction::triggered, this, [this] {
+        RunCommand([this] {
+            PageControl1->setCurrentWidget(TabSheet4);
+            TabSheet4->AddRunClick();
+        });
+    });
+    connect(saveAverage, &QAction::triggered, this, [this] { RunCommand([this] { TabSheet4->SaveAverageClick(); }); });
     // A change on another tab leaves the result on show out of date.
     connect(drive, &QMenu::aboutToShow, this, [this] { RunCommand([this] { TabSheet4->UpdateActions(); }); });
 

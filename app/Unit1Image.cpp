@@ -2,6 +2,7 @@
 // their markers, and the zoom.
 #include "app/Unit1.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include "graphics/ViewMath.h"
 #include "image/Calibration.h"
 #include "image/FrameCalibration.h"
+#include "drive/Runs.h"
 #include "image/formats/Picture.h"
 
 namespace vinsk {
@@ -301,6 +303,8 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
                               std::to_string(FState.Image.Bitmap.Height());
     SyncStatus();
     FPictureName = QFileInfo(fileName).fileName().toStdString();
+    FPictureModified = FileModifiedUtc(QFile::encodeName(fileName).toStdString());
+    FExposureStart = extras.Setup.ExposureStart;
     TabSheet4->NewExposure();
     OfferFileValues(extras.Setup);
 }

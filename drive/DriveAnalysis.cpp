@@ -85,6 +85,7 @@ TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& in)
         TDriveResult r = Analyse(samples, in);
         r.Setup = in.Setup;
         r.PhaseInput = in.Phase;
+        r.Channel = in.Channel;
         PecRowsFromIndex(r);
         return r;
     } catch (const EMathError& ex) {

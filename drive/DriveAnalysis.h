@@ -213,6 +213,13 @@ struct TDriveResult {
     // min) / mean of a quadratic through it; the mount alone moves it by
     // well under a per cent.
     double LightChange = 0;
+    // What a later comparison of runs needs to tell them apart: the channel
+    // measured (none for a guide log), the picture's file name and
+    // modification time ("2026-12-07T22:31:05Z") and the exposure's start as
+    // its header gives it; empty when unknown. The analysis sets the
+    // channel, whoever knows the file the rest.
+    std::optional<TChannel> Channel;
+    std::string PictureName, PictureModified, ExposureStart;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

@@ -7,6 +7,7 @@
 
 #include "drive/DriveAnalysis.h"
 #include "drive/PecFiles.h"
+#include "drive/Runs.h"
 
 namespace vinsk {
 
@@ -35,10 +36,48 @@ std::string Fixed(double v, int decimals)
     return s;
 }
 
+// The length of the valid UTF-8 sequence at s[i], or 0.
+std::size_t Utf8Length(const std::string& s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80)
+        return 1;
+    std::size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else
+        return 0;
+    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+// JSON readers refuse text that is not UTF-8: a byte that is not becomes
+// U+FFFD.
 std::string Quote(const std::string& s)
 {
     std::string out = "\"";
-    for (char c : s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const char c = s[i];
+        const std::size_t n = Utf8Length(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
@@ -47,10 +86,33 @@ std::string Quote(const std::string& s)
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
         } else {
-            out += c;
+            out.append(s, i, n);
         }
+        i += n;
     }
     return out + "\"";
+}
+
+std::string Hex(const std::string& s)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : s) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
+
+const char* ChannelKey(TChannel c)
+{
+    switch (c) {
+    case ChannelR: return "red";
+    case ChannelG: return "green";
+    case ChannelB: return "blue";
+    case ChannelAvg: break;
+    }
+    return "average";
 }
 
 void Array(std::string& out, const std::vector<double>& v)
@@ -65,6 +127,20 @@ void Array(std::string& out, const std::vector<double>& v)
 }
 
 } // namespace
+
+std::string JsonNumber(double v) { return Num(v); }
+std::string JsonString(const std::string& s) { return Quote(s); }
+
+bool IsUtf8(const std::string& s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = Utf8Length(s, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
 
 std::string DriveJson(const TDriveResult& r)
 {
@@ -122,8 +198,19 @@ std::string DriveJson(const TDriveResult& r)
     peaks += r.Peaks.empty() ? "]" : "\n  ]";
     key("peaks", peaks);
     key("cycles", "{\"count\": " + std::to_string(r.CycleCount) + ", \"spread_rms\": " + Num(r.CycleSpreadRms) + "}");
-    key("pec", "{\"harmonics\": " + (r.Pec.empty() ? std::string("null") : std::to_string(r.PecHarmonics)) +
-                   ", \"residual_rms\": " + Num(r.PecResidualRms) + "}");
+    // The coefficients run from the first analysed step, t0_s.
+    std::string pec = "{\"harmonics\": " + (r.Pec.empty() ? std::string("null") : std::to_string(r.PecHarmonics)) +
+                      ", \"residual_rms\": " + Num(r.PecResidualRms);
+    if (r.PecCos.empty() || r.T.empty()) {
+        pec += ", \"cos\": null, \"sin\": null, \"t0_s\": null}";
+    } else {
+        pec += ", \"cos\": ";
+        Array(pec, r.PecCos);
+        pec += ", \"sin\": ";
+        Array(pec, r.PecSin);
+        pec += ", \"t0_s\": " + Num(r.T.front()) + "}";
+    }
+    key("pec", pec);
     key("phase", PhaseJson(r.PhaseInput));
     std::string notes = "[";
     for (std::size_t i = 0; i < r.Notes.size(); ++i)
@@ -150,8 +237,19 @@ std::string DriveJson(const TDriveResult& r)
     key("transfer",
         t ? "{\"curve\": " + Quote(ToneCurveName(t->Curve)) + ", \"gamma\": " + Num(t->Gamma) +
                 ", \"source\": " + Quote(t->Source) + "}"
-          : std::string("null"),
-        true);
+          : std::string("null"));
+    key("channel", r.Channel ? Quote(ChannelKey(*r.Channel)) : std::string("null"));
+    // A name that is not UTF-8 is kept byte for byte beside its readable form.
+    key("picture", "{\"name\": " + Quote(r.PictureName) + ", \"name_hex\": " +
+                       (IsUtf8(r.PictureName) ? std::string("null") : Quote(Hex(r.PictureName))) +
+                       ", \"modified\": " + (r.PictureModified.empty() ? "null" : Quote(r.PictureModified)) +
+                       ", \"exposure_start\": " + (r.ExposureStart.empty() ? "null" : Quote(r.ExposureStart)) + "}");
+    const std::vector<double> cycle = MeanCycle360(r);
+    std::string mean = cycle.empty() ? "null" : "";
+    if (!cycle.empty())
+        Array(mean, cycle);
+    key("mean_cycle", mean);
+    key("format_version", std::to_string(RunFormatVersion), true);
     return o + "}\n";
 }
 

@@ -7,7 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-svg-dev libqcustomplot-dev
   libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libgraphicsmagick1-dev libcfitsio-dev libraw-dev liblcms2-dev
-  libgtest-dev googletest libbenchmark-dev libfftw3-dev
+  libgtest-dev googletest libbenchmark-dev libfftw3-dev nlohmann-json3-dev
   libindi-dev indi-bin indi-eqmod
   xvfb xauth fonts-dejavu-core locales
 )

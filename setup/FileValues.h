@@ -37,6 +37,10 @@ struct TFileSetupValues {
     std::optional<long long> StepsPerWorm;
     std::optional<int> Hemisphere;
 
+    // The exposure's start as the file records it (FITS DATE-OBS, the RAW
+    // file's shooting time as "2026-12-07T22:31:05"); empty when it does not.
+    std::string ExposureStart;
+
     bool Any() const
     {
         return ExposureSeconds || PixelWidthUm || PixelHeightUm || FocalMm || ApertureMm || MotorStart || StepsPerWorm ||

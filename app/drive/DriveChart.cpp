@@ -191,9 +191,16 @@ void TDriveChart::Show(std::shared_ptr<const TDriveResult> result, int figure, b
     FSep = decimalSep;
     Clear();
     static const char* const titles[] = {"Drift-free periodic error", "Spectrum of the error",
-                                         "Cycles on the worm phase", "PEC fit and residual"};
+                                         "Cycles on the worm phase", "PEC fit and residual",
+                                         "Runs on the worm phase"};
     auto* title = static_cast<QCPTextElement*>(FPlot->plotLayout()->element(0, 0));
-    title->setText(QString::fromLatin1(titles[std::clamp(figure, 0, 3)]));
+    title->setText(QString::fromLatin1(titles[std::clamp(figure, 0, 4)]));
+    if (figure == DriveFigureRuns) {
+        // Saved runs show without an analysis of the picture.
+        ShowRuns();
+        FPlot->replot(QCustomPlot::rpQueuedReplot);
+        return;
+    }
     if (!FResult || FResult->Refused || FResult->T.empty()) {
         FPlot->xAxis->setLabel(QString());
         FPlot->yAxis->setLabel(QString());
@@ -394,6 +401,40 @@ std::vector<QRectF> TDriveChart::MarkerLabelRects() const
         if (auto* t = qobject_cast<QCPItemText*>(FPlot->item(i)); t && t->objectName() == QLatin1String("DriveHarmonicLabel"))
             rects.emplace_back(t->topLeft->pixelPosition(), t->bottomRight->pixelPosition());
     return rects;
+}
+
+void TDriveChart::SetRuns(std::vector<TRunCurve> curves, const QString& none)
+{
+    FRuns = std::move(curves);
+    FNoRuns = none;
+    if (FFigure == DriveFigureRuns)
+        Show(FResult, FFigure, false, FSep);
+}
+
+void TDriveChart::ShowRuns()
+{
+    FPlot->xAxis->setLabel(QStringLiteral("Worm phase [°], the first run's"));
+    FPlot->yAxis->setLabel(QStringLiteral("Error [″]"));
+    if (FRuns.empty()) {
+        ShowNote(FNoRuns);
+        return;
+    }
+    TSpan ys;
+    int n = 0;
+    for (const TRunCurve& c : FRuns) {
+        QVector<double> x, y;
+        for (std::size_t k = 0; k <= c.Values.size() && !c.Values.empty(); ++k) {
+            // Closed at 360 degrees, so the curve spans the whole turn.
+            x.append(static_cast<double>(k) * 360 / c.Values.size());
+            y.append(c.Values[k % c.Values.size()]);
+            ys.Add(y.back());
+        }
+        const QPen pen = c.Average ? QPen(Qt::black, 3) : QPen(QColor::fromHsv((n++ * 97 + 200) % 360, 200, 210), 1.5);
+        AddLine(FPlot, x, y, pen, c.Name);
+    }
+    FPlot->legend->setVisible(true);
+    FPlot->xAxis->setRange(0, 360);
+    FPlot->yAxis->setRange(ys.Padded());
 }
 
 void TDriveChart::ShowCycles(const TDriveResult& r)

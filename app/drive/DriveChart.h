@@ -1,6 +1,6 @@
 // The chart of the Drive tab: four figures of one drive analysis (the
 // drift-free error, its spectrum on a period axis, the cycles on the worm
-// phase, the PEC fit), a snap to the nearest spectral peak under the mouse,
+// phase, the PEC fit) and a fifth of several runs' mean cycles, a snap to the nearest spectral peak under the mouse,
 // and the figure as PNG, SVG or PDF bytes.
 //
 // QCustomPlot's header stays inside DriveChart.cpp.
@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 #include "drive/DriveAnalysis.h"
 
@@ -20,7 +21,21 @@ class QCPItemTracer;
 
 namespace vinsk {
 
-enum TDriveFigure : int { DriveFigureError = 0, DriveFigureSpectrum = 1, DriveFigureCycles = 2, DriveFigurePec = 3 };
+enum TDriveFigure : int {
+    DriveFigureError = 0,
+    DriveFigureSpectrum = 1,
+    DriveFigureCycles = 2,
+    DriveFigurePec = 3,
+    DriveFigureRuns = 4
+};
+
+// One curve of the Runs figure: a run's mean cycle, or the runs' average,
+// one value a degree of worm phase.
+struct TRunCurve {
+    QString Name;
+    std::vector<double> Values;
+    bool Average = false;
+};
 
 // A vertical marker of the spectrum at P/i.
 struct TDriveMarker {
@@ -44,6 +59,8 @@ public:
     // The error's unit on the axes, for the next Show: arc seconds, or
     // "px" for a guide log without a pixel scale.
     void SetUnit(const QString& unit) { FUnit = unit; }
+    // The curves the Runs figure draws, and why there are none when empty.
+    void SetRuns(std::vector<TRunCurve> curves, const QString& none);
 
     // The harmonic markers of the spectrum as drawn, and the labels' places
     // (plot coordinates) in the same order.
@@ -77,6 +94,7 @@ private:
     void ShowSpectrum(const TDriveResult& r);
     void ShowCycles(const TDriveResult& r);
     void ShowPec(const TDriveResult& r);
+    void ShowRuns();
     void ShowNote(const QString& text);
     void PlaceMarkerLabels();
     void Snap(QPointF plotPos);
@@ -88,6 +106,8 @@ private:
     char FSep = '.';
     QString FUnit = QStringLiteral("″");
     std::vector<TDriveMarker> FMarkers;
+    std::vector<TRunCurve> FRuns;
+    QString FNoRuns;
 };
 
 } // namespace vinsk

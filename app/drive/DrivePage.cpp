@@ -35,6 +35,7 @@
 #include <utility>
 
 #include "app/drive/DriveChart.h"
+#include "app/drive/RunsBox.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/WheelGuard.h"
 #include "common/AtomicFile.h"
@@ -128,6 +129,10 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FSource->hide();
     left->addWidget(FSource);
     left->addWidget(FChart, 1);
+    // Under the chart while the Runs figure shows.
+    FRuns = new TRunsBox(FHost, this);
+    FRuns->hide();
+    left->addWidget(FRuns);
     FDirection = new QLabel(this);
     FDirection->setObjectName(QStringLiteral("DriveDirection"));
     FDirection->setContentsMargins(6, 2, 6, 0);
@@ -149,6 +154,8 @@ TDrivePage::TDrivePage(TDriveHost& host, QWidget* parent) : QWidget(parent), FHo
     FWatcher = new QFutureWatcher<TDriveRun>(this);
     connect(FWatcher, &QFutureWatcher<TDriveRun>::finished, this, [this] { FHost.Run([this] { Finished(); }); });
     connect(FChart, &TDriveChart::PeakSnapped, this, &TDrivePage::PeakSnapped);
+    connect(FRuns, &TRunsBox::Changed, this, [this] { FChart->SetRuns(FRuns->Curves(), FRuns->NoCurves()); });
+    FChart->SetRuns(FRuns->Curves(), FRuns->NoCurves());
 
     FSaveDialog.Name = QStringLiteral("DriveSaveDialog");
     FSaveDialog.Title = QStringLiteral("Save the drive analysis");
@@ -221,7 +228,7 @@ void TDrivePage::BuildPanel(QWidget* panel)
 
     FFigure = new TRadioGroup(QStringLiteral(" Figure "),
                               {QStringLiteral("Error"), QStringLiteral("Spectrum"), QStringLiteral("Cycles"),
-                               QStringLiteral("PEC fit")},
+                               QStringLiteral("PEC fit"), QStringLiteral("Runs")},
                               2, content);
     FFigure->setObjectName(QStringLiteral("DriveFigure"));
     FFigure->NameItems();
@@ -825,6 +832,9 @@ void TDrivePage::Finished()
         if (FExplicitRunning)
             FHost.Dialogs().ErrorBox(QString::fromStdString(result.Message));
     } else {
+        result.PictureName = FHost.PictureName();
+        result.PictureModified = FHost.PictureModified();
+        result.ExposureStart = FHost.ExposureStart();
         FResult = std::make_shared<const TDriveResult>(std::move(result));
         FShownSeries = run.Series;
         FShownGuideLog = FRunningKey.GuideLog;
@@ -864,6 +874,7 @@ void TDrivePage::ClearResult(const QString& reason)
 {
     FResult.reset();
     FShownSeries.reset();
+    FRuns->SetCurrent(nullptr);
     FShownPeaks.clear();
     FReadout->clear();
     FPeakToPeak->setText(QStringLiteral("No result yet"));
@@ -886,6 +897,7 @@ void TDrivePage::ShowMessage(const QString& text, bool refusal)
 void TDrivePage::ShowResult()
 {
     const TDriveResult& r = *FResult;
+    FRuns->SetCurrent(FResult.get());
     const char sep = FHost.DecimalSeparator();
     FReadout->clear();
     QStringList notes;
@@ -964,7 +976,8 @@ void TDrivePage::ShowResult()
 void TDrivePage::ShowFigure()
 {
     FChart->SetUnit(FShownSeries && FShownSeries->InPixels ? QStringLiteral("px") : QStringLiteral("″"));
-    if (FResult)
+    FRuns->setVisible(FFigure->ItemIndex() == DriveFigureRuns);
+    if (FResult || FFigure->ItemIndex() == DriveFigureRuns)
         FChart->Show(FResult, FFigure->ItemIndex(), FShowDrift->isChecked(), FHost.DecimalSeparator());
     else
         FChart->ShowNothing(FNoResult);
@@ -1122,6 +1135,22 @@ void TDrivePage::Export(int format, const QString& fileName)
     if (bytes.isEmpty()) // the chart could not be drawn into the format
         throw EFileWriteError("Cannot create file " + path);
     SaveWholeFile(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+} // namespace vinsk
+
+namespace vinsk {
+
+void TDrivePage::AddRunClick()
+{
+    FFigure->SetItemIndex(DriveFigureRuns);
+    ShowFigure();
+    FRuns->AddClick();
+}
+
+void TDrivePage::SaveAverageClick()
+{
+    FRuns->SaveAverageClick(FInvert->isChecked(), FHost.ProgramVersion());
 }
 
 } // namespace vinsk

@@ -32,6 +32,7 @@ class QAction;
 namespace vinsk {
 
 class TDriveChart;
+class TRunsBox;
 
 // What the worker reads: the picture and, for deep pictures, its linear samples.
 struct TDrivePicture {
@@ -64,6 +65,10 @@ public:
     // file name.
     virtual std::string ProgramVersion() const = 0;
     virtual std::string PictureName() const = 0;
+    // For the report, so that a saved run names its picture: the file's
+    // modification time and the exposure's start its header gives.
+    virtual std::string PictureModified() const { return {}; }
+    virtual std::string ExposureStart() const { return {}; }
 };
 
 // Entries of the export dialog's filter, 1-based as the dialog reports them.
@@ -131,6 +136,12 @@ public:
     std::shared_ptr<const TDriveResult> Result() const { return FResult; }
     bool Busy() const;
     TDriveChart* Chart() const { return FChart; }
+
+    // The Runs figure: a saved report added to the runs, and the runs'
+    // averaged PEC saved.
+    void AddRunClick();
+    void SaveAverageClick();
+    TRunsBox* Runs() const { return FRuns; }
 
 signals:
     // A result (or refusal) replaced the one on show.
@@ -251,6 +262,7 @@ private:
     std::shared_ptr<const TGuideSeries> FGuideSeries;
     std::shared_ptr<const TGuideSeries> FShownSeries;
     TGuideLogChoice FShownGuideLog;
+    TRunsBox* FRuns = nullptr;
 };
 
 } // namespace vinsk

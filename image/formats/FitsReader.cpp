@@ -554,6 +554,11 @@ TFileSetupValues SetupValues(const THeader& h, bool superpixels)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     if (int hemi = 0; ParseHemisphere(hemisphere, hemi))
         v.Hemisphere = hemi;
+    // Kept only when it reads as a date: the text goes into reports.
+    const std::string date = h.Value("DATE-OBS");
+    if (date.size() >= 10 && date.size() <= 32 &&
+        std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || (c != '\0' && std::strchr("-:.TZ", c)); }))
+        v.ExposureStart = date;
     return v;
 }
 

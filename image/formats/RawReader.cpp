@@ -6,6 +6,7 @@
 // print, are replaced by silent ones.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -101,6 +102,14 @@ void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecod
             extras->Setup.ExposureSeconds = static_cast<double>(o.shutter);
         if (o.focal_len > 0)
             extras->Setup.FocalMm = static_cast<double>(o.focal_len);
+        // LibRaw turns the camera's clock reading into a time_t as local
+        // time; turned back the same way it is the camera's own reading.
+        if (o.timestamp > 0) {
+            std::tm tm{};
+            char text[32];
+            if (localtime_r(&o.timestamp, &tm) && std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm) > 0)
+                extras->Setup.ExposureStart = text;
+        }
         extras->Linear.Swap(plane);
     }
     out.Swap(bmp);

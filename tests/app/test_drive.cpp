@@ -27,6 +27,7 @@
 #include "app/drive/DrivePage.h"
 #include "app/widgets/RadioGroup.h"
 #include "drive/DriveLight.h"
+#include "drive/Runs.h"
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
 #include "tools/cli/CliDrive.h"
@@ -119,8 +120,11 @@ protected:
         in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
         TDriveResult r = AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
-        if (!r.Refused)
+        if (!r.Refused) {
             NameTransfer(r, W->State().Image.Transfer); // as the window names the picture's curve
+            r.PictureName = "physical.png";             // and the picture, for a saved run
+            r.PictureModified = FileModifiedUtc(VINSK_SOURCE_DIR "/samples/physical.png");
+        }
         return r;
     }
     void SetSpin(const char* name, double value)
@@ -717,6 +721,54 @@ TEST_F(DriveTest, SettingsRoundTripWithAndWithoutTheDriveSection)
     EXPECT_TRUE(FileBytes(file.fileName()).contains("WormPeriod=479.1234\r\nTolerance=0.005\r\n"));
     ASSERT_TRUE(Settle());
     EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+} // namespace
+} // namespace vinsk
+
+namespace vinsk {
+namespace {
+
+// A saved run beside the analysis on show: the Runs figure draws both and
+// their average, the table lists both, a file that is no run changes
+// nothing, and the average saves as the core makes it.
+TEST_F(DriveTest, SavedRunsJoinTheAnalysisOnTheRunsFigure)
+{
+    LoadSample();
+    ShowDriveTab();
+    ASSERT_TRUE(Page()->Result());
+    const QString saved = Dir.filePath(QStringLiteral("before.json"));
+    Dialogs.Answer(saved, DriveExportJson);
+    Action("SaveDriveReport1")->trigger();
+    const QString notRun = Dir.filePath(QStringLiteral("notes.json"));
+    QFile f(notRun);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("{\"notes\": []}");
+    f.close();
+
+    Dialogs.Answer(saved);
+    Action("AddDriveRun1")->trigger();
+    Dialogs.Answer(notRun);
+    Action("AddDriveRun1")->trigger();
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages.back().Text, notRun + QStringLiteral(" is not a drive report"));
+    EXPECT_EQ(Get<TRadioGroup>(QStringLiteral("DriveFigure"))->ItemIndex(), DriveFigureRuns);
+    EXPECT_TRUE(Get<QWidget>(QStringLiteral("DriveRuns"))->isVisible());
+    EXPECT_EQ(Get<QTableWidget>(QStringLiteral("DriveRunsTable"))->rowCount(), 2);
+    const auto* plot = static_cast<QCustomPlot*>(DriveChart()->PlotWidget());
+    ASSERT_EQ(plot->graphCount(), 3);
+    EXPECT_EQ(plot->graph(2)->name(), QStringLiteral("Average"));
+    EXPECT_EQ(plot->graph(2)->pen().width(), 3);
+
+    const TRunRead run = ReadRunReportFile(saved.toStdString());
+    ASSERT_TRUE(run.Run);
+    const std::vector<TRunReport> runs = {*run.Run, *run.Run};
+    const TRunsAverage core = AverageRuns(runs, CompareRuns(runs, false));
+    const QString pec = Dir.filePath(QStringLiteral("average.txt"));
+    Dialogs.Answer(pec, 1);
+    Action("SaveDriveAverage1")->trigger();
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(FileBytes(pec).toStdString(), PecTableText(core.Curve));
 }
 
 } // namespace

@@ -114,7 +114,10 @@ TEST_F(WindowTest, MenusHoldEveryItem)
           {"SaveDriveChart1", "Save the &chart (PNG, SVG, PDF)…"},
           {"SaveDriveSeries1", "Save the &series (CSV)…"},
           {"SaveDriveReport1", "Save the &report (JSON)…"},
-          {"SaveDrivePec1", "Save the &PEC table…"}}},
+          {"SaveDrivePec1", "Save the &PEC table…"},
+          {"", ""},
+          {"AddDriveRun1", "Add a saved r&un…"},
+          {"SaveDriveAverage1", "Save the a&veraged PEC…"}}},
         {QStringLiteral("&Help"), {{"About1", "&About"}}},
     };
     const QList<QAction*> top = W->menuBar()->actions();

@@ -135,7 +135,7 @@ TEST(DriveReport, UnknownsAreNullAndRefusalsCarryTheirMessage)
     EXPECT_NE(json.find("\"drift_arcsec_per_s\": null"), std::string::npos);
     EXPECT_NE(json.find("\"worm_period_s\": null"), std::string::npos);
     EXPECT_NE(json.find("\"worm_period_source\": \"none\""), std::string::npos);
-    EXPECT_NE(json.find("\"pec\": {\"harmonics\": null, \"residual_rms\": null}"), std::string::npos);
+    EXPECT_NE(json.find("\"pec\": {\"harmonics\": null, \"residual_rms\": null, \"cos\": null"), std::string::npos);
     EXPECT_TRUE(PecTableText(r).empty());
 
     TDriveResult refused;

@@ -21,6 +21,7 @@
 #include "drive/DriveStatistics.h"
 #include "drive/DriveWormPeriod.h"
 #include "image/Bitmap32.h"
+#include "tests/drive/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 
 using namespace vinsk;
@@ -124,38 +125,6 @@ TStaged Detrended(const TCase& c, double noise = 0, unsigned seed = 0, TDetrend 
     const long double period = FindWormPeriod(s.Series.T, s.Series.PE, s.Settings, s.R);
     s.Fits = RemoveDrift(s.Series.T, s.Series.PE, period, s.Settings, e, s.R);
     return s;
-}
-
-// A rendered trail as an 8-bit raster, with the Setup values and the check
-// points a user clicks.
-struct TRendered {
-    TBitmap32 Bitmap;
-    TDriveInput Input;
-};
-
-TRendered Render(const tools::TPhysicalOptions& o)
-{
-    const tools::TPhysicalTrail t = tools::RenderPhysicalTrail(o);
-    const tools::TRgbImage rgb = tools::PhysicalToRgb8(t);
-    TRendered r;
-    r.Bitmap.SetSize(rgb.Width, rgb.Height);
-    for (std::int32_t y = 0; y < rgb.Height; ++y)
-        for (std::int32_t x = 0; x < rgb.Width; ++x) {
-            const std::uint8_t* p = rgb.Row(y) + 3 * x;
-            r.Bitmap.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-        }
-    TDriveInput& in = r.Input;
-    in.Setup.StarDistance = o.DistanceM;
-    in.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
-    in.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
-    in.Setup.FocalLength = o.FocalMm * 1e-3;
-    in.Setup.ExposureTime = t.Truth.ExposureS;
-    in.Setup.MountSpeed = o.MountSpeed;
-    in.Start = {std::round(t.Truth.StartX), std::round(t.Truth.StartY)};
-    in.Stop = {std::round(t.Truth.EndX), std::round(t.Truth.EndY)};
-    const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-    in.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord), std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
-    return r;
 }
 
 } // namespace

@@ -1013,3 +1013,48 @@ TEST_F(Cli, UnreadSettingsValuesAreNamedOnStandardError)
 }
 
 } // namespace
+
+// --runs on saved reports: the table, and for any report that cannot take
+// part one message naming it, exit 1 and no output at all.
+TEST_F(CliDrive, RunsCompareSavedReportsOrWriteNothing)
+{
+    ASSERT_EQ(Run(Physical({"--json", File("a.json"), "--worm-phase", "0"})).Code, 0);
+    ASSERT_EQ(Run(Physical({"--json", File("b.json"), "--worm-phase", "90"})).Code, 0);
+    ASSERT_EQ(Run(Physical({"--json", File("g.json"), "--worm-phase", "0", "--channel", "g"})).Code, 0);
+    const std::string a = ReadAll(File("a.json"));
+    std::ofstream(File("cut.json"), std::ios::binary) << a.substr(0, a.size() / 3);
+    std::string old = a;
+    old.erase(old.find(",\n  \"format_version\""));
+    std::ofstream(File("old.json"), std::ios::binary) << old << "\n}\n";
+
+    const TRun ok = Run({"--runs", File("a.json"), File("b.json"), "--json", File("runs.json")});
+    EXPECT_EQ(ok.Code, 0) << ok.Err;
+    EXPECT_NE(ok.Out.find("2: P-P "), std::string::npos) << ok.Out;
+    EXPECT_NE(ok.Out.find("(+0 %); aligned by phase"), std::string::npos) << ok.Out;
+    EXPECT_NE(ReadAll(File("runs.json")).find("\"alignment\": \"phase\""), std::string::npos);
+
+    const struct {
+        std::vector<std::string> Args;
+        std::string Says;
+    } rows[] = {
+        {{"--runs", File("a.json"), File("cut.json"), "--json", File("out.json")},
+         File("cut.json") + " is not a drive report: its JSON breaks off"},
+        {{"--runs", File("a.json"), File("old.json"), "--json", File("out.json")},
+         File("old.json") + " was written by an older Vinsk: analyse the picture again"},
+        {{"--runs", File("a.json"), File("g.json"), "--combine", "--pec", File("out.json")},
+         File("g.json") + " measured the green channel, " + File("a.json") + " measured the average channel"},
+        {{"--runs", File("a.json"), File("b.json"), "--combine", "--pec", File("out.json"), "--eqmod",
+          File("e.txt")},
+         "An EQMOD PEC file needs the RA motor position at START"},
+        {{"--runs", File("a.json"), File("missing.json"), "--json", File("out.json")},
+         "Cannot open " + File("missing.json") + ": No such file or directory"},
+    };
+    for (const auto& row : rows) {
+        const TRun r = Run(row.Args);
+        EXPECT_EQ(r.Code, 1) << row.Says;
+        EXPECT_EQ(r.Err.rfind(row.Says, 0), 0u) << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_FALSE(fs::exists(File("out.json")));
+    }
+}

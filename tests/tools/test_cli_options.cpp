@@ -97,6 +97,14 @@ TEST(CliOptions, EachCommandLineGivesItsModeOrItsFirstProblem)
         {{"--image", "a", "--drive", "--transfer", "gamma"},
          "--transfer takes auto, linear, srgb or gamma:G with G from 0 to 10, not 'gamma'"},
         {{"--image", "a", "--transfer", "srgb"}, "--transfer needs --drive"},
+        {{"--runs", "a.json", "b.json", "c.json", "--combine", "--same-power-up", "--eqmod", "e.txt", "--json", "-"},
+         "",
+         ECliMode::Runs},
+        {{"--runs", "a.json", "--json", "-"}, "--runs needs two reports or more"},
+        {{"--runs", "a.json", "b.json", "--pec", "p.txt"}, "--pec writes the averaged curve: it needs --combine"},
+        {{"--runs", "a.json", "b.json", "--image", "x.png"}, "--image does not go with --runs"},
+        {{"--runs", "a.json", "b.json", "--json", "b.json"}, "--json would replace the report b.json"},
+        {{"--image", "a", "--drive", "--combine"}, "--combine needs --runs"},
     };
     ExpectRows(rows);
     std::vector<std::string> args = {"--image", "a", "--drive"};

@@ -17,6 +17,7 @@
 #include "drive/DriveAnalysis.h"
 #include "drive/FilePhase.h"
 #include "drive/PecFiles.h"
+#include "drive/Runs.h"
 #include "tools/cli/Version.h"
 #include "drive/DriveLight.h"
 #include "image/FrameCalibration.h"
@@ -338,6 +339,9 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         if (!r.Refused) {
             NameTransfer(r, transfer);
             NameFlatOffset(r, FlatOffsetFromDark(s.Image));
+            r.PictureName = std::filesystem::path(o.Image).filename().string();
+            r.PictureModified = FileModifiedUtc(o.Image);
+            r.ExposureStart = header.ExposureStart;
         }
     } catch (const std::bad_alloc&) {
         r.Refused = true;

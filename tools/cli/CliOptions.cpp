@@ -36,6 +36,9 @@ const char* const CliUsage =
     "                 [--settings FILE] [--worm-period S] [--detrend none|line|quadratic|harmonic]\n"
     "                 [--harmonics K] [--tolerance ARCSEC] [--json FILE] [--csv FILE] [--pec FILE]\n"
     "       vinsk-cli --guide-log FILE --list-sections\n"
+    "       vinsk-cli --runs REPORT REPORT [REPORT ...] [--same-power-up] [--json FILE]\n"
+    "                 [--combine [--pec FILE] [--eqmod FILE] [--celestron FILE]\n"
+    "                 [--celestron-worm-arcsec 7200|3600] [--invert]]\n"
     "       vinsk-cli --capture [--indi HOST[:PORT]] --camera NAME --mount NAME\n"
     "                 --capture-seconds S --out FILE.fits [--settings FILE]\n"
     "                 [--drive ... | --find-trail ...]\n"
@@ -128,6 +131,22 @@ const char* const CliUsage =
     "  --pixel-scale  arc seconds per guide-camera pixel, when the log lacks it\n"
     "                 or is wrong (without one the result is in pixels)\n"
     "  --dec          the star's declination in degrees, when the log lacks it\n"
+    "\n"
+    "--runs compares saved drive reports (--drive --json, or the window's report):\n"
+    "a table of each run's worm period, cycles, P-P, RMS and residual after PEC,\n"
+    "and each run's change against the first, the run before the correction.\n"
+    "Runs whose worm phases are both from the PEC index (--worm-phase), or both\n"
+    "motor counts of the same steps per worm turn, line up by phase; others by\n"
+    "the shift that best matches their mean cycles. A run whose curve is under 3\n"
+    "times its residual after PEC, or whose worm period differs from the first\n"
+    "run's by more than 1 %, is compared by its statistics only.\n"
+    "  --same-power-up  the motor counts were taken without the mount being\n"
+    "                 switched off in between (a count starts afresh at power-up)\n"
+    "  --json     the table as JSON\n"
+    "  --combine  average the runs' PEC curves, each weighted by its cycles over\n"
+    "             the square of its cycle-to-cycle spread (2 cycles or more each),\n"
+    "             on the first run's phase; --pec, --eqmod, --celestron,\n"
+    "             --celestron-worm-arcsec and --invert write the averaged curve\n"
     "\n"
     "--capture takes the picture through an INDI server instead of --image: the\n"
     "camera exposes for --capture-seconds while the mount tracks, and the picture\n"
@@ -237,6 +256,16 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
             c.Capture.Capture = true;
             continue;
         }
+        if (a == "--combine" || a == "--same-power-up") {
+            (a == "--combine" ? c.Runs.Combine : c.Runs.SamePowerUp) = true;
+            continue;
+        }
+        if (a == "--runs") {
+            // The reports: every argument up to the next option.
+            while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+                c.Runs.Reports.push_back(args[++i]);
+            continue;
+        }
         if (i + 1 >= args.size())
             BadArguments("missing value after " + a);
         const std::string& v = args[++i];
@@ -307,6 +336,15 @@ void Parse(const std::vector<std::string>& args, char sep, TCliCommand& c)
         } else
             BadArguments("unknown option " + a);
     }
+    if (seen.count("--runs")) {
+        if (const auto problem = RunsUsageProblem(seen, c.Runs, drive))
+            BadArguments(*problem);
+        c.Mode = ECliMode::Runs;
+        return;
+    }
+    for (const char* runsOnly : {"--combine", "--same-power-up"})
+        if (seen.count(runsOnly))
+            BadArguments(std::string(runsOnly) + " needs --runs");
     if (seen.count("--guide-log")) {
         // A log takes the drive analysis' options without --drive.
         static const char* const allowed[] = {"--guide-log", "--section", "--pixel-scale", "--dec", "--list-sections",

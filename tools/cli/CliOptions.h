@@ -8,6 +8,7 @@
 #include "tools/cli/CliCapture.h"
 #include "tools/cli/CliDrive.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/CliRuns.h"
 
 namespace vinsk::cli {
 
@@ -16,7 +17,7 @@ extern const char* const CliUsage;
 
 // Capture: --capture alone, which only takes the picture; with --drive or
 // --find-trail the picture is taken first and Capture.Capture is set.
-enum class ECliMode { Help, Version, FindTrail, Figures, Drive, GuideLog, Capture };
+enum class ECliMode { Help, Version, FindTrail, Figures, Drive, GuideLog, Capture, Runs };
 
 struct TCliCommand {
     ECliMode Mode = ECliMode::Figures;
@@ -25,6 +26,7 @@ struct TCliCommand {
     // No check points were given: the run finds the trail first.
     bool FindPoints = false;
     TCaptureOptions Capture;
+    TRunsOptions Runs;
 };
 
 struct TCliParse {

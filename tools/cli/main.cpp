@@ -12,6 +12,7 @@
 #include "tools/cli/CliGuideLog.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/CliRuns.h"
 #include "tools/cli/FindTrailCli.h"
 #include "tools/cli/Version.h"
 
@@ -76,6 +77,12 @@ int main(int argc, char** argv)
     }
     case ECliMode::GuideLog: {
         const int code = RunGuideLog(c.Options, c.Drive, sep, stdout, stderr);
+        if (std::fclose(stdout) != 0 && code == 0)
+            return CannotWriteStdout();
+        return code;
+    }
+    case ECliMode::Runs: {
+        const int code = RunRuns(c.Runs, c.Drive, sep, stdout, stderr);
         if (std::fclose(stdout) != 0 && code == 0)
             return CannotWriteStdout();
         return code;

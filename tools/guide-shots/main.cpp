@@ -18,7 +18,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QDoubleSpinBox>
+#include <QTemporaryDir>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,10 +45,12 @@
 #include "app/Unit1.h"
 #include "app/capture/CaptureDialog.h"
 #include "app/dialogs/Dialogs.h"
+#include "app/drive/DriveChart.h"
 #include "app/drive/DrivePage.h"
 #include "app/widgets/ImageView.h"
 #include "app/widgets/RadioGroup.h"
 #include "app/widgets/SpinEdits.h"
+#include "tools/sample-gen/PhysicalTrail.h"
 
 namespace {
 
@@ -408,6 +413,65 @@ void CaptureShots(TShots& s)
     s.WaitFor([&] { return d.Start->isEnabled(); }, 30000, QStringLiteral("the exposure did not end"));
 }
 
+// Runs of the same mount as the physical sample, before and after a
+// correction: rendered, opened and analysed with the worm at `phaseDeg` at
+// START, and saved as reports where `report` names one.
+void OpenRun(TShots& s, const QString& png, double a1, double a2, double phaseDeg, std::uint64_t seed,
+             const QString& date, const QString& report = QString())
+{
+    tools::TPhysicalOptions o;
+    const double start = phaseDeg * 3.14159265358979323846 / 180;
+    o.Terms = {{a1, 100, start}, {a2, 50, 2 * start + 0.7}};
+    o.Seed = seed;
+    tools::WritePhysicalPng(png.toStdString(), tools::RenderPhysicalTrail(o));
+    // The table dates a PNG by its modification time.
+    QFile f(png);
+    if (f.open(QIODevice::ReadWrite))
+        f.setFileTime(QDateTime::fromString(date, Qt::ISODate), QFileDevice::FileModificationTime);
+    f.close();
+    s.ClickAnswering("BitBtn3", png);
+    s.Click("FindTrailButton");
+    auto* page = s.Get("TabSheet4");
+    s.ShowTab(page);
+    if (auto* period = s.Get<QDoubleSpinBox>("DriveWormPeriod"))
+        period->setValue(100);
+    if (auto* phase = s.Get<QDoubleSpinBox>("DriveWormPhase"))
+        phase->setValue(phaseDeg);
+    s.Settle();
+    s.WaitForDrive();
+    if (!report.isEmpty()) {
+        s.Dialogs().Answer(report);
+        if (auto* save = s.Get<QAction>("SaveDriveReport1"))
+            save->trigger();
+    }
+}
+
+void RunsShots(TShots& s)
+{
+    QTemporaryDir dir;
+    // The rendered runs' exposure (the physical sample's settings hold another).
+    s.Type("RxSpinEdit8", QStringLiteral("297.4"));
+    const auto file = [&](const char* name) { return dir.filePath(QLatin1String(name)); };
+    OpenRun(s, file("before.png"), 5, 1.5, 0, 1, QStringLiteral("2026-12-07T21:00:00Z"), file("before.json"));
+    OpenRun(s, file("second.png"), 5, 1.5, 90, 4, QStringLiteral("2026-12-07T21:30:00Z"), file("second.json"));
+    // A correction of the wrong sign doubles the error.
+    OpenRun(s, file("inverted.png"), 10, 3, 0, 3, QStringLiteral("2026-12-07T23:00:00Z"));
+    s.Choose("DriveFigure", DriveFigureRuns);
+    s.Dialogs().Answer(file("before.json"));
+    if (auto* add = s.Get<QAction>("AddDriveRun1"))
+        add->trigger();
+    s.WaitForDrive();
+    s.Shot(QStringLiteral("drive-runs-inverted"), s.Get("TabSheet4"));
+    // Three runs of the mount before the correction, and their average.
+    OpenRun(s, file("third.png"), 5, 1.5, 200, 5, QStringLiteral("2026-12-07T22:00:00Z"));
+    s.Dialogs().Answer(file("second.json"));
+    if (auto* add = s.Get<QAction>("AddDriveRun1"))
+        add->trigger();
+    s.WaitForDrive();
+    s.Shot(QStringLiteral("drive-runs"), s.Get("TabSheet4"));
+    s.Choose("DriveFigure", 0);
+}
+
 // Pixels as decoded; a different size counts as a change.
 bool SamePixels(const QString& a, const QString& b)
 {
@@ -455,6 +519,7 @@ int main(int argc, char* argv[])
     DriveShots(s);
     GuideLogShots(s);
     CaptureShots(s);
+    RunsShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)

@@ -306,7 +306,7 @@ TEST(Fits, HeaderGivesTheWormPhase)
 {
     TFitsPicture p = Grey4x3(16, std::vector<double>(12, 7));
     p.NumberKeys = {{"EXPTIME", 480}, {"VNSKMOT0", 1234567}, {"VNSKMERR", 52.5}, {"VNSKSPW", 50133}, {"VNSKS360", 9024000}};
-    p.TextKeys = {{"VNSKHEMI", "south"}, {"VNSKMNT", "indi_eqmod_telescope EQ6"}};
+    p.TextKeys = {{"VNSKHEMI", "south"}, {"VNSKMNT", "indi_eqmod_telescope EQ6"}, {"DATE-OBS", "2026-12-07T21:00:00.5"}};
     const std::string path = DeepPath("phase.fits");
     tools::WriteFits(path, p);
     const TFileSetupValues v = Load(path).Extras.Setup;
@@ -314,15 +314,17 @@ TEST(Fits, HeaderGivesTheWormPhase)
     EXPECT_EQ(v.MotorStartSigma, 52.5);
     EXPECT_EQ(v.StepsPerWorm, 50133);
     EXPECT_EQ(v.Hemisphere, -1);
+    EXPECT_EQ(v.ExposureStart, "2026-12-07T21:00:00.5"); // for the drive report
     EXPECT_EQ(FileValuesQuestion(v, ','),
               "Use the values from the file? Exposition 480 s, RA motor 1234567 of 50133 steps per worm, hemisphere south");
 
     // Values no mount gives are left for the user to type.
     p.NumberKeys = {{"VNSKMOT0", 12.5}, {"VNSKSPW", 0}};
-    p.TextKeys = {{"VNSKHEMI", "up"}};
+    p.TextKeys = {{"VNSKHEMI", "up"}, {"DATE-OBS", "\"}, \"x"}};
     tools::WriteFits(path, p);
     const TFileSetupValues w = Load(path).Extras.Setup;
     EXPECT_FALSE(w.MotorStart || w.StepsPerWorm || w.Hemisphere || w.Any());
+    EXPECT_EQ(w.ExposureStart, "");
 }
 
 // Writers that stop at the last byte of data leave the final 2880-byte
