@@ -141,19 +141,8 @@ protected:
     {
         const std::size_t at = Begin(EMR_EXTCREATEFONTINDIRECTW);
         FOut.U32(static_cast<std::uint32_t>(slot));
-        FOut.I32(-std::max(font.Height, 1));
-        FOut.I32(0);
-        FOut.I32(font.Escapement);
-        FOut.I32(font.Escapement);
-        FOut.I32(font.Weight);
-        FOut.U8(font.Italic ? 1 : 0);
-        FOut.U8(0); // underline and strike-out come as lines
-        FOut.U8(0);
-        FOut.U8(1); // DEFAULT_CHARSET
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
+        FontHead({-std::max(font.Height, 1), 0, font.Escapement, font.Escapement, font.Weight}, true, font.Italic,
+                 1); // DEFAULT_CHARSET
         for (std::size_t i = 0; i < 32; ++i)
             FOut.U16(i < 31 && i < font.Face.size() ? font.Face[i] : 0);
         FOut.Zeros(320 - 92);
@@ -285,6 +274,10 @@ protected:
     void Parameter(std::uint32_t value) override { FOut.U32(value); }
 
 private:
+    std::uint32_t FRecords = 0;
+    std::size_t FBytesAt = 0;
+    std::size_t FHandlesAt = 0;
+
     void Rect(const TRect& r)
     {
         FOut.I32(r.Left);
@@ -305,10 +298,6 @@ private:
             }
         }
     }
-
-    std::uint32_t FRecords = 0;
-    std::size_t FBytesAt = 0;
-    std::size_t FHandlesAt = 0;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -148,6 +149,23 @@ protected:
         const std::size_t at = Begin(type);
         Parameter(value);
         End(at);
+    }
+
+    // A LOGFONT up to its face: height, width, escapement, orientation and
+    // weight (32 bits each in EMF, 16 in WMF), then the style bytes.
+    void FontHead(std::initializer_list<std::int32_t> numbers, bool wide, bool italic, unsigned charset)
+    {
+        for (std::int32_t n : numbers) {
+            if (wide)
+                FOut.I32(n);
+            else
+                FOut.I16(n);
+        }
+        FOut.U8(italic ? 1 : 0);
+        FOut.U8(0); // underline and strike-out come as lines
+        FOut.U8(0);
+        FOut.U8(charset);
+        FOut.Zeros(4); // precisions, quality, pitch and family: the defaults
     }
 
     void Dib(const TDib& dib)

@@ -144,19 +144,8 @@ protected:
     void EmitCreateFont(int, const TFontSpec& font) override
     {
         const std::size_t at = Begin(META_CREATEFONTINDIRECT);
-        FOut.I16(-Clamp16(std::max(font.Height, 1)));
-        FOut.I16(0);
-        FOut.I16(Clamp16(font.Escapement));
-        FOut.I16(Clamp16(font.Escapement));
-        FOut.I16(font.Weight);
-        FOut.U8(font.Italic ? 1 : 0);
-        FOut.U8(0); // underline and strike-out come as lines
-        FOut.U8(0);
-        FOut.U8(0); // ANSI_CHARSET
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
+        FontHead({-Clamp16(std::max(font.Height, 1)), 0, Clamp16(font.Escapement), Clamp16(font.Escapement), font.Weight},
+                 false, font.Italic, 0); // ANSI_CHARSET
         for (std::size_t i = 0; i < 32; ++i)
             FOut.U8(i < 31 && i < font.Face.size() ? Ansi(font.Face[i]) : 0);
         End(at);
@@ -282,6 +271,9 @@ protected:
     void Parameter(std::uint32_t value) override { FOut.U16(value); }
 
 private:
+    std::size_t FHeaderAt = 0;
+    std::uint32_t FMaxRecord = 0;
+
     // Rectangles go bottom, right, top, left.
     void RectRecord(unsigned function, const TRect& r)
     {
@@ -298,9 +290,6 @@ private:
         FOut.I16(Clamp16(p.X));
         FOut.I16(Clamp16(p.Y));
     }
-
-    std::size_t FHeaderAt = 0;
-    std::uint32_t FMaxRecord = 0;
 };
 
 } // namespace
