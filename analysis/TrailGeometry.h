@@ -6,7 +6,9 @@
 #include <string>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "analysis/TrailState.h"
 #include "image/Bitmap32.h"
@@ -19,6 +21,15 @@ using TCheckPointEdits = std::array<long double, 6>;
 
 // Stores Round of each edit value (its low 32 bits) in the three points.
 void ReadCheckPoints(TTrailState& trail, const TCheckPointEdits& edits);
+
+// START, STOP and IN-LINE as they stand in the edits, for a part with points
+// of its own (an aggregate of a double X and Y).
+template <class Point>
+std::tuple<Point, Point, Point> CheckPointsAs(const TCheckPointEdits& edits)
+{
+    auto point = [&](std::size_t i) { return Point{static_cast<double>(edits[i]), static_cast<double>(edits[i + 1])}; };
+    return {point(0), point(2), point(4)};
+}
 
 struct TCircle {
     TIntPoint Center;

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QTabWidget>
 
+#include "analysis/TrailGeometry.h"
 #include "app/widgets/ImageView.h"
 #include "image/FrameCalibration.h"
 #include "app/widgets/RadioGroup.h"
@@ -114,9 +115,7 @@ bool TVinsk_main::ReadDriveInput(TDriveInput& input, std::uint64_t& pictureChang
     input.Setup = FDriveSetup;
     input.FlatApplied = FState.Image.FlatApplied;
     const TCheckPointEdits edits = ReadCheckPointEdits();
-    input.Start = {static_cast<double>(edits[0]), static_cast<double>(edits[1])};
-    input.Stop = {static_cast<double>(edits[2]), static_cast<double>(edits[3])};
-    input.InLine = {static_cast<double>(edits[4]), static_cast<double>(edits[5])};
+    std::tie(input.Start, input.Stop, input.InLine) = CheckPointsAs<TDrivePoint>(edits);
     if (FState.Image.Bitmap.Empty()) {
         refusal = "Open the picture of the trail on the Image tab, then place its three check points.";
         return false;

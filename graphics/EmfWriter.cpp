@@ -36,9 +36,6 @@ enum : std::uint32_t {
 constexpr std::uint32_t EmfSignature = 0x464D4520; // " EMF"
 constexpr std::int32_t RefPixels = 9600;            // reference device: 9600 px on 2540 mm
 constexpr std::int32_t RefMillimetres = 2540;
-constexpr std::uint32_t TRANSPARENT = 1;
-constexpr std::uint32_t TA_BASELINE = 24;
-constexpr std::uint32_t SRCCOPY = 0x00CC0020;
 
 bool Fits16(const std::vector<TPoint>& points)
 {
@@ -63,10 +60,13 @@ struct TBounds {
     }
 };
 
-class TEmfWriter final : public TGdiWriter {
+class TEmfWriter final : public TRecordWriter {
 public:
-    TEmfWriter() : TGdiWriter(1) {}
-    std::vector<std::uint8_t> Take() { return std::move(FOut.Data); }
+    TEmfWriter()
+        : TRecordWriter(1, {EMR_SETBKMODE, EMR_SETTEXTALIGN, EMR_SETPOLYFILLMODE, EMR_SELECTOBJECT, EMR_DELETEOBJECT,
+                            EMR_SAVEDC, EMR_RESTOREDC})
+    {
+    }
 
 protected:
     void EmitBegin(const TMetafile& mf) override
@@ -100,12 +100,6 @@ protected:
         FOut.I32(RefMillimetres * 1000);
         End(at);
         EmitModes();
-    }
-
-    void EmitModes() override
-    {
-        Simple(EMR_SETBKMODE, TRANSPARENT);
-        Simple(EMR_SETTEXTALIGN, TA_BASELINE);
     }
 
     void EmitEnd() override
@@ -147,29 +141,13 @@ protected:
     {
         const std::size_t at = Begin(EMR_EXTCREATEFONTINDIRECTW);
         FOut.U32(static_cast<std::uint32_t>(slot));
-        FOut.I32(-std::max(font.Height, 1));
-        FOut.I32(0);
-        FOut.I32(font.Escapement);
-        FOut.I32(font.Escapement);
-        FOut.I32(font.Weight);
-        FOut.U8(font.Italic ? 1 : 0);
-        FOut.U8(0); // underline and strike-out come as lines
-        FOut.U8(0);
-        FOut.U8(1); // DEFAULT_CHARSET
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
+        FontHead({-std::max(font.Height, 1), 0, font.Escapement, font.Escapement, font.Weight}, true, font.Italic,
+                 1); // DEFAULT_CHARSET
         for (std::size_t i = 0; i < 32; ++i)
             FOut.U16(i < 31 && i < font.Face.size() ? font.Face[i] : 0);
         FOut.Zeros(320 - 92);
         End(at);
     }
-
-    void EmitSelect(int slot) override { Simple(EMR_SELECTOBJECT, static_cast<std::uint32_t>(slot)); }
-    void EmitDelete(int slot) override { Simple(EMR_DELETEOBJECT, static_cast<std::uint32_t>(slot)); }
-    void EmitSaveDC() override { End(Begin(EMR_SAVEDC)); }
-    void EmitRestoreDC() override { Simple(EMR_RESTOREDC, static_cast<std::uint32_t>(-1)); }
 
     void EmitIntersectClip(const TRect& r) override
     {
@@ -179,7 +157,6 @@ protected:
     }
 
     void EmitTextColor(TColorRef c) override { Simple(EMR_SETTEXTCOLOR, c); }
-    void EmitFillMode(bool winding) override { Simple(EMR_SETPOLYFILLMODE, winding ? 2 : 1); }
 
     void EmitPolyline(const std::vector<TPoint>& points) override
     {
@@ -275,13 +252,11 @@ protected:
         FOut.U32(SRCCOPY);
         FOut.I32(image.Dest.Right - image.Dest.Left);
         FOut.I32(image.Dest.Bottom - image.Dest.Top);
-        FOut.Data.insert(FOut.Data.end(), dib.Header.begin(), dib.Header.end());
-        FOut.Data.insert(FOut.Data.end(), dib.Bits.begin(), dib.Bits.end());
+        Dib(dib);
         End(at);
     }
 
-private:
-    std::size_t Begin(std::uint32_t type)
+    std::size_t Begin(unsigned type) override
     {
         const std::size_t at = FOut.Size();
         FOut.U32(type);
@@ -289,19 +264,19 @@ private:
         return at;
     }
 
-    void End(std::size_t at)
+    void End(std::size_t at) override
     {
         FOut.PadTo(4);
         FOut.PatchU32(at + 4, static_cast<std::uint32_t>(FOut.Size() - at));
         ++FRecords;
     }
 
-    void Simple(std::uint32_t type, std::uint32_t value)
-    {
-        const std::size_t at = Begin(type);
-        FOut.U32(value);
-        End(at);
-    }
+    void Parameter(std::uint32_t value) override { FOut.U32(value); }
+
+private:
+    std::uint32_t FRecords = 0;
+    std::size_t FBytesAt = 0;
+    std::size_t FHandlesAt = 0;
 
     void Rect(const TRect& r)
     {
@@ -323,20 +298,13 @@ private:
             }
         }
     }
-
-    TByteSink FOut;
-    std::uint32_t FRecords = 0;
-    std::size_t FBytesAt = 0;
-    std::size_t FHandlesAt = 0;
 };
 
 } // namespace
 
 std::vector<std::uint8_t> EmfBytes(const TMetafile& mf)
 {
-    TEmfWriter w;
-    w.Play(mf);
-    return w.Take();
+    return Encode<TEmfWriter>(mf);
 }
 
 } // namespace vinsk::metafile

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -120,5 +122,83 @@ private:
     TSetClip FDcClip;
     std::optional<TDcState> FSaved;
 };
+
+// The record skeleton both encodings share. Begin writes a record's header
+// and returns where the record starts; End pads the record and writes its
+// size there. The records of one parameter differ between the formats only
+// in their type codes and the parameter's width, so they are written here.
+class TRecordWriter : public TGdiWriter {
+public:
+    std::vector<std::uint8_t> Take() { return std::move(FOut.Data); }
+
+protected:
+    struct TRecordTypes {
+        unsigned SetBkMode, SetTextAlign, SetPolyFillMode, SelectObject, DeleteObject, SaveDC, RestoreDC;
+    };
+    static constexpr std::uint32_t SRCCOPY = 0x00CC0020;
+
+    TRecordWriter(int firstSlot, const TRecordTypes& types) : TGdiWriter(firstSlot), FTypes(types) {}
+
+    virtual std::size_t Begin(unsigned type) = 0;
+    virtual void End(std::size_t at) = 0;
+    // A record's one parameter: 32 bits in EMF, 16 in WMF.
+    virtual void Parameter(std::uint32_t value) = 0;
+
+    void Simple(unsigned type, std::uint32_t value)
+    {
+        const std::size_t at = Begin(type);
+        Parameter(value);
+        End(at);
+    }
+
+    // A LOGFONT up to its face: height, width, escapement, orientation and
+    // weight (32 bits each in EMF, 16 in WMF), then the style bytes.
+    void FontHead(std::initializer_list<std::int32_t> numbers, bool wide, bool italic, unsigned charset)
+    {
+        for (std::int32_t n : numbers) {
+            if (wide)
+                FOut.I32(n);
+            else
+                FOut.I16(n);
+        }
+        FOut.U8(italic ? 1 : 0);
+        FOut.U8(0); // underline and strike-out come as lines
+        FOut.U8(0);
+        FOut.U8(charset);
+        FOut.Zeros(4); // precisions, quality, pitch and family: the defaults
+    }
+
+    void Dib(const TDib& dib)
+    {
+        FOut.Data.insert(FOut.Data.end(), dib.Header.begin(), dib.Header.end());
+        FOut.Data.insert(FOut.Data.end(), dib.Bits.begin(), dib.Bits.end());
+    }
+
+    void EmitModes() override
+    {
+        Simple(FTypes.SetBkMode, 1);     // TRANSPARENT
+        Simple(FTypes.SetTextAlign, 24); // TA_BASELINE
+    }
+    void EmitSelect(int slot) override { Simple(FTypes.SelectObject, static_cast<std::uint32_t>(slot)); }
+    void EmitDelete(int slot) override { Simple(FTypes.DeleteObject, static_cast<std::uint32_t>(slot)); }
+    void EmitSaveDC() override { End(Begin(FTypes.SaveDC)); }
+    // -1: the state saved last.
+    void EmitRestoreDC() override { Simple(FTypes.RestoreDC, 0xFFFFFFFFu); }
+    void EmitFillMode(bool winding) override { Simple(FTypes.SetPolyFillMode, winding ? 2 : 1); }
+
+    TByteSink FOut;
+
+private:
+    TRecordTypes FTypes;
+};
+
+// A drawing in the encoding that Writer writes.
+template <class Writer>
+std::vector<std::uint8_t> Encode(const TMetafile& mf)
+{
+    Writer w;
+    w.Play(mf);
+    return w.Take();
+}
 
 } // namespace vinsk::metafile

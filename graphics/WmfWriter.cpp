@@ -35,9 +35,6 @@ enum : unsigned {
 constexpr std::uint32_t PlaceableKey = 0x9AC6CDD7;
 constexpr unsigned UnitsPerInch = 96;
 constexpr std::int32_t MaxCount = 32767; // counts are 16-bit signed
-constexpr unsigned TRANSPARENT = 1;
-constexpr unsigned TA_BASELINE = 24;
-constexpr std::uint32_t SRCCOPY = 0x00CC0020;
 
 std::int32_t Clamp16(std::int32_t v)
 {
@@ -71,10 +68,13 @@ std::vector<TPoint> Thinned(const std::vector<TPoint>& p)
     return out;
 }
 
-class TWmfWriter final : public TGdiWriter {
+class TWmfWriter final : public TRecordWriter {
 public:
-    TWmfWriter() : TGdiWriter(0) {}
-    std::vector<std::uint8_t> Take() { return std::move(FOut.Data); }
+    TWmfWriter()
+        : TRecordWriter(0, {META_SETBKMODE, META_SETTEXTALIGN, META_SETPOLYFILLMODE, META_SELECTOBJECT,
+                            META_DELETEOBJECT, META_SAVEDC, META_RESTOREDC})
+    {
+    }
 
 protected:
     void EmitBegin(const TMetafile& mf) override
@@ -114,12 +114,6 @@ protected:
         EmitModes();
     }
 
-    void EmitModes() override
-    {
-        Simple(META_SETBKMODE, TRANSPARENT);
-        Simple(META_SETTEXTALIGN, TA_BASELINE);
-    }
-
     void EmitEnd() override
     {
         End(Begin(META_EOF));
@@ -150,28 +144,13 @@ protected:
     void EmitCreateFont(int, const TFontSpec& font) override
     {
         const std::size_t at = Begin(META_CREATEFONTINDIRECT);
-        FOut.I16(-Clamp16(std::max(font.Height, 1)));
-        FOut.I16(0);
-        FOut.I16(Clamp16(font.Escapement));
-        FOut.I16(Clamp16(font.Escapement));
-        FOut.I16(font.Weight);
-        FOut.U8(font.Italic ? 1 : 0);
-        FOut.U8(0); // underline and strike-out come as lines
-        FOut.U8(0);
-        FOut.U8(0); // ANSI_CHARSET
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
-        FOut.U8(0);
+        FontHead({-Clamp16(std::max(font.Height, 1)), 0, Clamp16(font.Escapement), Clamp16(font.Escapement), font.Weight},
+                 false, font.Italic, 0); // ANSI_CHARSET
         for (std::size_t i = 0; i < 32; ++i)
             FOut.U8(i < 31 && i < font.Face.size() ? Ansi(font.Face[i]) : 0);
         End(at);
     }
 
-    void EmitSelect(int slot) override { Simple(META_SELECTOBJECT, static_cast<unsigned>(slot)); }
-    void EmitDelete(int slot) override { Simple(META_DELETEOBJECT, static_cast<unsigned>(slot)); }
-    void EmitSaveDC() override { End(Begin(META_SAVEDC)); }
-    void EmitRestoreDC() override { Simple(META_RESTOREDC, 0xFFFF); }
     void EmitIntersectClip(const TRect& r) override { RectRecord(META_INTERSECTCLIPRECT, r); }
 
     void EmitTextColor(TColorRef c) override
@@ -180,8 +159,6 @@ protected:
         FOut.U32(c);
         End(at);
     }
-
-    void EmitFillMode(bool winding) override { Simple(META_SETPOLYFILLMODE, winding ? 2 : 1); }
 
     void EmitPolyline(const std::vector<TPoint>& points) override
     {
@@ -271,13 +248,11 @@ protected:
         FOut.I16(Clamp16(image.Dest.Right - image.Dest.Left));
         FOut.I16(Clamp16(image.Dest.Top));
         FOut.I16(Clamp16(image.Dest.Left));
-        FOut.Data.insert(FOut.Data.end(), dib.Header.begin(), dib.Header.end());
-        FOut.Data.insert(FOut.Data.end(), dib.Bits.begin(), dib.Bits.end());
+        Dib(dib);
         End(at);
     }
 
-private:
-    std::size_t Begin(unsigned function)
+    std::size_t Begin(unsigned function) override
     {
         const std::size_t at = FOut.Size();
         FOut.U32(0);
@@ -285,7 +260,7 @@ private:
         return at;
     }
 
-    void End(std::size_t at)
+    void End(std::size_t at) override
     {
         FOut.PadTo(2);
         const auto words = static_cast<std::uint32_t>((FOut.Size() - at) / 2);
@@ -293,12 +268,11 @@ private:
         FMaxRecord = std::max(FMaxRecord, words);
     }
 
-    void Simple(unsigned function, unsigned value)
-    {
-        const std::size_t at = Begin(function);
-        FOut.U16(value);
-        End(at);
-    }
+    void Parameter(std::uint32_t value) override { FOut.U16(value); }
+
+private:
+    std::size_t FHeaderAt = 0;
+    std::uint32_t FMaxRecord = 0;
 
     // Rectangles go bottom, right, top, left.
     void RectRecord(unsigned function, const TRect& r)
@@ -316,19 +290,13 @@ private:
         FOut.I16(Clamp16(p.X));
         FOut.I16(Clamp16(p.Y));
     }
-
-    TByteSink FOut;
-    std::size_t FHeaderAt = 0;
-    std::uint32_t FMaxRecord = 0;
 };
 
 } // namespace
 
 std::vector<std::uint8_t> WmfBytes(const TMetafile& mf)
 {
-    TWmfWriter w;
-    w.Play(mf);
-    return w.Take();
+    return Encode<TWmfWriter>(mf);
 }
 
 } // namespace vinsk::metafile

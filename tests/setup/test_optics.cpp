@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "common/MathFaults.h"
+#include "tests/support/SetupValues.h"
 
 using namespace vinsk;
 
@@ -52,28 +53,12 @@ class OpticsTextsRows : public ::testing::TestWithParam<OpticsRow> {};
 TEST_P(OpticsTextsRows, AllThirteenLabels)
 {
     const OpticsRow& row = GetParam();
-    const TOpticsTexts got = OpticsTexts(row.e, '.');
-    EXPECT_EQ(got.Label10, row.expected.Label10);
-    EXPECT_EQ(got.Label11, row.expected.Label11);
-    EXPECT_EQ(got.Label12, row.expected.Label12);
-    EXPECT_EQ(got.Label22, row.expected.Label22);
-    EXPECT_EQ(got.Label23, row.expected.Label23);
-    EXPECT_EQ(got.Label24, row.expected.Label24);
-    EXPECT_EQ(got.Label27, row.expected.Label27);
-    EXPECT_EQ(got.Label26, row.expected.Label26);
-    EXPECT_EQ(got.Label25, row.expected.Label25);
-    EXPECT_EQ(got.Label30, row.expected.Label30);
-    EXPECT_EQ(got.Label33, row.expected.Label33);
-    EXPECT_EQ(got.Label31, row.expected.Label31);
-    EXPECT_EQ(got.Label32, row.expected.Label32);
+    EXPECT_EQ(test::LabelTexts(OpticsTexts(row.e, '.')), test::LabelTexts(row.expected));
 }
 
 TExperiment HalfToEven()
 {
-    TExperiment e;
-    e.ExposureTime = 15;
-    e.MountSpeed = 1;
-    return e;
+    return TExperiment{.ExposureTime = 15, .MountSpeed = 1};
 }
 
 // A tiny sensor and an exposure angle near the 64-bit limit: the width
@@ -81,12 +66,7 @@ TExperiment HalfToEven()
 // width angle (5), not the exposure-time figure (0.3) still held before.
 TExperiment PercentOverflow()
 {
-    TExperiment e;
-    e.SensorWidth = 0.000582;
-    e.SensorHeight = 0.001164;
-    e.ExposureTime = 2.4e18;
-    e.MountSpeed = 15;
-    return e;
+    return TExperiment{.SensorWidth = 0.000582, .SensorHeight = 0.001164, .ExposureTime = 2.4e18, .MountSpeed = 15};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,16 +164,7 @@ TEST_P(FieldTextRows, SetsOnlyItsParameter)
     EXPECT_DOUBLE_EQ(e.*row.param, row.expected);
     TExperiment rest = e;
     rest.*row.param = TExperiment{}.*row.param;
-    const TExperiment initial;
-    EXPECT_EQ(rest.StarDistance, initial.StarDistance);
-    EXPECT_EQ(rest.PixelWidth, initial.PixelWidth);
-    EXPECT_EQ(rest.PixelHeight, initial.PixelHeight);
-    EXPECT_EQ(rest.SensorWidth, initial.SensorWidth);
-    EXPECT_EQ(rest.SensorHeight, initial.SensorHeight);
-    EXPECT_EQ(rest.FocalLength, initial.FocalLength);
-    EXPECT_EQ(rest.LensDiameter, initial.LensDiameter);
-    EXPECT_EQ(rest.ExposureTime, initial.ExposureTime);
-    EXPECT_EQ(rest.MountSpeed, initial.MountSpeed);
+    EXPECT_EQ(test::ParameterValues(rest), test::ParameterValues(TExperiment{}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

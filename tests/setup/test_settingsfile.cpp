@@ -1,5 +1,6 @@
 #include "setup/SettingsFile.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/SetupValues.h"
 
 #include <gtest/gtest.h>
 
@@ -102,19 +103,16 @@ TEST_F(SettingsFileTest, UpdateKeepsForeignLinesAndReplacesInPlace)
 
 TEST_F(SettingsFileTest, SavedValuesLoadBackAtFullPrecision)
 {
-    TExperiment e;
-    e.StarDistance = 12.25;
-    e.PixelWidth = 0.00000465;
-    e.PixelHeight = 0.00000574;
-    e.FocalLength = 0.0035;
-    e.ExposureTime = 0.5;
-    e.MountSpeed = -7.5;
+    const TExperiment e{.StarDistance = 12.25,
+                        .PixelWidth = 0.00000465,
+                        .PixelHeight = 0.00000574,
+                        .FocalLength = 0.0035,
+                        .ExposureTime = 0.5,
+                        .MountSpeed = -7.5};
     SaveSettingsFile(Path("trip.ini"), e, '.');
     const TSettingsLoad load = LoadSettingsFile(Path("trip.ini"), TExperiment{}, '.');
     EXPECT_FALSE(load.VersionMismatch);
-    const double expected[] = {12.25, -7.5, 5.74, 4.65, 14.8, 22.2, 3.5, 40, 0.5};
-    for (std::size_t i = 0; i < 9; ++i)
-        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << load.Values[i].FieldName;
+    test::ExpectLoadedValues(load, {12.25, -7.5, 5.74, 4.65, 14.8, 22.2, 3.5, 40, 0.5});
 }
 
 TEST_F(SettingsFileTest, SavingTwiceChangesOnlyTheValues)
@@ -150,16 +148,15 @@ TEST_F(SettingsFileTest, DriveSectionOnlyWhenADriveValueDiffers)
 
 TEST_F(SettingsFileTest, DriveSettingsLoadBack)
 {
-    TDriveSettings d;
-    d.WormPeriod = 239.25;
-    d.Tolerance = 0.75;
-    d.Detrend = TDetrend::None;
-    d.Harmonics = 12;
-    d.HalfWidth = 4.5;
-    d.StartSide = TStartSide::Bottom;
-    d.StepsPerWorm = 50133;
-    d.Hemisphere = -1;
-    d.Transfer = {TTransferKind::Gamma, 2.25};
+    const TDriveSettings d{.WormPeriod = 239.25,
+                           .Tolerance = 0.75,
+                           .Detrend = TDetrend::None,
+                           .Harmonics = 12,
+                           .HalfWidth = 4.5,
+                           .StartSide = TStartSide::Bottom,
+                           .StepsPerWorm = 50133,
+                           .Hemisphere = -1,
+                           .Transfer = {TTransferKind::Gamma, 2.25}};
     SaveSettingsFile(Path("trip.ini"), TExperiment{}, d, ',');
     // Read under the other locale too: the file names no separator.
     EXPECT_EQ(LoadSettingsFile(Path("trip.ini"), TExperiment{}, TDriveSettings{}, ',').Drive, d);
@@ -246,13 +243,7 @@ TEST_F(SettingsFileTest, MissingFileLoadsTheCurrentValues)
     current.PixelHeight = 0.0000024;
     const TSettingsLoad load = LoadSettingsFile(Path("absent.ini"), current, '.');
     EXPECT_FALSE(load.VersionMismatch);
-    const char* names[] = {"RxSpinEdit1", "RxSpinEdit9", "RxSpinEdit3", "RxSpinEdit2", "RxSpinEdit5",
-                           "RxSpinEdit4", "RxSpinEdit6", "RxSpinEdit7", "RxSpinEdit8"};
-    const double expected[] = {10, 15, 2.4, 5.7, 14.8, 22.2, 250, 40, 480};
-    for (std::size_t i = 0; i < 9; ++i) {
-        EXPECT_STREQ(load.Values[i].FieldName, names[i]);
-        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << names[i];
-    }
+    test::ExpectLoadedValues(load, {10, 15, 2.4, 5.7, 14.8, 22.2, 250, 40, 480});
 }
 
 // What is not a regular file is refused before it is opened (a pipe would
@@ -360,20 +351,17 @@ class AcrossLocales : public SettingsFileTest, public ::testing::WithParamInterf
 TEST_P(AcrossLocales, SavedFileLoadsItsValues)
 {
     const auto [written, read] = GetParam();
-    TExperiment e;
-    e.StarDistance = 12.25;
-    e.MountSpeed = 15.04;
-    e.PixelWidth = 0.0000038;
-    e.PixelHeight = 0.00000574;
-    e.SensorWidth = 0.0236;
-    e.FocalLength = 0.1355;
-    e.LensDiameter = 0.0725;
-    e.ExposureTime = 94.5;
+    const TExperiment e{.StarDistance = 12.25,
+                        .PixelWidth = 0.0000038,
+                        .PixelHeight = 0.00000574,
+                        .SensorWidth = 0.0236,
+                        .FocalLength = 0.1355,
+                        .LensDiameter = 0.0725,
+                        .ExposureTime = 94.5,
+                        .MountSpeed = 15.04};
     SaveSettingsFile(Path("exp.ini"), e, written);
     const TSettingsLoad load = LoadSettingsFile(Path("exp.ini"), TExperiment{}, read);
-    const double expected[] = {12.25, 15.04, 5.74, 3.8, 14.8, 23.6, 135.5, 72.5, 94.5};
-    for (std::size_t i = 0; i < 9; ++i)
-        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << load.Values[i].FieldName;
+    test::ExpectLoadedValues(load, {12.25, 15.04, 5.74, 3.8, 14.8, 23.6, 135.5, 72.5, 94.5});
     EXPECT_TRUE(load.Unread.empty());
 }
 
@@ -410,13 +398,7 @@ TEST(LoadSettingsText, AllValuesInReadingOrder)
                                                 "[Camera]\nWSensor=23.5\nHSensor=15.6\nWPixSize=3.9\nHPixSize=4.1\n"
                                                 "[Mount]\nMountSpeed=7.5\nDistance=25\n",
                                                 TExperiment{}, '.');
-    const char* names[] = {"RxSpinEdit1", "RxSpinEdit9", "RxSpinEdit3", "RxSpinEdit2", "RxSpinEdit5",
-                           "RxSpinEdit4", "RxSpinEdit6", "RxSpinEdit7", "RxSpinEdit8"};
-    const double expected[] = {25, 7.5, 4.1, 3.9, 15.6, 23.5, 135, 80, 600};
-    for (std::size_t i = 0; i < 9; ++i) {
-        EXPECT_STREQ(load.Values[i].FieldName, names[i]);
-        EXPECT_DOUBLE_EQ(load.Values[i].Value, expected[i]) << names[i];
-    }
+    test::ExpectLoadedValues(load, {25, 7.5, 4.1, 3.9, 15.6, 23.5, 135, 80, 600});
 }
 
 TEST(LoadSettingsText, HugeLineAndStrayBytes)

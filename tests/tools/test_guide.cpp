@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/Optics.h"
+#include "tests/support/SetupValues.h"
 
 using namespace vinsk;
 namespace fs = std::filesystem;
@@ -94,11 +95,7 @@ TEST(Guide, CalculatorPanelsAreWhatTheSetupTabShows)
             ASSERT_GE(index, 0) << "no Setup field " << setting;
             SetParamFromFieldText(e, index, setting.substr(eq + 1), '.');
         }
-        const TOpticsTexts t = OpticsTexts(e, '.');
-        const std::vector<std::string> expected{t.Label10, t.Label11, t.Label12, t.Label22, t.Label23,
-                                                t.Label24, t.Label27, t.Label26, t.Label25, t.Label30,
-                                                t.Label33, t.Label31, t.Label32};
-        EXPECT_EQ(b.Lines, expected);
+        EXPECT_EQ(b.Lines, test::LabelTexts(OpticsTexts(e, '.')));
     }
 }
 

@@ -9,9 +9,11 @@
 #include <limits>
 #include <new>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "analysis/TrailGeometry.h"
 #include "common/AtomicFile.h"
 #include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
@@ -30,13 +32,6 @@ constexpr const char* ValueOptions[] = {"--worm-period", "--detrend",      "--ha
                                         "--half-width",  "--json",         "--pec",            "--worm-phase",
                                         "--motor-start", "--steps-per-worm", "--hemisphere",   "--eqmod",
                                         "--celestron",   "--celestron-worm-arcsec", "--transfer"};
-
-// Whether every byte reached the stream; flushed, so that a full disk or a
-// closed pipe shows here and not after exit.
-bool Put(std::FILE* f, const std::string& text)
-{
-    return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
-}
 
 // Fixed decimals with the locale's separator, for people.
 std::string Fix(double v, int decimals, char sep)
@@ -315,9 +310,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         dropped = s.Status.Linear;
         loaded.UnusableHeader = TakeSetupValues(o, header, s.Experiment, sep);
         TDriveInput in;
-        in.Start = {static_cast<double>(o.CheckPoints[0]), static_cast<double>(o.CheckPoints[1])};
-        in.Stop = {static_cast<double>(o.CheckPoints[2]), static_cast<double>(o.CheckPoints[3])};
-        in.InLine = {static_cast<double>(o.CheckPoints[4]), static_cast<double>(o.CheckPoints[5])};
+        std::tie(in.Start, in.Stop, in.InLine) = CheckPointsAs<TDrivePoint>(o.CheckPoints);
         in.Setup = ExactSetup(o, header, sep);
         in.Channel = ChannelOf(o.Channel);
         in.Settings = DriveSettingsOf(d, fromFile);

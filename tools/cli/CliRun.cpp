@@ -218,14 +218,12 @@ TCliResult RunAnalysis(const TCliOptions& o, char sep)
     return r;
 }
 
-namespace {
-
-// Whether every byte reached the stream; its buffer is flushed so that a
-// full disk or a closed descriptor shows here and not after exit.
 bool Put(std::FILE* f, const std::string& text)
 {
     return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
 }
+
+namespace {
 
 const char* StreamName(std::FILE* f, std::FILE* out) { return f == out ? "standard output" : "standard error"; }
 

@@ -109,6 +109,10 @@ TDriveSettings LoadSettings(const std::string& path, TExperiment& e, char decima
 int WriteResult(const TCliOptions& options, const TCliResult& result, char decimalSep, std::FILE* out,
                 std::FILE* err);
 
+// Whether every byte of `text` reached the stream; its buffer is flushed so
+// that a full disk or a closed descriptor shows here and not after exit.
+bool Put(std::FILE* f, const std::string& text);
+
 // An output's failure for standard error: a file that could not be written
 // with the system's reason ("Cannot create file x.csv: No space left on
 // device"), anything else its message.

@@ -39,8 +39,11 @@ void PngError(png_structp png, png_const_charp msg)
 
 void PngWarning(png_structp, png_const_charp) {}
 
-// Returns an empty text or the library's complaint.
-std::string PngToFile(std::FILE* f, const TRgbImage& img, int level)
+// Returns an empty text or the library's complaint. `row(y)` gives row y's
+// samples as PNG stores them: bytes, or big-endian pairs at 16 bits.
+template <class RowOf>
+std::string PngToFile(std::FILE* f, std::int32_t width, std::int32_t height, std::int32_t channels, int depth,
+                      int level, RowOf&& row)
 {
     TPngErr err{};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngError, PngWarning);
@@ -57,52 +60,36 @@ std::string PngToFile(std::FILE* f, const TRgbImage& img, int level)
     }
     png_init_io(png, f);
     png_set_compression_level(png, level);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(img.Width), static_cast<png_uint_32>(img.Height), 8,
-                 img.Channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
+                 channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (std::int32_t y = 0; y < img.Height; ++y)
-        png_write_row(png, img.Row(y));
+    for (std::int32_t y = 0; y < height; ++y)
+        png_write_row(png, row(y));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return {};
 }
 
+std::string PngToFile(std::FILE* f, const TRgbImage& img, int level)
+{
+    return PngToFile(f, img.Width, img.Height, img.Channels, 8, level, [&](std::int32_t y) { return img.Row(y); });
+}
+
 std::string Png16ToFile(std::FILE* f, const TRgb16Image& img, int level)
 {
-    TPngErr err{};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, PngError, PngWarning);
-    if (!png)
-        return "out of memory";
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return "out of memory";
-    }
-    // Filled before setjmp: nothing with a destructor may be created after it.
-    std::vector<png_byte> row(static_cast<std::size_t>(img.Width) * img.Channels * 2);
-    if (setjmp(err.Jump)) {
-        png_destroy_write_struct(&png, &info);
-        return err.Message;
-    }
-    png_init_io(png, f);
-    png_set_compression_level(png, level);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(img.Width), static_cast<png_uint_32>(img.Height), 16,
-                 img.Channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
+    // Made before libpng runs: nothing with a destructor may live in the
+    // frames its longjmp leaves.
     const std::size_t perRow = static_cast<std::size_t>(img.Width) * img.Channels;
-    for (std::int32_t y = 0; y < img.Height; ++y) {
+    std::vector<png_byte> bytes(perRow * 2);
+    return PngToFile(f, img.Width, img.Height, img.Channels, 16, level, [&](std::int32_t y) {
         const std::uint16_t* src = img.Pixels.data() + static_cast<std::size_t>(y) * perRow;
         for (std::size_t i = 0; i < perRow; ++i) { // PNG stores big-endian samples
-            row[2 * i] = static_cast<png_byte>(src[i] >> 8);
-            row[2 * i + 1] = static_cast<png_byte>(src[i] & 0xFF);
+            bytes[2 * i] = static_cast<png_byte>(src[i] >> 8);
+            bytes[2 * i + 1] = static_cast<png_byte>(src[i] & 0xFF);
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return {};
+        return static_cast<png_const_bytep>(bytes.data());
+    });
 }
 
 struct TJpegErr {

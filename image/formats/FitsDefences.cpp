@@ -1,0 +1,522 @@
+#include "image/formats/FitsDefences.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <zlib.h>
+
+#include "image/formats/ReaderUtil.h"
+
+namespace vinsk::formats::fits {
+
+// The status text and the messages that cfitsio stacked, oldest first.
+[[noreturn]] void FailFits(int status)
+{
+    char text[FLEN_STATUS] = {};
+    ffgerr(status, text);
+    std::string message = std::string("FITS error: ") + text;
+    char stacked[FLEN_ERRMSG] = {};
+    // The oldest message says what went wrong; the rest say where.
+    if (ffgmsg(stacked) > 0 && std::strcmp(stacked, text) != 0)
+        message += std::string(" (") + stacked + ")";
+    ffcmsg();
+    Fail(message);
+}
+
+// The tile's number as the reader counts it (the table row, from 1).
+[[noreturn]] void FailTile(long long row)
+{
+    Fail("the compressed tile " + std::to_string(row) + " is damaged");
+}
+
+namespace {
+
+// cfitsio 4.2 aborts the process (a fortified strncat overflowing its
+// message buffer) when a keyword it reads as an integer holds a value of 29
+// or more characters that is no number. No valid header has such a value, so
+// the header blocks are checked before cfitsio sees them: every value must be
+// a quoted string, a logical, a number or a bracketed complex pair, and a
+// quoted string that long may not stand where an integer is due.
+bool IntegerKeyword(std::string_view key)
+{
+    static const char* const exact[] = {"BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BLANK", "EXTEND"};
+    for (const char* k : exact)
+        if (key == k)
+            return true;
+    return key.starts_with("NAXIS") || key.starts_with("TNULL") || key.starts_with("TBCOL") || key[0] == 'Z';
+}
+
+void CheckCard(const char* card)
+{
+    const TFitsCard c = ReadCard(card);
+    // A keyword name has no blank inside (only the HIERARCH convention puts
+    // one after it): cfitsio takes the name up to the first blank, so
+    // "ZTILE1 S" would give ZTILE1 whatever follows, and a tile size it
+    // cannot read is a division by zero inside it.
+    if (c.Key.find(' ') != std::string_view::npos && std::memcmp(card, "HIERARCH", 8) != 0)
+        Fail("the header holds a keyword with a blank inside its name");
+    // A keyword's value is printable ASCII text; cfitsio copies other bytes
+    // of a table's column names into fixed buffers past their end.
+    if (c.Indicator)
+        for (std::size_t i = 0; i < CardBytes; ++i)
+            if (card[i] < 0x20 || card[i] > 0x7E)
+                Fail("the header holds a byte that is not text");
+    if (c.Key.empty() || c.Kind == EValueKind::None)
+        return;
+    const std::string_view value = c.Token;
+    if (value.size() < 29)
+        return;
+    switch (c.Kind) {
+    case EValueKind::String:
+        if (!IntegerKeyword(c.Key))
+            return;
+        break;
+    case EValueKind::Complex:
+        if (c.Closed) {
+            const std::size_t comma = value.find(',');
+            if (comma != std::string_view::npos && NumberOf(TrimBlanks(value.substr(1, comma - 1))) &&
+                NumberOf(TrimBlanks(value.substr(comma + 1, value.size() - comma - 2))))
+                return;
+        }
+        break;
+    default:
+        // A number too large for cfitsio's integers makes it write the value
+        // into a fixed-size message past its end, as any text does.
+        if (NumberOf(value) && !IntegerKeyword(c.Key))
+            return;
+        break;
+    }
+    Fail("the header's " + std::string(c.Key) + " holds a malformed value");
+}
+
+// cfitsio divides by the tile sizes and by some compression parameters while
+// it opens a compressed image; a 0 there is a division by zero in the library.
+// One pass over the cards and one over what it gathered: a header of a
+// million cards costs no more than reading it.
+void CheckCompressionKeys(const std::vector<const char*>& cards)
+{
+    auto positive = [](const TFitsCard& c) {
+        const std::optional<double> n = NumberOf(c.Text());
+        return n && *n >= 1;
+    };
+    // For Rice compression cfitsio takes ZVAL1 as the block size and ZVAL2
+    // as the bytes per pixel whatever ZNAME1 and ZNAME2 say, and divides by
+    // the block size.
+    bool rice = false;
+    // Whether every card of a ZVALn keyword holds a number from 1 up, and
+    // the ZNAMEn cards that name a divisor, in order.
+    std::unordered_map<std::string, bool> valuesPositive;
+    std::vector<std::pair<std::string, std::string>> divisorNames; // ZVALn, its name
+    for (const char* card : cards) {
+        const TFitsCard c = ReadCard(card);
+        if (!c.Indicator)
+            continue;
+        if (c.Key == "ZCMPTYPE") {
+            const std::string type = c.Text();
+            rice = type == "RICE_1" || type == "RICE_ONE";
+        } else if (c.Key.starts_with("ZVAL")) {
+            auto [it, added] = valuesPositive.try_emplace(std::string(c.Key), true);
+            it->second = it->second && positive(c);
+        }
+    }
+    for (const char* card : cards) {
+        const TFitsCard c = ReadCard(card);
+        const std::string key = UpperKey(card); // cfitsio finds keywords whatever their case
+        const bool size = key.starts_with("ZTILE") || key.starts_with("ZNAXIS");
+        const bool riceKey = rice && (key == "ZVAL1" || key == "ZVAL2");
+        // cfitsio finds these by name also on a card without "= ", and then
+        // keeps a tile size of 0 that it divides by.
+        if ((size || riceKey) && !c.Indicator)
+            Fail("the header's " + key + " has no value");
+        if (!c.Indicator)
+            continue;
+        if (size && !positive(c))
+            Fail("the header's " + key + " must be a whole number from 1 up");
+        if (riceKey && !positive(c))
+            Fail("the header's " + key + " (" + (key == "ZVAL1" ? "BLOCKSIZE" : "BYTEPIX") +
+                 ") must be a whole number from 1 up");
+        if (!key.starts_with("ZNAME"))
+            continue;
+        const std::string name = c.Text();
+        if (name == "BLOCKSIZE" || name == "BYTEPIX")
+            divisorNames.emplace_back("ZVAL" + key.substr(5), name);
+    }
+    for (const auto& [valueKey, name] : divisorNames) {
+        const auto it = valuesPositive.find(valueKey);
+        if (it != valuesPositive.end() && !it->second)
+            Fail("the header's " + valueKey + " (" + name + ") must be a whole number from 1 up");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tile checks: what cfitsio would do with each tile of a compressed image,
+// bounded here first. cfitsio sizes each tile's buffer from the header and
+// then trusts the stream: a GZIP stream grows that buffer without limit (a
+// bomb, or a stream that never ends, takes gigabytes before it gives up), an
+// HCOMPRESS stream names its own size and is written out whole, a PLIO line
+// list names its own length. Each stream is therefore held to the tile's
+// declared size before cfitsio sees it.
+
+// Rice-coded tiles are decoded by cfitsio without a bound on the input: a
+// damaged stream (a run of zero bytes where a code should end) sends it
+// reading far past the tile. The same walk through the codes, bounded, tells
+// a stream cfitsio can decode from one it would overrun. The codes: after
+// the first pixel, stored whole, each block of nblock pixels starts with an
+// fsbits-wide code; 0 means all differences are zero, fsmax + 1 means every
+// difference is stored in full, and any other value k means each difference
+// is a run of zero bits ended by a one (its high part), then k - 1 low bits.
+bool RiceStreamInBounds(const std::uint8_t* c, std::size_t clen, long long pixels, int nblock, int bytepix)
+{
+    const int fsbits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5;
+    const int fsmax = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
+    const int bbits = 1 << fsbits;
+    std::size_t pos = bytepix == 1 ? 1 : bytepix == 2 ? 2 : 4;
+    auto next = [&](std::uint32_t& byte) {
+        if (pos >= clen)
+            return false;
+        byte = c[pos++];
+        return true;
+    };
+    auto bitLength = [](std::uint32_t v) {
+        int n = 0;
+        for (; v != 0; v >>= 1)
+            ++n;
+        return n;
+    };
+    std::uint32_t b = 0, byte = 0;
+    if (!next(b))
+        return false;
+    int nbits = 8; // bits of b not yet used; below 8 at the top of each block
+    // Takes whole bytes into b until nbits is no longer negative.
+    auto refill = [&] {
+        while (nbits < 0) {
+            if (!next(byte))
+                return false;
+            b = (b << 8) | byte;
+            nbits += 8;
+        }
+        return true;
+    };
+    for (long long i = 0; i < pixels;) {
+        nbits -= fsbits;
+        if (!refill())
+            return false;
+        const int fs = static_cast<int>(b >> nbits) - 1;
+        b &= (1u << nbits) - 1;
+        const long long end = std::min<long long>(i + nblock, pixels);
+        if (fs < 0) {
+            i = end;
+        } else if (fs == fsmax) {
+            for (; i < end; ++i) {
+                for (int k = bbits - nbits - 8; k >= 0; k -= 8)
+                    if (!next(byte))
+                        return false;
+                if (nbits > 0) {
+                    if (!next(byte))
+                        return false;
+                    b = byte & ((1u << nbits) - 1);
+                } else {
+                    b = 0;
+                }
+            }
+        } else {
+            for (; i < end; ++i) {
+                while (b == 0) {
+                    nbits += 8;
+                    if (!next(b))
+                        return false;
+                }
+                nbits = bitLength(b) - 1; // past the run of zeros and its closing one
+                b ^= 1u << nbits;
+                nbits -= fs;
+                if (!refill())
+                    return false;
+                b &= (1u << nbits) - 1;
+            }
+        }
+    }
+    return true;
+}
+
+// The pixels of tile `row` (0-based): tiles run along the first axis first,
+// and the last ones along an axis are cut at the picture's edge.
+long long TilePixels(long long row, const long long* naxes, const long long* tile, int naxis)
+{
+    long long pixels = 1;
+    for (int d = 0; d < naxis; ++d) {
+        const long long count = (naxes[d] + tile[d] - 1) / tile[d];
+        const long long index = row % count;
+        row /= count;
+        pixels *= std::min(tile[d], naxes[d] - index * tile[d]);
+    }
+    return pixels;
+}
+
+// Whether the GZIP stream ends within `cap` bytes of output, at a size that
+// cfitsio takes for the tile's `pixels` (1, 2, 4 or 8 bytes each; it leaks
+// the stream's buffer when it refuses another size): inflated into a small
+// window that is written over, so the check itself costs no memory.
+bool GzipFitsTile(const std::uint8_t* c, std::size_t clen, unsigned long long pixels, unsigned long long cap)
+{
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) // the gzip wrapper, as cfitsio reads it
+        return false;
+    std::uint8_t window[1 << 16];
+    bool ended = false;
+    z.next_in = const_cast<std::uint8_t*>(c);
+    std::size_t left = clen;
+    for (;;) {
+        if (z.avail_in == 0 && left > 0) {
+            const std::size_t take = std::min<std::size_t>(left, 1u << 30);
+            z.next_in = const_cast<std::uint8_t*>(c + (clen - left));
+            z.avail_in = static_cast<uInt>(take);
+            left -= take;
+        }
+        z.next_out = window;
+        z.avail_out = sizeof window;
+        const int r = inflate(&z, Z_NO_FLUSH);
+        if (r == Z_STREAM_END) {
+            const unsigned long long size = z.total_out;
+            ended = size <= cap && (size == pixels || size == 2 * pixels || size == 4 * pixels || size == 8 * pixels);
+            break;
+        }
+        if ((r != Z_OK && r != Z_BUF_ERROR) || z.total_out > cap || (r == Z_BUF_ERROR && z.avail_in == 0 && left == 0))
+            break;
+    }
+    inflateEnd(&z);
+    return ended;
+}
+
+// An HCOMPRESS stream starts with its magic number and the sizes that the
+// decoder writes out whole: they must be the tile's.
+bool HcompressHeaderFits(const std::uint8_t* c, std::size_t clen, long long pixels)
+{
+    if (clen < 14 || c[0] != 0xDD || c[1] != 0x99)
+        return false;
+    auto int32At = [&](std::size_t at) {
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(c[at]) << 24) | (static_cast<std::uint32_t>(c[at + 1]) << 16) |
+                                         (static_cast<std::uint32_t>(c[at + 2]) << 8) | c[at + 3]);
+    };
+    const long long nx = int32At(2), ny = int32At(6), scale = int32At(10);
+    return nx >= 1 && ny >= 1 && scale >= 0 && nx * ny == pixels;
+}
+
+// A PLIO line list as cfitsio's decoder walks it (1-based words: the list's
+// length in word 3, or in words 4 and 5 after a header of word 2's length;
+// an opcode 1 takes the word after it): every word it reads must lie in the
+// tile's `n` words. Its writes stop at the tile's pixels by themselves.
+bool PlioListInBounds(const std::vector<int>& w, long long pixels)
+{
+    const long long n = static_cast<long long>(w.size());
+    auto at = [&](long long i) { return w[static_cast<std::size_t>(i - 1)]; };
+    if (n < 3)
+        return false;
+    long long length = 0, first = 0;
+    if (at(3) > 0) {
+        length = at(3);
+        first = 4;
+    } else {
+        if (n < 5)
+            return false;
+        length = static_cast<long long>(at(5)) * 32768 + at(4);
+        first = static_cast<long long>(at(2)) + 1;
+    }
+    if (pixels <= 0 || length <= 0)
+        return true; // the decoder stops before the list
+    if (first < 1 || length > n)
+        return false;
+    for (long long ip = first; ip <= length; ++ip)
+        if (at(ip) / 4096 == 1 && ip++ >= n) // the opcode's second word
+            return false;
+    return true;
+}
+
+// Each tile's compressed bytes are a variable-length array in the table's
+// heap; cfitsio allocates what its descriptor claims, so every descriptor
+// must point inside the heap that PCOUNT declares.
+void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
+{
+    int status = 0;
+    long long rows = 0, heap = 0, rowBytes = 0;
+    int columns = 0;
+    if (ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0 || ffgkyjj(f, "PCOUNT", &heap, nullptr, &status) != 0 ||
+        ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgncl(f, &columns, &status) != 0)
+        FailFits(status);
+    long long heapStart = rowBytes * rows;
+    if (ffgkyjj(f, "THEAP", &heapStart, nullptr, &status) != 0) {
+        status = 0;
+        ffcmsg();
+        heapStart = rowBytes * rows;
+    }
+    // How cfitsio decodes Rice tiles: ZVAL1 the block size and ZVAL2 the
+    // bytes per pixel, 32 and 4 when missing, swapped when they are the
+    // wrong way round.
+    char type[FLEN_VALUE] = "";
+    int compressedColumn = 0, uncompressedColumn = 0;
+    bool rice = false, gzip = false, plio = false, hcompress = false;
+    int nblock = 32, bytepix = 4;
+    if (ffgkys(f, "ZCMPTYPE", type, nullptr, &status) == 0) {
+        rice = std::strcmp(type, "RICE_1") == 0 || std::strcmp(type, "RICE_ONE") == 0;
+        gzip = std::strcmp(type, "GZIP_1") == 0 || std::strcmp(type, "GZIP_2") == 0;
+        plio = std::strcmp(type, "PLIO_1") == 0;
+        hcompress = std::strcmp(type, "HCOMPRESS_1") == 0;
+        if (!rice && !gzip && !plio && !hcompress)
+            Fail(std::string("the compressed tiles use ") + type + ", which is not read");
+        if (ffgky(f, TINT, "ZVAL1", &nblock, nullptr, &status) != 0) {
+            status = 0;
+            nblock = 32;
+        }
+        if (ffgky(f, TINT, "ZVAL2", &bytepix, nullptr, &status) != 0) {
+            status = 0;
+            bytepix = 4;
+        }
+        if (nblock < 16 && bytepix > 8)
+            std::swap(nblock, bytepix);
+        char name[] = "COMPRESSED_DATA";
+        if (ffgcno(f, CASEINSEN, name, &compressedColumn, &status) != 0) {
+            status = 0;
+            compressedColumn = 0;
+        }
+        // cfitsio reads a tile stored whole into the tile's buffer, as many
+        // values as the descriptor says.
+        char whole[] = "UNCOMPRESSED_DATA";
+        if (ffgcno(f, CASEINSEN, whole, &uncompressedColumn, &status) != 0) {
+            status = 0;
+            uncompressedColumn = 0;
+        }
+    }
+    status = 0;
+    ffcmsg();
+    long long tile[3] = {info.Naxes[0], 1, 1};
+    for (int d = 0; d < info.Naxis && d < 3; ++d)
+        if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
+            tile[d] = static_cast<long long>(*t);
+    // cfitsio reads tile n's descriptor from table row n: the table holds
+    // one row for each tile.
+    long long tiles = 1;
+    for (int d = 0; d < std::min(info.Naxis, 3); ++d)
+        tiles *= (info.Naxes[d] + tile[d] - 1) / tile[d];
+    if (rows != tiles)
+        Fail("the compressed image holds " + std::to_string(rows) + " of its " + std::to_string(tiles) + " tiles");
+    const unsigned long long sampleBytes = static_cast<unsigned long long>(std::abs(info.Bitpix) / 8);
+    for (int c = 1; c <= columns; ++c) {
+        int code = 0;
+        long long repeat = 0, width = 0;
+        if (ffgtclll(f, c, &code, &repeat, &width, &status) != 0)
+            FailFits(status);
+        if (code >= 0)
+            continue; // a fixed-size column holds no descriptors
+        for (long long row = 1; row <= rows; ++row) {
+            long long length = 0, offset = 0;
+            if (ffgdesll(f, c, row, &length, &offset, &status) != 0)
+                FailFits(status);
+            const long long elementBytes = std::max(1LL, width);
+            if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
+                Fail("a compressed tile lies outside the file's data");
+            const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
+            if (c == uncompressedColumn && length > pixels)
+                FailTile(row);
+            if (c != compressedColumn || length == 0)
+                continue;
+            const long long at = dataStart + heapStart + offset, bytes = length * elementBytes;
+            if (heapStart < 0 || at < 0 || at > static_cast<long long>(data.size()) ||
+                bytes > static_cast<long long>(data.size()) - at)
+                Fail("a compressed tile lies outside the file's data");
+            const std::uint8_t* stream = data.data() + at;
+            const auto streamBytes = static_cast<std::size_t>(bytes);
+            if (rice && nblock >= 1 && !RiceStreamInBounds(stream, streamBytes, pixels, nblock, bytepix))
+                Fail("a compressed tile is damaged");
+            if (gzip && !GzipFitsTile(stream, streamBytes, static_cast<unsigned long long>(pixels),
+                                      static_cast<unsigned long long>(pixels) * sampleBytes))
+                FailTile(row);
+            if (hcompress && !HcompressHeaderFits(stream, streamBytes, pixels))
+                FailTile(row);
+            if (plio) {
+                // cfitsio takes the list as 16-bit words, whatever the column holds.
+                if (width != 1 && width != 2)
+                    FailTile(row);
+                std::vector<int> words(static_cast<std::size_t>(length));
+                for (std::size_t i = 0; i < words.size(); ++i)
+                    words[i] = width == 1 ? stream[i]
+                                          : static_cast<std::int16_t>((stream[2 * i] << 8) | stream[2 * i + 1]);
+                if (!PlioListInBounds(words, pixels))
+                    FailTile(row);
+            }
+        }
+    }
+}
+
+} // namespace
+
+void CheckHeaders(TBytes data)
+{
+    bool inHeader = true;
+    std::vector<const char*> cards;
+    for (std::size_t block = 0; block + BlockBytes <= data.size(); block += BlockBytes) {
+        const char* b = reinterpret_cast<const char*>(data.data() + block);
+        if (!inHeader && std::memcmp(b, "XTENSION= ", 10) == 0)
+            inHeader = true;
+        if (!inHeader)
+            continue;
+        for (std::size_t c = 0; c < BlockBytes; c += CardBytes) {
+            if (std::memcmp(b + c, "END     ", 8) == 0) {
+                inHeader = false;
+                break;
+            }
+            CheckCard(b + c);
+            cards.push_back(b + c);
+        }
+        if (!inHeader) {
+            CheckCompressionKeys(cards);
+            cards.clear();
+        }
+    }
+    CheckCompressionKeys(cards);
+}
+
+// cfitsio reads a memory file's missing tail as zeros, so a data unit cut
+// short is caught here: a compressed one at least reaches its last
+// 2880-byte block.
+void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
+{
+    ffcmsg();
+    long long headStart = 0, dataStart = 0, dataEnd = 0;
+    int status = 0;
+    if (ffghadll(f, &headStart, &dataStart, &dataEnd, &status) != 0)
+        FailFits(status);
+    const long long need = dataEnd - 2879;
+    // Tiles larger than the picture would only make cfitsio allocate
+    // what the header claims.
+    for (int i = 0; i < info.Naxis; ++i) {
+        const std::optional<double> tile = h.Number("ZTILE" + std::to_string(i + 1));
+        if (tile && (*tile < 1 || *tile > static_cast<double>(info.Naxes[i])))
+            Fail("the compressed tiles are larger than the picture");
+    }
+    // cfitsio reads a memory file's descriptors past its end unchecked:
+    // the table holding them must lie inside the file first.
+    long long rowBytes = 0, rows = 0;
+    if (ffgkyjj(f, "NAXIS1", &rowBytes, nullptr, &status) != 0 || ffgkyjj(f, "NAXIS2", &rows, nullptr, &status) != 0)
+        FailFits(status);
+    const long long room = static_cast<long long>(fileSize) - dataStart;
+    if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
+        (rowBytes > 0 && rows > room / rowBytes))
+        Fail("the file is truncated");
+    CheckTileHeap(f, h, buffer, dataStart, info);
+    // cfitsio reads a compressed image's parameters when it opens the table
+    // and stops at the first it misses (a Rice image without ZVAL1, say)
+    // without telling the reads that follow: they then take column 0 for
+    // the tiles' column and read before the table's column array.
+    if (f->Fptr->cn_compressed < 1)
+        Fail("the compressed image's header is incomplete");
+    ffcmsg();
+}
+
+} // namespace vinsk::formats::fits
