@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -105,7 +106,13 @@ TEST(Guide, CommandLineRunsPrintWhatTheGuideShows)
     ASSERT_GE(blocks.size(), 2u) << "the guide shows the figures' run and the drive run";
     const fs::path work = fs::temp_directory_path() / ("vinsk-guide-" + std::to_string(::getpid()));
     fs::create_directories(work);
-    fs::create_directory_symlink(fs::path(VINSK_SOURCE_DIR) / "samples", work / "samples");
+    // A copy of the samples, dated as the guide shows them: a report names
+    // its picture's modification time, and a checkout dates every file anew.
+    fs::copy(fs::path(VINSK_SOURCE_DIR) / "samples", work / "samples", fs::copy_options::recursive);
+    const std::chrono::sys_seconds noon = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7} + std::chrono::hours{12};
+    const auto dated = std::chrono::time_point_cast<fs::file_time_type::duration>(fs::file_time_type::clock::from_sys(noon));
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(work / "samples"))
+        fs::last_write_time(e.path(), dated);
     int commands = 0;
     for (const TBlock& b : blocks) {
         for (std::size_t i = 0; i < b.Lines.size();) {
