@@ -188,6 +188,11 @@ struct TDriveResult {
     // ring, whose radius is half their distance apart (0 for one crest).
     int Crests = 1; // 0 for a source without pixels
     double RingRadius = 0; // px
+
+    // The times (on T's axis) of the steps whose light was not the star's
+    // and was bridged from their neighbours; nothing for a source without
+    // pixels.
+    std::optional<std::vector<double>> Repaired;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that

@@ -150,8 +150,14 @@ std::string DriveJson(const TDriveResult& r)
     key("transfer",
         t ? "{\"curve\": " + Quote(ToneCurveName(t->Curve)) + ", \"gamma\": " + Num(t->Gamma) +
                 ", \"source\": " + Quote(t->Source) + "}"
-          : std::string("null"),
-        true);
+          : std::string("null"));
+    key("repaired_steps", r.Repaired ? std::to_string(r.Repaired->size()) : "null");
+    std::string repaired = "null";
+    if (r.Repaired) {
+        repaired.clear();
+        Array(repaired, *r.Repaired);
+    }
+    key("repaired", repaired, true);
     return o + "}\n";
 }
 

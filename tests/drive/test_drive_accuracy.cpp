@@ -207,6 +207,9 @@ void CheckLoaded(const std::string& name, const TPhysicalOptions& o, const TPhys
     std::printf("\n");
 
     EXPECT_EQ(r.Crests, crests) << name;
+    // A clean trail has no light to bridge.
+    ASSERT_TRUE(r.Repaired.has_value()) << name;
+    EXPECT_EQ(r.Repaired->size(), 0u) << name;
     EXPECT_LE(m.ErrorRms, bars.Error * m.TruePP) << name;
     EXPECT_NEAR(m.Rms, m.TrueRms, bars.Rms * m.TrueRms) << name;
     EXPECT_NEAR(m.PP, m.TruePP, bars.PP * m.TruePP) << name;
