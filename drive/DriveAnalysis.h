@@ -212,7 +212,8 @@ const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
 // cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe,
 // pec_fit, residual, drift} (the trimmed steps: the drift-free error and what
-// the figures draw beside it, null when absent) and a few more. A point is the decimal
+// the figures draw beside it, null when absent), repaired_steps and repaired (the
+// bridged steps' times; null for a source without pixels) and a few more. A point is the decimal
 // separator whatever the locale; unknown values are null.
 std::string DriveJson(const TDriveResult& r);
 
