@@ -220,6 +220,10 @@ struct TDriveResult {
     // channel, whoever knows the file the rest.
     std::optional<TChannel> Channel;
     std::string PictureName, PictureModified, ExposureStart;
+    // The times (on T's axis) of the steps whose light was not the star's
+    // and was bridged from their neighbours; nothing for a source without
+    // pixels.
+    std::optional<std::vector<double>> Repaired;
 };
 
 // Runs the whole analysis. Never throws for pictures or check points that
@@ -239,7 +243,8 @@ const char* WormSourceName(TWormSource s); // "given", "estimated", "none"
 // drift_percent, stats {...}, worm_period_s, worm_period_source, peaks [...],
 // cycles {count, spread_rms}, pec {harmonics, residual_rms}, series {t, pe,
 // pec_fit, residual, drift} (the trimmed steps: the drift-free error and what
-// the figures draw beside it, null when absent) and a few more. A point is the decimal
+// the figures draw beside it, null when absent), repaired_steps and repaired (the
+// bridged steps' times; null for a source without pixels) and a few more. A point is the decimal
 // separator whatever the locale; unknown values are null.
 std::string DriveJson(const TDriveResult& r);
 

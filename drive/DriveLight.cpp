@@ -28,4 +28,12 @@ std::string TransferLine(const TDriveResult& r, char decimalSep)
     return "Light: stored values read through the " + curve + " curve (" + t.Source + ")";
 }
 
+std::string RepairedLine(const TDriveResult& r)
+{
+    if (!r.Repaired || r.Repaired->empty())
+        return {};
+    const std::size_t n = r.Repaired->size();
+    return std::to_string(n) + (n == 1 ? " step" : " steps") + " repaired (cosmic rays, hot pixels or a streak)";
+}
+
 } // namespace vinsk

@@ -20,4 +20,8 @@ void NameFlatOffset(TDriveResult& r, bool fromDark);
 // nothing for linear samples; the summary and the Drive panel show it.
 std::string TransferLine(const TDriveResult& r, char decimalSep);
 
+// "3 steps repaired (cosmic rays, hot pixels or a streak)", or nothing when
+// no step was; the summary and the Drive panel show it.
+std::string RepairedLine(const TDriveResult& r);
+
 } // namespace vinsk

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/MathFaults.h"
+#include "drive/DriveOutliers.h"
 #include "drive/DriveStage.h"
 #include "numeric/Circle.h"
 #include "numeric/Median.h"
@@ -675,6 +676,20 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     std::vector<long double> b(steps);
     for (std::size_t k = 0; k < steps; ++k)
         b[k] = (raw[k] - count * bgStep[k]) * along[k];
+    // Light that is not the star's is bridged like saturated light.
+    {
+        const TOutliers odd = FindOutliers(b, bad, typical, fwhm);
+        std::size_t repairedCore = 0;
+        for (std::size_t k : odd.Steps) {
+            bad[k] = 1;
+            const long double s = s0 + k;
+            repairedCore += s >= 0 && s <= length ? 1 : 0;
+        }
+        const long double covered = static_cast<long double>(repairedCore + saturatedCore + outsideCore) / core;
+        if (odd.LongestRun > LongestBridgedRun || (!odd.Steps.empty() && covered > 0.02L))
+            return refuse(ForeignLightMessage(covered));
+        light.Repaired = odd.Steps;
+    }
     // The few bad steps take the light of their good neighbours.
     for (std::size_t k = 0; k < steps; ++k) {
         if (!bad[k])

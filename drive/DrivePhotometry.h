@@ -22,6 +22,7 @@ struct TPhotometry {
     long double Width = 0;          // the mean cross-section's second-moment width, widest stretch, px
     int Crests = 1;                 // maxima of the mean cross-section: 2 for a defocused ring
     long double RingRadius = 0;     // px, half the distance of the two crests; 0 for one
+    std::vector<std::size_t> Repaired; // steps whose light was not the star's, bridged
 };
 
 TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in);

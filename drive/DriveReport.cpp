@@ -249,6 +249,13 @@ std::string DriveJson(const TDriveResult& r)
     if (!cycle.empty())
         Array(mean, cycle);
     key("mean_cycle", mean);
+    key("repaired_steps", r.Repaired ? std::to_string(r.Repaired->size()) : "null");
+    std::string repaired = "null";
+    if (r.Repaired) {
+        repaired.clear();
+        Array(repaired, *r.Repaired);
+    }
+    key("repaired", repaired);
     key("format_version", std::to_string(RunFormatVersion), true);
     return o + "}\n";
 }

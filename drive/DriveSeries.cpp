@@ -104,6 +104,9 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
         alphaSum += alpha[k];
     }
     r.ArcsecPerStep = StoreD(alphaSum / steps);
+    r.Repaired.emplace();
+    for (std::size_t k : light.Repaired)
+        r.Repaired->push_back(r.Time[k]);
 
     // The statistics leave out the ends: from 2 FWHM inside the points where
     // the light reaches half its typical level.

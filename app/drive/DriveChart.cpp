@@ -20,6 +20,7 @@ const QColor FitColour(0, 90, 200);
 const QColor ResidualColour(214, 39, 40);
 const QColor DriftColour(90, 90, 90);
 const QColor MarkerColour(0, 140, 70);
+const QColor RepairedColour(230, 120, 0);
 
 QString Number(double v, char sep)
 {
@@ -269,6 +270,22 @@ void TDriveChart::ShowError(const TDriveResult& r, bool showDrift)
         AddLine(FPlot, t, d, pen, QStringLiteral("Removed drift"));
         Fit(t, d, xs, ys);
         FPlot->legend->setVisible(true);
+    }
+    // The steps bridged for light that was not the star's, on the error.
+    if (r.Repaired && !r.T.empty() && r.Error.size() == r.T.size()) {
+        QVector<double> rt, re;
+        for (const double at : *r.Repaired) {
+            const auto it = std::lower_bound(r.T.begin(), r.T.end(), at);
+            if (at < r.T.front() || it == r.T.end())
+                continue;
+            rt.append(at);
+            re.append(r.Error[static_cast<std::size_t>(it - r.T.begin())]);
+        }
+        if (!rt.isEmpty()) {
+            QCPGraph* g = AddLine(FPlot, rt, re, QPen(RepairedColour, 1.5), QStringLiteral("Repaired steps"));
+            g->setLineStyle(QCPGraph::lsNone);
+            g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 7));
+        }
     }
     for (const double b : r.CycleStarts) {
         auto* line = new QCPItemStraightLine(FPlot);

@@ -903,6 +903,8 @@ void TDrivePage::ShowResult()
     QStringList notes;
     if (const std::string light = TransferLine(r, sep); !light.empty())
         notes << QString::fromStdString(light);
+    if (const std::string repaired = RepairedLine(r); !repaired.empty())
+        notes << QString::fromStdString(repaired);
     for (const std::string& n : r.Notes)
         notes << QString::fromStdString(n);
     if (r.WormSource == TWormSource::None && !r.WormNote.empty())

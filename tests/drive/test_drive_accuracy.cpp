@@ -210,6 +210,9 @@ void CheckLoaded(const std::string& name, const TPhysicalOptions& o, const TPhys
     // Even light: neither the light's trend nor a slow error is named.
     for (const std::string& note : r.Notes)
         EXPECT_TRUE(note.rfind("The light", 0) != 0 && note.rfind("Most of this error", 0) != 0) << name << ": " << note;
+    // A clean trail has no light to bridge.
+    ASSERT_TRUE(r.Repaired.has_value()) << name;
+    EXPECT_EQ(r.Repaired->size(), 0u) << name;
     EXPECT_LE(m.ErrorRms, bars.Error * m.TruePP) << name;
     EXPECT_NEAR(m.Rms, m.TrueRms, bars.Rms * m.TrueRms) << name;
     EXPECT_NEAR(m.PP, m.TruePP, bars.PP * m.TruePP) << name;

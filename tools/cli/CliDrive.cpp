@@ -81,6 +81,8 @@ std::string Summary(const TDriveResult& r, int channel, char sep)
     if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
         s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
              Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
+    if (const std::string repaired = RepairedLine(r); !repaired.empty())
+        s += repaired + "\n";
     if (std::isfinite(r.Drift))
         s += "Drift: " + Fix(r.Drift, 5, sep) +
              (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +

@@ -1,0 +1,178 @@
+#include "drive/DriveOutliers.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "drive/DrivePhotometry.h"
+#include "drive/DriveStage.h"
+#include "numeric/Median.h"
+
+namespace vinsk::drive {
+
+namespace {
+
+constexpr std::size_t FitReach = 10;    // steps each side of the quadratic: a fast worm's swings are some 12 steps wide
+constexpr std::size_t SeedReach = 45;   // each side of the first median: wider than a streak across the trail
+constexpr std::size_t MaxReach = 90;    // how far a fit reaches past marked steps for light of its own
+constexpr std::size_t MinEachSide = 5;  // unmarked steps a fit wants on each side
+constexpr long double GrowSigmas = 3;   // a marked run takes neighbours this far up too
+constexpr long double MinExcess = 0.01L; // of the typical light: a smooth, noiseless trail marks nothing
+
+// The quadratic through the usable steps about k, its value at k; false
+// when they do not fix one.
+bool QuadraticAt(const std::vector<long double>& y, const std::vector<char>& usable, std::size_t lo, std::size_t hi,
+                 std::size_t k, long double& value)
+{
+    // Each side reaches FitReach steps, further when marked steps leave it
+    // fewer than MinEachSide of its own: the value at k is then read between
+    // light on both sides, not extrapolated from one.
+    std::size_t from = k, to = k, seen = 0;
+    while (from > lo && (k - from < FitReach || (seen < MinEachSide && k - from < MaxReach))) {
+        --from;
+        seen += usable[from] ? 1 : 0;
+    }
+    seen = 0;
+    while (to < hi && (to - k < FitReach || (seen < MinEachSide && to - k < MaxReach))) {
+        ++to;
+        seen += usable[to] ? 1 : 0;
+    }
+    long double s[5] = {0, 0, 0, 0, 0}, t[3] = {0, 0, 0};
+    for (std::size_t j = from; j <= to; ++j) {
+        if (!usable[j])
+            continue;
+        const long double x = (static_cast<long double>(j) - static_cast<long double>(k)) / FitReach;
+        const long double x2 = x * x;
+        s[0] += 1;
+        s[1] += x;
+        s[2] += x2;
+        s[3] += x2 * x;
+        s[4] += x2 * x2;
+        t[0] += y[j];
+        t[1] += y[j] * x;
+        t[2] += y[j] * x2;
+    }
+    if (s[0] < 4)
+        return false;
+    // The normal equations by Cramer's rule; only the constant is wanted.
+    const long double det = s[0] * (s[2] * s[4] - s[3] * s[3]) - s[1] * (s[1] * s[4] - s[3] * s[2]) +
+                            s[2] * (s[1] * s[3] - s[2] * s[2]);
+    if (!(det > 1e-9L * s[0] * s[0] * s[0]))
+        return false;
+    value = (t[0] * (s[2] * s[4] - s[3] * s[3]) - s[1] * (t[1] * s[4] - s[3] * t[2]) +
+             s[2] * (t[1] * s[3] - s[2] * t[2])) /
+            det;
+    return true;
+}
+
+} // namespace
+
+TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<char>& bad, long double typical,
+                       long double fwhm)
+{
+    TOutliers out;
+    const std::size_t n = light.size();
+    if (n == 0 || bad.size() != n || !(typical > 0))
+        return out;
+    // The steps the statistics use: the end caps' light falls faster than
+    // any baseline could follow.
+    const std::vector<long double> smooth = RunningMean(light, 2);
+    std::size_t first = 0, last = n - 1;
+    while (first < n && smooth[first] < 0.5L * typical)
+        ++first;
+    while (last > first && smooth[last] < 0.5L * typical)
+        --last;
+    const auto margin = static_cast<std::size_t>(std::ceil(static_cast<double>(2 * fwhm))) + 2;
+    if (first >= n || last < first + 2 * margin + 2 * FitReach + 1)
+        return out;
+    const std::size_t lo = first + margin, hi = last - margin;
+
+    // The noise of one step, from the step-to-step differences: a few
+    // outliers and the light's slow changes move their median deviation
+    // little.
+    std::vector<long double> diffs;
+    for (std::size_t k = lo; k < hi; ++k)
+        if (!bad[k] && !bad[k + 1])
+            diffs.push_back(light[k + 1] - light[k]);
+    if (diffs.size() < 2 * FitReach)
+        return out;
+    const long double mid = Median(diffs);
+    for (long double& d : diffs)
+        d = fabsl(d - mid);
+    const long double sigma = 1.4826L * Median(diffs) / sqrtl(2.0L);
+    if (!(sigma > 0))
+        return out;
+    const long double floorExcess = MinExcess * typical;
+
+    std::vector<long double> base(n, 0);
+    {
+        std::vector<long double> window;
+        for (std::size_t k = lo; k <= hi; ++k) {
+            window.clear();
+            const std::size_t a = k > lo + SeedReach ? k - SeedReach : lo, z = std::min(hi, k + SeedReach);
+            for (std::size_t j = a; j <= z; ++j)
+                if (!bad[j])
+                    window.push_back(light[j]);
+            base[k] = Median(window);
+        }
+    }
+    std::vector<char> marked(n, 0), usable(n, 0);
+    auto excess = [&](std::size_t k) { return light[k] - base[k]; };
+    auto mark = [&] {
+        for (std::size_t k = lo; k <= hi; ++k) {
+            const long double e = excess(k);
+            marked[k] = !bad[k] && e > OutlierSigmas * sigma && e > floorExcess;
+        }
+    };
+    mark();
+    // A median that lags the light's own swings (a fast worm on a short
+    // trail) marks clean steps by the dozen: then the quadratic starts
+    // from all steps.
+    if (static_cast<long double>(std::count(marked.begin(), marked.end(), 1)) > 0.03L * (hi - lo + 1))
+        std::fill(marked.begin(), marked.end(), 0);
+    // Three rounds of the quadratic, each without the steps the last marked.
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t k = lo; k <= hi; ++k)
+            usable[k] = !bad[k] && !marked[k];
+        for (std::size_t k = lo; k <= hi; ++k) {
+            long double v;
+            if (QuadraticAt(light, usable, lo, hi, k, v))
+                base[k] = v;
+        }
+        mark();
+    }
+    // A hit shared by two steps may leave the smaller part below the mark.
+    for (std::size_t k = lo; k <= hi; ++k) {
+        if (!marked[k])
+            continue;
+        for (std::size_t j = k; j > lo && !marked[j - 1] && !bad[j - 1] && excess(j - 1) > GrowSigmas * sigma; --j)
+            marked[j - 1] = 2;
+        for (std::size_t j = k; j < hi && !marked[j + 1] && !bad[j + 1] && excess(j + 1) > GrowSigmas * sigma; ++j)
+            marked[j + 1] = 2;
+    }
+    // A run counts the saturated steps within it too: a bright streak
+    // clips the crest where it crosses.
+    std::size_t run = 0;
+    bool runMarked = false;
+    for (std::size_t k = lo; k <= hi; ++k) {
+        if (marked[k])
+            out.Steps.push_back(k);
+        if (marked[k] || bad[k]) {
+            ++run;
+            runMarked = runMarked || marked[k];
+            if (runMarked)
+                out.LongestRun = std::max(out.LongestRun, run);
+        } else {
+            run = 0;
+            runMarked = false;
+        }
+    }
+    return out;
+}
+
+std::string ForeignLightMessage(long double fraction)
+{
+    return "Too much of the trail (" + Percent(fraction) +
+           ") is covered by light that is not the star: take a dark frame, or check for a streak across the trail";
+}
+
+} // namespace vinsk::drive
