@@ -470,6 +470,11 @@ void RunsShots(TShots& s)
     s.WaitForDrive();
     s.Shot(QStringLiteral("drive-runs"), s.Get("TabSheet4"));
     s.Choose("DriveFigure", 0);
+    // The pictures after these take their worm period and phase themselves.
+    if (auto* period = s.Get<QDoubleSpinBox>("DriveWormPeriod"))
+        period->setValue(0);
+    if (auto* phase = s.Get<QDoubleSpinBox>("DriveWormPhase"))
+        phase->setValue(-1);
 }
 
 // Pixels as decoded; a different size counts as a change.
@@ -517,9 +522,9 @@ int main(int argc, char* argv[])
     BadPlacementShots(s);
     FindTrailShots(s);
     DriveShots(s);
+    RunsShots(s);
     GuideLogShots(s);
     CaptureShots(s);
-    RunsShots(s);
 
     if (!s.Dialogs().Messages.isEmpty())
         for (const QString& m : s.Dialogs().Messages)
