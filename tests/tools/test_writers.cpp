@@ -84,6 +84,18 @@ TEST(Writers, AnUnknownExtensionOrAnUnwritablePlaceIsAnError)
     EXPECT_THROW(WritePicture("/tmp/vinsk-writer.bmp", img), EWriteError);
     EXPECT_THROW(WritePicture("/nonexistent-folder/x.png", img), EWriteError);
     EXPECT_THROW(WritePicture("/tmp/vinsk-writer-empty.png", TRgbImage()), EWriteError);
+    // A failed write removes only a file it wrote: here the path is a link
+    // to a device that refuses every byte, and the link stays.
+    const std::filesystem::path link =
+        std::filesystem::temp_directory_path() / ("vinsk-writer-full-" + std::to_string(::getpid()));
+    for (const char* ext : {".png", ".tif"}) {
+        const std::filesystem::path named = link.string() + ext;
+        std::filesystem::remove(named);
+        std::filesystem::create_symlink("/dev/full", named);
+        EXPECT_THROW(WritePicture(named.string(), img), EWriteError) << ext;
+        EXPECT_TRUE(std::filesystem::is_symlink(named)) << ext;
+        std::filesystem::remove(named);
+    }
 }
 
 

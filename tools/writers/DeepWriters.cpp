@@ -14,7 +14,7 @@ namespace {
 
 [[noreturn]] void WriteFail(const std::string& path, const std::string& problem)
 {
-    std::remove(path.c_str());
+    RemoveFailedWrite(path);
     throw EWriteError("Cannot write " + path + ": " + problem);
 }
 

@@ -50,6 +50,11 @@ struct TRgb16Image {
     }
 };
 
+// After a failed write: removes what was written at path, when it is a file.
+// A path may name a device or a pipe (a write to /dev/full), which is not
+// ours to remove.
+void RemoveFailedWrite(const std::string& path);
+
 class EWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -1,5 +1,7 @@
 #include "tools/writers/RgbImage.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <csetjmp>
@@ -164,12 +166,19 @@ void WriteWith(const std::string& path, const Image& img, Writer&& write)
     if (std::fclose(f) != 0 && problem.empty())
         problem = "write failed";
     if (!problem.empty()) {
-        std::remove(path.c_str());
+        RemoveFailedWrite(path);
         throw EWriteError("Cannot write " + path + ": " + problem);
     }
 }
 
 } // namespace
+
+void RemoveFailedWrite(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        std::remove(path.c_str());
+}
 
 void WritePng(const std::string& path, const TRgbImage& img, int zlibLevel)
 {
@@ -217,7 +226,7 @@ void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate)
         ok = TIFFWriteDirectory(t) != 0;
     TIFFClose(t);
     if (!ok) {
-        std::remove(path.c_str());
+        RemoveFailedWrite(path);
         throw EWriteError("Cannot write " + path + ": " + (TiffMessage().empty() ? "write failed" : TiffMessage()));
     }
 }
