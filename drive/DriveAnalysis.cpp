@@ -63,15 +63,24 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
     if (!light.Refusal.empty())
         return Refuse(light.Refusal);
     TDriveResult r;
-    const TSeries series = MakeSeries(light, e, r, in.FlatApplied);
+    TSeries series = MakeSeries(light, e, r, in.FlatApplied);
     if (!series.Refusal.empty())
         return Refuse(series.Refusal);
-    const long double period = FindWormPeriod(series.T, series.PE, set, r);
-    const TDetrended fits = RemoveDrift(series.T, series.PE, period, set, e, r);
+    const TBridged* bridged = series.Bridged.empty() ? nullptr : &series.Bridged;
+    long double period = FindWormPeriod(series.T, series.PE, set, r, bridged, series.LightBend);
+    if (period > 0 && JointDegree(r.Record, period) == 2 &&
+        Unbend(FitIncrements(series.T, series.PE, set.Harmonics, period, nullptr, 2, bridged), e, r, series,
+               set.Harmonics, bridged) &&
+        r.WormSource == TWormSource::Estimated) {
+        // The bend squeezed the cycles: the period again, on the even times.
+        period = RefinePeriod(series.T, series.PE, set.Harmonics, period, bridged);
+        r.WormPeriod = static_cast<double>(period);
+    }
+    const TDetrended fits = RemoveDrift(series.T, series.PE, period, set, e, r, bridged);
     if (!fits.Refusal.empty())
         return Refuse(fits.Refusal);
     r.Stats = Statistics(r.T, r.Error, period, set.Tolerance);
-    r.Stats.PeakToPeakSigma = PeakToPeakSigma(r, e.MountSpeed);
+    r.Stats.PeakToPeakSigma = PeakToPeakSigma(r, e.MountSpeed, light.Repaired);
     SpectrumAndPeaks(series.T, series.PE, period, set, fits, r);
     CyclesAndPec(series.T, series.PE, period, set, fits.Harmonic, r);
     return r;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/MathFaults.h"
+#include "drive/DriveDetrend.h"
 
 namespace vinsk::drive {
 
@@ -33,9 +34,9 @@ void CyclesAndPec(const std::vector<double>& tt, const std::vector<double>& pe, 
             // a bend larger than the periodic part is most likely the light.
             if (pec.Degree == 2 && !r.PecFit.empty()) {
                 const auto [lo, hi] = std::minmax_element(r.PecFit.begin(), r.PecFit.end());
-                if (fabsl(pec.Coef[2]) > *hi - static_cast<long double>(*lo))
-                    r.Notes.push_back("Most of this error changes slowly, not periodically: the light may have "
-                                      "changed during the exposure \u2014 check the frame");
+                if (fabsl(pec.Coef[2]) > *hi - static_cast<long double>(*lo) &&
+                    std::find(r.Notes.begin(), r.Notes.end(), SlowErrorNote) == r.Notes.end())
+                    r.Notes.push_back(SlowErrorNote);
             }
             for (int i = 1; i <= K; ++i) {
                 r.PecCos.push_back(StoreD(pec.Coef[pec.Degree + 2 * i - 1]));

@@ -1,6 +1,7 @@
 #include "drive/DriveDetrend.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "common/MathFaults.h"
 #include "numeric/LeastSquares.h"
@@ -88,20 +89,29 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
 }
 
 void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std::size_t count, std::vector<double>& tOut,
-                std::vector<double>& eOut)
+                std::vector<double>& eOut, const TBridged* bridged, TBridged* bridgedOut)
 {
     const std::size_t block = std::max<std::size_t>(1, t.size() / std::max<std::size_t>(count, 1));
     tOut.clear();
     eOut.clear();
+    if (bridgedOut)
+        bridgedOut->clear();
+    bool before = false; // a bridged increment in the previous block
     for (std::size_t a = 0; a < t.size(); a += block) {
         const std::size_t z = std::min(t.size(), a + block);
         long double st = 0, se = 0;
+        bool here = false;
         for (std::size_t i = a; i < z; ++i) {
             st += t[i];
             se += e[i];
+            here = here || (bridged && i < bridged->size() && (*bridged)[i]);
         }
         tOut.push_back(static_cast<double>(st / (z - a)));
         eOut.push_back(static_cast<double>(se / (z - a)));
+        // Two means differ by the increments of both their blocks.
+        if (bridgedOut)
+            bridgedOut->push_back(here || before);
+        before = here;
     }
 }
 
@@ -175,7 +185,7 @@ int JointDegree(long double record, long double period)
 }
 
 TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                   const TDriftNoiseContext* noise, int degree)
+                   const TDriftNoiseContext* noise, int degree, const TBridged* bridged)
 {
     TFit f;
     f.Degree = degree;
@@ -214,6 +224,11 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         f.Row(t[i], cur.data());
         for (int r = 0; r <= m; ++r)
             colSum[r] += cur[r];
+        if (bridged && i < bridged->size() && (*bridged)[i]) {
+            std::swap(prev, cur);
+            from = i;
+            continue;
+        }
         const double dt = t[i] - t[from];
         if (!(dt > 0))
             continue; // a step that gathered no light: the next increment spans it
@@ -271,8 +286,62 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
     return f;
 }
 
+const char* const SlowErrorNote = "Most of this error changes slowly, not periodically: the light may have "
+                                  "changed during the exposure \u2014 check the frame";
+
+bool Unbend(const TFit& joint, const TExperiment& e, TDriveResult& r, TSeries& series, int k,
+            const TBridged* bridged)
+{
+    if (!joint.Ok || joint.Degree != 2 || series.T.empty() || r.Time.size() != r.PE.size() ||
+        !BendOfTheLight(joint.Coef[2], series.LightBend))
+        return false;
+    double lo = std::numeric_limits<double>::max(), hi = -lo;
+    for (double t : series.T) {
+        const double p = static_cast<double>(joint.Periodic(t));
+        lo = std::min(lo, p);
+        hi = std::max(hi, p);
+    }
+    const bool slow = fabsl(joint.Coef[2]) > hi - static_cast<long double>(lo);
+    // Light that falls steadily in time, 1 - d t / T, makes the time scale
+    // t' = (t - d t^2 / 2T) / (1 - d / 2), and the error gains the bend
+    // w0 (t - t'), whose t^2 coefficient is w0 d / (2T (1 - d / 2)). So d
+    // follows from the bend, and each step's time from the exact inverse of
+    // that map; the fit on the new times finds what bend is left, and three
+    // rounds leave none that matters.
+    const long double T = e.ExposureTime, w0 = e.MountSpeed;
+    const std::vector<double> time0 = r.Time, pe0 = r.PE;
+    auto trueTime = [&](long double tm, long double d) {
+        const long double u = 1 - 2 * d * (1 - d / 2) * std::clamp<long double>(tm / T, 0, 1);
+        return 2 * (1 - d / 2) * tm / (1 + sqrtl(std::max<long double>(u, 0)));
+    };
+    long double q = 0, d = 0; // q = d / (1 - d / 2)
+    TFit fit = joint;
+    for (int round = 0; round < 3 && fit.Ok; ++round) {
+        q += 2 * T * fit.Coef[2] / (w0 * fit.Half * fit.Half);
+        d = q / (1 + q / 2);
+        if (!(fabsl(d) < 0.5L))
+            return false; // no lamp dims by half: not the light's bend
+        for (std::size_t i = 0; i < time0.size(); ++i) {
+            const long double t = trueTime(time0[i], d);
+            r.Time[i] = StoreD(t);
+            r.PE[i] = StoreD(pe0[i] - w0 * (t - time0[i]));
+        }
+        series.T.assign(r.Time.begin() + r.TrimFirst, r.Time.begin() + r.TrimLast + 1);
+        series.PE.assign(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
+        fit = FitIncrements(series.T, series.PE, k, joint.P, nullptr, 2, bridged);
+    }
+    if (r.Repaired)
+        for (double& t : *r.Repaired)
+            t = StoreD(trueTime(t, d));
+    r.Record = series.T.back() - series.T.front();
+    r.TrimmedSeconds = StoreD(r.Time[r.TrimFirst] + (T - r.Time[r.TrimLast]));
+    if (slow)
+        r.Notes.push_back(SlowErrorNote);
+    return true;
+}
+
 TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>& pe, long double period,
-                       const TDriveSettings& set, const TExperiment& e, TDriveResult& r)
+                       const TDriveSettings& set, const TExperiment& e, TDriveResult& r, const TBridged* bridged)
 {
     const long double T = e.ExposureTime, w0 = e.MountSpeed;
     const int K = set.Harmonics;
@@ -288,7 +357,8 @@ TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>&
     TDetrended out;
     out.Noise = {T, r.Time.size() - tt.size()};
     r.JointDegree = JointDegree(r.Record, period);
-    out.Harmonic = period > 0 ? FitIncrements(tt, pe, K, period, &out.Noise, r.JointDegree) : TFit{};
+    out.Bridged = bridged;
+    out.Harmonic = period > 0 ? FitIncrements(tt, pe, K, period, &out.Noise, r.JointDegree, bridged) : TFit{};
     const TFit& harmonicFit = out.Harmonic;
     TFit trend;
     switch (use) {

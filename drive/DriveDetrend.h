@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drive/DriveAnalysis.h"
+#include "drive/DriveSeries.h"
 #include "drive/DriveStage.h"
 
 namespace vinsk::drive {
@@ -113,6 +114,11 @@ struct TIncrementNoise {
     TDriftNoiseContext Context;
 };
 
+// Per sample of a series: 1 when the increment into it carries light that
+// was bridged (a step whose light was not the star's), which then has no
+// weight in a fit to the increments nor in their noise. Empty: none.
+using TBridged = std::vector<unsigned char>;
+
 // Least squares through the normal equations: the columns (powers of tau in
 // -1..1, cosines and sines) are of one size and nearly orthogonal, so the
 // products sum in double without loss that matters, and the small system
@@ -122,8 +128,10 @@ TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int d
 
 // Means of blocks of consecutive samples, about `count` of them (all the
 // samples when they are fewer).
+// With `bridged`, `bridgedOut` marks the means whose increment from the
+// previous mean spans a bridged increment.
 void BlockMeans(const std::vector<double>& t, const std::vector<double>& e, std::size_t count, std::vector<double>& tOut,
-                std::vector<double>& eOut);
+                std::vector<double>& eOut, const TBridged* bridged = nullptr, TBridged* bridgedOut = nullptr);
 
 // The covariances of two coefficients of a fit to the increments (columns j
 // and l, 0 the line's, 2i - 1 and 2i the cosine and sine of harmonic i), from
@@ -163,14 +171,34 @@ long double AmplitudeSigma(const TFit& f, int i);
 //
 // The intercept, which the increments cannot see, makes the model's mean
 // the error's mean; Rss is the weighted residual of the increments.
+//
+// Increments marked in `bridged` are left out: their light was made up from
+// the neighbours', and counted, it would pull the fit and lower the noise.
 TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                   const TDriftNoiseContext* noise = nullptr, int degree = 1);
+                   const TDriftNoiseContext* noise = nullptr, int degree = 1, const TBridged* bridged = nullptr);
 
 // The joint fit's polynomial: a line, and a quadratic once the record holds
 // two worm cycles. A steady change of the light (a dimming lamp, dew) bends
 // the error into a parabola that a line leaves behind; below two cycles a
 // parabola is too like the worm's own harmonics to be told from them.
 int JointDegree(long double record, long double period);
+
+// The note when a slow bend outweighs the worm's periodic error.
+extern const char* const SlowErrorNote;
+
+// Light that changes in time (a dimming lamp, dew) bends the error into a
+// parabola, and it also makes the time scale, which is made from the light,
+// run unevenly: the worm's cycles come out squeezed at one end, which no
+// polynomial takes out. When the joint fit's parabola (degree 2, two worm
+// cycles, k harmonics) is the bend that the light's own change along the
+// trail would make, it is taken for that change of the light, and each step's time is put back where that
+// light would have put it; the error loses the bend, and the note says so
+// when the bend outweighed the worm. r's Time, PE and Repaired and the
+// series move with it; true when they moved. A bend that
+// is the mount's own would move the times by its size over the mount
+// speed: a second or so for the largest, beside worm periods of minutes.
+bool Unbend(const TFit& joint, const TExperiment& e, TDriveResult& r, TSeries& series, int k,
+            const TBridged* bridged);
 
 // The stage: the drift removed as the settings ask (the harmonic fit falls
 // back to a line without two worm cycles), into r's T, Error, DetrendUsed,
@@ -181,8 +209,10 @@ struct TDetrended {
     // the drift, the harmonics' amplitudes and the PEC curve come from it.
     TFit Harmonic;
     TDriftNoiseContext Noise;
+    const TBridged* Bridged = nullptr; // the series', for every further joint fit
 };
 TDetrended RemoveDrift(const std::vector<double>& t, const std::vector<double>& pe, long double period,
-                       const TDriveSettings& set, const TExperiment& e, TDriveResult& r);
+                       const TDriveSettings& set, const TExperiment& e, TDriveResult& r,
+                       const TBridged* bridged = nullptr);
 
 } // namespace vinsk::drive

@@ -131,7 +131,7 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     // integral turns that into an error of its own.)
     const TLightTrend trend = LightTrend(b, alpha, r.TrimFirst, r.TrimLast);
     r.LightChange = StoreD(trend.Change);
-    if (trend.Change > 0.03L) {
+    if (trend.Change > LightChangeNoted) {
         const std::string percent = FixedText(StoreD(100 * trend.Change), 0);
         r.Notes.push_back(flatApplied ? "The light changed by " + percent +
                                             " % during the exposure: a dimming lamp, dew or cloud?"
@@ -142,7 +142,17 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
     TSeries s;
     s.T.assign(r.Time.begin() + r.TrimFirst, r.Time.begin() + r.TrimLast + 1);
     s.PE.assign(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
+    // A step's light is the time from it to the next step.
+    for (std::size_t k : light.Repaired)
+        if (k >= r.TrimFirst && k < r.TrimLast) {
+            s.Bridged.resize(s.T.size());
+            s.Bridged[k - r.TrimFirst + 1] = 1;
+        }
     r.Record = s.T.back() - s.T.front();
+    if (trend.Mean > 0 && trend.Change > LightChangeNoted) {
+        const long double d = -2 * trend.P[1] / trend.Mean, q = d / (1 - d / 2), half = r.Record / 2;
+        s.LightBend = w0 * q * half * half / (2 * T);
+    }
     return s;
 }
 

@@ -16,11 +16,30 @@ namespace vinsk::drive {
 struct TSeries {
     std::string Refusal; // when not empty, nothing is valid
     std::vector<double> T, PE;
+    // Per step: 1 when the increment into it carries a repaired step's
+    // bridged light; empty when no step was repaired.
+    std::vector<unsigned char> Bridged;
+    // The bend of the error (its tau^2 coefficient over the record, arc
+    // seconds) that the light's steady change along the trail would make:
+    // light falling by a fraction d over the exposure T runs the time scale
+    // unevenly by (d / 2T) t^2, which the error reads times the mount speed.
+    long double LightBend = 0;
 };
 
 // Fills r's photometry, time and error of every step, the trimming and the
 // record's length, and a note when the light per arc second changes along
 // the trail (vignetting without a flat, or in time with one).
+// The change of the light along the trail above which it is named, and a
+// bend of the error may be taken for it.
+constexpr long double LightChangeNoted = 0.03L;
+
+// Whether a fitted bend (tau^2 coefficient) is the one the light's change
+// would make: of its sign, and within a factor of two of its size.
+inline bool BendOfTheLight(long double fitted, long double lightBend)
+{
+    return lightBend != 0 && fitted / lightBend >= 0.5L && fitted / lightBend <= 2;
+}
+
 TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult& r, bool flatApplied = false);
 
 // A quadratic through the light per arc second of the steps first .. last,

@@ -142,7 +142,7 @@ void SpectrumAndPeaks(const std::vector<double>& tt, const std::vector<double>& 
         }
         r.Peaks = std::move(kept);
         {
-            const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period, &fits.Noise, fits.Harmonic.Degree) : fits.Harmonic;
+            const TFit joint = maxI > K ? FitIncrements(tt, pe, maxI, period, &fits.Noise, fits.Harmonic.Degree, fits.Bridged) : fits.Harmonic;
             // Harmonics up to K that the window merged into a neighbour's
             // lobe (P/2 beside P on a two-cycle record) still get their row
             // when the joint fit finds them above the spectrum's threshold.

@@ -105,7 +105,7 @@ TDriveStats Statistics(const std::vector<double>& t, const std::vector<double>& 
     return s;
 }
 
-double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed)
+double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std::vector<std::size_t>& repaired)
 {
     const double unknown = std::numeric_limits<double>::quiet_NaN();
     const std::vector<double>& b = r.Flux;
@@ -121,12 +121,22 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed)
     for (std::size_t j = 0; j < blocks; ++j)
         for (std::size_t k = first + j * Block; k < first + (j + 1) * Block; ++k)
             sums[j] += b[k];
+    std::vector<unsigned char> made(blocks, 0);
+    for (std::size_t k : repaired)
+        if (k >= first && (k - first) / Block < blocks)
+            made[(k - first) / Block] = 1;
     long double dd = 0;
+    std::size_t used = 0;
     for (std::size_t j = 1; j + 1 < blocks; ++j) {
+        if (made[j - 1] || made[j] || made[j + 1])
+            continue;
         const long double d = sums[j + 1] - 2 * sums[j] + sums[j - 1];
         dd += d * d;
+        ++used;
     }
-    const long double sigma = sqrtl(dd / (6 * Block * static_cast<long double>(blocks - 2)));
+    if (used == 0)
+        return unknown;
+    const long double sigma = sqrtl(dd / (6 * Block * static_cast<long double>(used)));
     const long double total = std::accumulate(b.begin(), b.end(), 0.0L);
     if (!(sigma > 0) || !(total > 0))
         return unknown;

@@ -1,6 +1,7 @@
 // The statistics of the drift-free error (see TDriveStats).
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "drive/DriveAnalysis.h"
@@ -21,6 +22,9 @@ TDriveStats Statistics(const std::vector<double>& t, const std::vector<double>& 
 // time scale into the drift-free error as the series makes it (less a line,
 // as the drift removal takes), and the spread of the peak-to-peaks is the
 // answer. The draws are seeded, so a result repeats to the last digit.
-double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed);
+// Blocks holding a repaired step do not enter the noise: their light was
+// made up from the neighbours'.
+double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed,
+                       const std::vector<std::size_t>& repaired = {});
 
 } // namespace vinsk::drive

@@ -6,15 +6,16 @@
 #include <limits>
 
 #include "drive/DriveDetrend.h"
+#include "drive/DriveSeries.h"
 #include "drive/DriveSpectrum.h"
 #include "numeric/Median.h"
 
 namespace vinsk::drive {
 
 long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                         int degree)
+                         int degree, const TBridged* bridged)
 {
-    const TFit f = FitIncrements(t, e, k, period, nullptr, degree);
+    const TFit f = FitIncrements(t, e, k, period, nullptr, degree, bridged);
     return f.Ok ? f.Rss : std::numeric_limits<long double>::max();
 }
 
@@ -82,10 +83,42 @@ std::string NoPeriodNote(const std::vector<double>& lf, long double record)
            "period to see the cycles and the PEC table";
 }
 
+// A slow bend from light that changed in time can hide the worm from the
+// line-free spectrum. Only when the bend is the light's (lightBend, see
+// TSeries) and swamps the rest is a quadratic taken out, and only where the
+// record holds two cycles of what is left: a worm is looked for there, and
+// kept when its refined period still gives two.
+long double BehindABend(const std::vector<double>& tt, const std::vector<double>& pe, int k, long double record,
+                        long double lightBend, const TBridged* bridged)
+{
+    const TFit bend = FitSeries(tt, pe, 2, 0, 0);
+    if (!bend.Ok || !BendOfTheLight(bend.Coef[2], lightBend))
+        return 0;
+    std::vector<double> rest(pe.size());
+    long double ss = 0;
+    for (std::size_t i = 0; i < pe.size(); ++i) {
+        rest[i] = static_cast<double>(pe[i] - bend.Poly(tt[i]));
+        ss += static_cast<long double>(rest[i]) * rest[i];
+    }
+    // Only a bend that swamps the rest can have hidden a worm; a smaller one
+    // is as likely a part of a worm cycle that the record does not hold.
+    const auto [lo, hi] = std::minmax_element(rest.begin(), rest.end());
+    if (!(fabsl(bend.Coef[2]) >= 3 * (*hi - static_cast<long double>(*lo))))
+        return 0;
+    std::vector<double> bt, bl;
+    BlockMeans(tt, rest, 1024, bt, bl);
+    const TSpectrum s = PeriodSpectrum(bt, bl);
+    if (s.Peaks.empty() || record / s.Peaks.front().Period < 2 ||
+        !(s.Peaks.front().Amplitude >= 0.3L * sqrtl(2 * ss / rest.size())))
+        return 0;
+    const long double period = RefinePeriod(tt, pe, k, s.Peaks.front().Period, bridged);
+    return record / period >= 2 ? period : 0;
+}
+
 } // namespace
 
 long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
-                         long double guess)
+                         long double guess, const TBridged* bridged)
 {
     // The basin is found on block means: eight of them per cycle of the
     // highest harmonic keep its shape, at least 200, as many as the steps
@@ -95,9 +128,11 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     const auto wanted = static_cast<std::size_t>(
         std::clamp<long double>(ceill(8 * std::min(k, MaxK) * record / guess), 200, 4000));
     std::vector<double> t, pe;
-    BlockMeans(tFull, peFull, wanted, t, pe);
+    TBridged coarseBridged, fineBridged;
+    const bool any = bridged && std::find(bridged->begin(), bridged->end(), 1) != bridged->end();
+    BlockMeans(tFull, peFull, wanted, t, pe, any ? bridged : nullptr, &coarseBridged);
     const int degree = JointDegree(record, guess);
-    auto coarse = [&](long double p) { return IncrementRss(t, pe, k, p, degree); };
+    auto coarse = [&](long double p) { return IncrementRss(t, pe, k, p, degree, any ? &coarseBridged : nullptr); };
     const long double lo = guess * 0.9L, hi = guess * 1.1L;
     const int grid = 10;
     long double best = guess, bestRss = coarse(guess);
@@ -117,8 +152,8 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
     // parabola, whose vertex three fits find, on 1,500 means at least (some
     // ten a second on the longest worms, far finer than any harmonic).
     std::vector<double> tf, pf;
-    BlockMeans(tFull, peFull, 1500, tf, pf);
-    auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q, degree); };
+    BlockMeans(tFull, peFull, 1500, tf, pf, any ? bridged : nullptr, &fineBridged);
+    auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q, degree, any ? &fineBridged : nullptr); };
     const long double h = 1e-3L * guess, r0 = fine(p - h), r1 = fine(p), r2 = fine(p + h);
     const long double den = r0 - 2 * r1 + r2;
     if (!(den > 0))
@@ -127,7 +162,7 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
 }
 
 long double FindWormPeriod(const std::vector<double>& tt, const std::vector<double>& pe, const TDriveSettings& set,
-                           TDriveResult& r)
+                           TDriveResult& r, const TBridged* bridged, long double lightBend)
 {
     const int K = set.Harmonics;
     long double period = 0;
@@ -148,7 +183,11 @@ long double FindWormPeriod(const std::vector<double>& tt, const std::vector<doub
             BlockMeans(tt, lf, 1024, bt, bl);
             const TSpectrum first = PeriodSpectrum(bt, bl);
             if (first.Peaks.empty()) {
-                r.WormNote = NoPeriodNote(lf, r.Record);
+                period = BehindABend(tt, pe, K, r.Record, lightBend, bridged);
+                if (period > 0)
+                    r.WormSource = TWormSource::Estimated;
+                else
+                    r.WormNote = NoPeriodNote(lf, r.Record);
             } else {
                 const long double strongest = first.Peaks.front().Period;
                 const long double cycles = r.Record / strongest;
@@ -160,14 +199,22 @@ long double FindWormPeriod(const std::vector<double>& tt, const std::vector<doub
                 const long double pureSine = sqrtl(2 * ss / lf.size());
                 const bool stands = first.Peaks.front().Amplitude >= 0.3L * pureSine;
                 if (!stands) {
-                    r.WormNote = NoPeriodNote(lf, r.Record);
+                    period = BehindABend(tt, pe, K, r.Record, lightBend, bridged);
+                    if (period > 0)
+                        r.WormSource = TWormSource::Estimated;
+                    else
+                        r.WormNote = NoPeriodNote(lf, r.Record);
                 } else if (cycles >= 1.5L) {
-                    period = RefinePeriod(tt, pe, K, strongest);
+                    period = RefinePeriod(tt, pe, K, strongest, bridged);
                     if (r.Record / period >= 1.5L) {
                         r.WormSource = TWormSource::Estimated;
                     } else {
                         period = 0;
                     }
+                } else {
+                    period = BehindABend(tt, pe, K, r.Record, lightBend, bridged);
+                    if (period > 0)
+                        r.WormSource = TWormSource::Estimated;
                 }
                 if (period == 0 && stands) {
                     char buf[240];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "drive/DriveAnalysis.h"
+#include "drive/DriveDetrend.h"
 
 namespace vinsk::drive {
 
@@ -17,17 +18,18 @@ namespace vinsk::drive {
 // noise is a random walk whose slow wander the series' residual takes for
 // signal, while the increments' noise is independent from step to step.
 long double IncrementRss(const std::vector<double>& t, const std::vector<double>& e, int k, long double period,
-                         int degree = 1);
+                         int degree = 1, const TBridged* bridged = nullptr);
 
 // The worm period near a first guess: the minimum of IncrementRss over the
 // whole series. The spectral peak alone is off by about a percent on a
 // two-cycle record.
 long double RefinePeriod(const std::vector<double>& tFull, const std::vector<double>& peFull, int k,
-                         long double guess);
+                         long double guess, const TBridged* bridged = nullptr);
 
-// The stage: the period in s, 0 when there is none; r's WormPeriod,
+// The stage: the period in s, 0 when there is none; with lightBend (see
+// TSeries), also behind a bend the light made; r's WormPeriod,
 // WormSource and WormNote.
 long double FindWormPeriod(const std::vector<double>& t, const std::vector<double>& pe, const TDriveSettings& set,
-                           TDriveResult& r);
+                           TDriveResult& r, const TBridged* bridged = nullptr, long double lightBend = 0);
 
 } // namespace vinsk::drive

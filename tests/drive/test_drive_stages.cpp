@@ -394,6 +394,64 @@ TEST(DriveStages, AShortRecordListsTheWormOnceAndSaysWhenItIsTooShort)
     }
 }
 
+// A repaired step's light was made up from its neighbours': the increment it
+// enters has no weight in the joint fit, the period search or the noise. So a
+// jump of any size in that one increment changes nothing but the mean.
+TEST(DriveStages, BridgedIncrementsHaveNoWeightInTheFitsNorInTheNoise)
+{
+    const TCase& c = Cases[2];
+    std::vector<double> t, e;
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> gauss(0, 0.02);
+    double walk = 0;
+    for (int i = 0; i * 0.04 <= c.Exposure; ++i) {
+        t.push_back(i * 0.04);
+        walk += gauss(rng);
+        e.push_back(Error(c, t.back()) + walk);
+    }
+    TBridged bridged(t.size(), 0);
+    std::vector<double> jumped = e;
+    for (std::size_t at : {std::size_t{900}, std::size_t{2500}}) {
+        bridged[at] = 1;
+        for (std::size_t i = at; i < e.size(); ++i)
+            jumped[i] += 4;
+    }
+    const TDriftNoiseContext noise{c.Exposure, 0};
+    const TFit clean = FitIncrements(t, e, 3, 60, &noise, 2, &bridged);
+    const TFit hit = FitIncrements(t, jumped, 3, 60, &noise, 2, &bridged);
+    ASSERT_TRUE(clean.Ok && hit.Ok);
+    auto same = [](long double a, long double b) { return fabsl(a - b) <= 1e-9L * (fabsl(a) + 1e-3L); };
+    for (int j = 1; j < clean.Columns(); ++j)
+        EXPECT_TRUE(same(clean.Coef[j], hit.Coef[j])) << j;
+    EXPECT_TRUE(same(clean.Rss, hit.Rss));
+    EXPECT_TRUE(same(clean.Noise->Lrv, hit.Noise->Lrv));
+    const TFit counted = FitIncrements(t, jumped, 3, 60, &noise, 2);
+    EXPECT_GT(std::abs(static_cast<double>(counted.Slope() - clean.Slope())), 10 * static_cast<double>(SlopeSigma(clean)));
+    // The period search on block means: the jump sits inside a block, so both
+    // of that block's increments go.
+    EXPECT_TRUE(same(RefinePeriod(t, jumped, 3, 57, &bridged), RefinePeriod(t, e, 3, 57, &bridged)));
+    EXPECT_NEAR(static_cast<double>(RefinePeriod(t, e, 3, 57, &bridged)), 60, 0.1);
+
+    // The peak-to-peak's noise leaves out the blocks of repaired steps,
+    // whatever their light.
+    TExperiment x;
+    x.MountSpeed = W0;
+    const TPhotometry light = Light(c, x.ExposureTime, 0.03, 5);
+    TDriveResult r;
+    const TSeries series = MakeSeries(light, x, r);
+    TDriveSettings set;
+    RemoveDrift(series.T, series.PE, 60, set, x, r);
+    r.Stats = Statistics(r.T, r.Error, 60, set.Tolerance);
+    const double plain = PeakToPeakSigma(r, W0);
+    std::vector<std::size_t> repaired;
+    for (std::size_t k = 300; k + 300 < r.Flux.size(); k += 700) {
+        r.Flux[k] *= 6;
+        repaired.push_back(k);
+    }
+    EXPECT_NEAR(PeakToPeakSigma(r, W0, repaired), plain, 0.1 * plain);
+    EXPECT_GT(PeakToPeakSigma(r, W0), 3 * plain);
+}
+
 TEST(DriveStages, StatisticsOfLinesAndSines)
 {
     struct TRow {
