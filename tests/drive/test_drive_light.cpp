@@ -383,11 +383,18 @@ TEST(DriveFrames, TheFlatLessItsOffsetRemovesTheVignetting)
             RasterToPlane(s.Bitmap, plain);
         SubtractDarkPlane(plain, dark.second.Linear);
         DivideFlatPlane(plain, flat.second.Linear);
+
         const TDriveInput in = InputFor(o, trail.Truth);
         const TDriveResult withOffset = AnalysePicture(s.Bitmap, plain, in);
 
         TStatusPanels status;
         ApplyDarkFrame(s, dark.first, dark.second.Linear, status);
+        // Without the flat the vignetting stays, and the user is told why.
+        const TDriveResult noFlat = AnalysePicture(s.Bitmap, s.Linear, in);
+        ASSERT_FALSE(noFlat.Refused) << noFlat.Message;
+        EXPECT_TRUE(std::any_of(noFlat.Notes.begin(), noFlat.Notes.end(), [](const std::string& n) {
+                        return n.find("vignetting? Apply a flat frame") != std::string::npos;
+                    }));
         ApplyFlatFrame(s, flat.first, flat.second.Linear, status);
         ASSERT_TRUE(FlatOffsetFromDark(s)) << status.Linear;
         const TDriveResult lessOffset = AnalysePicture(s.Bitmap, s.Linear, in);
