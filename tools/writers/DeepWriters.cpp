@@ -150,7 +150,8 @@ void AddExifTags(TIFF* t)
 
 } // namespace
 
-void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm)
+void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm,
+              const std::string& dateTime)
 {
     CheckShape(path, img);
     TIFFSetErrorHandler(DngError);
@@ -184,7 +185,8 @@ void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSe
               TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, identity) &&
               TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21) &&
               TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, neutral) && TIFFSetField(t, TIFFTAG_WHITELEVEL, 1, &white) &&
-              TIFFSetField(t, TagExposureTime, exposureSeconds) && TIFFSetField(t, TagFocalLength, focalMm);
+              TIFFSetField(t, TagExposureTime, exposureSeconds) && TIFFSetField(t, TagFocalLength, focalMm) &&
+              (dateTime.empty() || TIFFSetField(t, TIFFTAG_DATETIME, dateTime.c_str()));
     std::vector<std::uint16_t> row(w);
     for (std::uint32_t y = 0; ok && y < h; ++y) {
         for (std::uint32_t x = 0; x < w; ++x) {

@@ -45,7 +45,9 @@ TFitsPicture FitsFromImage16(const TRgb16Image& img);
 // A DNG whose sensor has twice the picture's size each way, each picture
 // pixel one 2x2 cell of the RGGB pattern (the green value in both greens),
 // 16 bits, uncompressed, with the exposure and focal length in IFD0's EXIF
-// tags.
-void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm);
+// tags, and the camera's clock reading ("YYYY:MM:DD hh:mm:ss") in DateTime
+// when one is given.
+void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSeconds, double focalMm,
+              const std::string& dateTime = {});
 
 } // namespace vinsk::tools

@@ -566,7 +566,7 @@ TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
             At(img, x, y, 2) = static_cast<std::uint16_t>(3000);
         }
     const std::string path = DeepPath("sample.dng");
-    tools::WriteDng(path, img, 480, 400);
+    tools::WriteDng(path, img, 480, 400, "2026:12:07 21:30:05");
     const TLoaded r = Load(path);
     // The sensor is 32 x 24; its 2x2 cells give the 16 x 12 picture.
     ASSERT_EQ(r.Bitmap.Width(), 16);
@@ -587,6 +587,8 @@ TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
     EXPECT_EQ(ColorB(r.Bitmap.PixelS(3, 2)), level);
     EXPECT_EQ(r.Extras.Setup.ExposureSeconds, 480.0);
     EXPECT_EQ(r.Extras.Setup.FocalMm, 400.0);
+    // The camera's clock reading, as a run names its exposure's start.
+    EXPECT_EQ(r.Extras.Setup.ExposureStart, "2026-12-07T21:30:05");
 }
 
 TEST(CameraRaw, UnreadableFileNamesTheFileAndTheReason)
