@@ -1,5 +1,6 @@
 #include "image/formats/PictureReads.h"
 
+#include <atomic>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -17,8 +18,10 @@ struct TPictureReads::TSlot {
     TPictureExtras Extras;
     bool Ok = false;
     std::uint64_t HeldWith = 0; // what the early read left room for beside it
+    std::uint64_t Share = 0;
     bool Ahead = false;
     bool Taken = false;
+    std::atomic<bool> Done{false};
 
     void Join()
     {
@@ -56,6 +59,7 @@ TPictureReads::TPictureReads(std::vector<TPictureRead> reads)
         if (!slot->Ahead)
             continue;
         slot->HeldWith = held;
+        slot->Share = MemoryBudget - held;
         slot->Extras.Choice = slot->Read.Choice;
         slot->Extras.AsFrame = slot->Read.AsFrame;
         try {
@@ -66,6 +70,7 @@ TPictureReads::TPictureReads(std::vector<TPictureRead> reads)
                 } catch (...) {
                     // Read again when taken, with the caller's budget and words.
                 }
+                slot->Done.store(true, std::memory_order_release);
             });
         } catch (const std::system_error&) {
             slot->Ahead = false; // no thread to spare: read when taken
@@ -106,12 +111,16 @@ void TPictureReads::Take(std::size_t i, TBitmap32& out, TPictureExtras& extras, 
     slot.Free(); // what the caller held before
 }
 
-std::uint64_t TPictureReads::HeldBytes()
+std::uint64_t TPictureReads::HeldBytes(bool wait)
 {
     std::uint64_t bytes = 0;
     for (auto& slot : FSlots) {
         if (slot->Taken || !slot->Ahead)
             continue;
+        if (!wait && !slot->Done.load(std::memory_order_acquire)) {
+            bytes += slot->Share;
+            continue;
+        }
         slot->Join();
         if (slot->Ok)
             bytes += RasterBytes(slot->Bitmap) + slot->Extras.Linear.Bytes();

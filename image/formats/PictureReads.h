@@ -41,9 +41,10 @@ public:
     // load with `held` says). Each read is taken once.
     void Take(std::size_t i, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held);
 
-    // The bytes held by early reads not yet taken (waiting for them), and
-    // their release: a later Take then reads its file itself.
-    std::uint64_t HeldBytes();
+    // The bytes held by early reads not yet taken: waiting for them, or
+    // counting a read still running as its whole share. And their release
+    // (waiting for them): a later Take then reads its file itself.
+    std::uint64_t HeldBytes(bool wait);
     void Release();
 
     // How many reads ran ahead on threads (for the tests and benchmarks).

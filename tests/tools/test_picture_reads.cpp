@@ -211,4 +211,23 @@ TEST_F(PictureReads, ATakeHoldingMoreIsReadAgain)
     EXPECT_TRUE(frame.Empty());
 }
 
+// Reads released to make room are read again when taken, to the same result.
+TEST_F(PictureReads, ReleasedReadsAreReadAgain)
+{
+    const std::string dark = File("dark.png");
+    TPictureReads reads({{File("picture.png"), {}, false}, {dark, {}, true}});
+    EXPECT_GT(reads.HeldBytes(true), 0u);
+    reads.Release();
+    EXPECT_EQ(reads.HeldBytes(true), 0u);
+    TBitmap32 taken, loaded;
+    TPictureExtras takenExtras, loadedExtras;
+    reads.Take(1, taken, takenExtras, {});
+    loadedExtras.AsFrame = true;
+    LoadPicture(dark, loaded, loadedExtras);
+    ASSERT_FALSE(taken.Empty());
+    ASSERT_EQ(RasterBytes(taken), RasterBytes(loaded));
+    EXPECT_EQ(std::memcmp(taken.Bits(), loaded.Bits(), RasterBytes(taken)), 0);
+    ExpectSamePlane(takenExtras.Linear, loadedExtras.Linear, "samples");
+}
+
 } // namespace

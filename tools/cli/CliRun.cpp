@@ -116,10 +116,12 @@ void Calibrate(TVinskState& s, TPictureReads& files, std::size_t file, const cha
     TBitmap32 frame;
     TPictureExtras extras;
     files.Take(file, frame, extras, HeldForFrame(s.Image, frameName));
-    // The frames read ahead wait beside this one's application; when they
-    // would take it past the budget they are read again at their turn.
-    if (const std::uint64_t ahead = files.HeldBytes();
-        ahead > 0 && FrameApplyBytes(s.Image, frame, extras.Linear) + ahead > MemoryBudget)
+    // The frames read ahead wait beside this one's application (those still
+    // being read counted at their whole share, unless waiting for them tells
+    // less); when they would take it past the budget they are read again at
+    // their turn.
+    const std::uint64_t applying = FrameApplyBytes(s.Image, frame, extras.Linear);
+    if (applying + files.HeldBytes(false) > MemoryBudget && applying + files.HeldBytes(true) > MemoryBudget)
         files.Release();
     apply(s.Image, frame, extras.Linear, s.Status);
 }
