@@ -8,14 +8,9 @@
 //
 // The files are rendered by the sample generator when the benchmark starts
 // (about a minute), into a folder removed at exit.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -23,18 +18,19 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/ChildRun.h"
 #include "setup/Experiment.h"
 #include "setup/SettingsFile.h"
 #include "tools/sample-gen/TrailScene.h"
 #include "tools/writers/RgbImage.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vinsk;
 using namespace vinsk::tools;
+using vinsk::bench::RunChild;
+using vinsk::bench::TChildRun;
 
 struct TFiles {
     fs::path Dir, Picture, Dark, Flat, Settings;
@@ -86,64 +82,27 @@ const TFiles& Files()
     return f;
 }
 
-struct TChild {
-    bool Ok = false;
-    double Seconds = 0; // wall
-    double Cpu = 0;     // user + system
-    long PeakKiB = 0;   // ru_maxrss
-};
-
-// Runs the program with its standard output and error sent to /dev/null.
-TChild Run(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    TChild r;
-    pid_t pid = 0;
-    const auto started = std::chrono::steady_clock::now();
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return r;
-    int status = 0;
-    rusage use{};
-    if (wait4(pid, &status, 0, &use) != pid)
-        return r;
-    r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    r.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    r.PeakKiB = use.ru_maxrss;
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
-    r.Cpu = seconds(use.ru_utime) + seconds(use.ru_stime);
-    return r;
-}
-
 // The three files decoded one after another; the wall time of the three.
-TChild DecodeSerially(const TFiles& f)
+TChildRun DecodeSerially(const TFiles& f)
 {
-    TChild all;
+    TChildRun all;
     all.Ok = true;
     for (const fs::path& p : {f.Picture, f.Dark, f.Flat}) {
-        const TChild one = Run({"pngtopnm", p.string()});
+        const TChildRun one = RunChild({"pngtopnm", p.string()});
         all.Ok = all.Ok && one.Ok;
-        all.Seconds += one.Seconds;
+        all.Wall += one.Wall;
         all.Cpu += one.Cpu;
         all.PeakKiB = std::max(all.PeakKiB, one.PeakKiB);
     }
     return all;
 }
 
-TChild DriveRun(const TFiles& f)
+TChildRun DriveRun(const TFiles& f)
 {
     std::vector<std::string> argv = {VINSK_CLI, "--drive", "--settings", f.Settings.string()};
     argv.insert(argv.end(), f.Points.begin(), f.Points.end());
     argv.insert(argv.end(), {"--image", f.Picture.string(), "--dark", f.Dark.string(), "--flat", f.Flat.string()});
-    return Run(argv);
+    return RunChild(argv);
 }
 
 void BM_DriveRunAgainstSerialDecode(benchmark::State& state)
@@ -161,18 +120,18 @@ void BM_DriveRunAgainstSerialDecode(benchmark::State& state)
     double serial = std::numeric_limits<double>::max(), drive = serial, serialCpu = serial, driveCpu = serial;
     long peakKiB = 0;
     for (auto _ : state) {
-        const TChild s = DecodeSerially(f);
-        const TChild d = DriveRun(f);
+        const TChildRun s = DecodeSerially(f);
+        const TChildRun d = DriveRun(f);
         if (!s.Ok || !d.Ok) {
             state.SkipWithError("a run failed");
             return;
         }
-        serial = std::min(serial, s.Seconds);
-        drive = std::min(drive, d.Seconds);
+        serial = std::min(serial, s.Wall);
+        drive = std::min(drive, d.Wall);
         serialCpu = std::min(serialCpu, s.Cpu);
         driveCpu = std::min(driveCpu, d.Cpu);
         peakKiB = std::max(peakKiB, d.PeakKiB);
-        state.SetIterationTime(d.Seconds);
+        state.SetIterationTime(d.Wall);
     }
     state.counters["serial_decode_s"] = serial;
     state.counters["drive_run_s"] = drive;
