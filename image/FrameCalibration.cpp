@@ -23,6 +23,13 @@ bool PlaneFromRaster(const TImageState& s, const TLinearPlane& framePlane)
     return s.Linear.Empty() && !s.DarkApplied && !s.FlatApplied && !framePlane.Empty() && framePlane.SourceBits() == 8;
 }
 
+// What the picture's samples grow by when a frame makes them floating point
+// (the samples taken from the raster when it has none).
+std::uint64_t FloatBytes(const TImageState& s)
+{
+    return s.Linear.Empty() ? RasterPlaneBytes(s.Bitmap) : s.Linear.IsFloat() ? 0 : s.Linear.SampleCount() * 4u;
+}
+
 // keptBytes: what the plane step keeps of the frame (the dark as the
 // flat's offset).
 void ApplyFrame(TImageState& s, const TBitmap32& frame, const TLinearPlane& framePlane, TStatusPanels& status,
@@ -34,8 +41,7 @@ void ApplyFrame(TImageState& s, const TBitmap32& frame, const TLinearPlane& fram
     if (!s.Linear.Empty() || fromRaster) {
         // The samples become floating point beside their 16-bit selves, the
         // raster and the frame: all within the one budget.
-        const std::uint64_t floatBytes =
-            fromRaster ? RasterPlaneBytes(s.Bitmap) : s.Linear.IsFloat() ? 0 : s.Linear.SampleCount() * 4u;
+        const std::uint64_t floatBytes = FloatBytes(s);
         const std::uint64_t frameBytes = RasterBytes(frame) + framePlane.Bytes() + keptBytes;
         if (HeldForFrame(s, frameName).Bytes + floatBytes + frameBytes > MemoryBudget)
             drop = "in floating point they would need more than " + LimitText(MemoryBudget) +
@@ -94,6 +100,11 @@ void DivideFlat(TImageState& s, const TLinearPlane& flat)
 }
 
 } // namespace
+
+std::uint64_t FrameApplyBytes(const TImageState& s, const TBitmap32& frame, const TLinearPlane& framePlane)
+{
+    return HeldForFrame(s, "").Bytes + FloatBytes(s) + RasterBytes(frame) + 2 * framePlane.Bytes();
+}
 
 std::uint64_t RasterBytes(const TBitmap32& b) { return static_cast<std::uint64_t>(b.Width()) * b.Height() * 4u; }
 

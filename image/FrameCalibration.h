@@ -40,6 +40,12 @@ void RasterToPlane(const TBitmap32& raster, TLinearPlane& plane);
 // named with the frame ("dark", "flat") in a refusal.
 TMemoryHeld HeldForFrame(const TImageState& s, const char* frameName);
 
+// At most what applying a dark, flat or flat-dark frame holds at its peak
+// as the budget counts it: the picture, the frame with its samples (and
+// their copy kept as the flat's offset), and the picture's samples made
+// floating point.
+std::uint64_t FrameApplyBytes(const TImageState& s, const TBitmap32& frame, const TLinearPlane& framePlane);
+
 std::uint64_t RasterBytes(const TBitmap32& b);
 
 // What status.Linear shows after a picture is loaded: "Linear samples: 16

@@ -52,9 +52,15 @@ void TLinearPlane::RecordClipping()
     FClipped.Start(static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight));
     const std::size_t n = SampleCount(), channels = static_cast<std::size_t>(FChannels);
     const float level = FSaturation;
-    for (std::size_t i = 0; i < n; ++i)
-        if ((FFloat.empty() ? static_cast<float>(FU16[i]) : FFloat[i]) >= level)
-            FClipped.Mark(i / channels, static_cast<int>(i % channels));
+    auto scan = [&](const auto* v) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (static_cast<float>(v[i]) >= level)
+                FClipped.Mark(i / channels, static_cast<int>(i % channels));
+    };
+    if (FFloat.empty())
+        scan(FU16.data());
+    else
+        scan(FFloat.data());
 }
 
 void TLinearPlane::ToFloat()

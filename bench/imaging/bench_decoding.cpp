@@ -6,10 +6,6 @@
 //         TIFF file, which adds that write to its time)
 // The tools run as child processes; their time is the child's processor
 // time (user + system, starting the process included), ours the process's.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -21,11 +17,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/ChildRun.h"
 #include "bench/imaging/Comparisons.h"
 #include "image/formats/Picture.h"
 #include "tools/writers/RgbImage.h"
-
-extern char** environ;
 
 namespace {
 
@@ -99,29 +94,12 @@ const TFiles& Files()
     return f;
 }
 
-// Runs the tool with its standard output sent to /dev/null and gives its
-// processor time in seconds, or a negative value when it cannot be started
-// or fails.
+// The tool's processor time in seconds, or a negative value when it cannot
+// be started or fails.
 double RunTool(const std::vector<std::string>& argv)
 {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    rusage use{};
-    if (wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
-    return seconds(use.ru_utime) + seconds(use.ru_stime);
+    const vinsk::bench::TChildRun r = vinsk::bench::RunChild(argv);
+    return r.Ok ? r.Cpu : -1;
 }
 
 void Load(benchmark::State& state, const fs::path& file)

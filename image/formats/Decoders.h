@@ -53,6 +53,9 @@ void DecodeJpeg(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
 // FITS through cfitsio (also tile-compressed), camera RAW through LibRaw.
 void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
 void DecodeRaw(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits = {});
+// Whether cfitsio was built with its locks, so that two FITS files may be
+// read on two threads at once.
+bool FitsReentrant();
 // Through GraphicsMagick.
 void DecodePcd(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});
 void DecodeCut(TBytes data, TBitmap32& out, const TDecodeLimits& limits = {});

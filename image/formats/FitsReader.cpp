@@ -566,6 +566,8 @@ void CheckImage(const THeader& h, const TImageInfo& info, const TDecodeLimits& l
 
 } // namespace
 
+bool FitsReentrant() { return fits_is_reentrant() != 0; }
+
 void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDecodeLimits& limits)
 {
     ffcmsg();

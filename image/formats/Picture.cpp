@@ -400,6 +400,15 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
 
 } // namespace
 
+bool PictureReadsBesideOthers(const std::string& path)
+{
+    const std::string extension = ExtensionOf(path);
+    if (FindRegistration(extension) == nullptr)
+        if (const TAddedFormat* added = FindAddedFormat(extension); added != nullptr && added->Decoder == formats::DecodeFits)
+            return formats::FitsReentrant();
+    return true;
+}
+
 void SetPictureReadSeam(std::function<void(const std::string&)> seam) { ReadSeam() = std::move(seam); }
 
 void LoadPicture(const std::string& path, TBitmap32& out) { Load(path, out, nullptr, {}); }

@@ -75,6 +75,13 @@ void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras
 // picture and the dark frame together need 4.6 GB; the limit is 2 GiB").
 void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held);
 
+// Whether the reader the file's extension chooses may decode while another
+// picture is decoded on another thread. Each reader keeps its state in its
+// own handles (libpng, libjpeg, libtiff, LibRaw's reentrant build, lcms2's
+// transforms) or takes a lock (GraphicsMagick); FITS only when cfitsio was
+// built reentrant.
+bool PictureReadsBesideOthers(const std::string& path);
+
 // Called with the path between a picture file's size check and the reads of
 // its bytes (nothing when empty): where a test changes the file under the
 // loader, which must then say "The file changed while it was read".

@@ -45,6 +45,16 @@ void OnWarning(png_structp, png_const_charp) {}
 // and into the plane as they are.
 void Put16(const png_byte* src, int channels, png_uint_32 width, std::uint32_t* dst, std::uint16_t* kept)
 {
+    if (channels == 3) { // the usual case, on its own so that it runs fast
+        for (png_uint_32 x = 0; x < width; ++x, src += 6, kept += 3) {
+            const std::uint32_t r = (src[0] << 8) | src[1], g = (src[2] << 8) | src[3], b = (src[4] << 8) | src[5];
+            dst[x] = Color32(255, Scale16(r), Scale16(g), Scale16(b));
+            kept[0] = static_cast<std::uint16_t>(r);
+            kept[1] = static_cast<std::uint16_t>(g);
+            kept[2] = static_cast<std::uint16_t>(b);
+        }
+        return;
+    }
     const bool colour = channels >= 3;
     const bool alpha = channels == 2 || channels == 4;
     for (png_uint_32 x = 0; x < width; ++x) {

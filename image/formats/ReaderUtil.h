@@ -131,7 +131,10 @@ inline std::uint32_t ScaleToByte(std::uint32_t v, std::uint32_t maxValue)
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(v) * 255 + maxValue / 2) / maxValue);
 }
 
-inline std::uint32_t Scale16(std::uint32_t v) { return ScaleToByte(v, 65535); }
+// ScaleToByte(v, 65535) without the wide division: 65535 = 255 x 257, so
+// (255 v + 32767) / 65535 = (v + 128.498...) / 257, whose floor is that of
+// (v + 128) / 257 for whole v.
+inline std::uint32_t Scale16(std::uint32_t v) { return v >= 65535 ? 255 : (v + 128) / 257; }
 
 inline std::uint32_t Opaque(std::uint32_t r, std::uint32_t g, std::uint32_t b) { return Color32(255, r, g, b); }
 

@@ -15,6 +15,7 @@
 #include "image/Calibration.h"
 #include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
+#include "image/formats/PictureReads.h"
 #include "setup/Optics.h"
 #include "setup/SettingsFile.h"
 
@@ -107,16 +108,21 @@ namespace {
 // Loads a frame and applies it, as the dark and flat commands do after
 // their refusals.
 template <class Refusal, class Apply>
-void Calibrate(TVinskState& s, const std::string& path, const char* frameName, Refusal refusal, Apply apply,
-               const TTransferChoice& choice)
+void Calibrate(TVinskState& s, TPictureReads& files, std::size_t file, const char* frameName, Refusal refusal,
+               Apply apply)
 {
     if (auto message = refusal(s.Image))
         throw ECalibrationError(*message);
     TBitmap32 frame;
     TPictureExtras extras;
-    extras.Choice = choice;
-    extras.AsFrame = true;
-    LoadPicture(path, frame, extras, HeldForFrame(s.Image, frameName));
+    files.Take(file, frame, extras, HeldForFrame(s.Image, frameName));
+    // The frames read ahead wait beside this one's application (those still
+    // being read counted at their whole share, unless waiting for them tells
+    // less); when they would take it past the budget they are read again at
+    // their turn.
+    const std::uint64_t applying = FrameApplyBytes(s.Image, frame, extras.Linear);
+    if (applying + files.HeldBytes(false) > MemoryBudget && applying + files.HeldBytes(true) > MemoryBudget)
+        files.Release();
     apply(s.Image, frame, extras.Linear, s.Status);
 }
 
@@ -125,20 +131,28 @@ void Calibrate(TVinskState& s, const std::string& path, const char* frameName, R
 void LoadPictures(const TCliOptions& o, TVinskState& s, TFileSetupValues* header, const TTransferChoice& choice,
                   TTransfer* transfer)
 {
+    // All the files are decoded at once when they fit the budget together;
+    // they are taken, refused and applied in the order of the window's
+    // commands.
+    std::vector<TPictureRead> reads{{o.Image, choice, false}};
+    for (const std::optional<std::string>* frame : {&o.Dark, &o.FlatDark, &o.Flat})
+        if (*frame)
+            reads.push_back({**frame, choice, true});
+    TPictureReads files(std::move(reads));
     TPictureExtras extras;
-    extras.Choice = choice;
-    LoadPicture(o.Image, s.Image.Bitmap, extras);
+    files.Take(0, s.Image.Bitmap, extras, {});
     s.Image.Linear.Swap(extras.Linear);
     if (header != nullptr)
         *header = extras.Setup;
     if (transfer != nullptr)
         *transfer = extras.Transfer;
+    std::size_t next = 1;
     if (o.Dark)
-        Calibrate(s, *o.Dark, "dark", DarkRefusal, ApplyDarkFrame, choice);
+        Calibrate(s, files, next++, "dark", DarkRefusal, ApplyDarkFrame);
     if (o.FlatDark)
-        Calibrate(s, *o.FlatDark, "flat dark", FlatDarkRefusal, ApplyFlatDarkFrame, choice);
+        Calibrate(s, files, next++, "flat dark", FlatDarkRefusal, ApplyFlatDarkFrame);
     if (o.Flat)
-        Calibrate(s, *o.Flat, "flat", FlatRefusal, ApplyFlatFrame, choice);
+        Calibrate(s, files, next++, "flat", FlatRefusal, ApplyFlatFrame);
 }
 
 namespace {
