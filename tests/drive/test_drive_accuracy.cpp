@@ -548,22 +548,12 @@ struct TAccuracyRow {
 
 TPhysicalOptions AccuracyTrail(const TAccuracyRow& row)
 {
-    TPhysicalOptions o;
-    o.FocalMm = 300;
-    o.Terms = {{5, row.Period, 0}, {1.5, row.Period / 2, 0.7}};
+    TPhysicalOptions o = TableTrail({row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag},
+                                    row.Period, row.Cycles, row.Bits, row.Seed);
     if (row.Terms == 3)
         o.Terms.push_back({0.8, row.Period / 3, 2.1});
     o.Drift = row.Drift;
-    SetPath(o, {row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag});
     o.Fwhm = row.Fwhm;
-    o.ExposureS = row.Cycles * row.Period;
-    o.Seed = row.Seed;
-    o.Bits = row.Bits;
-    if (row.Bits == 16) {
-        o.Crest = 40000;
-        o.Background = 900;
-        o.Noise = 60;
-    }
     return o;
 }
 

@@ -37,19 +37,8 @@ struct TOutlierRow {
 
 TPhysicalOptions TrailOf(const TOutlierRow& row)
 {
-    TPhysicalOptions o;
-    o.FocalMm = 300;
-    o.Terms = {{5, row.Period, 0}, {1.5, row.Period / 2, 0.7}};
-    SetPath(o, {row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag});
-    o.ExposureS = row.Cycles * row.Period;
-    o.Seed = row.Seed;
-    o.Bits = row.Bits;
-    if (row.Bits == 16) {
-        o.Crest = 40000;
-        o.Background = 900;
-        o.Noise = 60;
-    }
-    return o;
+    return TableTrail({row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag}, row.Period,
+                      row.Cycles, row.Bits, row.Seed);
 }
 
 // Where along the trail, and when, the light was added.

@@ -16,6 +16,24 @@ void SetPath(tools::TPhysicalOptions& o, const TTrailPath& path)
     o.Sag = path.Sag;
 }
 
+tools::TPhysicalOptions TableTrail(const TTrailPath& path, double period, double cycles, int bits,
+                                   std::uint64_t seed)
+{
+    tools::TPhysicalOptions o;
+    o.FocalMm = 300;
+    o.Terms = {{5, period, 0}, {1.5, period / 2, 0.7}};
+    SetPath(o, path);
+    o.ExposureS = cycles * period;
+    o.Seed = seed;
+    o.Bits = bits;
+    if (bits == 16) {
+        o.Crest = 40000;
+        o.Background = 900;
+        o.Noise = 60;
+    }
+    return o;
+}
+
 TBitmap32 Raster(const tools::TRgbImage& rgb)
 {
     TBitmap32 bmp;

@@ -23,6 +23,12 @@ struct TTrailPath {
 };
 void SetPath(tools::TPhysicalOptions& o, const TTrailPath& path);
 
+// The table-driven drive tests' trail: terms of 5" and 1.5" on the worm
+// period and its half at f = 300 mm, `cycles` worm periods long, in 8 bits
+// or in 16 (crest 40,000 over a background of 900, noise 60).
+tools::TPhysicalOptions TableTrail(const TTrailPath& path, double period, double cycles, int bits,
+                                   std::uint64_t seed);
+
 // The 8-bit picture, opaque.
 TBitmap32 Raster(const tools::TRgbImage& rgb);
 TBitmap32 Raster(const tools::TPhysicalTrail& t);
