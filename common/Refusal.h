@@ -32,8 +32,8 @@ enum class TRefusalReason : unsigned char {
     Fault,           // any other failure, with its own text
 };
 
-// Results that can be refused derive from this: nothing else in a refused
-// result is valid.
+// Results that can be refused derive from this. A refused result holds
+// nothing valid beyond what its own comment names.
 struct TRefusal {
     TRefusalReason Reason = TRefusalReason::None;
     std::string Message; // why, and what the user can do; empty when not refused
