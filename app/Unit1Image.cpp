@@ -477,7 +477,7 @@ void TVinsk_main::FindTrailClick()
                            ReadChoices().Channel, TabSheet4->Settings().StartSide);
     }
     if (!search.Points) {
-        FDialogs.ErrorBox(QString::fromStdString(search.Refusal));
+        FDialogs.ErrorBox(QString::fromStdString(search.Message));
         return;
     }
     // As the user would: each point's button arms it and a press on the

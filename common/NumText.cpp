@@ -205,20 +205,36 @@ long double TextToFloatOrZero(std::string_view text, char decimalSep)
 
 namespace vinsk {
 
-std::string FixedText(double v, int decimals, char decimalSep)
+namespace {
+
+// std::to_chars's text with the given separator; the general form when it
+// needs more room than any table gives it.
+std::string CharsText(double v, std::chars_format format, int precision, char decimalSep, bool signedZero)
 {
     char buf[400];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, format, precision);
     if (res.ec != std::errc())
-        return FloatText(v, decimalSep); // more digits than any table shows
+        return FloatText(v, decimalSep);
     std::string s(buf, res.ptr);
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
+    if (!signedZero && s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
         s.erase(0, 1);
     if (decimalSep != '.')
         for (char& c : s)
             if (c == '.')
                 c = decimalSep;
     return s;
+}
+
+} // namespace
+
+std::string FixedText(double v, int decimals, char decimalSep)
+{
+    return CharsText(v, std::chars_format::fixed, decimals, decimalSep, false);
+}
+
+std::string GeneralText(double v, int digits, char decimalSep)
+{
+    return CharsText(v, std::chars_format::general, digits, decimalSep, true);
 }
 
 } // namespace vinsk

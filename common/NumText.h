@@ -23,6 +23,11 @@ std::string FixedText1(long double v, char decimalSep = '.');
 // sign ("0.00", never "-0.00").
 std::string FixedText(double v, int decimals, char decimalSep = '.');
 
+// Up to the given number of significant digits, no trailing zeros, as
+// printf's %g writes it ("1e-05", "2.5e+06"), for reports and axis labels;
+// "nan", "inf" and "-0" as they are.
+std::string GeneralText(double v, int digits, char decimalSep = '.');
+
 // Parses a decimal number written with the given separator (blanks around it
 // allowed, optional sign and exponent). Returns false for anything else,
 // including an empty text.

@@ -2,6 +2,7 @@
 #include "drive/PecFiles.h"
 
 #include <string>
+#include <utility>
 
 #include "common/MathFaults.h"
 #include "common/NumText.h"
@@ -34,21 +35,21 @@ const char* WormSourceName(TWormSource s)
 namespace {
 
 // Why the picture, the Setup values or the settings cannot give a result;
-// empty when they can.
-std::string InputProblem(const TSampleSource& samples, const TDriveInput& in)
+// not refused when they can.
+TRefusal InputProblem(const TSampleSource& samples, const TDriveInput& in)
 {
     const TExperiment& e = in.Setup;
     const TDriveSettings& set = in.Settings;
     if (samples.Width() <= 0 || samples.Height() <= 0)
-        return "There is no picture to analyse: open the exposure first";
+        return Refuse(TRefusalReason::NoPicture);
     if (!(e.FocalLength > 0) || !(e.StarDistance > e.FocalLength) || !(e.PixelWidth > 0) ||
         !(e.PixelHeight > 0) || !(e.ExposureTime > 0) || !(e.MountSpeed > 0))
-        return "The Setup values give no angle per pixel: the distance must exceed the focal length, and "
-               "the pixel size, focal length, exposure and mount speed must be positive";
+        return Refuse(TRefusalReason::SetupValues);
     if (!DriveSettingsValid(set))
-        return "The drive settings are out of range: harmonics 1 to " + std::to_string(MaxDriveHarmonics) +
-               ", a positive tolerance, a half-width of 0 to " + FloatText(MaxDriveHalfWidth) +
-               " px and a worm period of 0 to " + FloatText(MaxDriveWormPeriod) + " s";
+        return Refuse(TRefusalReason::Settings,
+                      "The drive settings are out of range: harmonics 1 to " + std::to_string(MaxDriveHarmonics) +
+                          ", a positive tolerance, a half-width of 0 to " + FloatText(MaxDriveHalfWidth) +
+                          " px and a worm period of 0 to " + FloatText(MaxDriveWormPeriod) + " s");
     return {};
 }
 
@@ -57,15 +58,15 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
 {
     const TExperiment& e = in.Setup;
     const TDriveSettings& set = in.Settings;
-    if (const std::string problem = InputProblem(samples, in); !problem.empty())
-        return Refuse(problem);
+    if (TRefusal problem = InputProblem(samples, in); problem.Refused())
+        return Refused<TDriveResult>(std::move(problem));
     const TPhotometry light = MeasureLight(samples, in);
-    if (!light.Refusal.empty())
-        return Refuse(light.Refusal);
+    if (light.Refusal.Refused())
+        return Refused<TDriveResult>(light.Refusal);
     TDriveResult r;
     TSeries series = MakeSeries(light, e, r, in.FlatApplied);
-    if (!series.Refusal.empty())
-        return Refuse(series.Refusal);
+    if (series.Refusal.Refused())
+        return Refused<TDriveResult>(series.Refusal);
     const TBridged* bridged = series.Bridged.empty() ? nullptr : &series.Bridged;
     long double period = FindWormPeriod(series.T, series.PE, set, r, bridged, series.LightBend);
     if (period > 0 && JointDegree(r.Record, period) == 2 &&
@@ -77,8 +78,8 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
         r.WormPeriod = static_cast<double>(period);
     }
     const TDetrended fits = RemoveDrift(series.T, series.PE, period, set, e, r, bridged);
-    if (!fits.Refusal.empty())
-        return Refuse(fits.Refusal);
+    if (fits.Refusal.Refused())
+        return Refused<TDriveResult>(fits.Refusal);
     r.Stats = Statistics(r.T, r.Error, period, set.Tolerance);
     r.Stats.PeakToPeakSigma = PeakToPeakSigma(r, e.MountSpeed, light.Repaired);
     SpectrumAndPeaks(series.T, series.PE, period, set, fits, r);
@@ -98,8 +99,9 @@ TDriveResult AnalyseDrive(const TSampleSource& samples, const TDriveInput& in)
         PecRowsFromIndex(r);
         return r;
     } catch (const EMathError& ex) {
-        return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() +
-                      "): check the Setup values and the check points");
+        return Refused<TDriveResult>(
+            Refuse(TRefusalReason::ArithmeticFault, std::string("The analysis met an arithmetic fault (") + ex.what() +
+                                                        "): check the Setup values and the check points"));
     }
 }
 

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Refusal.h"
 #include "image/Bitmap32.h"
 #include "image/SampleSource.h"
 #include "linear/LinearPlane.h"
@@ -125,11 +126,8 @@ struct TPecRow {
     double Rate = 0;  // arc seconds per second the mount must add: -d(error)/dt
 };
 
-struct TDriveResult {
-    // A refusal: nothing below is valid; Message says why and what to do.
-    bool Refused = false;
-    std::string Message;
-
+// Refused(): nothing below is valid; Message says why and what to do.
+struct TDriveResult : TRefusal {
     // The Setup values the scale and the times came from, as given.
     TExperiment Setup;
 

@@ -375,7 +375,9 @@ TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>&
         break;
     }
     if (use != TDetrend::None && !trend.Ok)
-        return {"The drift could not be fitted: the trail has too few steps for the harmonics asked for", {}, {}};
+        return {Refuse(TRefusalReason::TooShort,
+                       "The drift could not be fitted: the trail has too few steps for the harmonics asked for"),
+                {}, {}};
     r.T = tt;
     r.Error.resize(pe.size());
     for (std::size_t i = 0; i < pe.size(); ++i)

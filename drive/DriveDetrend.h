@@ -204,7 +204,7 @@ bool Unbend(const TFit& joint, const TExperiment& e, TDriveResult& r, TSeries& s
 // back to a line without two worm cycles), into r's T, Error, DetrendUsed,
 // Drift, DriftPercent, DriftSigma and Notes.
 struct TDetrended {
-    std::string Refusal; // when not empty, nothing is valid
+    TRefusal Refusal; // when refused, nothing is valid
     // The joint fit of the line and K harmonics (not Ok without a period):
     // the drift, the harmonics' amplitudes and the PEC curve come from it.
     TFit Harmonic;

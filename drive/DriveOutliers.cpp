@@ -190,10 +190,4 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
     return out;
 }
 
-std::string ForeignLightMessage(long double fraction)
-{
-    return "Too much of the trail (" + Percent(fraction) +
-           ") is covered by light that is not the star: take a dark frame, or check for a streak across the trail";
-}
-
 } // namespace vinsk::drive

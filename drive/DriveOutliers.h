@@ -34,6 +34,4 @@ struct TOutliers {
 TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<char>& bad, long double typical,
                        long double fwhm);
 
-std::string ForeignLightMessage(long double fraction);
-
 } // namespace vinsk::drive

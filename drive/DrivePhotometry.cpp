@@ -367,14 +367,14 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
 {
     const TExperiment& e = in.Setup;
     const TDriveSettings& set = in.Settings;
-    auto refuse = [](std::string message) {
+    auto refuse = [](TRefusal why) {
         TPhotometry p;
-        p.Refusal = std::move(message);
+        p.Refusal = std::move(why);
         return p;
     };
     TArc arc;
     if (!MakeArc(in, arc))
-        return refuse("START and STOP are too close together: place them at the two ends of the trail");
+        return refuse(Refuse(TRefusalReason::CheckPoints));
     TPhotometry light;
 
     // v = f D / (D - f): the image distance of a star at D.
@@ -413,17 +413,17 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
             fluxes.push_back(c.Flux);
     if (fluxes.size() < core / 2 + 1) {
         const long double out = 1 - static_cast<long double>(fluxes.size()) / core;
-        return refuse(LeavesPictureMessage(out));
+        return refuse(LeavesPicture(out));
     }
     const long double typical = Median(fluxes);
     if (!(typical > 0))
-        return refuse(NoTrailMessage());
+        return refuse(Refuse(TRefusalReason::NoTrail));
     std::vector<long double> widths;
     for (const TCross& c : across)
         if (c.Inside && c.Flux > 0.5L * typical && c.Peak > 0)
             widths.push_back(c.Flux / c.Peak / sqrtl(2 * Pi) * 2.3548200450309493L);
     if (widths.size() < 3)
-        return refuse(NoTrailMessage());
+        return refuse(Refuse(TRefusalReason::NoTrail));
     const long double fwhm = Median(widths);
 
     // Pass 1b: extend past START and STOP until the light falls to the background.
@@ -458,10 +458,11 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     for (const TCross& c : across)
         outsideAcross += c.Inside ? 0 : 1;
     if (outsideAcross > 0.02L * core)
-        return refuse(LeavesPictureMessage(static_cast<long double>(outsideAcross) / core));
+        return refuse(LeavesPicture(static_cast<long double>(outsideAcross) / core));
     if (endCut)
-        return refuse("The trail runs into the edge of the picture beyond START or STOP, so its end is missing: "
-                      "use a picture that holds the whole trail with a margin around it");
+        return refuse(Refuse(TRefusalReason::LeavesPicture,
+                             "The trail runs into the edge of the picture beyond START or STOP, so its end is missing: "
+                             "use a picture that holds the whole trail with a margin around it"));
     const long double s0 = -before;
     const auto steps = static_cast<std::size_t>(before + after) + core;
 
@@ -493,7 +494,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
                 break;
             }
         if (firstGood == steps)
-            return refuse(NoTrailMessage());
+            return refuse(Refuse(TRefusalReason::NoTrail));
         long double hold = offset[firstGood];
         for (std::size_t k = 0; k < steps; ++k) {
             if (reliable[k])
@@ -553,7 +554,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         whole.Count += p.Count;
     }
     if (!(width > 0))
-        return refuse(NoTrailMessage());
+        return refuse(Refuse(TRefusalReason::NoTrail));
     FindCrests(whole, light.Crests, light.RingRadius);
 
     // The centre again, now that the width is known: the centroid within
@@ -648,10 +649,11 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     light.SaturatedFraction = static_cast<double>(static_cast<long double>(saturatedCore) / core);
     light.OutsideFraction = static_cast<double>(static_cast<long double>(outsideCore) / core);
     if (light.OutsideFraction > 0.02)
-        return refuse(LeavesPictureMessage(light.OutsideFraction));
+        return refuse(LeavesPicture(light.OutsideFraction));
     if (light.SaturatedFraction > 0.02)
-        return refuse("The trail is saturated along " + Percent(light.SaturatedFraction) +
-                      " of its length: use a shorter exposure or a smaller aperture");
+        return refuse(
+            Refuse(TRefusalReason::Saturated, "The trail is saturated along " + Percent(light.SaturatedFraction) +
+                                                  " of its length: use a shorter exposure or a smaller aperture"));
 
     // Background: per-step medians of the side bands, smoothed along the trail.
     {
@@ -664,7 +666,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
                 break;
             }
         if (!any)
-            return refuse(NoTrailMessage());
+            return refuse(Refuse(TRefusalReason::NoTrail));
         for (std::size_t k = 0; k < steps; ++k) {
             if (bad[k])
                 bgStep[k] = hold;
@@ -687,7 +689,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         }
         const long double covered = static_cast<long double>(repairedCore + saturatedCore + outsideCore) / core;
         if (odd.LongestRun > LongestBridgedRun || (!odd.Steps.empty() && covered > 0.02L))
-            return refuse(ForeignLightMessage(covered));
+            return refuse(ForeignLight(covered));
         light.Repaired = odd.Steps;
     }
     // The few bad steps take the light of their good neighbours.

@@ -12,7 +12,7 @@
 namespace vinsk::drive {
 
 struct TPhotometry {
-    std::string Refusal; // when not empty, nothing below is valid
+    TRefusal Refusal;               // when refused, nothing below is valid
     std::vector<long double> Light; // per step: summed across the trail, background removed
     std::vector<long double> Alpha; // per step: the angle it subtends, arc seconds
     long double Typical = 0;        // the median light across the trail from START to STOP

@@ -126,8 +126,9 @@ TDriveResult Analyse(const std::vector<double>& t, const std::vector<double>& pe
                      double mountSpeed)
 {
     if (t.size() < MinSamples || t.size() != pe.size())
-        return Refuse("The series holds " + std::to_string(t.size()) + " samples; the analysis needs at least " +
-                      std::to_string(MinSamples));
+        return Refused<TDriveResult>(Refuse(TRefusalReason::TooShort, "The series holds " + std::to_string(t.size()) +
+                                                                          " samples; the analysis needs at least " +
+                                                                          std::to_string(MinSamples)));
     TDriveResult r;
     // Nothing photometric: null in the report.
     r.Exposure = r.ArcsecPerStep = r.Fwhm = r.HalfWidth = NaN;
@@ -140,7 +141,7 @@ TDriveResult Analyse(const std::vector<double>& t, const std::vector<double>& pe
     r.TrimLast = t.size() - 1;
     r.Record = StoreD(static_cast<long double>(t.back()) - t.front());
     if (!(r.Record > 0))
-        return Refuse("The series spans no time");
+        return Refused<TDriveResult>(Refuse(TRefusalReason::TooShort, "The series spans no time"));
 
     const int k = set.Harmonics;
     long double period = 0;
@@ -217,7 +218,9 @@ TDriveResult AnalysePositions(const std::vector<double>& t, const std::vector<do
     try {
         return Analyse(t, pe, set, mountSpeed);
     } catch (const EMathError& ex) {
-        return Refuse(std::string("The analysis met an arithmetic fault (") + ex.what() + "): check the series");
+        return Refused<TDriveResult>(
+            Refuse(TRefusalReason::ArithmeticFault,
+                   std::string("The analysis met an arithmetic fault (") + ex.what() + "): check the series"));
     }
 }
 

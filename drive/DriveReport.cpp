@@ -1,10 +1,11 @@
 // The drive analysis as text: JSON, the PEC table and CSV. Numbers go
-// through std::to_chars, which never looks at the locale, so the decimal
+// through common/NumText, which never looks at the locale, so the decimal
 // separator is always a point.
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
+#include "common/NumText.h"
 #include "drive/DriveAnalysis.h"
 #include "drive/PecFiles.h"
 #include "drive/Runs.h"
@@ -20,20 +21,7 @@ std::string Num(double v, int digits = 10)
         return "null";
     if (v == 0)
         return "0"; // also for -0
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits);
-    return std::string(buf, res.ptr);
-}
-
-// Fixed decimals, for tables read by people and mount software.
-std::string Fixed(double v, int decimals)
-{
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::string s(buf, res.ptr);
-    if (s.find_first_not_of("-0.") == std::string::npos && s[0] == '-')
-        s.erase(0, 1); // no "-0.0000"
-    return s;
+    return GeneralText(v, digits);
 }
 
 // The length of the valid UTF-8 sequence at s[i], or 0.
@@ -152,7 +140,7 @@ std::string DriveJson(const TDriveResult& r)
         o += value;
         o += last ? "\n" : ",\n";
     };
-    if (r.Refused) {
+    if (r.Refused()) {
         key("refused", "true");
         key("message", Quote(r.Message), true);
         return o + "}\n";
@@ -262,15 +250,15 @@ std::string DriveJson(const TDriveResult& r)
 
 std::string PecTableText(const TDriveResult& r)
 {
-    if (r.Refused || r.Pec.empty())
+    if (r.Refused() || r.Pec.empty())
         return {};
-    std::string o = "# Worm period " + Fixed(r.WormPeriod, 3) + " s (" + WormSourceName(r.WormSource) + "), " +
-                    std::to_string(r.PecHarmonics) + " harmonics, residual RMS " + Fixed(r.PecResidualRms, 3) +
+    std::string o = "# Worm period " + FixedText(r.WormPeriod, 3) + " s (" + WormSourceName(r.WormSource) + "), " +
+                    std::to_string(r.PecHarmonics) + " harmonics, residual RMS " + FixedText(r.PecResidualRms, 3) +
                     " arcsec\n";
     o += std::isfinite(r.PhaseInput.WormPhaseDeg) ? "# phase from the PEC index [s] error [arcsec] correction rate [arcsec/s]\n"
                                              : "# phase [s] error [arcsec] correction rate [arcsec/s]\n";
     for (const TPecRow& row : r.Pec)
-        o += Fixed(row.Phase, 0) + " " + Fixed(row.Error, 4) + " " + Fixed(row.Rate, 5) + "\n";
+        o += FixedText(row.Phase, 0) + " " + FixedText(row.Error, 4) + " " + FixedText(row.Rate, 5) + "\n";
     return o;
 }
 
@@ -278,7 +266,7 @@ std::string DriveCsv(const TDriveResult& r)
 {
     std::string o = "t [s],drift-free error [arcsec]\n";
     for (std::size_t i = 0; i < r.T.size() && i < r.Error.size(); ++i)
-        o += Fixed(r.T[i], 4) + "," + Fixed(r.Error[i], 4) + "\n";
+        o += FixedText(r.T[i], 4) + "," + FixedText(r.Error[i], 4) + "\n";
     return o;
 }
 

@@ -55,9 +55,9 @@ TLightTrend LightTrend(const std::vector<long double>& light, const std::vector<
 
 TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult& r, bool flatApplied)
 {
-    auto refused = [](std::string message) {
+    auto refused = [](TRefusal why) {
         TSeries s;
-        s.Refusal = std::move(message);
+        s.Refusal = std::move(why);
         return s;
     };
     const std::vector<long double>& b = light.Light;
@@ -87,7 +87,7 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
         return true;
     };
     if (!integrate())
-        return refused(NoTrailMessage());
+        return refused(Refuse(TRefusalReason::NoTrail));
     r.Exposure = e.ExposureTime;
     r.Fwhm = static_cast<double>(fwhm);
     r.HalfWidth = light.HalfWidth;
@@ -119,8 +119,9 @@ TSeries MakeSeries(const TPhotometry& light, const TExperiment& e, TDriveResult&
             --last;
         const auto margin = static_cast<std::size_t>(ceill(2 * fwhm)) + 2;
         if (last < first + 2 * margin + 16)
-            return refused("The trail is too short to analyse: it needs at least " +
-                           std::to_string(2 * margin + 16) + " px between its ends");
+            return refused(Refuse(TRefusalReason::TooShort, "The trail is too short to analyse: it needs at least " +
+                                                                std::to_string(2 * margin + 16) +
+                                                                " px between its ends"));
         r.TrimFirst = first + margin;
         r.TrimLast = last - margin;
         r.TrimmedSeconds = StoreD(r.Time[r.TrimFirst] + (T - r.Time[r.TrimLast]));

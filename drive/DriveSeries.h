@@ -14,7 +14,7 @@ namespace vinsk::drive {
 
 // The trimmed steps' time and error (with the drift still in it).
 struct TSeries {
-    std::string Refusal; // when not empty, nothing is valid
+    TRefusal Refusal; // when refused, nothing is valid
     std::vector<double> T, PE;
     // Per step: 1 when the increment into it carries a repaired step's
     // bridged light; empty when no step was repaired.

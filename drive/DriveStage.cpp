@@ -1,6 +1,7 @@
 #include "drive/DriveStage.h"
 
 #include <cmath>
+#include <utility>
 
 namespace vinsk::drive {
 
@@ -9,25 +10,20 @@ std::string Percent(long double fraction)
     return std::to_string(static_cast<long long>(std::llround(static_cast<double>(fraction * 100)))) + " %";
 }
 
-TDriveResult Refuse(const std::string& message)
+TRefusal LeavesPicture(long double fraction)
 {
-    TDriveResult r;
-    r.Refused = true;
-    r.Message = message;
-    return r;
+    return Refuse(TRefusalReason::LeavesPicture,
+                  "The trail leaves the picture along " + Percent(fraction) +
+                      " of its length: place START and STOP on the trail inside the picture, or use a picture that "
+                      "holds the whole trail");
 }
 
-std::string NoTrailMessage()
+TRefusal ForeignLight(long double fraction)
 {
-    return "There is no trail along the arc through START, IN-LINE and STOP: place the three check points on the "
-           "trail's crest";
-}
-
-std::string LeavesPictureMessage(long double fraction)
-{
-    return "The trail leaves the picture along " + Percent(fraction) +
-           " of its length: place START and STOP on the trail inside the picture, or use a picture that holds the "
-           "whole trail";
+    return Refuse(TRefusalReason::ForeignLight,
+                  "Too much of the trail (" + Percent(fraction) +
+                      ") is covered by light that is not the star: take a dark frame, or check for a streak across "
+                      "the trail");
 }
 
 } // namespace vinsk::drive

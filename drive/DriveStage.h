@@ -1,10 +1,12 @@
 // What the stages of the drive analysis share: a few constants and the
-// refusals, whose sentences are written here once.
+// refusals whose sentences carry values (the fixed ones are in
+// common/Refusal.cpp).
 #pragma once
 
 #include <limits>
 #include <string>
 
+#include "common/Refusal.h"
 #include "drive/DriveAnalysis.h"
 
 namespace vinsk::drive {
@@ -16,11 +18,9 @@ inline constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 // A whole per cent: "12 %".
 std::string Percent(long double fraction);
 
-TDriveResult Refuse(const std::string& message);
-
-// The check points do not lie on a trail.
-std::string NoTrailMessage();
 // The trail leaves the picture along this fraction of its length.
-std::string LeavesPictureMessage(long double fraction);
+TRefusal LeavesPicture(long double fraction);
+// Light that is not the star's covers this fraction of the trail.
+TRefusal ForeignLight(long double fraction);
 
 } // namespace vinsk::drive

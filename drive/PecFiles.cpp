@@ -11,25 +11,18 @@ namespace {
 constexpr long double Pi = 3.141592653589793238462643383279502884L;
 constexpr int CelestronBins = 88;
 
-TPecFile Refuse(std::string message)
-{
-    TPecFile f;
-    f.Refused = true;
-    f.Message = std::move(message);
-    return f;
-}
-
 // What every PEC file needs of the analysis: a worm period, its fit, and a
 // whole cycle of trail behind it.
-std::string CheckFit(const TDriveResult& r)
+TRefusal CheckFit(const TDriveResult& r)
 {
-    if (r.Refused)
-        return r.Message;
+    if (r.Refused())
+        return static_cast<const TRefusal&>(r);
     if (!(r.WormPeriod > 0) || r.PecCos.empty() || r.T.empty())
-        return "A PEC file needs a worm period: none was given, and the trail does not show one";
+        return Refuse(TRefusalReason::NeedsInput,
+                      "A PEC file needs a worm period: none was given, and the trail does not show one");
     if (r.Record < r.WormPeriod)
-        return "The trail holds " + FixedText(r.Record / r.WormPeriod, 2) +
-               " worm cycles: a PEC file needs at least one whole cycle";
+        return Refuse(TRefusalReason::TooShort, "The trail holds " + FixedText(r.Record / r.WormPeriod, 2) +
+                                                    " worm cycles: a PEC file needs at least one whole cycle");
     return {};
 }
 
@@ -163,12 +156,15 @@ std::string PhaseJson(const TPhaseInput& p)
 TPecFile EqmodPecFile(const TDriveResult& r, const TPhaseInput& p, const TPecFileOptions& o)
 {
     if (!p.HaveMotorStart || p.StepsPerWorm <= 0)
-        return Refuse("An EQMOD PEC file needs the RA motor position at START and the motor steps per worm turn");
-    if (std::string m = CheckFit(r); !m.empty())
-        return Refuse(std::move(m));
+        return Refused<TPecFile>(
+            Refuse(TRefusalReason::NeedsInput,
+                   "An EQMOD PEC file needs the RA motor position at START and the motor steps per worm turn"));
+    if (TRefusal why = CheckFit(r); why.Refused())
+        return Refused<TPecFile>(std::move(why));
     const long long n = std::llround(r.WormPeriod);
     if (n < 1)
-        return Refuse("A PEC file needs a worm period of at least one second");
+        return Refused<TPecFile>(
+            Refuse(TRefusalReason::TooShort, "A PEC file needs a worm period of at least one second"));
     const int s = p.Hemisphere < 0 ? -1 : 1;
     const int sign = o.Invert ? -s : s;
     // The driver is a Windows program: CRLF, and one blank between fields,
@@ -194,9 +190,11 @@ TPecFile EqmodPecFile(const TDriveResult& r, const TPhaseInput& p, const TPecFil
 TPecFile CelestronPecFile(const TDriveResult& r, const TPhaseInput& p, double mountSpeed, const TPecFileOptions& o)
 {
     if (!std::isfinite(p.WormPhaseDeg))
-        return Refuse("A Celestron PEC file needs the worm phase at START (0 at the mount's PEC index)");
-    if (std::string m = CheckFit(r); !m.empty())
-        return Refuse(std::move(m));
+        return Refused<TPecFile>(
+            Refuse(TRefusalReason::NeedsInput,
+                   "A Celestron PEC file needs the worm phase at START (0 at the mount's PEC index)"));
+    if (TRefusal why = CheckFit(r); why.Refused())
+        return Refused<TPecFile>(std::move(why));
     const int arcsec = o.CelestronWormArcsec == 3600 ? 3600 : 7200;
     TPecFile f;
     // The time after START at which the worm stands at phase j of the table.

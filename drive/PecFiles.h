@@ -54,9 +54,7 @@ struct TPecFileOptions {
     std::string PictureName;     // the picture's file name, for the comment line
 };
 
-struct TPecFile {
-    bool Refused = false;
-    std::string Message; // the refusal, or empty
+struct TPecFile : TRefusal {
     std::string Text;    // the file's whole content
     std::string Warning; // a note for the summary, or empty
 };

@@ -65,9 +65,9 @@ struct TRunReport {
     std::string Date() const;
 };
 
-struct TRunRead {
+// Refused with a message naming the file when it is no run.
+struct TRunRead : TRefusal {
     std::optional<TRunReport> Run;
-    std::string Message; // why the file is no run, naming it
 };
 
 // Reads a report's text; `file` names it in the messages. Never throws for
@@ -95,9 +95,7 @@ struct TRunRow {
     bool MadeWorse = false;
 };
 
-struct TRunsComparison {
-    bool Refused = false;
-    std::string Message;
+struct TRunsComparison : TRefusal {
     std::vector<TRunRow> Rows; // one a run, the first the reference
 };
 
@@ -106,9 +104,7 @@ struct TRunsComparison {
 // different channels are refused.
 TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerUp);
 
-struct TRunsAverage {
-    bool Refused = false;
-    std::string Message;
+struct TRunsAverage : TRefusal {
     // The averaged curve as an analysis result on the first run's axis:
     // worm period, phase input, PEC coefficients and rows, so that it
     // writes the PEC table and the mount's PEC files as one run does.

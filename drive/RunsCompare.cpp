@@ -181,16 +181,15 @@ TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerU
 {
     TRunsComparison c;
     if (runs.empty()) {
-        c.Refused = true;
-        c.Message = "No runs to compare";
+        static_cast<TRefusal&>(c) = Refuse(TRefusalReason::Mismatch, "No runs to compare");
         return c;
     }
     const TRunReport& a = runs.front();
     for (const TRunReport& b : runs)
         if (b.Channel != a.Channel) {
-            c.Refused = true;
-            c.Message = b.File + " " + ChannelText(b) + ", " + a.File + " " + ChannelText(a) +
-                        ": runs compare only within one channel";
+            static_cast<TRefusal&>(c) =
+                Refuse(TRefusalReason::Mismatch, b.File + " " + ChannelText(b) + ", " + a.File + " " + ChannelText(a) +
+                                                     ": runs compare only within one channel");
             return c;
         }
     TRunRow first;
@@ -238,13 +237,13 @@ TRunsComparison CompareRuns(const std::vector<TRunReport>& runs, bool samePowerU
 TRunsAverage AverageRuns(const std::vector<TRunReport>& runs, const TRunsComparison& comparison)
 {
     TRunsAverage out;
-    const auto refuse = [&](std::string message) {
-        out.Refused = true;
-        out.Message = std::move(message);
+    // Runs that cannot be averaged together, unless said otherwise.
+    const auto refuse = [&](std::string message, TRefusalReason reason = TRefusalReason::Mismatch) {
+        static_cast<TRefusal&>(out) = Refuse(reason, std::move(message));
         return out;
     };
-    if (comparison.Refused)
-        return refuse(comparison.Message);
+    if (comparison.Refused())
+        return refuse(comparison.Message, comparison.Reason);
     if (runs.empty() || comparison.Rows.size() != runs.size())
         return refuse("No runs to average");
     const TRunReport& a = runs.front();
@@ -252,8 +251,10 @@ TRunsAverage AverageRuns(const std::vector<TRunReport>& runs, const TRunsCompari
         const TRunReport& r = runs[i];
         const TRunRow& row = comparison.Rows[i];
         if (r.CycleCount < 2)
-            return refuse(r.File + " holds " + std::to_string(r.CycleCount) +
-                          " whole worm cycle: averaging needs 2 or more from each run, as the spread of one is unknown");
+            return refuse(
+                r.File + " holds " + std::to_string(r.CycleCount) +
+                    " whole worm cycle: averaging needs 2 or more from each run, as the spread of one is unknown",
+                TRefusalReason::TooShort);
         if (!(r.CycleSpreadRms > 0) || !std::isfinite(r.CycleSpreadRms))
             return refuse(r.File + " holds no cycle-to-cycle spread to weight it by");
         if (r.PecCos.empty())

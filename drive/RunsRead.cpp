@@ -416,7 +416,7 @@ TRunRead ReadRunReport(const std::string& text, const std::string& file)
     else
         problem = Check(h, run);
     if (!problem.empty()) {
-        out.Message = file + " " + problem;
+        static_cast<TRefusal&>(out) = Refuse(TRefusalReason::Unreadable, file + " " + problem);
         return out;
     }
     out.Run = std::move(run);
@@ -429,13 +429,15 @@ TRunRead ReadRunReportFile(const std::string& file)
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (!ec && size > MaxReportBytes) {
         TRunRead r;
-        r.Message = file + " is not a drive report: it is far larger than one";
+        static_cast<TRefusal&>(r) =
+            Refuse(TRefusalReason::Unreadable, file + " is not a drive report: it is far larger than one");
         return r;
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         TRunRead r;
-        r.Message = "Cannot open " + file + ": " + std::strerror(errno);
+        static_cast<TRefusal&>(r) =
+            Refuse(TRefusalReason::CannotOpen, "Cannot open " + file + ": " + std::strerror(errno));
         return r;
     }
     std::ostringstream text;

@@ -519,14 +519,12 @@ std::string Px(double length)
     return std::to_string(static_cast<long long>(std::llround(length)));
 }
 
-TTrailSearch Refuse(std::string message)
+TTrailSearch Refused(TRefusalReason reason, std::string message)
 {
-    TTrailSearch s;
-    s.Refusal = std::move(message);
-    return s;
+    return Refused<TTrailSearch>(Refuse(reason, std::move(message)));
 }
 
-std::string ShortTrailRefusal(double length)
+std::string ShortTrailMessage(double length)
 {
     return std::string(NoTrailPrefix) + "the brightest elongated object is " + Px(length) + " px long";
 }
@@ -664,11 +662,11 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex, TStartSid
 {
     const TChannel channel = ChannelOf(channelIndex);
     if (samples.Width() <= 0 || samples.Height() <= 0)
-        return Refuse("Image is not loaded. You must image load first!");
+        return Refused(TRefusalReason::NoPicture, "Image is not loaded. You must image load first!");
     const TDetection det(samples, channel);
     std::vector<TRegion> regions = Regions(det);
     if (regions.empty())
-        return Refuse(std::string(NoTrailPrefix) + "nothing stands out from the background");
+        return Refused(TRefusalReason::NoTrail, std::string(NoTrailPrefix) + "nothing stands out from the background");
 
     std::sort(regions.begin(), regions.end(), [](const TRegion& a, const TRegion& b) { return a.Flux > b.Flux; });
     const auto best = std::find_if(regions.begin(), regions.end(), [](const TRegion& r) { return r.Trail(); });
@@ -681,18 +679,19 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex, TStartSid
             const TTrace t = Trace(samples, channel, det, *elongated);
             const double length =
                 t.Ok && t.Ends.Found ? ArcLength(t, samples, channel, det, *elongated) : elongated->Length;
-            return Refuse(ShortTrailRefusal(length));
+            return Refused(TRefusalReason::TooShort, ShortTrailMessage(length));
         }
-        return Refuse(std::string(NoTrailPrefix) + "only " + std::to_string(regions.size()) +
-                      (regions.size() == 1 ? " small spot (a hot pixel or a star) stands"
-                                           : " small spots (hot pixels or stars) stand") +
-                      " out from the background");
+        return Refused(TRefusalReason::NoTrail, std::string(NoTrailPrefix) + "only " + std::to_string(regions.size()) +
+                                                    (regions.size() == 1 ? " small spot (a hot pixel or a star) stands"
+                                                                         : " small spots (hot pixels or stars) stand") +
+                                                    " out from the background");
     }
     TRegion trail = *best;
     TTrace trace = Trace(samples, channel, det, trail);
     if (!trace.Ok)
-        return Refuse(std::string(NoTrailPrefix) + "the crest of the brightest elongated object, " + Px(trail.Length) +
-                      " px long, cannot be followed");
+        return Refused(TRefusalReason::NoTrail, std::string(NoTrailPrefix) +
+                                                    "the crest of the brightest elongated object, " + Px(trail.Length) +
+                                                    " px long, cannot be followed");
 
     // Pieces that lie on the same arc are one trail broken by a faint
     // stretch; another trail nearly as bright makes the choice a guess.
@@ -704,24 +703,28 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex, TStartSid
             trail.Bins.insert(trail.Bins.end(), r->Bins.begin(), r->Bins.end());
             merged = true;
         } else if (r->Trail() && r->Flux >= CompetingFlux * best->Flux) {
-            return Refuse("Two star trails of similar size were found (" + Px(best->Length) + " px and " +
-                          Px(r->Length) + " px long): place the points by hand");
+            return Refused(TRefusalReason::Ambiguous, "Two star trails of similar size were found (" +
+                                                          Px(best->Length) + " px and " + Px(r->Length) +
+                                                          " px long): place the points by hand");
         }
     }
     if (merged) {
         Measure(trail, det);
         trace = Trace(samples, channel, det, trail);
         if (!trace.Ok)
-            return Refuse(std::string(NoTrailPrefix) + "the crest of the brightest elongated object, " +
-                          Px(trail.Length) + " px long, cannot be followed");
+            return Refused(TRefusalReason::NoTrail, std::string(NoTrailPrefix) +
+                                                        "the crest of the brightest elongated object, " +
+                                                        Px(trail.Length) + " px long, cannot be followed");
     }
     if (trace.FarShare > CrossingShare)
-        return Refuse("Two star trails of similar size cross each other: place the points by hand");
+        return Refused(TRefusalReason::Ambiguous,
+                       "Two star trails of similar size cross each other: place the points by hand");
     if (trace.Ends.OffPicture)
-        return Refuse("The star trail runs off the picture: place the points by hand");
+        return Refused(TRefusalReason::LeavesPicture, "The star trail runs off the picture: place the points by hand");
     if (!trace.Ends.Found)
-        return Refuse(std::string(NoTrailPrefix) + "the ends of the brightest elongated object, " + Px(trail.Length) +
-                      " px long, cannot be told from the background");
+        return Refused(TRefusalReason::NoTrail, std::string(NoTrailPrefix) +
+                                                    "the ends of the brightest elongated object, " + Px(trail.Length) +
+                                                    " px long, cannot be told from the background");
 
     const TRidge ridge(samples, channel, det, trail);
     const TPath path = ArcPath(trace, ridge);
@@ -730,7 +733,7 @@ TTrailSearch FindTrail(const TSampleSource& samples, int channelIndex, TStartSid
     s.Length = at.back();
     s.CrestSigma = trace.Sigma;
     if (s.Length < MinTrailLength)
-        return Refuse(ShortTrailRefusal(s.Length));
+        return Refused(TRefusalReason::TooShort, ShortTrailMessage(s.Length));
     const auto mid = static_cast<std::size_t>(std::lower_bound(at.begin(), at.end(), 0.5 * s.Length) - at.begin());
     const std::vector<TImagePoint>& p = path.P;
     if (mid == 0) {

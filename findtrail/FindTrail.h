@@ -15,6 +15,7 @@
 #include <string>
 
 #include "analysis/TrailState.h"
+#include "common/Refusal.h"
 #include "image/SampleSource.h"
 #include "setup/DriveSettings.h"
 
@@ -32,14 +33,13 @@ struct TImagePoint {
     double Y = 0;
 };
 
-struct TTrailSearch {
-    // The three check points in whole pixels, or nothing with the reason in
-    // Refusal. One picture does not show which way the star moved: START is
-    // at the end on the given side; without one, the trail's left end, or
+struct TTrailSearch : TRefusal {
+    // The three check points in whole pixels, or nothing when refused. One
+    // picture does not show which way the star moved: START is at the end
+    // on the given side; without one, the trail's left end, or
     // its top end when the trail is steeper than 45 degrees, the way the
     // Graph tab's walk reads the trail.
     std::optional<TTrailPoints> Points;
-    std::string Refusal;
 
     // As measured, before rounding to whole pixels.
     TImagePoint Start, Stop, InLine;

@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)vinsk::ListGuideSections(list);
     std::istringstream in(text);
     const vinsk::TGuideSeries s = vinsk::ReadGuideLog(in, {});
-    if (!s.Refused) {
+    if (!s.Refused()) {
         const vinsk::TDriveResult r = vinsk::AnalysePositions(s.Time, s.PE, vinsk::TDriveSettings{}, 15.041);
-        if (!r.Refused && r.Error.size() != s.PE.size())
+        if (!r.Refused() && r.Error.size() != s.PE.size())
             __builtin_trap();
     }
     return 0;

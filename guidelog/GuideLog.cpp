@@ -437,8 +437,8 @@ TGuideSectionList ListGuideSections(std::istream& in)
 {
     TScanner scan(in, -1, false);
     TGuideSectionList list;
-    list.Message = scan.Run();
-    list.Refused = !list.Message.empty();
+    if (std::string problem = scan.Run(); !problem.empty())
+        static_cast<TRefusal&>(list) = Refuse(TRefusalReason::Unreadable, std::move(problem));
     list.Sections = std::move(scan.Sections);
     return list;
 }
@@ -446,25 +446,26 @@ TGuideSectionList ListGuideSections(std::istream& in)
 TGuideSeries ReadGuideLog(std::istream& in, const TGuideLogOptions& options)
 {
     TGuideSeries out;
-    const auto refuse = [&](std::string message) {
-        out.Refused = true;
-        out.Message = std::move(message);
+    const auto refuse = [&](TRefusalReason reason, std::string message) {
+        static_cast<TRefusal&>(out) = Refuse(reason, std::move(message));
         return out;
     };
     TScanner scan(in, options.Section, options.Section <= 0);
     if (std::string m = scan.Run(); !m.empty())
-        return refuse(std::move(m));
+        return refuse(TRefusalReason::Unreadable, std::move(m));
     out.SectionCount = scan.Count;
     if (options.Section > scan.Count)
-        return refuse("The log holds " + std::to_string(scan.Count) + " guiding section" + (scan.Count == 1 ? "" : "s") +
-                      "; there is no section " + std::to_string(options.Section));
+        return refuse(TRefusalReason::NeedsInput, "The log holds " + std::to_string(scan.Count) + " guiding section" +
+                                                      (scan.Count == 1 ? "" : "s") + "; there is no section " +
+                                                      std::to_string(options.Section));
     TSectionState& c = *scan.Chosen;
     out.Section = c.Info;
     out.Excluded = c.Excluded;
     out.LockMoves = c.LockMoves;
     if (c.Time.size() < static_cast<std::size_t>(MinFrames))
-        return refuse("Section " + std::to_string(c.Info.Number) + " holds " + std::to_string(c.Time.size()) +
-                      " usable frames; the analysis needs at least " + std::to_string(MinFrames));
+        return refuse(TRefusalReason::TooShort,
+                      "Section " + std::to_string(c.Info.Number) + " holds " + std::to_string(c.Time.size()) +
+                          " usable frames; the analysis needs at least " + std::to_string(MinFrames));
     BridgeJumps(c);
 
     if (std::isfinite(options.PixelScale))
@@ -473,8 +474,9 @@ TGuideSeries ReadGuideLog(std::istream& in, const TGuideLogOptions& options)
         out.Section.DecDeg = options.DecDeg;
     const double dec = out.Section.DecDeg;
     if (std::isfinite(dec) && std::fabs(dec) > 89)
-        return refuse("The star stands at Dec " + FixedText(dec, 1) +
-                      " deg, too close to the pole: its RA offsets say nothing of the RA axis");
+        return refuse(TRefusalReason::SetupValues,
+                      "The star stands at Dec " + FixedText(dec, 1) +
+                          " deg, too close to the pole: its RA offsets say nothing of the RA axis");
     if (std::isfinite(dec) && std::fabs(dec) > 80)
         out.Notes.push_back("The star stands at Dec " + FixedText(dec, 1) +
                             " deg: near the pole a small offset is a large RA angle, so the result is uncertain");

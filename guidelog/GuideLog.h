@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Refusal.h"
+
 namespace vinsk {
 
 // One guiding section, from "Guiding Begins" to "Guiding Ends".
@@ -44,9 +46,7 @@ struct TGuideExcluded {
     int OtherDevice = 0; // rows of another device, such as an adaptive-optics unit
 };
 
-struct TGuideSeries {
-    bool Refused = false;
-    std::string Message;
+struct TGuideSeries : TRefusal {
 
     TGuideSection Section;
     int SectionCount = 0;            // guiding sections in the log
@@ -68,9 +68,7 @@ struct TGuideLogOptions {
 
 // Every guiding section of the log, in order; Refused with a message naming
 // the line when the log cannot be read.
-struct TGuideSectionList {
-    bool Refused = false;
-    std::string Message;
+struct TGuideSectionList : TRefusal {
     std::vector<TGuideSection> Sections;
 };
 TGuideSectionList ListGuideSections(std::istream& in);

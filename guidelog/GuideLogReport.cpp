@@ -45,7 +45,7 @@ std::string LogKeys(const TGuideSeries& s, const std::string& name)
 TDriveResult AnalyseGuideSeries(const TGuideSeries& series, const TDriveSettings& settings)
 {
     TDriveResult r = AnalysePositions(series.Time, series.PE, settings, series.InPixels ? NAN : SiderealRate);
-    if (!r.Refused)
+    if (!r.Refused())
         r.Notes.insert(r.Notes.begin(), series.Notes.begin(), series.Notes.end());
     return r;
 }

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/NumText.h"
+
 namespace vinsk {
 namespace {
 
@@ -24,10 +26,7 @@ const QColor RepairedColour(230, 120, 0);
 
 QString Number(double v, char sep)
 {
-    QString s = QString::number(v, 'g', 6);
-    if (sep != '.')
-        s.replace(QLatin1Char('.'), QLatin1Char(sep));
-    return s;
+    return QString::fromStdString(GeneralText(v, 6, sep));
 }
 
 // Ticks of a logarithmic period axis that read as plain numbers: 1-2-5 in
@@ -202,7 +201,7 @@ void TDriveChart::Show(std::shared_ptr<const TDriveResult> result, int figure, b
         FPlot->replot(QCustomPlot::rpQueuedReplot);
         return;
     }
-    if (!FResult || FResult->Refused || FResult->T.empty()) {
+    if (!FResult || FResult->Refused() || FResult->T.empty()) {
         FPlot->xAxis->setLabel(QString());
         FPlot->yAxis->setLabel(QString());
         FPlot->replot(QCustomPlot::rpQueuedReplot);
@@ -517,7 +516,7 @@ void TDriveChart::ShowPec(const TDriveResult& r)
 
 int TDriveChart::NearestPeak(QPointF plotPos) const
 {
-    if (FFigure != DriveFigureSpectrum || !FResult || FResult->Refused || FResult->Peaks.empty())
+    if (FFigure != DriveFigureSpectrum || !FResult || FResult->Refused() || FResult->Peaks.empty())
         return -1;
     int best = -1;
     double bestDistance = INFINITY;

@@ -59,20 +59,18 @@ const QStringList ExportExtensions = {QStringLiteral("png"), QStringLiteral("svg
 
 const QString NoResult = QStringLiteral("There is no drive analysis to save: analyse the drive first.");
 
+// A dash for a value there is none of.
 QString Fixed(double v, int decimals, char sep)
 {
     if (!std::isfinite(v))
         return QStringLiteral("–");
-    QString s = QString::number(v, 'f', decimals);
-    if (sep != '.')
-        s.replace(QLatin1Char('.'), QLatin1Char(sep));
-    return s;
+    return QString::fromStdString(FixedText(v, decimals, sep));
 }
 
 QString Signed(double v, int decimals, char sep)
 {
     const QString s = Fixed(v, decimals, sep);
-    return std::isfinite(v) && v >= 0 ? QLatin1Char('+') + s : s;
+    return std::isfinite(v) && !s.startsWith(QLatin1Char('-')) ? QLatin1Char('+') + s : s;
 }
 
 // Table cells that sort by their number, not by their text.
@@ -626,7 +624,7 @@ bool TDrivePage::GuideLogClick()
     // One pass over the log for its sections; the chosen one is read again
     // off this thread with the analysis.
     const TGuideSectionList list = ListGuideSections(in);
-    if (list.Refused) {
+    if (list.Refused()) {
         FHost.Dialogs().ErrorBox(QString::fromStdString(name + ": " + list.Message));
         return false;
     }
@@ -756,16 +754,14 @@ void TDrivePage::Launch()
         TDriveResult& r = run.Result;
         try {
             r = AnalysePicture(picture->Bitmap, picture->Linear, input);
-            if (!r.Refused) {
+            if (!r.Refused()) {
                 NameTransfer(r, picture->Transfer);
                 NameFlatOffset(r, picture->FlatOffsetFromDark);
             }
             if (!picture->LinearDropped.empty())
                 r.Notes.insert(r.Notes.begin(), picture->LinearDropped);
         } catch (const std::exception& e) {
-            r = {};
-            r.Refused = true;
-            r.Message = e.what();
+            r = Refused<TDriveResult>(RefusalOf(e));
         }
         return run;
     }));
@@ -786,16 +782,15 @@ void TDrivePage::LaunchGuideLog(const TInputKey& key)
             if (!series) {
                 std::ifstream in(log.Path, std::ios::binary);
                 if (!in) {
-                    r.Refused = true;
-                    r.Message = "Cannot open " + log.Path + ": " + std::strerror(errno);
+                    r = Refused<TDriveResult>(
+                        Refuse(TRefusalReason::CannotOpen, "Cannot open " + log.Path + ": " + std::strerror(errno)));
                     return run;
                 }
                 TGuideLogOptions options;
                 options.Section = log.Section;
                 auto read = std::make_shared<TGuideSeries>(ReadGuideLog(in, options));
-                if (read->Refused) {
-                    r.Refused = true;
-                    r.Message = log.Name + ": " + read->Message;
+                if (read->Refused()) {
+                    r = Refused<TDriveResult>(Refuse(read->Reason, log.Name + ": " + read->Message));
                     return run;
                 }
                 series = std::move(read);
@@ -803,9 +798,7 @@ void TDrivePage::LaunchGuideLog(const TInputKey& key)
             run.Series = series;
             r = AnalyseGuideSeries(*series, settings);
         } catch (const std::exception& e) {
-            r = {};
-            r.Refused = true;
-            r.Message = e.what();
+            r = Refused<TDriveResult>(RefusalOf(e));
         }
         return run;
     }));
@@ -825,7 +818,7 @@ void TDrivePage::Finished()
     if (run.Series && FRunningKey.GuideLog == FGuideLog)
         FGuideSeries = run.Series;
     UpdateBusy();
-    if (result.Refused) {
+    if (result.Refused()) {
         // The last analysis holds no more; the line says why there is no new one.
         ClearResult(QString::fromStdString(result.Message));
         ShowMessage(QString::fromStdString(result.Message), true);
@@ -1120,7 +1113,7 @@ void TDrivePage::Export(int format, const QString& fileName)
         const TPecFile f = format == DriveExportEqmod
                                ? EqmodPecFile(*FResult, FResult->PhaseInput, o)
                                : CelestronPecFile(*FResult, FResult->PhaseInput, FResult->Setup.MountSpeed, o);
-        if (f.Refused) {
+        if (f.Refused()) {
             FHost.Dialogs().ErrorBox(QString::fromStdString(f.Message));
             return;
         }

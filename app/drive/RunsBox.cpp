@@ -83,7 +83,7 @@ void TRunsBox::SetCurrent(const TDriveResult* result)
 {
     FCurrent.reset();
     FCurrentNote.clear();
-    if (result && !result->Refused) {
+    if (result && !result->Refused()) {
         // Through the report, as a saved run is read.
         TRunRead read = ReadRunReport(DriveJson(*result), "The analysis on show");
         if (read.Run)
@@ -133,7 +133,7 @@ void TRunsBox::SaveAverageClick(bool invert, const std::string& version)
         return;
     }
     const TRunsAverage average = AverageRuns(runs, CompareRuns(runs, FSamePowerUp->isChecked()));
-    if (average.Refused) {
+    if (average.Refused()) {
         FHost.Dialogs().ErrorBox(Text(average.Message));
         return;
     }
@@ -153,7 +153,7 @@ void TRunsBox::SaveAverageClick(bool invert, const std::string& version)
         const TDriveResult& c = average.Curve;
         const TPecFile f = choice->FilterIndex == AverageEqmod ? EqmodPecFile(c, c.PhaseInput, o)
                                                                : CelestronPecFile(c, c.PhaseInput, c.Setup.MountSpeed, o);
-        if (f.Refused) {
+        if (f.Refused()) {
             FHost.Dialogs().ErrorBox(Text(f.Message));
             return;
         }
@@ -186,7 +186,7 @@ void TRunsBox::Update()
     FNoCurves = QStringLiteral("Add saved runs (Drive \u2192 Add a saved run…) to compare them with the analysis");
     if (!runs.empty()) {
         const TRunsComparison c = CompareRuns(runs, FSamePowerUp->isChecked());
-        if (c.Refused) {
+        if (c.Refused()) {
             lines << Text(c.Message);
             FNoCurves = Text(c.Message);
         } else {
@@ -198,7 +198,7 @@ void TRunsBox::Update()
                                        AlignedCycle(runs[i], c.Rows[i]), false});
             if (runs.size() >= 2) {
                 const TRunsAverage a = AverageRuns(runs, c);
-                if (a.Refused) {
+                if (a.Refused()) {
                     lines << QStringLiteral("No average: ") + Text(a.Message);
                 } else {
                     lines << Text(AverageText(a, sep));

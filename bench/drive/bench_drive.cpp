@@ -10,12 +10,14 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include <benchmark/benchmark.h>
 
 #include "bench/CoreHost.h"
 #include "drive/DriveAnalysis.h"
 #include "figures/PlotRun.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 
 namespace {
@@ -41,38 +43,19 @@ struct TScene {
     TScene()
     {
         TPhysicalOptions o;
-        o.Width = 6000;
-        o.Height = 4000;
-        o.StartX = 500;
-        o.StartY = 2000;
-        o.StopX = 5500;
-        o.StopY = 2100;
-        o.Sag = 60;
+        SetPath(o, {6000, 4000, 500, 2000, 5500, 2100, 60});
         o.Terms = {{5, 479, 0}, {1.5, 239.5, 0.7}};
         o.ExposureS = 2 * 479;
-        const TPhysicalTrail trail = RenderPhysicalTrail(o);
-        const TRgbImage rgb = PhysicalToRgb8(trail);
-        TBitmap32& bmp = State.Image.Bitmap;
-        bmp.SetSize(rgb.Width, rgb.Height);
-        for (std::int32_t y = 0; y < rgb.Height; ++y) {
-            const std::uint8_t* p = rgb.Row(y);
-            std::uint32_t* row = bmp.ScanLine(y);
-            for (std::int32_t x = 0; x < rgb.Width; ++x, p += 3)
-                row[x] = Color32(255, p[0], p[1], p[2]);
-        }
-        State.Experiment.ExposureTime = trail.Truth.ExposureS;
-        const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-        const double points[6] = {std::round(trail.Truth.StartX), std::round(trail.Truth.StartY),
-                                  std::round(trail.Truth.EndX),   std::round(trail.Truth.EndY),
-                                  std::round(o.StartX + dx / 2 + o.Sag * dy / chord),
-                                  std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
+        TRendered scene = Render(o);
+        State.Image.Bitmap = std::move(scene.Bitmap);
+        Input = scene.Input;
+        State.Experiment = Input.Setup;
+        // The plotting run reads the same check points from the edits.
+        const double points[6] = {Input.Start.X, Input.Start.Y, Input.Stop.X,
+                                  Input.Stop.Y,  Input.InLine.X, Input.InLine.Y};
         for (int i = 0; i < 6; ++i)
             Host.Edits[static_cast<std::size_t>(i)] = points[i];
         Host.Choices.Figure = FigurePeriodicError;
-        Input.Start = {points[0], points[1]};
-        Input.Stop = {points[2], points[3]};
-        Input.InLine = {points[4], points[5]};
-        Input.Setup = State.Experiment;
     }
 };
 
@@ -98,7 +81,7 @@ void BM_DriveAgainstPlot(benchmark::State& state)
         t0 = ThreadMs();
         const TDriveResult r = AnalyseDrive(samples, in);
         drive = std::min(drive, ThreadMs() - t0);
-        if (r.Refused) {
+        if (r.Refused()) {
             state.SkipWithError(r.Message.c_str());
             return;
         }

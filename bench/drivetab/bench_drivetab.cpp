@@ -97,7 +97,7 @@ struct TFixture {
         Analyse = Page->findChild<QPushButton*>(QStringLiteral("DriveAnalyse"));
         Window->findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentWidget(Page);
         WaitIdle();
-        if (!Page->Result() || Page->Result()->Refused)
+        if (!Page->Result() || Page->Result()->Refused())
             throw std::runtime_error("no result: " + (Page->Result() ? Page->Result()->Message : std::string()));
     }
 

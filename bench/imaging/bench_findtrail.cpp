@@ -68,7 +68,7 @@ void BM_FindTrail(benchmark::State& state)
     for (auto _ : state) {
         const vinsk::TTrailSearch s = vinsk::FindTrail(vinsk::TRasterSamples(b));
         if (!s.Points) {
-            state.SkipWithError(s.Refusal.c_str());
+            state.SkipWithError(s.Message.c_str());
             break;
         }
         benchmark::DoNotOptimize(s.Points);

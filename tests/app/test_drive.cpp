@@ -30,6 +30,7 @@
 #include "drive/Runs.h"
 #include "image/formats/Picture.h"
 #include "setup/SettingsFile.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/cli/CliDrive.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/DeepWriters.h"
@@ -120,7 +121,7 @@ protected:
         in.Setup = cli::ExactSetup(options, {}, '.');
         in.Settings = settings;
         TDriveResult r = AnalyseDrive(TRasterSamples(W->State().Image.Bitmap), in);
-        if (!r.Refused) {
+        if (!r.Refused()) {
             NameTransfer(r, W->State().Image.Transfer); // as the window names the picture's curve
             r.PictureName = "physical.png";             // and the picture, for a saved run
             r.PictureModified = FileModifiedUtc(VINSK_SOURCE_DIR "/samples/physical.png");
@@ -185,7 +186,7 @@ TEST_F(DriveTest, PanelShowsTheCoreReportOfThePhysicalSample)
     ShowDriveTab();
     ASSERT_EQ(shown.count(), 1);
     const TDriveResult core = Core();
-    ASSERT_FALSE(core.Refused) << core.Message;
+    ASSERT_FALSE(core.Refused()) << core.Message;
     ASSERT_EQ(core.WormSource, TWormSource::Estimated);
     const TDriveResult& shownResult = *Page()->Result();
     EXPECT_EQ(DriveJson(shownResult), DriveJson(core));
@@ -384,7 +385,7 @@ TEST_F(DriveTest, RefusalsShowInThePanelAndABoxOnlyOnAClick)
     const TPoints dark{{{40, 85}, {1580, 85}, {810, 80}}};
     PlaceMarkers(dark);
     const TDriveResult core = Core(dark);
-    ASSERT_TRUE(core.Refused);
+    ASSERT_TRUE(core.Refused());
     ShowDriveTab();
     EXPECT_EQ(message->text().toStdString(), core.Message);
     EXPECT_TRUE(Dialogs.Messages.empty());
@@ -404,26 +405,14 @@ TDriveResult RenderedResult(double cycles)
     o.Sag = 0;
     o.ExposureS = 60 * cycles;
     const tools::TPhysicalTrail trail = tools::RenderPhysicalTrail(o);
-    const tools::TRgbImage rgb = tools::PhysicalToRgb8(trail);
-    TBitmap32 bitmap;
-    bitmap.SetSize(rgb.Width, rgb.Height);
-    for (std::int32_t y = 0; y < rgb.Height; ++y)
-        for (std::int32_t x = 0; x < rgb.Width; ++x) {
-            const std::uint8_t* p = rgb.Row(y) + 3 * x;
-            bitmap.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-        }
     TDriveInput in;
-    in.Setup.StarDistance = o.DistanceM;
-    in.Setup.PixelWidth = in.Setup.PixelHeight = o.PixelWidthUm * 1e-6;
-    in.Setup.FocalLength = o.FocalMm * 1e-3;
-    in.Setup.ExposureTime = trail.Truth.ExposureS;
-    in.Setup.MountSpeed = o.MountSpeed;
+    in.Setup = SetupOf(o, trail.Truth);
     in.Settings.WormPeriod = 60;
     in.Start = {std::round(trail.Truth.StartX), std::round(trail.Truth.StartY)};
     in.Stop = {std::round(trail.Truth.EndX), std::round(trail.Truth.EndY)};
     in.InLine = {std::round((trail.Truth.StartX + trail.Truth.EndX) / 2),
                  std::round((trail.Truth.StartY + trail.Truth.EndY) / 2)};
-    return AnalyseDrive(TRasterSamples(bitmap), in);
+    return AnalyseDrive(TRasterSamples(Raster(trail)), in);
 }
 
 TEST(DriveChartTest, ThePecFigureDrawsTheSeriesOfTheResult)
@@ -432,7 +421,7 @@ TEST(DriveChartTest, ThePecFigureDrawsTheSeriesOfTheResult)
     // the joint fit's: the figure once drew their difference as a ramp.
     for (const double cycles : {1.8, 2.5}) {
         auto r = std::make_shared<const TDriveResult>(RenderedResult(cycles));
-        ASSERT_FALSE(r->Refused) << r->Message;
+        ASSERT_FALSE(r->Refused()) << r->Message;
         TDriveChart chart;
         chart.resize(800, 500);
         chart.Show(r, DriveFigurePec, false, '.');

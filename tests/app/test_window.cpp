@@ -779,7 +779,7 @@ protected:
     TTrailPoints Expected()
     {
         const TTrailSearch s = FindTrail(TRasterSamples(W->State().Image.Bitmap));
-        EXPECT_TRUE(s.Points) << s.Refusal;
+        EXPECT_TRUE(s.Points) << s.Message;
         return s.Points.value_or(TTrailPoints{});
     }
 };

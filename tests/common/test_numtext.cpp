@@ -59,6 +59,29 @@ INSTANTIATE_TEST_SUITE_P(NumText, FixedTextRows,
                                            TextRow{9.96L, "10.0"}, TextRow{0.004L, "0.0"},
                                            TextRow{static_cast<double>(5.7e-6 * 1e6), "5.7"}));
 
+// The tables' and reports' forms: what the summaries, the PEC files and the
+// chart's axis read, with the separator the user chose.
+TEST(NumText, TableForms)
+{
+    const struct {
+        std::string Text, Expected;
+    } rows[] = {
+        {FixedText(-0.004, 2), "0.00"}, // a rounded zero has no sign
+        {FixedText(-0.005001, 2), "-0.01"},
+        {FixedText(1234.5678, 3, ','), "1234,568"},
+        {FixedText(2.5, 0), "2"}, // to even, as the exact binary value is half
+        {FixedText(1e300, 2).substr(0, 4), "1000"},
+        {GeneralText(0.0001, 6), "0.0001"},
+        {GeneralText(0.00001, 6), "1e-05"},
+        {GeneralText(1234567.0, 6), "1.23457e+06"},
+        {GeneralText(2.50, 6, ','), "2,5"},
+        {GeneralText(1.0 / 3.0, 10), "0.3333333333"},
+        {GeneralText(-120, 6), "-120"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.Text, row.Expected);
+}
+
 TEST(TextToFloat, ParsesWithTheGivenSeparator)
 {
     long double v = -1;

@@ -13,12 +13,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include <lcms2.h>
-#include <tiffio.h>
-#include <zlib.h>
 
 #include "drive/DriveAnalysis.h"
 #include "drive/DriveWormPeriod.h"
@@ -27,51 +22,16 @@
 #include "image/Bitmap32.h"
 #include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
+#include "tests/support/EncodedPictures.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/DeepWriters.h"
 
 using namespace vinsk;
 using namespace vinsk::tools;
+using namespace vinsk::test;
 
 namespace {
-
-TBitmap32 ToRaster(const TPhysicalTrail& t)
-{
-    const TRgbImage rgb = PhysicalToRgb8(t);
-    TBitmap32 bmp;
-    bmp.SetSize(rgb.Width, rgb.Height);
-    for (std::int32_t y = 0; y < rgb.Height; ++y)
-        for (std::int32_t x = 0; x < rgb.Width; ++x) {
-            const std::uint8_t* p = rgb.Row(y) + 3 * x;
-            bmp.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-        }
-    return bmp;
-}
-
-TExperiment SetupOf(const TPhysicalOptions& o, const TPhysicalTruth& truth)
-{
-    TExperiment e;
-    e.StarDistance = o.DistanceM;
-    e.PixelWidth = o.PixelWidthUm * 1e-6;
-    e.PixelHeight = o.PixelHeightUm * 1e-6;
-    e.FocalLength = o.FocalMm * 1e-3;
-    e.ExposureTime = truth.ExposureS;
-    e.MountSpeed = o.MountSpeed;
-    return e;
-}
-
-// The check points as a user clicks them: whole pixels at the trail's ends
-// and on its middle.
-TDriveInput InputFor(const TPhysicalOptions& o, const TPhysicalTruth& truth)
-{
-    TDriveInput in;
-    in.Setup = SetupOf(o, truth);
-    in.Start = {std::round(truth.StartX), std::round(truth.StartY)};
-    in.Stop = {std::round(truth.EndX), std::round(truth.EndY)};
-    const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-    in.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord), std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
-    return in;
-}
 
 struct TMeasured {
     double ErrorRms = 0;       // of recovered - truth, best line removed
@@ -176,7 +136,7 @@ void CheckTrail(const std::string& name, const TPhysicalOptions& o, const TBars&
     const TPhysicalTrail trail = RenderPhysicalTrail(o);
     TLoadedTrail loaded;
     if (source == TSource::Raster)
-        loaded.Bitmap = ToRaster(trail);
+        loaded.Bitmap = Raster(trail);
     else
         loaded = LoadThrough(trail, source, name);
     ASSERT_EQ(loaded.Extras.Linear.Empty(), source == TSource::Raster) << name;
@@ -193,7 +153,7 @@ void CheckLoaded(const std::string& name, const TPhysicalOptions& o, const TPhys
         loaded.Extras.Linear.Empty() ? static_cast<const TSampleSource&>(raster) : linear;
     const TDriveInput in = InputFor(o, trail.Truth);
     const TDriveResult r = AnalyseDrive(samples, in);
-    ASSERT_FALSE(r.Refused) << name << ": " << r.Message;
+    ASSERT_FALSE(r.Refused()) << name << ": " << r.Message;
     const TMeasured m = Compare(r, trail.Truth);
     const double mainPeriod = o.Terms.front().Period;
     const double cycles = trail.Truth.ExposureS / mainPeriod;
@@ -263,13 +223,7 @@ TPhysicalOptions MainMount()
 TPhysicalOptions MainTrail()
 {
     TPhysicalOptions o = MainMount();
-    o.Width = 5900;
-    o.Height = 160;
-    o.StartX = 80;
-    o.StartY = 70;
-    o.StopX = 5820;
-    o.StopY = 100;
-    o.Sag = 30;
+    SetPath(o, {5900, 160, 80, 70, 5820, 100, 30});
     o.ExposureS = 2.25 * 479;
     o.Seed = 11;
     return o;
@@ -341,13 +295,7 @@ TEST_P(DriveGeometry, MeetsThe8BitBars)
     const TGeometry& g = GetParam();
     TPhysicalOptions o = MainMount();
     o.Terms = {{5, 239.5, 0}, {1.5, 119.75, 0.7}};
-    o.Width = g.Width;
-    o.Height = g.Height;
-    o.StartX = g.StartX;
-    o.StartY = g.StartY;
-    o.StopX = g.StopX;
-    o.StopY = g.StopY;
-    o.Sag = g.Sag;
+    SetPath(o, {g.Width, g.Height, g.StartX, g.StartY, g.StopX, g.StopY, g.Sag});
     o.Fwhm = g.Fwhm;
     o.Noise = g.Noise;
     o.PixelHeightUm = g.PixelHeightUm;
@@ -376,7 +324,7 @@ namespace {
 TDriveResult AnalyseRendered(const TPhysicalOptions& o, const TDriveSettings& settings = {})
 {
     const TPhysicalTrail trail = RenderPhysicalTrail(o);
-    const TBitmap32 bmp = ToRaster(trail);
+    const TBitmap32 bmp = Raster(trail);
     const TRasterSamples samples(bmp);
     TDriveInput in = InputFor(o, trail.Truth);
     in.Settings = settings;
@@ -387,13 +335,7 @@ TPhysicalOptions SmallTrail()
 {
     TPhysicalOptions o = MainMount();
     o.Terms = {{5, 100, 0}, {1.5, 50, 0.7}};
-    o.Width = 900;
-    o.Height = 120;
-    o.StartX = 50;
-    o.StartY = 60;
-    o.StopX = 850;
-    o.StopY = 50;
-    o.Sag = 10;
+    SetPath(o, {900, 120, 50, 60, 850, 50, 10});
     return o;
 }
 
@@ -404,7 +346,7 @@ TEST(DriveRefusal, SaturatedTrailSaysWhyAndWhatToDo)
     TPhysicalOptions o = SmallTrail();
     o.Crest = 400;
     const TDriveResult r = AnalyseRendered(o);
-    ASSERT_TRUE(r.Refused);
+    ASSERT_TRUE(r.Refused());
     EXPECT_EQ(r.Message.rfind("The trail is saturated along ", 0), 0u) << r.Message;
     EXPECT_NE(r.Message.find("% of its length: use a shorter exposure or a smaller aperture"), std::string::npos);
 }
@@ -434,7 +376,7 @@ TEST(DriveRefusal, SaturationIsTheLoadedPicturesAfterDarkAndFlat)
         const TPhysicalTrail trail = RenderPhysicalTrail(o);
         TImageState state;
         if (row.Source == TSource::Raster) {
-            state.Bitmap = ToRaster(trail);
+            state.Bitmap = Raster(trail);
         } else {
             TLoadedTrail loaded = LoadThrough(trail, row.Source, "clip");
             state.Bitmap.Swap(loaded.Bitmap);
@@ -468,10 +410,10 @@ TEST(DriveRefusal, SaturationIsTheLoadedPicturesAfterDarkAndFlat)
         ASSERT_EQ(state.Linear.Empty(), row.Source == TSource::Raster) << row.Name << ": " << status.Linear;
         const TDriveResult r = AnalysePicture(state.Bitmap, state.Linear, InputFor(o, trail.Truth));
         if (row.Saturated) {
-            EXPECT_TRUE(r.Refused) << row.Name;
+            EXPECT_TRUE(r.Refused()) << row.Name;
             EXPECT_EQ(r.Message.rfind("The trail is saturated along ", 0), 0u) << row.Name << ": " << r.Message;
         } else {
-            EXPECT_FALSE(r.Refused) << row.Name << ": " << r.Message;
+            EXPECT_FALSE(r.Refused()) << row.Name << ": " << r.Message;
             EXPECT_EQ(r.SaturatedFraction, 0) << row.Name;
         }
     }
@@ -482,11 +424,11 @@ TEST(DriveRefusal, TrailOffThePicture)
     TPhysicalOptions o = SmallTrail();
     o.Width = 700; // the last 150 px of the trail are beyond the right edge
     const TPhysicalTrail trail = RenderPhysicalTrail(o);
-    const TBitmap32 bmp = ToRaster(trail);
+    const TBitmap32 bmp = Raster(trail);
     const TRasterSamples samples(bmp);
     const TDriveInput in = InputFor(o, trail.Truth);
     const TDriveResult r = AnalyseDrive(samples, in);
-    ASSERT_TRUE(r.Refused);
+    ASSERT_TRUE(r.Refused());
     EXPECT_EQ(r.Message.rfind("The trail leaves the picture along ", 0), 0u) << r.Message;
 }
 
@@ -495,7 +437,7 @@ TEST(DriveRefusal, ShortTrailWithoutPeriodIsNoFailure)
     TPhysicalOptions o = SmallTrail();
     o.Terms = {{5, 400, 0}}; // the trail holds about 0.7 cycles
     const TDriveResult r = AnalyseRendered(o);
-    ASSERT_FALSE(r.Refused) << r.Message;
+    ASSERT_FALSE(r.Refused()) << r.Message;
     EXPECT_EQ(r.WormSource, TWormSource::None);
     EXPECT_EQ(r.DetrendUsed, TDetrend::Line);
     EXPECT_FALSE(r.WormNote.empty());
@@ -526,10 +468,10 @@ TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
         o.Seed = 5;
         const TPhysicalTrail trail = RenderPhysicalTrail(o);
         ASSERT_TRUE(trail.Truth.Periodic);
-        const TBitmap32 bmp = ToRaster(trail);
+        const TBitmap32 bmp = Raster(trail);
         const TRasterSamples samples(bmp);
         const TTrailSearch found = FindTrail(samples, ChannelAvg, rightToLeft ? TStartSide::Right : TStartSide::Left);
-        ASSERT_TRUE(found.Points) << found.Refusal;
+        ASSERT_TRUE(found.Points) << found.Message;
         TDriveInput in;
         in.Setup = SetupOf(o, trail.Truth);
         in.Start = {static_cast<double>(found.Points->Start.X), static_cast<double>(found.Points->Start.Y)};
@@ -537,7 +479,7 @@ TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
         in.InLine = {static_cast<double>(found.Points->InLine.X), static_cast<double>(found.Points->InLine.Y)};
         in.Settings.WormPeriod = P;
         const TDriveResult r = AnalyseDrive(samples, in);
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
 
         // The truth at the moment the worm stands at a phase (any cycle: the
         // drift-free error repeats).
@@ -549,7 +491,7 @@ TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
         TPhaseInput phase;
         phase.WormPhaseDeg = StartPhase;
         const TPecFile celestron = CelestronPecFile(r, phase, o.MountSpeed, {});
-        ASSERT_FALSE(celestron.Refused) << celestron.Message;
+        ASSERT_FALSE(celestron.Refused()) << celestron.Message;
         std::istringstream bins(celestron.Text);
         int count = 0;
         bins >> count;
@@ -567,7 +509,7 @@ TEST(DrivePec, FilesHoldTheTrueErrorAtTheirWormPhases)
         phase.MotorStart = 1234567;
         phase.Hemisphere = -1;
         const TPecFile eqmod = EqmodPecFile(r, phase, {});
-        ASSERT_FALSE(eqmod.Refused) << eqmod.Message;
+        ASSERT_FALSE(eqmod.Refused()) << eqmod.Message;
         std::istringstream rows(eqmod.Text);
         std::string line;
         std::vector<double> pe, truth;
@@ -606,28 +548,12 @@ struct TAccuracyRow {
 
 TPhysicalOptions AccuracyTrail(const TAccuracyRow& row)
 {
-    TPhysicalOptions o;
-    o.FocalMm = 300;
-    o.Terms = {{5, row.Period, 0}, {1.5, row.Period / 2, 0.7}};
+    TPhysicalOptions o = TableTrail({row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag},
+                                    row.Period, row.Cycles, row.Bits, row.Seed);
     if (row.Terms == 3)
         o.Terms.push_back({0.8, row.Period / 3, 2.1});
     o.Drift = row.Drift;
-    o.Width = row.Width;
-    o.Height = row.Height;
-    o.StartX = row.StartX;
-    o.StartY = row.StartY;
-    o.StopX = row.StopX;
-    o.StopY = row.StopY;
-    o.Sag = row.Sag;
     o.Fwhm = row.Fwhm;
-    o.ExposureS = row.Cycles * row.Period;
-    o.Seed = row.Seed;
-    o.Bits = row.Bits;
-    if (row.Bits == 16) {
-        o.Crest = 40000;
-        o.Background = 900;
-        o.Noise = 60;
-    }
     return o;
 }
 
@@ -716,7 +642,7 @@ TEST(DriveAccuracy, WormPeriodIsTheBestFitsMinimum)
         const TAccuracyRow row{"2.2 cycles", bits, 4300, 200, 70, 80, 4220, 120, 30, 3, 479, 2.2, 2, 0.01,
                                static_cast<std::uint64_t>(400 + bits)};
         const TDriveResult r = AnalyseRendered(AccuracyTrail(row));
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
         ASSERT_EQ(r.WormSource, TWormSource::Estimated);
         const std::vector<double> t(r.Time.begin() + r.TrimFirst, r.Time.begin() + r.TrimLast + 1);
         const std::vector<double> pe(r.PE.begin() + r.TrimFirst, r.PE.begin() + r.TrimLast + 1);
@@ -743,7 +669,7 @@ TEST(DriveAccuracy, ADimmingLampIsRemovedAtTwoCyclesAndNamed)
         const TPhysicalTrail trail = RenderPhysicalTrail(o);
         const TLoadedTrail loaded = LoadThrough(trail, TSource::Png16, twoCycles.Name);
         const TDriveResult r = AnalyseDrive(TLinearSamples(loaded.Extras.Linear), InputFor(o, trail.Truth));
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
         const TMeasured m = Compare(r, trail.Truth);
         std::printf("[%s] P-P %.3f/%.3f, RMS %.3f/%.3f, series %.2f %% of P-P, period %.2f s\n", twoCycles.Name, m.PP,
                     m.TruePP, m.Rms, m.TrueRms, 100 * m.ErrorRms / m.TruePP, r.WormPeriod);
@@ -768,7 +694,7 @@ TEST(DriveAccuracy, ADimmingLampIsRemovedAtTwoCyclesAndNamed)
     for (const bool flat : {false, true}) {
         in.FlatApplied = flat;
         const TDriveResult r = AnalyseDrive(TLinearSamples(loaded.Extras.Linear), in);
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
         const std::string want = flat ? "The light changed by 5 % during the exposure"
                                       : "The light along the trail changes by 5 % from the middle to the ends";
         EXPECT_TRUE(std::any_of(r.Notes.begin(), r.Notes.end(),
@@ -787,7 +713,7 @@ TEST(DriveAccuracy, PeakToPeakSigmaIsItsSpreadOverNoiseDraws)
         TPhysicalOptions o;
         o.Seed = 500 + seed;
         const TDriveResult r = AnalyseRendered(o);
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
         ASSERT_TRUE(std::isfinite(r.Stats.PeakToPeakSigma));
         sum += r.Stats.PeakToPeak;
         sum2 += r.Stats.PeakToPeak * r.Stats.PeakToPeak;
@@ -810,101 +736,13 @@ TPhysicalOptions ToneTrail()
 {
     TPhysicalOptions o = MainMount();
     o.Terms = {{5, 239.5, 0}, {1.5, 119.75, 0.7}};
-    o.Width = 3000;
-    o.Height = 200;
-    o.StartX = 60;
-    o.StartY = 120;
-    o.StopX = 2940;
-    o.StopY = 80;
-    o.Sag = 25;
+    SetPath(o, {3000, 200, 60, 120, 2940, 80, 25});
     o.ExposureS = 2.2 * 239.5;
-    o.Bits = 16;
-    o.Background = 12 * 257.0;
-    o.Noise = 1.5 * 257.0;
-    o.Crest = 0.94 * 65535 - o.Background;
+    ToneLevels(o);
     // The JPEG's compression scatters its error RMS over noise draws: 5.5,
     // 2.2, 2.2, 3.8 and 2.2 % of P-P for seeds 31 to 35, against a bar of 5 %.
     o.Seed = 32;
     return o;
-}
-
-// The trail's light stored in 8 bits through the inverse of `light`.
-TRgbImage Encoded8(const TPhysicalTrail& t, double (*stored)(double))
-{
-    TRgbImage img(t.Width, t.Height, 3);
-    for (std::size_t i = 0; i < t.Levels.size(); ++i)
-        img.Pixels[i] = static_cast<std::uint8_t>(std::lround(255 * stored(t.Levels[i] / 65535.0)));
-    return img;
-}
-
-double SrgbStored(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
-double Gamma22Stored(double l) { return std::pow(l, 1 / 2.2); }
-double AdobeStored(double l) { return std::pow(l, 256.0 / 563.0); }
-
-std::uint32_t Be32(const std::uint8_t* p) { return std::uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-
-// A chunk put into a PNG file right after its header chunk.
-void InsertPngChunk(const std::string& path, const char type[4], const std::vector<std::uint8_t>& data)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> png((std::istreambuf_iterator<char>(in)), {});
-    std::vector<std::uint8_t> chunk;
-    auto put32 = [&](std::uint32_t v) {
-        for (int s = 24; s >= 0; s -= 8)
-            chunk.push_back(static_cast<std::uint8_t>(v >> s));
-    };
-    put32(static_cast<std::uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    put32(static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
-    const std::size_t afterHeader = 8 + 12 + Be32(png.data() + 8);
-    png.insert(png.begin() + static_cast<std::ptrdiff_t>(afterHeader), chunk.begin(), chunk.end());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
-                                                static_cast<std::streamsize>(png.size()));
-}
-
-// An ICC profile's bytes, made with LittleCMS: sRGB's, or an RGB one of
-// the given primaries and gamma (1 for linear).
-std::vector<std::uint8_t> ProfileBytes(cmsHPROFILE p)
-{
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(p, nullptr, &n);
-    std::vector<std::uint8_t> bytes(n);
-    cmsSaveProfileToMem(p, bytes.data(), &n);
-    cmsCloseProfile(p);
-    return bytes;
-}
-
-std::vector<std::uint8_t> SrgbProfile() { return ProfileBytes(cmsCreate_sRGBProfile()); }
-
-std::vector<std::uint8_t> GammaProfile(const cmsCIExyYTRIPLE& primaries, double gamma)
-{
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    const cmsCIExyY d65{0.3127, 0.3290, 1};
-    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    return ProfileBytes(p);
-}
-
-constexpr cmsCIExyYTRIPLE AdobeRgb{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-constexpr cmsCIExyYTRIPLE SrgbPrimaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
-
-// The iCCP chunk's data: a name, compression method 0, the zlib stream.
-std::vector<std::uint8_t> IccpData(const std::vector<std::uint8_t>& profile)
-{
-    uLongf n = compressBound(static_cast<uLong>(profile.size()));
-    std::vector<std::uint8_t> z(n);
-    compress(z.data(), &n, profile.data(), static_cast<uLong>(profile.size()));
-    std::vector<std::uint8_t> data = {'i', 'c', 'c', 0, 0};
-    data.insert(data.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(n));
-    return data;
-}
-
-std::string TempPicture(const std::string& name)
-{
-    return (std::filesystem::temp_directory_path() / ("vinsk-light-" + std::to_string(::getpid()) + "-" + name))
-        .string();
 }
 
 } // namespace
@@ -931,7 +769,7 @@ TEST(DriveLight, EncodedTrailsMeetThe8BitBars)
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string path = TempPicture(c.File);
-        const TRgbImage img = Encoded8(trail, c.Stored);
+        const TRgbImage img = Stored8(trail, c.Stored);
         if (std::string(c.File).ends_with(".jpg")) {
             WriteJpeg(path, img, 92);
         } else {
@@ -966,36 +804,6 @@ TEST(DriveLight, LinearPngWithoutTagsKeepsTheRaster)
     EXPECT_TRUE(loaded.Extras.Linear.Empty());
     EXPECT_EQ(loaded.Extras.Transfer, TTransfer{});
 }
-
-namespace {
-
-// A 16-bit TIFF of the trail's light stored through `stored`, with the
-// profile embedded.
-void WriteTiff16(const std::string& path, const TPhysicalTrail& t, double (*stored)(double),
-                 const std::vector<std::uint8_t>& profile)
-{
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(t.Width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(t.Height));
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(3));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(16));
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<std::uint16_t>(PLANARCONFIG_CONTIG));
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(PHOTOMETRIC_RGB));
-    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()), profile.data());
-    std::vector<std::uint16_t> row(static_cast<std::size_t>(t.Width) * 3);
-    for (std::int32_t y = 0; y < t.Height; ++y) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = static_cast<std::uint16_t>(
-                std::lround(65535 * stored(t.Levels[static_cast<std::size_t>(y) * row.size() + i] / 65535.0)));
-        TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFClose(tif);
-}
-
-double LinearStored(double l) { return l; }
-
-} // namespace
 
 // 16-bit TIFFs with a linear and with an sRGB profile, at the 16-bit bars.
 TEST(DriveLight, SixteenBitTiffsWithProfilesMeetThe16BitBars)

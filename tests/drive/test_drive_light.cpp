@@ -5,46 +5,27 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
-#include <lcms2.h>
-#include <tiffio.h>
-#include <zlib.h>
 
 #include "drive/DriveAnalysis.h"
 #include "image/FrameCalibration.h"
 #include "image/formats/Picture.h"
 #include "linear/PlaneCalibration.h"
+#include "tests/support/EncodedPictures.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 #include "tools/writers/RgbImage.h"
 
 using namespace vinsk;
 using namespace vinsk::tools;
+using namespace vinsk::test;
 
 namespace {
-
-TDriveInput InputFor(const TPhysicalOptions& o, const TPhysicalTruth& truth)
-{
-    TDriveInput in;
-    in.Setup.StarDistance = o.DistanceM;
-    in.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
-    in.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
-    in.Setup.FocalLength = o.FocalMm * 1e-3;
-    in.Setup.ExposureTime = truth.ExposureS;
-    in.Setup.MountSpeed = o.MountSpeed;
-    in.Start = {std::round(truth.StartX), std::round(truth.StartY)};
-    in.Stop = {std::round(truth.EndX), std::round(truth.EndY)};
-    const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-    in.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord), std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
-    return in;
-}
 
 // What a reading comes to, as fractions of the true P-P and RMS: the series'
 // error (recovered less true, its best line removed), and the P-P and RMS
@@ -99,13 +80,7 @@ TPhysicalOptions Trail16()
     TPhysicalOptions o;
     o.Terms = {{5, 239.5, 0}, {1.5, 119.75, 0.7}};
     o.Drift = 0.01;
-    o.Width = 3000;
-    o.Height = 160;
-    o.StartX = 80;
-    o.StartY = 70;
-    o.StopX = 2920;
-    o.StopY = 100;
-    o.Sag = 30;
+    SetPath(o, {3000, 160, 80, 70, 2920, 100, 30});
     o.ExposureS = 2.2 * 239.5;
     o.Bits = 16;
     o.Crest = 40000;
@@ -120,119 +95,9 @@ TPhysicalOptions Trail16()
 TPhysicalOptions ToneTrail16()
 {
     TPhysicalOptions o = Trail16();
-    o.Background = 12 * 257.0;
-    o.Noise = 1.5 * 257.0;
-    o.Crest = 0.94 * 65535 - o.Background;
+    ToneLevels(o);
     o.Seed = 32;
     return o;
-}
-
-std::string TempPath(const std::string& name)
-{
-    return (std::filesystem::temp_directory_path() / ("vinsk-encoded-" + std::to_string(::getpid()) + "-" + name))
-        .string();
-}
-
-// Stored values of light l in 0 .. 1 through each curve.
-double LinearStored(double l) { return l; }
-double SrgbStored(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
-double Gamma22Stored(double l) { return std::pow(l, 1 / 2.2); }
-double AdobeStored(double l) { return std::pow(l, 256.0 / 563.0); }
-
-TRgbImage Stored8(const TPhysicalTrail& t, double (*stored)(double))
-{
-    TRgbImage img(t.Width, t.Height, 3);
-    for (std::size_t i = 0; i < t.Levels.size(); ++i)
-        img.Pixels[i] = static_cast<std::uint8_t>(std::lround(255 * stored(t.Levels[i] / 65535.0)));
-    return img;
-}
-
-std::vector<std::uint8_t> Profile(cmsHPROFILE p)
-{
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(p, nullptr, &n);
-    std::vector<std::uint8_t> bytes(n);
-    cmsSaveProfileToMem(p, bytes.data(), &n);
-    cmsCloseProfile(p);
-    return bytes;
-}
-
-std::vector<std::uint8_t> AdobeRgbProfile()
-{
-    const cmsCIExyY d65{0.3127, 0.3290, 1};
-    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, 563.0 / 256);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    return Profile(p);
-}
-
-// A chunk put right after the PNG's header chunk.
-void InsertChunk(const std::string& path, const char type[4], const std::vector<std::uint8_t>& data)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> png((std::istreambuf_iterator<char>(in)), {});
-    in.close();
-    std::vector<std::uint8_t> chunk;
-    auto put32 = [&](std::uint32_t v) {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            chunk.push_back(static_cast<std::uint8_t>(v >> shift));
-    };
-    put32(static_cast<std::uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    put32(static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
-    const std::size_t afterHeader = 8 + 12 + 13;
-    png.insert(png.begin() + static_cast<std::ptrdiff_t>(afterHeader), chunk.begin(), chunk.end());
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-}
-
-// The iCCP chunk: a name, compression method 0, the zlib stream.
-std::vector<std::uint8_t> Iccp(const std::vector<std::uint8_t>& profile)
-{
-    uLongf n = compressBound(static_cast<uLong>(profile.size()));
-    std::vector<std::uint8_t> z(n);
-    compress(z.data(), &n, profile.data(), static_cast<uLong>(profile.size()));
-    std::vector<std::uint8_t> data = {'p', 0, 0};
-    data.insert(data.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(n));
-    return data;
-}
-
-// A 16-bit RGB TIFF of the trail's light through `stored`, the profile embedded.
-void WriteTiff16(const std::string& path, const TPhysicalTrail& t, double (*stored)(double),
-                 const std::vector<std::uint8_t>& profile)
-{
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(t.Width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(t.Height));
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(3));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(16));
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<std::uint16_t>(PLANARCONFIG_CONTIG));
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<std::uint16_t>(PHOTOMETRIC_RGB));
-    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()), profile.data());
-    std::vector<std::uint16_t> row(static_cast<std::size_t>(t.Width) * 3);
-    for (std::int32_t y = 0; y < t.Height; ++y) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = static_cast<std::uint16_t>(
-                std::lround(65535 * stored(t.Levels[static_cast<std::size_t>(y) * row.size() + i] / 65535.0)));
-        TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFClose(tif);
-}
-
-TBitmap32 Raster(const TRgbImage& img)
-{
-    TBitmap32 bmp;
-    bmp.SetSize(img.Width, img.Height);
-    for (std::int32_t y = 0; y < img.Height; ++y)
-        for (std::int32_t x = 0; x < img.Width; ++x) {
-            const std::uint8_t* p = img.Row(y) + 3 * x;
-            bmp.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-        }
-    return bmp;
 }
 
 } // namespace
@@ -267,7 +132,7 @@ TEST(DriveEncodings, EachEncodingReadsAsTheLightItStores)
         const bool is16 = row.File == TFile::Tiff16Linear || row.File == TFile::Tiff16Srgb;
         const TPhysicalTrail& trail = is16 ? deepTrail : toneTrail;
         const TPhysicalOptions& o = is16 ? deep : tone;
-        const std::string path = TempPath(row.File == TFile::Jpeg ? "t.jpg" : is16 ? "t.tif" : "t.png");
+        const std::string path = TempPicture(row.File == TFile::Jpeg ? "t.jpg" : is16 ? "t.tif" : "t.png");
         const TRgbImage stored = is16 ? TRgbImage() : Stored8(trail, row.Stored);
         switch (row.File) {
         case TFile::Jpeg:
@@ -277,16 +142,16 @@ TEST(DriveEncodings, EachEncodingReadsAsTheLightItStores)
             WriteTiff16(path, trail, row.Stored, LinearIccProfile(3));
             break;
         case TFile::Tiff16Srgb:
-            WriteTiff16(path, trail, row.Stored, Profile(cmsCreate_sRGBProfile()));
+            WriteTiff16(path, trail, row.Stored, SrgbProfile());
             break;
         default:
             WritePng(path, stored);
             if (row.File == TFile::PngSrgbIcc)
-                InsertChunk(path, "iCCP", Iccp(Profile(cmsCreate_sRGBProfile())));
+                InsertPngChunk(path, "iCCP", IccpData(SrgbProfile()));
             else if (row.File == TFile::PngAdobeIcc)
-                InsertChunk(path, "iCCP", Iccp(AdobeRgbProfile()));
+                InsertPngChunk(path, "iCCP", IccpData(GammaProfile(AdobeRgb, 563.0 / 256)));
             else if (row.File == TFile::PngGama)
-                InsertChunk(path, "gAMA", {0, 0, 0xB1, 0x8F}); // 45455
+                InsertPngChunk(path, "gAMA", {0, 0, 0xB1, 0x8F}); // 45455
         }
         TBitmap32 bitmap;
         TPictureExtras extras;
@@ -295,7 +160,7 @@ TEST(DriveEncodings, EachEncodingReadsAsTheLightItStores)
         EXPECT_EQ(extras.Transfer.Source, row.Source);
         const TDriveInput in = InputFor(o, trail.Truth);
         const TDriveResult r = AnalysePicture(bitmap, extras.Linear, in);
-        ASSERT_FALSE(r.Refused) << r.Message;
+        ASSERT_FALSE(r.Refused()) << r.Message;
         if (row.File == TFile::Png) {
             // No light plane: the stored values as the raster holds them.
             EXPECT_TRUE(extras.Linear.Empty());
@@ -344,7 +209,7 @@ TEST(DriveFrames, TheFlatLessItsOffsetRemovesTheVignetting)
         };
         // A frame of the given light at each sample, as a PNG of the row's depth.
         auto write = [&](const std::string& name, auto light) {
-            const std::string path = TempPath(name + ".png");
+            const std::string path = TempPicture(name + ".png");
             if (row.Bits == 16) {
                 TRgb16Image img(trail.Width, trail.Height);
                 for (std::size_t i = 0; i < img.Pixels.size(); ++i)
@@ -391,14 +256,14 @@ TEST(DriveFrames, TheFlatLessItsOffsetRemovesTheVignetting)
         ApplyDarkFrame(s, dark.first, dark.second.Linear, status);
         // Without the flat the vignetting stays, and the user is told why.
         const TDriveResult noFlat = AnalysePicture(s.Bitmap, s.Linear, in);
-        ASSERT_FALSE(noFlat.Refused) << noFlat.Message;
+        ASSERT_FALSE(noFlat.Refused()) << noFlat.Message;
         EXPECT_TRUE(std::any_of(noFlat.Notes.begin(), noFlat.Notes.end(), [](const std::string& n) {
                         return n.find("vignetting? Apply a flat frame") != std::string::npos;
                     }));
         ApplyFlatFrame(s, flat.first, flat.second.Linear, status);
         ASSERT_TRUE(FlatOffsetFromDark(s)) << status.Linear;
         const TDriveResult lessOffset = AnalysePicture(s.Bitmap, s.Linear, in);
-        ASSERT_FALSE(withOffset.Refused || lessOffset.Refused) << withOffset.Message << lessOffset.Message;
+        ASSERT_FALSE(withOffset.Refused() || lessOffset.Refused()) << withOffset.Message << lessOffset.Message;
 
         const TReading before = Read(withOffset, trail.Truth), after = Read(lessOffset, trail.Truth);
         Print(std::string(row.Name) + " vignetted, flat with its offset", before);

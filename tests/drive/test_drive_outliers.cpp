@@ -12,6 +12,7 @@
 #include "image/Bitmap32.h"
 #include "image/SampleSource.h"
 #include "linear/LinearPlane.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 
 using namespace vinsk;
@@ -36,25 +37,8 @@ struct TOutlierRow {
 
 TPhysicalOptions TrailOf(const TOutlierRow& row)
 {
-    TPhysicalOptions o;
-    o.FocalMm = 300;
-    o.Terms = {{5, row.Period, 0}, {1.5, row.Period / 2, 0.7}};
-    o.Width = row.Width;
-    o.Height = row.Height;
-    o.StartX = row.StartX;
-    o.StartY = row.StartY;
-    o.StopX = row.StopX;
-    o.StopY = row.StopY;
-    o.Sag = row.Sag;
-    o.ExposureS = row.Cycles * row.Period;
-    o.Seed = row.Seed;
-    o.Bits = row.Bits;
-    if (row.Bits == 16) {
-        o.Crest = 40000;
-        o.Background = 900;
-        o.Noise = 60;
-    }
-    return o;
+    return TableTrail({row.Width, row.Height, row.StartX, row.StartY, row.StopX, row.StopY, row.Sag}, row.Period,
+                      row.Cycles, row.Bits, row.Seed);
 }
 
 // Where along the trail, and when, the light was added.
@@ -203,29 +187,11 @@ TEST_P(DriveOutlierTable, BridgesLightThatIsNotTheStar)
         }
     }
 
-    TDriveInput in_;
-    in_.Setup.StarDistance = o.DistanceM;
-    in_.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
-    in_.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
-    in_.Setup.FocalLength = o.FocalMm * 1e-3;
-    in_.Setup.ExposureTime = trail.Truth.ExposureS;
-    in_.Setup.MountSpeed = o.MountSpeed;
-    in_.Start = {std::round(trail.Truth.StartX), std::round(trail.Truth.StartY)};
-    in_.Stop = {std::round(trail.Truth.EndX), std::round(trail.Truth.EndY)};
-    const double dx = o.StopX - o.StartX, dy = o.StopY - o.StartY, chord = std::hypot(dx, dy);
-    in_.InLine = {std::round(o.StartX + dx / 2 + o.Sag * dy / chord), std::round(o.StartY + dy / 2 - o.Sag * dx / chord)};
+    const TDriveInput in_ = InputFor(o, trail.Truth);
     // 8 bits through the raster, 16 through the light plane, as loaded pictures are read.
     TDriveResult r;
     if (row.Bits == 8) {
-        const TRgbImage rgb = PhysicalToRgb8(trail);
-        TBitmap32 bmp;
-        bmp.SetSize(rgb.Width, rgb.Height);
-        for (std::int32_t y = 0; y < rgb.Height; ++y)
-            for (std::int32_t x = 0; x < rgb.Width; ++x) {
-                const std::uint8_t* p = rgb.Row(y) + 3 * x;
-                bmp.SetPixelS(x, y, Color32(255, p[0], p[1], p[2]));
-            }
-        r = AnalyseDrive(TRasterSamples(bmp), in_);
+        r = AnalyseDrive(TRasterSamples(Raster(trail)), in_);
     } else {
         TLinearPlane plane;
         plane.Allocate16(trail.Width, trail.Height, 3, 16);
@@ -233,14 +199,14 @@ TEST_P(DriveOutlierTable, BridgesLightThatIsNotTheStar)
         r = AnalyseDrive(TLinearSamples(plane), in_);
     }
     if (row.Refused) {
-        ASSERT_TRUE(r.Refused) << row.Name;
+        ASSERT_TRUE(r.Refused()) << row.Name;
         const std::string tail = ") is covered by light that is not the star: take a dark frame, or check for a "
                                  "streak across the trail";
         EXPECT_EQ(r.Message.rfind("Too much of the trail (", 0), 0u) << r.Message;
         EXPECT_NE(r.Message.find(tail), std::string::npos) << r.Message;
         return;
     }
-    ASSERT_FALSE(r.Refused) << row.Name << ": " << r.Message;
+    ASSERT_FALSE(r.Refused()) << row.Name << ": " << r.Message;
     ASSERT_TRUE(r.Repaired.has_value());
     const std::vector<double>& repaired = *r.Repaired;
     // Within three steps of each place the light was added.

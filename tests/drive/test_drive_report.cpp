@@ -60,7 +60,7 @@ TEST(DriveSample, CommittedPhysicalTrailGivesItsTruth)
     TBitmap32 bmp;
     std::string truth;
     const TDriveResult r = AnalyseSample({}, bmp, truth);
-    ASSERT_FALSE(r.Refused) << r.Message;
+    ASSERT_FALSE(r.Refused()) << r.Message;
     EXPECT_EQ(r.WormSource, TWormSource::Estimated);
     EXPECT_NEAR(r.WormPeriod, 100, 1.5);
     EXPECT_EQ(r.DetrendUsed, TDetrend::Harmonic);
@@ -80,7 +80,7 @@ TEST(DriveReport, TextsUseAPointWhateverTheLocaleAndNullForUnknowns)
     TDriveSettings set;
     set.WormPeriod = 100;
     const TDriveResult r = AnalyseSample(set, bmp, truth);
-    ASSERT_FALSE(r.Refused) << r.Message;
+    ASSERT_FALSE(r.Refused()) << r.Message;
     const char* old = std::setlocale(LC_ALL, "de_DE.UTF-8");
     ASSERT_NE(old, nullptr) << "the de_DE.UTF-8 locale is needed";
     const std::string json = DriveJson(r), pec = PecTableText(r), csv = DriveCsv(r);
@@ -139,7 +139,7 @@ TEST(DriveReport, UnknownsAreNullAndRefusalsCarryTheirMessage)
     EXPECT_TRUE(PecTableText(r).empty());
 
     TDriveResult refused;
-    refused.Refused = true;
+    refused.Reason = TRefusalReason::Saturated;
     refused.Message = "The trail is saturated along 23 % of its length: use a \"shorter\" exposure";
     EXPECT_NE(DriveJson(refused).find("\"message\": \"The trail is saturated along 23 % of its length: use a "
                                       "\\\"shorter\\\" exposure\""),

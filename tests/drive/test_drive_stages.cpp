@@ -21,7 +21,7 @@
 #include "drive/DriveStatistics.h"
 #include "drive/DriveWormPeriod.h"
 #include "image/Bitmap32.h"
-#include "tests/drive/RenderedTrail.h"
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 
 using namespace vinsk;
@@ -136,13 +136,7 @@ TEST(DriveStages, PhotometryCollectsTheLightOfAnEvenTrailEvenly)
     } rows[] = {{2.5, 0, 60}, {5, 0, 60}, {3, 25, 90}};
     for (const TRow& row : rows) {
         tools::TPhysicalOptions o;
-        o.Width = 500;
-        o.Height = 120;
-        o.StartX = 40;
-        o.StartY = 60;
-        o.StopX = 460;
-        o.StopY = row.StopY;
-        o.Sag = row.Sag;
+        SetPath(o, {500, 120, 40, 60, 460, row.StopY, row.Sag});
         o.Terms.clear();
         o.Drift = 0;
         o.Noise = 0;
@@ -153,7 +147,7 @@ TEST(DriveStages, PhotometryCollectsTheLightOfAnEvenTrailEvenly)
         const TRendered trail = Render(o);
         TRasterSamples samples(trail.Bitmap);
         const TPhotometry p = MeasureLight(samples, trail.Input);
-        ASSERT_TRUE(p.Refusal.empty()) << p.Refusal;
+        ASSERT_FALSE(p.Refusal.Refused()) << p.Refusal.Message;
         EXPECT_NEAR(static_cast<double>(p.Fwhm), row.Fwhm, 0.1 * row.Fwhm) << row.Fwhm;
         // The cross-section's width: the Gaussian's, widened by the pixels
         // (1/12 px^2) and the bilinear reads between them (1/6 at most).
@@ -183,7 +177,7 @@ TEST(DriveStages, SeriesRecoversTheErrorFromTheLight)
         e.MountSpeed = W0;
         const TPhotometry light = Light(c, e.ExposureTime);
         const TSeries s = MakeSeries(light, e, r);
-        ASSERT_TRUE(s.Refusal.empty()) << c.Name;
+        ASSERT_FALSE(s.Refusal.Refused()) << c.Name;
         ASSERT_EQ(r.Time.size(), light.Light.size());
         for (std::size_t k = 0; k < r.Time.size(); k += 97) {
             EXPECT_NEAR(r.Time[k], TimeAt(c, k * Alpha), 1e-9) << c.Name << " " << k;
@@ -229,7 +223,7 @@ TEST(DriveStages, DetrendFindsTheDriftAndItsUncertaintyMatchesTheScatter)
 {
     for (const TCase& c : Cases) {
         const TStaged s = Detrended(c);
-        ASSERT_TRUE(s.Fits.Refusal.empty()) << c.Name;
+        ASSERT_FALSE(s.Fits.Refusal.Refused()) << c.Name;
         const bool joint = c.Exposure >= 120; // two worm cycles
         EXPECT_EQ(s.R.DetrendUsed, joint ? TDetrend::Harmonic : TDetrend::Line) << c.Name;
         ASSERT_TRUE(s.Fits.Harmonic.Ok) << c.Name;
@@ -501,13 +495,8 @@ TEST(DriveStages, FourAnalysesOnFourThreadsAtOnceGiveTheSerialResults)
     std::vector<TDriveInput> inputs(4);
     for (int i = 0; i < 4; ++i) {
         tools::TPhysicalOptions o;
-        o.Width = 500 + 150 * i;
-        o.Height = 120;
-        o.StartX = 30;
-        o.StartY = 60;
-        o.StopX = o.Width - 30;
-        o.StopY = 50;
-        o.Sag = 10;
+        const int width = 500 + 150 * i;
+        SetPath(o, {width, 120, 30, 60, width - 30.0, 50, 10});
         o.Terms = {{4, 20, 0}, {1, 10, 0.5}};
         o.Seed = 11 + i;
         TRendered trail = Render(o);

@@ -112,7 +112,7 @@ TEST(PecFiles, EqmodRowsAreTheFitAtTheirMotorSteps)
         p.StepsPerWorm = 50133;
         p.Hemisphere = hemisphere;
         const TPecFile f = EqmodPecFile(r, p, {false, 7200, "1.1", "trail.fits"});
-        ASSERT_FALSE(f.Refused) << f.Message;
+        ASSERT_FALSE(f.Refused()) << f.Message;
         EXPECT_EQ(f.Text.rfind("# Vinsk 1.1 PEC, trail.fits\r\n", 0), 0u);
         const TEqmod e = ReadEqmod(f.Text);
         EXPECT_EQ(e.WormPeriod, 480);
@@ -152,7 +152,7 @@ TEST(PecFiles, TheFilesPhaseWritesTheEqmodFile)
     };
     EXPECT_TRUE(same(PhaseWithFileValues(before, v), typed));
     const TPecFile f = EqmodPecFile(Fitted(), PhaseWithFileValues({}, v), {});
-    EXPECT_FALSE(f.Refused) << f.Message;
+    EXPECT_FALSE(f.Refused()) << f.Message;
     EXPECT_EQ(f.Text, EqmodPecFile(Fitted(), typed, {}).Text);
     // A file without them keeps the typed phase.
     EXPECT_TRUE(same(PhaseWithFileValues(typed, {}), typed));
@@ -213,7 +213,7 @@ TEST(PecFiles, CelestronBinsAreTheCorrectionFromTheIndex)
     TPhaseInput p;
     p.WormPhaseDeg = 250; // START 250 deg after the index
     const TPecFile f = CelestronPecFile(r, p, 15.041, {});
-    ASSERT_FALSE(f.Refused) << f.Message;
+    ASSERT_FALSE(f.Refused()) << f.Message;
     EXPECT_TRUE(f.Warning.empty()) << f.Warning; // 7200" / 15.041"/s = 478.7 s, within 1 %
     int arcsec = 0;
     const std::vector<double> data = ReadCelestron(f.Text, arcsec);
@@ -257,8 +257,8 @@ TEST(PecFiles, WithoutWhatTheyNeedNoFileIsMade)
         SCOPED_TRACE(c.Name);
         const TPecFile e = EqmodPecFile(c.R, c.P, {});
         const TPecFile k = CelestronPecFile(c.R, c.P, 15, {});
-        EXPECT_TRUE(e.Refused && e.Text.empty());
-        EXPECT_TRUE(k.Refused && k.Text.empty());
+        EXPECT_TRUE(e.Refused() && e.Text.empty());
+        EXPECT_TRUE(k.Refused() && k.Text.empty());
         EXPECT_NE(e.Message.find(c.Eqmod), std::string::npos) << e.Message;
         EXPECT_NE(k.Message.find(c.Celestron), std::string::npos) << k.Message;
     }

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/RenderedTrail.h"
 #include "tools/sample-gen/PhysicalTrail.h"
 
+using namespace vinsk;
 using namespace vinsk::tools;
 
 namespace {
@@ -14,13 +16,7 @@ namespace {
 TPhysicalOptions Quiet()
 {
     TPhysicalOptions o;
-    o.Width = 400;
-    o.Height = 60;
-    o.StartX = 30;
-    o.StartY = 30;
-    o.StopX = 370;
-    o.StopY = 30;
-    o.Sag = 0;
+    SetPath(o, {400, 60, 30, 30, 370, 30, 0});
     o.Noise = 0;
     o.Background = 0;
     o.Bits = 16;

@@ -8,7 +8,7 @@
 
 #include "drive/PecFiles.h"
 #include "drive/Runs.h"
-#include "tests/drive/RenderedTrail.h"
+#include "tests/support/RenderedTrail.h"
 
 using namespace vinsk;
 
@@ -67,7 +67,7 @@ TRunReport RenderedRun(double a1, double a2, double startDeg, std::uint64_t seed
     if (phaseKnown)
         t.Input.Phase.WormPhaseDeg = startDeg;
     const TDriveResult r = AnalysePicture(t.Bitmap, {}, t.Input);
-    EXPECT_FALSE(r.Refused) << r.Message;
+    EXPECT_FALSE(r.Refused()) << r.Message;
     return Read(r, "seed" + std::to_string(seed) + ".json");
 }
 
@@ -153,7 +153,7 @@ TEST(Runs, EachBadReportGivesOneMessageNamingTheFile)
     for (int i = 0; i < 50; ++i)
         fifty += "1, ";
     TDriveResult refused;
-    refused.Refused = true;
+    refused.Reason = TRefusalReason::Saturated;
     refused.Message = "The trail is saturated";
     const struct {
         std::string Text, Message;
@@ -237,13 +237,13 @@ TEST(Runs, FourNoisyRunsAverageToACurveCloserToTheTruthThanAnyOne)
     for (int k = 0; k < 4; ++k)
         runs.push_back(RenderedRun(5, 1.5, 74.5 * k, 11 + k, true, 8));
     const TRunsAverage all = AverageRuns(runs, CompareRuns(runs, false));
-    ASSERT_FALSE(all.Refused) << all.Message;
+    ASSERT_FALSE(all.Refused()) << all.Message;
     const double averaged = DistanceFromTruth(all.Curve);
     double sigma = INFINITY;
     for (std::size_t n = 1; n <= runs.size(); ++n) {
         const std::vector<TRunReport> some(runs.begin(), runs.begin() + n);
         const TRunsAverage a = AverageRuns(some, CompareRuns(some, false));
-        ASSERT_FALSE(a.Refused) << a.Message;
+        ASSERT_FALSE(a.Refused()) << a.Message;
         EXPECT_LT(a.PeakToPeakSigma, sigma) << n << " runs";
         sigma = a.PeakToPeakSigma;
         const std::vector<TRunReport> one = {runs[n - 1]};
@@ -276,12 +276,12 @@ TEST(Runs, RunsThatCannotBeAveragedAreRefusedNamingTheFile)
         TRunReport changed = b;
         row.Change(changed);
         const TRunsAverage avg = AverageRuns({a, changed}, CompareRuns({a, changed}, false));
-        EXPECT_TRUE(avg.Refused) << row.Name;
+        EXPECT_TRUE(avg.Refused()) << row.Name;
         EXPECT_EQ(avg.Message.rfind(row.Message, 0), 0u) << avg.Message;
     }
     // Within 1 % the periods agree.
     b.WormPeriod = 504.9;
-    EXPECT_FALSE(AverageRuns({a, b}, CompareRuns({a, b}, false)).Refused);
+    EXPECT_FALSE(AverageRuns({a, b}, CompareRuns({a, b}, false)).Refused());
 }
 
 // Two runs of an unchanged mount differ by their noise: a P-P or a mean

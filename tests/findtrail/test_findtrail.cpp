@@ -12,6 +12,7 @@
 #include "TrailPictures.h"
 #include "drive/DriveAnalysis.h"
 #include "findtrail/FindTrail.h"
+#include "tests/support/RenderedTrail.h"
 
 namespace vinsk {
 namespace {
@@ -39,13 +40,7 @@ TTrailSearch Find(const TBitmap32& bmp, int channel = ChannelAvg)
 tools::TPhysicalOptions Trail(double x0, double y0, double x1, double y1, double sag = 10, double crest = 150)
 {
     tools::TPhysicalOptions o;
-    o.Width = 640;
-    o.Height = 420;
-    o.StartX = x0;
-    o.StartY = y0;
-    o.StopX = x1;
-    o.StopY = y1;
-    o.Sag = sag;
+    SetPath(o, {640, 420, x0, y0, x1, y1, sag});
     o.Crest = crest;
     o.Terms = {{4, 30, 0.3}};
     return o;
@@ -148,12 +143,7 @@ TDriveResult Drive(const TBitmap32& bmp, const tools::TPhysicalOptions& o, const
                    TXY start, TXY stop, TXY inLine)
 {
     TDriveInput in;
-    in.Setup.StarDistance = o.DistanceM;
-    in.Setup.PixelWidth = o.PixelWidthUm * 1e-6;
-    in.Setup.PixelHeight = o.PixelHeightUm * 1e-6;
-    in.Setup.FocalLength = o.FocalMm * 1e-3;
-    in.Setup.ExposureTime = truth.ExposureS;
-    in.Setup.MountSpeed = o.MountSpeed;
+    in.Setup = SetupOf(o, truth);
     in.Start = {std::round(start.X), std::round(start.Y)};
     in.Stop = {std::round(stop.X), std::round(stop.Y)};
     in.InLine = {std::round(inLine.X), std::round(inLine.Y)};
@@ -170,7 +160,7 @@ TEST_P(FindTrailScene, MeetsTheBars)
     const tools::TPhysicalTrail rendered = tools::RenderPhysicalTrail(sc.Options);
     const TBitmap32 bmp = Picture({sc.Options}, sc.Camera);
     const TTrailSearch s = Find(bmp);
-    ASSERT_TRUE(s.Points) << s.Refusal;
+    ASSERT_TRUE(s.Points) << s.Message;
 
     // The picture cannot tell which end came first: the found ends are
     // matched to the true ones, and START is the left (or top) end.
@@ -200,10 +190,10 @@ TEST_P(FindTrailScene, MeetsTheBars)
     // The drive analysis from the found points against that from the true
     // ones (the arc's middle for IN-LINE).
     const TDriveResult truthDrive = Drive(bmp, sc.Options, rendered.Truth, begin, end, path.At(path.Length() / 2));
-    ASSERT_FALSE(truthDrive.Refused) << truthDrive.Message;
+    ASSERT_FALSE(truthDrive.Refused()) << truthDrive.Message;
     const TDriveResult foundDrive = Drive(bmp, sc.Options, rendered.Truth, {s.Start.X, s.Start.Y},
                                           {s.Stop.X, s.Stop.Y}, {s.InLine.X, s.InLine.Y});
-    ASSERT_FALSE(foundDrive.Refused) << foundDrive.Message;
+    ASSERT_FALSE(foundDrive.Refused()) << foundDrive.Message;
     const TDriveStats &f = foundDrive.Stats, &t = truthDrive.Stats;
     EXPECT_NEAR(f.PeakToPeak, t.PeakToPeak, 0.02 * t.PeakToPeak);
     EXPECT_NEAR(f.Rms, t.Rms, 0.02 * t.Rms);
@@ -229,7 +219,7 @@ TEST(FindTrail, EachChannelFindsAColouredTrail)
     EXPECT_TRUE(Find(red, ChannelAvg).Points);
     const TTrailSearch green = Find(red, ChannelG);
     EXPECT_FALSE(green.Points);
-    EXPECT_EQ(green.Refusal, "No star trail found: nothing stands out from the background");
+    EXPECT_EQ(green.Message, "No star trail found: nothing stands out from the background");
 }
 
 // A trail that the 16-bit samples hold but their 8-bit picture rounds away:
@@ -250,7 +240,7 @@ TEST(FindTrail, AFaintDeepTrailIsFoundInTheLinearSamples)
     std::optional<TRasterSamples> raster;
     std::optional<TLinearSamples> linear;
     const TTrailSearch found = FindTrail(PictureSamples(bmp, plane, raster, linear), ChannelAvg);
-    ASSERT_TRUE(found.Points) << found.Refusal;
+    ASSERT_TRUE(found.Points) << found.Message;
     EXPECT_NEAR(found.Points->Start.X, deep.Truth.StartX, 3);
     EXPECT_NEAR(found.Points->Start.Y, deep.Truth.StartY, 1.5);
     EXPECT_FALSE(Find(bmp).Points);
@@ -265,10 +255,10 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
     empty.Crest = 0;
     {
         SCOPED_TRACE("an empty frame");
-        EXPECT_EQ(Find(Picture({empty})).Refusal, "No star trail found: nothing stands out from the background");
+        EXPECT_EQ(Find(Picture({empty})).Message, "No star trail found: nothing stands out from the background");
         TBitmap32 flat;
         flat.SetSize(300, 200);
-        EXPECT_EQ(Find(flat).Refusal, "No star trail found: nothing stands out from the background");
+        EXPECT_EQ(Find(flat).Message, "No star trail found: nothing stands out from the background");
     }
     {
         SCOPED_TRACE("only hot pixels");
@@ -277,9 +267,9 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
         const TTrailSearch s = Find(Picture({empty}, cam));
         EXPECT_FALSE(s.Points);
         EXPECT_TRUE(std::regex_match(
-            s.Refusal,
+            s.Message,
             std::regex(R"(No star trail found: only 2[0-5] small spots \(hot pixels or stars\) stand out from the background)")))
-            << s.Refusal;
+            << s.Message;
     }
     {
         SCOPED_TRACE("a short streak");
@@ -288,30 +278,30 @@ TEST(FindTrail, RefusesWhatIsNotOneTrail)
         o.Drift = 0;
         const TTrailSearch s = Find(Picture({o}));
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(s.Refusal, m,
+        ASSERT_TRUE(std::regex_match(s.Message, m,
                                      std::regex(R"(No star trail found: the brightest elongated object is (\d+) px long)")))
-            << s.Refusal;
+            << s.Message;
         EXPECT_NEAR(std::stoi(m[1]), 14, 1);
     }
     {
         SCOPED_TRACE("two crossing trails");
-        EXPECT_EQ(Find(Picture({Trail(80, 100, 560, 330, 10, 140), Trail(90, 340, 540, 80, -8, 130)})).Refusal,
+        EXPECT_EQ(Find(Picture({Trail(80, 100, 560, 330, 10, 140), Trail(90, 340, 540, 80, -8, 130)})).Message,
                   "Two star trails of similar size cross each other: place the points by hand");
     }
     {
         SCOPED_TRACE("two trails side by side");
         const TTrailSearch s = Find(Picture({Trail(80, 120, 560, 100, 10, 140), Trail(90, 300, 520, 320, -8, 120)}));
         EXPECT_TRUE(std::regex_match(
-            s.Refusal,
+            s.Message,
             std::regex(R"(Two star trails of similar size were found \(\d+ px and \d+ px long\): place the points by hand)")))
-            << s.Refusal;
+            << s.Message;
     }
     {
         SCOPED_TRACE("a trail that leaves the picture");
-        EXPECT_EQ(Find(Picture({Trail(-80, 200, 400, 180)})).Refusal,
+        EXPECT_EQ(Find(Picture({Trail(-80, 200, 400, 180)})).Message,
                   "The star trail runs off the picture: place the points by hand");
     }
-    EXPECT_EQ(Find(TBitmap32()).Refusal, "Image is not loaded. You must image load first!");
+    EXPECT_EQ(Find(TBitmap32()).Message, "Image is not loaded. You must image load first!");
 }
 
 TEST(FindTrail, OddPicturesGetAnAnswer)
@@ -330,7 +320,7 @@ TEST(FindTrail, OddPicturesGetAnAnswer)
                     bmp.SetPixelS(x, y, Color32(255, v, v, v));
                 }
             const TTrailSearch s = Find(bmp);
-            EXPECT_NE(s.Points.has_value(), !s.Refusal.empty()) << w << "x" << h << " fill " << fill;
+            EXPECT_NE(s.Points.has_value(), !s.Message.empty()) << w << "x" << h << " fill " << fill;
         }
 }
 
@@ -340,7 +330,7 @@ TEST(FindTrail, AFaintSecondTrailOrAStarDoesNotCompete)
     star.Fwhm = 6;
     star.Terms.clear();
     const TTrailSearch s = Find(Picture({Trail(80, 120, 560, 100, 10, 160), Trail(90, 300, 520, 320, -8, 40), star}));
-    ASSERT_TRUE(s.Points) << s.Refusal;
+    ASSERT_TRUE(s.Points) << s.Message;
     EXPECT_NEAR(s.Start.X, 80, 3);
     EXPECT_NEAR(s.Stop.X, 560, 3);
 }
@@ -356,7 +346,7 @@ TEST(FindTrail, StartGoesToTheRememberedSide)
                 {TStartSide::Top, 560}, {TStartSide::Bottom, 80}};
     for (const auto& row : rows) {
         const TTrailSearch s = FindTrail(TRasterSamples(picture), ChannelAvg, row.Side);
-        ASSERT_TRUE(s.Points) << s.Refusal;
+        ASSERT_TRUE(s.Points) << s.Message;
         EXPECT_NEAR(s.Start.X, row.StartX, 3) << StartSideName(row.Side);
     }
 }

@@ -91,7 +91,7 @@ TEST(GuideLog, RebuildsTheUnguidedErrorAcrossADitherAndLostFrames)
             SCOPED_TRACE(std::string(withAngle ? "with" : "without") + " angle, " + (east ? "East" : "West"));
             const TMadeLog m = MakeLog(withAngle, east);
             const TGuideSeries s = Read(m.Text);
-            ASSERT_FALSE(s.Refused) << s.Message;
+            ASSERT_FALSE(s.Refused()) << s.Message;
             EXPECT_EQ(s.Kappa, east ? -1 : 1);
             EXPECT_EQ(s.Excluded.Lost, 6);
             EXPECT_EQ(s.Excluded.Settling, 6);
@@ -139,7 +139,7 @@ TEST(GuideLog, DamagedLogsAreRefusedNamingTheLine)
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const TGuideSeries s = Read(c.Text);
-        EXPECT_TRUE(s.Refused);
+        EXPECT_TRUE(s.Refused());
         EXPECT_NE(s.Message.find(c.Message), std::string::npos) << s.Message;
     }
 }
@@ -161,14 +161,14 @@ TEST(GuideLog, ReadsRealLogsAndFindsTheirWorms)
     std::ifstream full(dir + "performance_dataset04.txt", std::ios::binary);
     ASSERT_TRUE(full);
     const TGuideSeries a = ReadGuideLog(full, {});
-    ASSERT_FALSE(a.Refused) << a.Message;
+    ASSERT_FALSE(a.Refused()) << a.Message;
     EXPECT_EQ(GuideSectionLine(a.Section, a.SectionCount), "Section 1 of 1: 9369 s, 4286 frames, AstroPhysicsV2 driver");
     EXPECT_DOUBLE_EQ(a.Section.PixelScale, 2.66);
     EXPECT_DOUBLE_EQ(a.Section.DecDeg, 22.6);
     EXPECT_FALSE(a.InPixels);
     // This mount family's worm: 382.95 s.
     const TDriveResult ra = AnalysePositions(a.Time, a.PE, TDriveSettings{}, 15.041);
-    ASSERT_FALSE(ra.Refused) << ra.Message;
+    ASSERT_FALSE(ra.Refused()) << ra.Message;
     EXPECT_EQ(ra.WormSource, TWormSource::Estimated);
     EXPECT_NEAR(ra.WormPeriod, 382.95, 0.01 * 382.95);
     EXPECT_NEAR(Labelled(ra, "P/1"), 382.95, 0.01 * 382.95);
@@ -176,12 +176,12 @@ TEST(GuideLog, ReadsRealLogsAndFindsTheirWorms)
     std::ifstream rows(dir + "dataset01.csv", std::ios::binary);
     ASSERT_TRUE(rows);
     const TGuideSeries b = ReadGuideLog(rows, {});
-    ASSERT_FALSE(b.Refused) << b.Message;
+    ASSERT_FALSE(b.Refused()) << b.Message;
     EXPECT_TRUE(b.InPixels);
     EXPECT_EQ(b.Section.Frames, 726);
     EXPECT_EQ(b.Excluded.Lost + static_cast<int>(b.Time.size()), 726);
     // The guiding program's own test expects 483 +/- 5 s here.
     const TDriveResult rb = AnalysePositions(b.Time, b.PE, TDriveSettings{}, NAN);
-    ASSERT_FALSE(rb.Refused) << rb.Message;
+    ASSERT_FALSE(rb.Refused()) << rb.Message;
     EXPECT_NEAR(rb.WormPeriod, 483, 5);
 }

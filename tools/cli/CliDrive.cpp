@@ -1,7 +1,6 @@
 #include "tools/cli/CliDrive.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -33,20 +32,6 @@ constexpr const char* ValueOptions[] = {"--worm-period", "--detrend",      "--ha
                                         "--motor-start", "--steps-per-worm", "--hemisphere",   "--eqmod",
                                         "--celestron",   "--celestron-worm-arcsec", "--transfer"};
 
-// Fixed decimals with the locale's separator, for people.
-std::string Fix(double v, int decimals, char sep)
-{
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::string s(buf, res.ptr);
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
-        s.erase(0, 1); // no "-0.00"
-    for (char& c : s)
-        if (c == '.')
-            c = sep;
-    return s;
-}
-
 const char* ChannelName(int channel)
 {
     static const char* const names[] = {"red", "green", "blue", "average"};
@@ -72,50 +57,52 @@ std::string DetrendText(TDetrend d, int jointDegree)
 std::string Summary(const TDriveResult& r, int channel, char sep)
 {
     const std::string q = "\"";
-    std::string s = std::string("Drive analysis of the ") + ChannelName(channel) + " channel: " +
-                    std::to_string(r.Flux.size()) + " steps of " + Fix(r.ArcsecPerStep, 3, sep) + q + ", " +
-                    Fix(r.Record, 1, sep) + " s analysed (" + Fix(r.TrimmedSeconds, 1, sep) +
+    std::string s = std::string("Drive analysis of the ") + ChannelName(channel) +
+                    " channel: " + std::to_string(r.Flux.size()) + " steps of " + FixedText(r.ArcsecPerStep, 3, sep) +
+                    q + ", " + FixedText(r.Record, 1, sep) + " s analysed (" + FixedText(r.TrimmedSeconds, 1, sep) +
                     " s at the ends left out)\n";
     if (const std::string light = TransferLine(r, sep); !light.empty())
         s += light + "\n";
     if (r.SaturatedFraction > 0 || r.OutsideFraction > 0)
-        s += "Steps saturated: " + Fix(100 * r.SaturatedFraction, 1, sep) + " %, outside the picture: " +
-             Fix(100 * r.OutsideFraction, 1, sep) + " % (bridged from their neighbours)\n";
+        s += "Steps saturated: " + FixedText(100 * r.SaturatedFraction, 1, sep) +
+             " %, outside the picture: " + FixedText(100 * r.OutsideFraction, 1, sep) +
+             " % (bridged from their neighbours)\n";
     if (const std::string repaired = RepairedLine(r); !repaired.empty())
         s += repaired + "\n";
     if (std::isfinite(r.Drift))
-        s += "Drift: " + Fix(r.Drift, 5, sep) +
-             (std::isfinite(r.DriftSigma) ? " +/- " + Fix(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +
-             (std::isfinite(r.DriftPercent) ? "(" + Fix(r.DriftPercent, 3, sep) + " % of the mount speed), "
+        s += "Drift: " + FixedText(r.Drift, 5, sep) +
+             (std::isfinite(r.DriftSigma) ? " +/- " + FixedText(r.DriftSigma, 5, sep) : std::string()) + q + "/s " +
+             (std::isfinite(r.DriftPercent) ? "(" + FixedText(r.DriftPercent, 3, sep) + " % of the mount speed), "
                                             : std::string()) +
              DetrendText(r.DetrendUsed, r.JointDegree) + "\n";
     else
         s += "Drift: " + DetrendText(r.DetrendUsed, r.JointDegree) + "\n";
     const TDriveStats& st = r.Stats;
-    s += "Error: peak-to-peak " + Fix(st.PeakToPeak, 2, sep) +
-         (std::isfinite(st.PeakToPeakSigma) ? " +/- " + Fix(st.PeakToPeakSigma, 2, sep) : std::string()) + q + ", RMS " + Fix(st.Rms, 2, sep) + q + ", Max+ " +
-         Fix(st.MaxPlus, 2, sep) + q + ", Max- " + Fix(st.MaxMinus, 2, sep) + q + "\n";
-    s += "Largest rate: " + Fix(st.MaxRate, 3, sep) + q + "/s; longest exposure within " + Fix(st.Tolerance, 2, sep) +
-         q + ": " + Fix(st.LongestExposure, 1, sep) + " s\n";
+    s += "Error: peak-to-peak " + FixedText(st.PeakToPeak, 2, sep) +
+         (std::isfinite(st.PeakToPeakSigma) ? " +/- " + FixedText(st.PeakToPeakSigma, 2, sep) : std::string()) + q +
+         ", RMS " + FixedText(st.Rms, 2, sep) + q + ", Max+ " + FixedText(st.MaxPlus, 2, sep) + q + ", Max- " +
+         FixedText(st.MaxMinus, 2, sep) + q + "\n";
+    s += "Largest rate: " + FixedText(st.MaxRate, 3, sep) + q + "/s; longest exposure within " +
+         FixedText(st.Tolerance, 2, sep) + q + ": " + FixedText(st.LongestExposure, 1, sep) + " s\n";
     if (r.WormSource == TWormSource::None) {
         s += "Worm period: none. " + r.WormNote + "\n";
     } else {
-        s += "Worm period: " + Fix(r.WormPeriod, 2, sep) + " s (" + WormSourceName(r.WormSource) + ")";
+        s += "Worm period: " + FixedText(r.WormPeriod, 2, sep) + " s (" + WormSourceName(r.WormSource) + ")";
         if (r.CycleCount > 0)
             s += ", " + std::to_string(r.CycleCount) + (r.CycleCount == 1 ? " whole cycle" : " whole cycles") +
-                 ", cycle-to-cycle spread " + Fix(r.CycleSpreadRms, 2, sep) + q + " RMS";
-        s += " (for PHD2's predictive PEC: period length " + Fix(r.WormPeriod, 1, sep) + " s)\n";
+                 ", cycle-to-cycle spread " + FixedText(r.CycleSpreadRms, 2, sep) + q + " RMS";
+        s += " (for PHD2's predictive PEC: period length " + FixedText(r.WormPeriod, 1, sep) + " s)\n";
     }
     s += PhaseText(r.PhaseInput) + "\n";
     if (!r.Pec.empty())
-        s += "PEC: " + std::to_string(r.PecHarmonics) + " harmonics, residual " + Fix(r.PecResidualRms, 2, sep) + q +
-             " RMS\n";
+        s += "PEC: " + std::to_string(r.PecHarmonics) + " harmonics, residual " + FixedText(r.PecResidualRms, 2, sep) +
+             q + " RMS\n";
     if (!r.Peaks.empty()) {
         s += "Peaks:";
         for (std::size_t i = 0; i < r.Peaks.size() && i < 5; ++i) {
             const TDrivePeak& p = r.Peaks[i];
-            s += (i ? "; " : " ") + Fix(p.Period, 1, sep) + " s " + Fix(p.Amplitude, 2, sep) +
-                 (std::isfinite(p.AmplitudeSigma) ? " +/- " + Fix(p.AmplitudeSigma, 2, sep) : std::string()) + q;
+            s += (i ? "; " : " ") + FixedText(p.Period, 1, sep) + " s " + FixedText(p.Amplitude, 2, sep) +
+                 (std::isfinite(p.AmplitudeSigma) ? " +/- " + FixedText(p.AmplitudeSigma, 2, sep) : std::string()) + q;
             if (!p.Label.empty())
                 s += " (" + p.Label + ")";
         }
@@ -331,24 +318,22 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             in.Phase = fromFile;
         }
         r = AnalysePicture(s.Image.Bitmap, s.Image.Linear, in);
-        if (!r.Refused) {
+        if (!r.Refused()) {
             NameTransfer(r, transfer);
             NameFlatOffset(r, FlatOffsetFromDark(s.Image));
             r.PictureName = std::filesystem::path(o.Image).filename().string();
             r.PictureModified = FileModifiedUtc(o.Image);
             r.ExposureStart = header.ExposureStart;
         }
-    } catch (const std::bad_alloc&) {
-        r.Refused = true;
-        r.Message = "Not enough memory for the drive analysis of " + o.Image;
     } catch (const std::exception& e) {
-        r.Refused = true;
-        r.Message = e.what();
+        static_cast<TRefusal&>(r) = RefusalOf(e);
+        if (r.Reason == TRefusalReason::OutOfMemory)
+            r.Message = "Not enough memory for the drive analysis of " + o.Image;
     }
     for (const std::string* warning : {&loaded.Warning, &loaded.UnreadSettings, &loaded.UnusableHeader, &dropped})
         if (!warning->empty())
             Put(err, *warning + "\n");
-    if (r.Refused) {
+    if (r.Refused()) {
         Put(err, r.Message + "\n");
         return 1;
     }
@@ -377,7 +362,7 @@ int RunDrive(const TCliOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         if (!*target)
             continue;
         const TPecFile f = make(r, pecOptions, mountSpeed);
-        if (f.Refused) {
+        if (f.Refused()) {
             Put(err, f.Message + "\n");
             return 1;
         }

@@ -22,7 +22,7 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
     }
     if (o.ListSections) {
         const TGuideSectionList list = ListGuideSections(in);
-        if (list.Refused) {
+        if (list.Refused()) {
             std::fprintf(err, "%s: %s\n", path.c_str(), list.Message.c_str());
             return 1;
         }
@@ -39,7 +39,7 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
     if (o.DecDeg)
         options.DecDeg = *o.DecDeg;
     const TGuideSeries series = ReadGuideLog(in, options);
-    if (series.Refused) {
+    if (series.Refused()) {
         std::fprintf(err, "%s: %s\n", path.c_str(), series.Message.c_str());
         return 1;
     }
@@ -62,7 +62,7 @@ int RunGuideLog(const TCliOptions& o, const TDriveOptions& d, char sep, std::FIL
     }
     settings = DriveSettingsOf(d, settings);
     const TDriveResult r = AnalyseGuideSeries(series, settings);
-    if (r.Refused) {
+    if (r.Refused()) {
         std::fprintf(err, "%s\n", r.Message.c_str());
         return 1;
     }

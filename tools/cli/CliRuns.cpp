@@ -152,14 +152,14 @@ int RunRuns(const TRunsOptions& o, const TDriveOptions& d, char sep, std::FILE* 
         return fail("Not enough memory to read the reports");
     }
     const TRunsComparison c = CompareRuns(runs, o.SamePowerUp);
-    if (c.Refused)
+    if (c.Refused())
         return fail(c.Message);
     std::string summary = Summary(runs, c, sep);
     std::vector<std::pair<std::string, std::string>> outputs;
     std::optional<TRunsAverage> average;
     if (o.Combine) {
         average = AverageRuns(runs, c);
-        if (average->Refused)
+        if (average->Refused())
             return fail(average->Message);
         const TDriveResult& curve = average->Curve;
         summary += AverageText(*average, sep) + "\n";
@@ -172,13 +172,13 @@ int RunRuns(const TRunsOptions& o, const TDriveOptions& d, char sep, std::FILE* 
             outputs.emplace_back(*d.Pec, PecTableText(curve));
         if (d.Eqmod) {
             const TPecFile f = EqmodPecFile(curve, curve.PhaseInput, pecOptions);
-            if (f.Refused)
+            if (f.Refused())
                 return fail(f.Message);
             outputs.emplace_back(*d.Eqmod, f.Text);
         }
         if (d.Celestron) {
             const TPecFile f = CelestronPecFile(curve, curve.PhaseInput, curve.Setup.MountSpeed, pecOptions);
-            if (f.Refused)
+            if (f.Refused())
                 return fail(f.Message);
             outputs.emplace_back(*d.Celestron, f.Text);
             if (!f.Warning.empty())

@@ -32,7 +32,7 @@ TFoundPoints FindCheckPoints(const TCliOptions& o)
             r.Points = *search.Points;
             return r;
         }
-        r.Error = search.Refusal;
+        r.Error = search.Message;
     } catch (const std::exception& e) {
         r.Error = e.what();
     }
