@@ -528,9 +528,11 @@ bool PlioListInBounds(const std::vector<int>& w, long long pixels)
 
 // Each tile's compressed bytes are a variable-length array in the table's
 // heap; cfitsio allocates what its descriptor claims, so every descriptor
-// must point inside the heap that PCOUNT declares.
-void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
+// must point inside the heap that PCOUNT declares. Returns the bytes of the
+// largest array, which cfitsio copies before it decodes it.
+std::uint64_t CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
 {
+    std::uint64_t largest = 0;
     int status = 0;
     long long rows = 0, heap = 0, rowBytes = 0;
     int columns = 0;
@@ -608,6 +610,7 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             const long long elementBytes = std::max(1LL, width);
             if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
                 Fail("a compressed tile lies outside the file's data");
+            largest = std::max(largest, static_cast<std::uint64_t>(length) * static_cast<std::uint64_t>(elementBytes));
             const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
             if (c == uncompressedColumn && length > pixels)
                 FailTile(row);
@@ -639,6 +642,7 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             }
         }
     }
+    return largest;
 }
 
 } // namespace
@@ -672,7 +676,8 @@ void CheckHeaders(TBytes data)
 // cfitsio reads a memory file's missing tail as zeros, so a data unit cut
 // short is caught here: a compressed one at least reaches its last
 // 2880-byte block.
-void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
+std::uint64_t CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize,
+                                      TBytes buffer)
 {
     ffcmsg();
     long long headStart = 0, dataStart = 0, dataEnd = 0;
@@ -696,7 +701,7 @@ void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& in
     if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
         (rowBytes > 0 && rows > room / rowBytes))
         Fail("the file is truncated");
-    CheckTileHeap(f, h, buffer, dataStart, info);
+    const std::uint64_t largest = CheckTileHeap(f, h, buffer, dataStart, info);
     // cfitsio reads a compressed image's parameters when it opens the table
     // and stops at the first it misses (a Rice image without ZVAL1, say)
     // without telling the reads that follow: they then take column 0 for
@@ -704,6 +709,7 @@ void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& in
     if (f->Fptr->cn_compressed < 1)
         Fail("the compressed image's header is incomplete");
     ffcmsg();
+    return largest;
 }
 
 } // namespace vinsk::formats::fits

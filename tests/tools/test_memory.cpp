@@ -407,6 +407,18 @@ TEST_F(Memory, OneLargeCompressedTileIsDecompressedOnce)
     EXPECT_LT(r.Seconds, 30.0);
 }
 
+// 15000 x 15000 in one GZIP tile: the raster and the plane take 1.8 GB, and
+// cfitsio's buffers for the tile 0.9 GB more (it peaked at 2.7 GB).
+TEST_F(Memory, CfitsiosTileBuffersCountInTheBudget)
+{
+    TBytes row;
+    for (int x = 0; x < 15000; ++x)
+        row.insert(row.end(), {0, static_cast<std::uint8_t>(x % 200)});
+    Write(File("large-tile.fits.fz"),
+          MakeCompressedFits16(15000, 15000, 15000, 15000, "GZIP_1", {GzipRepeated(row, 15000)}));
+    ExpectRefused(Run(Points(File("large-tile.fits.fz"))), "the declared size 15000 x 15000 needs more than 2 GiB of memory");
+}
+
 TEST_F(Memory, AGzipTileBombIsRefusedBeforeItInflates)
 {
     // The first of 400 row tiles of 1440 bytes inflates to 512 MB: cfitsio
