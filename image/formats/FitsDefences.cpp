@@ -1,6 +1,7 @@
 #include "image/formats/FitsDefences.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -325,7 +326,7 @@ public:
             if (p > 64)
                 return false;
         FNext = 25;
-        FNonZero.assign(static_cast<std::size_t>(pixels), false);
+        FNonZero.assign((static_cast<std::size_t>(pixels) + 63) / 64, 0);
         const long long nx2 = (nx + 1) / 2, ny2 = (ny + 1) / 2;
         FBitsToGo = 0;
         if (!Quadrant(0, ny, nx2, ny2, planes[0]) || !Quadrant(ny2, ny, nx2, ny / 2, planes[1]) ||
@@ -334,7 +335,9 @@ public:
         if (Nybble() != 0 || FOver)
             return false; // the decoder refuses a stream without its end code
         // One bit for each pixel that is not zero, from a fresh byte.
-        const auto signs = static_cast<std::size_t>(std::count(FNonZero.begin(), FNonZero.end(), true));
+        std::size_t signs = 0;
+        for (const std::uint64_t word : FNonZero)
+            signs += static_cast<std::size_t>(std::popcount(word));
         return (signs + 7) / 8 <= FLen - FNext;
     }
 
@@ -426,13 +429,28 @@ private:
         return c == 62 ? 0 : 14;
     }
 
-    // Bit (i, j) of an nx x ny array from the 4-bit code of its 2x2 cell in
-    // `codes` (rows of (ny + 1) / 2): the cell's top left is the code's
-    // highest bit, its bottom right the lowest.
-    static bool CellBit(const std::vector<std::uint8_t>& codes, long long ny, long long i, long long j)
+    // Calls set(i, j) for each set bit of an nx x ny array whose 2x2 cells
+    // hold the 4-bit `codes` (rows of (ny + 1) / 2): a cell's top left is its
+    // code's highest bit, its bottom right the lowest. Cells of 0 cost nothing.
+    template <typename TSet>
+    static void Spread(const std::vector<std::uint8_t>& codes, long long nx, long long ny, TSet set)
     {
-        const std::uint8_t code = codes[static_cast<std::size_t>((i / 2) * ((ny + 1) / 2) + j / 2)];
-        return ((code >> (3 - 2 * (i & 1) - (j & 1))) & 1u) != 0;
+        const long long cx = (nx + 1) / 2, cy = (ny + 1) / 2;
+        for (long long a = 0; a < cx; ++a)
+            for (long long b = 0; b < cy; ++b) {
+                const unsigned code = codes[static_cast<std::size_t>(a * cy + b)];
+                if (code == 0)
+                    continue;
+                const long long i = 2 * a, j = 2 * b;
+                if ((code & 8u) != 0)
+                    set(i, j);
+                if ((code & 4u) != 0 && j + 1 < ny)
+                    set(i, j + 1);
+                if ((code & 2u) != 0 && i + 1 < nx)
+                    set(i + 1, j);
+                if ((code & 1u) != 0 && i + 1 < nx && j + 1 < ny)
+                    set(i + 1, j + 1);
+            }
     }
 
     // One quadrant of nqx x nqy pixels at `offset`, rows of `n`.
@@ -466,11 +484,10 @@ private:
                         --ny;
                     else
                         nfy -= c;
-                    // Each bit of the coarser codes becomes a cell that is
-                    // read anew, last cell first, where it is set.
-                    for (long long i = 0; i < nx; ++i)
-                        for (long long j = 0; j < ny; ++j)
-                            next[static_cast<std::size_t>(i * ny + j)] = CellBit(codes, ny, i, j);
+                    // Each set bit of the coarser codes becomes a cell that
+                    // is read anew, last cell first.
+                    std::fill(next.begin(), next.begin() + nx * ny, std::uint8_t{0});
+                    Spread(codes, nx, ny, [&](long long i, long long j) { next[static_cast<std::size_t>(i * ny + j)] = 1; });
                     for (long long i = nx * ny - 1; i >= 0; --i)
                         if (next[static_cast<std::size_t>(i)] != 0)
                             next[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(Huffman());
@@ -479,10 +496,10 @@ private:
             } else {
                 return false; // the decoder refuses any other plane code
             }
-            for (long long i = 0; i < nqx; ++i)
-                for (long long j = 0; j < nqy; ++j)
-                    if (CellBit(codes, nqy, i, j))
-                        FNonZero[static_cast<std::size_t>(offset + i * n + j)] = true;
+            Spread(codes, nqx, nqy, [&](long long i, long long j) {
+                const auto at = static_cast<std::size_t>(offset + i * n + j);
+                FNonZero[at / 64] |= std::uint64_t{1} << (at % 64);
+            });
         }
         return !FOver;
     }
@@ -493,7 +510,7 @@ private:
     std::uint32_t FBuffer = 0;
     int FBitsToGo = 0;
     bool FOver = false;
-    std::vector<bool> FNonZero;
+    std::vector<std::uint64_t> FNonZero; // a bit for each pixel
 };
 
 // A PLIO line list as cfitsio's decoder walks it (1-based words: the list's
