@@ -575,7 +575,10 @@ std::uint64_t CompressedWorking(const THeader& h, const TImageInfo& info, const 
     std::uint64_t tilePixels = 1;
     for (int d = 0; d < std::min(info.Naxis, 3); ++d)
         tilePixels *= static_cast<std::uint64_t>(std::min(tile[d], info.Naxes[d]));
-    const std::uint64_t decoded = std::max<std::uint64_t>(4, static_cast<std::uint64_t>(std::abs(info.Bitpix) / 8));
+    // HCOMPRESS decodes 32-bit values (and floats) as 64-bit integers.
+    const bool wide = std::abs(info.Bitpix) >= 32 && h.Text("ZCMPTYPE") == "HCOMPRESS_1";
+    const std::uint64_t decoded =
+        wide ? 8u : std::max<std::uint64_t>(4, static_cast<std::uint64_t>(std::abs(info.Bitpix) / 8));
     std::uint64_t working = tilePixels * (4 + decoded) + largestStream;
     // Superpixels take whole pairs of rows: up to twice the tiles' height.
     if ((info.Naxis == 3 && info.Naxes[2] != 1) || !BayerPattern(h).empty())
