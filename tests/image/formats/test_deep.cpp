@@ -596,6 +596,57 @@ TEST(Fits, HcompressTilesCutShortAreRefusedByNumber)
     }
 }
 
+// A new picture read in place of the open one: both count against the
+// budget, and the open one is let go first only when they do not fit
+// together and it may go; a failure after that says so.
+TEST(Picture, TheOpenPictureIsLetGoOnlyWhenBothDoNotFit)
+{
+    const std::string header = "P6\n64 48\n255\n";
+    TFileBytes ppm(header.begin(), header.end());
+    ppm.resize(ppm.size() + 64 * 48 * 3, 0x80);
+    const std::string good = DeepPath("replacing.ppm"), bad = DeepPath("replacing_cut.ppm");
+    WriteFile(good, ppm);
+    WriteFile(bad, TFileBytes(ppm.begin(), ppm.begin() + 1000));
+    const std::uint64_t noFile = MemoryBudget - 1000;                // the file's bytes do not fit
+    const std::uint64_t noRaster = MemoryBudget - ppm.size() - 100; // the file fits, its raster not
+    const std::string together = "The open picture and the new one together";
+    struct TCase {
+        const char* Name;
+        std::string Path;
+        std::uint64_t Held;
+        bool MayGo;
+        int Asked;
+        std::string Error;
+    };
+    const TCase cases[] = {
+        {"fits beside", good, 1000, true, 0, ""},
+        {"nothing held", good, 0, true, 0, ""},
+        {"let go for the file", good, noFile, true, 1, ""},
+        {"let go for the raster", good, noRaster, true, 1, ""},
+        {"kept", good, noFile, false, 1,
+         "Cannot load " + good + ": " + together + " need 2.2 GB; the limit is 2 GiB"},
+        {"let go, then failed", bad, noRaster, true, 1,
+         "Cannot load " + bad + ": the file is truncated (the open picture was closed to make room for it)"},
+    };
+    for (const TCase& c : cases) {
+        TBitmap32 out;
+        TPictureExtras extras;
+        int asked = 0;
+        std::string error;
+        try {
+            LoadPictureInPlaceOf(c.Path, out, extras, {c.Held, together}, [&] {
+                ++asked;
+                return c.MayGo;
+            });
+        } catch (const EPictureError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(asked, c.Asked) << c.Name;
+        EXPECT_EQ(error, c.Error) << c.Name;
+        EXPECT_EQ(out.Width(), c.Error.empty() ? 64 : 0) << c.Name;
+    }
+}
+
 TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
 {
     // LibRaw takes no sensor below 22 pixels a side.
