@@ -128,6 +128,9 @@ private:
     void BitBtn10Click();
     void BitBtn12Click();
     void FlatDarkButtonClick();
+    // Lets the open picture go, as before any was opened, when nothing but
+    // its file's contents is lost; returns whether it did.
+    bool ReleasePicture();
     void ApplyFrame(const char* frameName, std::optional<std::string> (*refusal)(const TImageState&),
                     void (*apply)(TImageState&, const TBitmap32&, const TLinearPlane&, TStatusPanels&));
     // After a picture loads: one question listing the Setup values its file

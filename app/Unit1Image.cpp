@@ -285,7 +285,10 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     extras.Choice = TabSheet4->Settings().Transfer;
     {
         TBusyCursor busy(Image1->viewport());
-        LoadPicture(fileName.toStdString(), picture, extras);
+        // The open picture counts beside the new one; when both do not fit,
+        // it goes first if it can.
+        LoadPictureInPlaceOf(fileName.toStdString(), picture, extras, HeldForNewPicture(FState.Image),
+                             [this] { return ReleasePicture(); });
     }
     Image1->ClearLayers();
     picture.SetOuterColor(FState.Image.Bitmap.OuterColor());
@@ -307,6 +310,25 @@ void TVinsk_main::OpenPictureFile(const QString& fileName)
     FExposureStart = extras.Setup.ExposureStart;
     TabSheet4->NewExposure();
     OfferFileValues(extras.Setup);
+}
+
+bool TVinsk_main::ReleasePicture()
+{
+    if (!PictureReleasable(FState.Image))
+        return false;
+    Image1->ClearLayers();
+    FState.Image.Bitmap.Release();
+    FState.Image.Linear.Release();
+    FState.Status.Linear = LinearPlaneNote(FState.Image.Linear);
+    ForgetFrames(FState.Image);
+    UpdateIndicators();
+    Image1->Changed();
+    FState.Status.Panels[PanelImageSize].clear();
+    SyncStatus();
+    FPictureName.clear();
+    FPictureModified.clear();
+    FExposureStart.clear();
+    return true;
 }
 
 void TVinsk_main::BitBtn10Click()

@@ -114,6 +114,16 @@ TMemoryHeld HeldForFrame(const TImageState& s, const char* frameName)
             std::string("The picture and the ") + frameName + " frame together"};
 }
 
+TMemoryHeld HeldForNewPicture(const TImageState& s)
+{
+    return {RasterBytes(s.Bitmap) + s.Linear.Bytes() + s.FlatOffset.Bytes(), "The open picture and the new one together"};
+}
+
+bool PictureReleasable(const TImageState& s)
+{
+    return !s.DarkApplied && !s.FlatApplied && s.FlatOffset.Empty();
+}
+
 void ApplyDarkFrame(TImageState& s, const TBitmap32& dark, const TLinearPlane& darkPlane, TStatusPanels& status)
 {
     const bool kept = s.FlatOffsetSource != TFlatOffsetSource::FlatDark;

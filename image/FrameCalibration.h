@@ -46,6 +46,13 @@ TMemoryHeld HeldForFrame(const TImageState& s, const char* frameName);
 // floating point.
 std::uint64_t FrameApplyBytes(const TImageState& s, const TBitmap32& frame, const TLinearPlane& framePlane);
 
+// What the open picture holds while a new one is read to replace it.
+TMemoryHeld HeldForNewPicture(const TImageState& s);
+
+// Whether the open picture may be let go before a new one is read: only
+// when it is still its file as read, with no frame applied to it.
+bool PictureReleasable(const TImageState& s);
+
 std::uint64_t RasterBytes(const TBitmap32& b);
 
 // What status.Linear shows after a picture is loaded: "Linear samples: 16

@@ -1,6 +1,8 @@
 #include "image/formats/FitsDefences.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -161,9 +163,10 @@ void CheckCompressionKeys(const std::vector<const char*>& cards)
 // bounded here first. cfitsio sizes each tile's buffer from the header and
 // then trusts the stream: a GZIP stream grows that buffer without limit (a
 // bomb, or a stream that never ends, takes gigabytes before it gives up), an
-// HCOMPRESS stream names its own size and is written out whole, a PLIO line
-// list names its own length. Each stream is therefore held to the tile's
-// declared size before cfitsio sees it.
+// HCOMPRESS stream names its own size and is written out whole, and read
+// without a bound, a PLIO line list names its own length. Each stream is
+// therefore held to the tile's declared size, and to its own bytes, before
+// cfitsio sees it.
 
 // Rice-coded tiles are decoded by cfitsio without a bound on the input: a
 // damaged stream (a run of zero bytes where a code should end) sends it
@@ -295,19 +298,220 @@ bool GzipFitsTile(const std::uint8_t* c, std::size_t clen, unsigned long long pi
     return ended;
 }
 
-// An HCOMPRESS stream starts with its magic number and the sizes that the
-// decoder writes out whole: they must be the tile's.
-bool HcompressHeaderFits(const std::uint8_t* c, std::size_t clen, long long pixels)
-{
-    if (clen < 14 || c[0] != 0xDD || c[1] != 0x99)
-        return false;
-    auto int32At = [&](std::size_t at) {
-        return static_cast<std::int32_t>((static_cast<std::uint32_t>(c[at]) << 24) | (static_cast<std::uint32_t>(c[at + 1]) << 16) |
-                                         (static_cast<std::uint32_t>(c[at + 2]) << 8) | c[at + 3]);
-    };
-    const long long nx = int32At(2), ny = int32At(6), scale = int32At(10);
-    return nx >= 1 && ny >= 1 && scale >= 0 && nx * ny == pixels;
-}
+// An HCOMPRESS stream as cfitsio's decoder reads it, walked without
+// decoding: the header (magic number, the sizes, the scale, the sum of all
+// pixels, the bit planes of the three kinds of quadrant), then each
+// quadrant's bit planes, each written directly or quadtree-coded, an end
+// code, and a sign bit for every pixel that is not zero. The decoder reads
+// its input without a bound, so every byte it would read must lie in the
+// tile's stream; the walk keeps only which pixels are not zero and the
+// quadtree's 4-bit codes, far less than the decoder's own arrays.
+class THcompressWalk {
+public:
+    THcompressWalk(const std::uint8_t* c, std::size_t clen) : FC(c), FLen(clen) {}
+
+    bool Walk(long long pixels)
+    {
+        if (FLen < 25 || FC[0] != 0xDD || FC[1] != 0x99)
+            return false;
+        const long long nx = Int32At(2), ny = Int32At(6), scale = Int32At(10);
+        // A side below 2 leaves a quadrant empty, where a quadtree code
+        // makes the decoder write past its work area; writers make tiles
+        // of at least 4 pixels a side.
+        if (nx < 2 || ny < 2 || scale < 0 || nx * ny != pixels)
+            return false;
+        const int planes[3] = {FC[22], FC[23], FC[24]};
+        // The decoder's values have at most 64 bits.
+        for (int p : planes)
+            if (p > 64)
+                return false;
+        FNext = 25;
+        FNonZero.assign((static_cast<std::size_t>(pixels) + 63) / 64, 0);
+        const long long nx2 = (nx + 1) / 2, ny2 = (ny + 1) / 2;
+        FBitsToGo = 0;
+        if (!Quadrant(0, ny, nx2, ny2, planes[0]) || !Quadrant(ny2, ny, nx2, ny / 2, planes[1]) ||
+            !Quadrant(ny * nx2, ny, nx / 2, ny2, planes[1]) || !Quadrant(ny * nx2 + ny2, ny, nx / 2, ny / 2, planes[2]))
+            return false;
+        if (Nybble() != 0 || FOver)
+            return false; // the decoder refuses a stream without its end code
+        // One bit for each pixel that is not zero, from a fresh byte.
+        std::size_t signs = 0;
+        for (const std::uint64_t word : FNonZero)
+            signs += static_cast<std::size_t>(std::popcount(word));
+        return (signs + 7) / 8 <= FLen - FNext;
+    }
+
+private:
+    std::int32_t Int32At(std::size_t at) const
+    {
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(FC[at]) << 24) | (static_cast<std::uint32_t>(FC[at + 1]) << 16) |
+                                         (static_cast<std::uint32_t>(FC[at + 2]) << 8) | FC[at + 3]);
+    }
+
+    // The next byte; past the stream's end, a mark and a 0.
+    std::uint32_t Byte()
+    {
+        if (FNext >= FLen) {
+            FOver = true;
+            return 0;
+        }
+        return FC[FNext++];
+    }
+    int Bit()
+    {
+        if (FBitsToGo == 0) {
+            FBuffer = Byte();
+            FBitsToGo = 8;
+        }
+        --FBitsToGo;
+        return static_cast<int>((FBuffer >> FBitsToGo) & 1u);
+    }
+    int Bits(int n)
+    {
+        if (FBitsToGo < n) {
+            FBuffer = (FBuffer << 8) | Byte();
+            FBitsToGo += 8;
+        }
+        FBitsToGo -= n;
+        return static_cast<int>((FBuffer >> FBitsToGo) & ((1u << n) - 1u));
+    }
+    int Nybble() { return Bits(4); }
+    // n 4-bit codes at once, as the decoder takes them: whole bytes, the
+    // last of an odd count alone.
+    void Nybbles(std::size_t n, std::vector<std::uint8_t>& out)
+    {
+        if (n == 1) {
+            out[0] = static_cast<std::uint8_t>(Nybble());
+            return;
+        }
+        if (FBitsToGo == 8) {
+            --FNext; // the decoder takes the byte it holds again
+            FBitsToGo = 0;
+        }
+        if (n / 2 > FLen - FNext) {
+            FOver = true;
+            return;
+        }
+        const int high = FBitsToGo + 4, low = FBitsToGo;
+        for (std::size_t i = 0; i + 1 < n; i += 2) {
+            FBuffer = (FBuffer << 8) | FC[FNext++];
+            out[i] = static_cast<std::uint8_t>((FBuffer >> high) & 15u);
+            out[i + 1] = static_cast<std::uint8_t>((FBuffer >> low) & 15u);
+        }
+        if (n % 2 != 0)
+            out[n - 1] = static_cast<std::uint8_t>(Nybble());
+    }
+    // The fixed Huffman code of a 4-bit value: 3 to 6 bits.
+    int Huffman()
+    {
+        int c = Bits(3);
+        if (c < 4)
+            return 1 << c;
+        c = Bit() | (c << 1);
+        switch (c) {
+        case 8: return 3;
+        case 9: return 5;
+        case 10: return 10;
+        case 11: return 12;
+        case 12: return 15;
+        default: break;
+        }
+        c = Bit() | (c << 1);
+        switch (c) {
+        case 26: return 6;
+        case 27: return 7;
+        case 28: return 9;
+        case 29: return 11;
+        case 30: return 13;
+        default: break;
+        }
+        c = Bit() | (c << 1);
+        return c == 62 ? 0 : 14;
+    }
+
+    // Calls set(i, j) for each set bit of an nx x ny array whose 2x2 cells
+    // hold the 4-bit `codes` (rows of (ny + 1) / 2): a cell's top left is its
+    // code's highest bit, its bottom right the lowest. Cells of 0 cost nothing.
+    template <typename TSet>
+    static void Spread(const std::vector<std::uint8_t>& codes, long long nx, long long ny, TSet set)
+    {
+        const long long cx = (nx + 1) / 2, cy = (ny + 1) / 2;
+        for (long long a = 0; a < cx; ++a)
+            for (long long b = 0; b < cy; ++b) {
+                const unsigned code = codes[static_cast<std::size_t>(a * cy + b)];
+                if (code == 0)
+                    continue;
+                const long long i = 2 * a, j = 2 * b;
+                if ((code & 8u) != 0)
+                    set(i, j);
+                if ((code & 4u) != 0 && j + 1 < ny)
+                    set(i, j + 1);
+                if ((code & 2u) != 0 && i + 1 < nx)
+                    set(i + 1, j);
+                if ((code & 1u) != 0 && i + 1 < nx && j + 1 < ny)
+                    set(i + 1, j + 1);
+            }
+    }
+
+    // One quadrant of nqx x nqy pixels at `offset`, rows of `n`.
+    bool Quadrant(long long offset, long long n, long long nqx, long long nqy, int planes)
+    {
+        const long long nqmax = std::max(nqx, nqy);
+        // As the decoder computes it (the quadrants here are never empty).
+        int log2n = static_cast<int>(std::log(static_cast<double>(static_cast<float>(nqmax))) / std::log(2.0) + 0.5);
+        if (nqmax > (1LL << log2n))
+            ++log2n;
+        const auto cells = static_cast<std::size_t>(((nqx + 1) / 2) * ((nqy + 1) / 2));
+        std::vector<std::uint8_t> codes(cells), next(cells);
+        for (int bit = planes - 1; bit >= 0 && !FOver; --bit) {
+            const int kind = Nybble();
+            if (kind == 0) {
+                Nybbles(cells, codes);
+            } else if (kind == 0xF) {
+                codes[0] = static_cast<std::uint8_t>(Huffman());
+                if (codes[0] == 0)
+                    continue; // an empty plane: the expansions read nothing
+                long long nx = 1, ny = 1, nfx = nqx, nfy = nqy, c = 1LL << log2n;
+                for (int k = 1; k < log2n && !FOver; ++k) {
+                    c >>= 1;
+                    nx <<= 1;
+                    ny <<= 1;
+                    if (nfx <= c)
+                        --nx;
+                    else
+                        nfx -= c;
+                    if (nfy <= c)
+                        --ny;
+                    else
+                        nfy -= c;
+                    // Each set bit of the coarser codes becomes a cell that
+                    // is read anew, last cell first.
+                    std::fill(next.begin(), next.begin() + nx * ny, std::uint8_t{0});
+                    Spread(codes, nx, ny, [&](long long i, long long j) { next[static_cast<std::size_t>(i * ny + j)] = 1; });
+                    for (long long i = nx * ny - 1; i >= 0; --i)
+                        if (next[static_cast<std::size_t>(i)] != 0)
+                            next[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(Huffman());
+                    codes.swap(next);
+                }
+            } else {
+                return false; // the decoder refuses any other plane code
+            }
+            Spread(codes, nqx, nqy, [&](long long i, long long j) {
+                const auto at = static_cast<std::size_t>(offset + i * n + j);
+                FNonZero[at / 64] |= std::uint64_t{1} << (at % 64);
+            });
+        }
+        return !FOver;
+    }
+
+    const std::uint8_t* FC;
+    std::size_t FLen;
+    std::size_t FNext = 0;
+    std::uint32_t FBuffer = 0;
+    int FBitsToGo = 0;
+    bool FOver = false;
+    std::vector<std::uint64_t> FNonZero; // a bit for each pixel
+};
 
 // A PLIO line list as cfitsio's decoder walks it (1-based words: the list's
 // length in word 3, or in words 4 and 5 after a header of word 2's length;
@@ -341,9 +545,11 @@ bool PlioListInBounds(const std::vector<int>& w, long long pixels)
 
 // Each tile's compressed bytes are a variable-length array in the table's
 // heap; cfitsio allocates what its descriptor claims, so every descriptor
-// must point inside the heap that PCOUNT declares.
-void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
+// must point inside the heap that PCOUNT declares. Returns the bytes of the
+// largest array, which cfitsio copies before it decodes it.
+std::uint64_t CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataStart, const TImageInfo& info)
 {
+    std::uint64_t largest = 0;
     int status = 0;
     long long rows = 0, heap = 0, rowBytes = 0;
     int columns = 0;
@@ -421,6 +627,7 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             const long long elementBytes = std::max(1LL, width);
             if (length < 0 || offset < 0 || offset > heap || length > (heap - offset) / elementBytes)
                 Fail("a compressed tile lies outside the file's data");
+            largest = std::max(largest, static_cast<std::uint64_t>(length) * static_cast<std::uint64_t>(elementBytes));
             const long long pixels = TilePixels(row - 1, info.Naxes, tile, std::min(info.Naxis, 3));
             if (c == uncompressedColumn && length > pixels)
                 FailTile(row);
@@ -437,7 +644,7 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             if (gzip && !GzipFitsTile(stream, streamBytes, static_cast<unsigned long long>(pixels),
                                       static_cast<unsigned long long>(pixels) * sampleBytes))
                 FailTile(row);
-            if (hcompress && !HcompressHeaderFits(stream, streamBytes, pixels))
+            if (hcompress && !THcompressWalk(stream, streamBytes).Walk(pixels))
                 FailTile(row);
             if (plio) {
                 // cfitsio takes the list as 16-bit words, whatever the column holds.
@@ -452,6 +659,7 @@ void CheckTileHeap(fitsfile* f, const THeader& h, TBytes data, long long dataSta
             }
         }
     }
+    return largest;
 }
 
 } // namespace
@@ -485,7 +693,8 @@ void CheckHeaders(TBytes data)
 // cfitsio reads a memory file's missing tail as zeros, so a data unit cut
 // short is caught here: a compressed one at least reaches its last
 // 2880-byte block.
-void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize, TBytes buffer)
+std::uint64_t CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize,
+                                      TBytes buffer)
 {
     ffcmsg();
     long long headStart = 0, dataStart = 0, dataEnd = 0;
@@ -509,7 +718,7 @@ void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& in
     if (need > static_cast<long long>(fileSize) || rowBytes < 0 || rows < 0 || room < 0 ||
         (rowBytes > 0 && rows > room / rowBytes))
         Fail("the file is truncated");
-    CheckTileHeap(f, h, buffer, dataStart, info);
+    const std::uint64_t largest = CheckTileHeap(f, h, buffer, dataStart, info);
     // cfitsio reads a compressed image's parameters when it opens the table
     // and stops at the first it misses (a Rice image without ZVAL1, say)
     // without telling the reads that follow: they then take column 0 for
@@ -517,6 +726,7 @@ void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& in
     if (f->Fptr->cn_compressed < 1)
         Fail("the compressed image's header is incomplete");
     ffcmsg();
+    return largest;
 }
 
 } // namespace vinsk::formats::fits

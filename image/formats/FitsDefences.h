@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include <fitsio.h>
 
@@ -31,7 +32,8 @@ void CheckHeaders(TBytes data);
 
 // The compressed image's data unit, table and tiles, with cfitsio positioned
 // at its table; `buffer` holds the bytes cfitsio reads, `fileSize` the
-// file's real size.
-void CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize, TBytes buffer);
+// file's real size. Returns the bytes of the largest tile's stream.
+std::uint64_t CheckCompressedDataUnit(fitsfile* f, const THeader& h, const TImageInfo& info, std::size_t fileSize,
+                                      TBytes buffer);
 
 } // namespace vinsk::formats::fits

@@ -547,8 +547,8 @@ void DecodeImage(const THeader& h, const TImageInfo& info, const TRowReader& rea
 }
 
 // The picture's dimensions, and the sizes checked against the limits before
-// anything is read.
-void CheckImage(const THeader& h, const TImageInfo& info, const TDecodeLimits& limits)
+// anything is read, with `working` bytes of the reader's own beside them.
+void CheckImage(const THeader& h, const TImageInfo& info, const TDecodeLimits& limits, std::uint64_t working = 0)
 {
     if (info.Naxis > 3 || (info.Naxis == 3 && info.Naxes[2] != 1 && info.Naxes[2] != 3))
         Fail("only FITS pictures of 2 dimensions, or 3 with 3 colour planes, can be read (NAXIS = " +
@@ -561,7 +561,30 @@ void CheckImage(const THeader& h, const TImageInfo& info, const TDecodeLimits& l
     // The stored size is checked too: it is what the header claims.
     CheckRasterSize(info.Naxes[0], info.Naxes[1], limits);
     CheckPictureSize(superpixels ? info.Naxes[0] / 2 : info.Naxes[0], superpixels ? info.Naxes[1] / 2 : info.Naxes[1],
-                     static_cast<std::uint64_t>(channels) * 4u, limits);
+                     static_cast<std::uint64_t>(channels) * 4u, limits, working);
+}
+
+// What cfitsio and the strips hold while a compressed picture is read beside
+// the raster and the plane: for the largest tile, its values in the type
+// read (floats) and as decoded (integers of at least 4 bytes); the rows of
+// tiles that are spread into colour planes or superpixels; and the largest
+// tile's stream, copied before it is decoded.
+std::uint64_t CompressedWorking(const THeader& h, const TImageInfo& info, const long long* tile,
+                                std::uint64_t largestStream)
+{
+    std::uint64_t tilePixels = 1;
+    for (int d = 0; d < std::min(info.Naxis, 3); ++d)
+        tilePixels *= static_cast<std::uint64_t>(std::min(tile[d], info.Naxes[d]));
+    // HCOMPRESS decodes 32-bit values (and floats) as 64-bit integers.
+    const bool wide = std::abs(info.Bitpix) >= 32 && h.Text("ZCMPTYPE") == "HCOMPRESS_1";
+    const std::uint64_t decoded =
+        wide ? 8u : std::max<std::uint64_t>(4, static_cast<std::uint64_t>(std::abs(info.Bitpix) / 8));
+    std::uint64_t working = tilePixels * (4 + decoded) + largestStream;
+    // Superpixels take whole pairs of rows: up to twice the tiles' height.
+    if ((info.Naxis == 3 && info.Naxes[2] != 1) || !BayerPattern(h).empty())
+        working += static_cast<std::uint64_t>(info.Naxes[0]) *
+                   static_cast<std::uint64_t>(std::min(2 * tile[1], info.Naxes[1])) * 4u;
+    return working;
 }
 
 } // namespace
@@ -603,8 +626,12 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
     std::size_t unused = 0;
     if (!ReadHeader(file.Bytes(), static_cast<std::size_t>(headStart), h, unused))
         Fail("the file is truncated");
-    CheckImage(h, info, limits);
     const bool compressed = fits_is_compressed_image(f, &status) != 0;
+    long long tile[3] = {info.Naxes[0], 1, 1};
+    for (int d = 0; d < 3 && compressed; ++d)
+        if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
+            tile[d] = static_cast<long long>(std::min<double>(*t, static_cast<double>(info.Naxes[d])));
+    CheckImage(h, info, limits, compressed ? CompressedWorking(h, info, tile, 0) : 0);
     if (!compressed) {
         // cfitsio found a plain image that the walk above did not (a header
         // it reads more leniently): its data must all be there.
@@ -612,13 +639,11 @@ void DecodeFits(TBytes data, TBitmap32& out, TPictureExtras* extras, const TDeco
         if (need > static_cast<long long>(data.size()))
             Fail("the file is truncated");
     } else {
-        CheckCompressedDataUnit(f, h, info, data.size(), file.Bytes());
+        // Again with the largest stream, known once the tiles are checked.
+        const std::uint64_t largestStream = CheckCompressedDataUnit(f, h, info, data.size(), file.Bytes());
+        CheckImage(h, info, limits, CompressedWorking(h, info, tile, largestStream));
     }
     CheckScaling(h, scale, zero);
-    long long tile[3] = {info.Naxes[0], 1, 1};
-    for (int d = 0; d < 2 && compressed; ++d)
-        if (const std::optional<double> t = h.Number("ZTILE" + std::to_string(d + 1)))
-            tile[d] = static_cast<long long>(*t);
     DecodeImage(h, info, CfitsioRows(f, info, tile, compressed), tile[1], out, extras, limits);
 }
 

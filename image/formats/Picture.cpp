@@ -163,6 +163,14 @@ const TAddedFormat* FindAddedFormat(const std::string& extension)
     throw EPictureError("Cannot load " + path + ": " + problem);
 }
 
+// The refusal of a load that would not fit beside what is held.
+[[noreturn]] void FailForRoom(const std::string& path, const TMemoryHeld& held, const std::string& what,
+                              std::uint64_t need)
+{
+    throw EPictureNoRoom("Cannot load " + path + ": " + held.Together + what + " need " + NeedText(need) +
+                         "; the limit is " + LimitText(MemoryBudget));
+}
+
 std::function<void(const std::string&)>& ReadSeam()
 {
     static std::function<void(const std::string&)> seam;
@@ -271,12 +279,12 @@ void ReadWholeFile(const std::string& path, TFileImage& image, const TMemoryHeld
         dataBytes += static_cast<std::uint64_t>(hole - data);
         at = hole;
     }
-    if (dataBytes + held.Bytes > MemoryBudget)
-        FailFor(path, held.Together.empty()
-                          ? "reading the file needs " + NeedText(dataBytes) + " of memory; the limit is " +
-                                LimitText(MemoryBudget)
-                          : held.Together + " need " + NeedText(dataBytes + held.Bytes) + "; the limit is " +
-                                LimitText(MemoryBudget));
+    if (dataBytes + held.Bytes > MemoryBudget) {
+        if (!held.Together.empty())
+            FailForRoom(path, held, "", dataBytes + held.Bytes);
+        FailFor(path, "reading the file needs " + NeedText(dataBytes) + " of memory; the limit is " +
+                          LimitText(MemoryBudget));
+    }
     for (const auto& [from, to] : extents)
         ReadRange(path, file.Fd, image, from, to);
     if (::fstat(file.Fd, &st) != 0 || static_cast<std::uintmax_t>(st.st_size) < size)
@@ -363,6 +371,8 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
             linear(file.Bytes(), bmp, extras ? &got : nullptr, limits);
         else
             plain(file.Bytes(), bmp, limits);
+    } catch (const EPictureNoRoom& e) {
+        throw EPictureNoRoom("Cannot load " + path + ": " + e.what());
     } catch (const EPictureError& e) {
         FailFor(path, e.what());
     } catch (const std::bad_alloc&) {
@@ -375,10 +385,12 @@ void Load(const std::string& path, TBitmap32& out, TPictureExtras* extras, const
             // The light counts in the budget with everything the load holds.
             const std::uint64_t need = file.FCopied + held.Bytes + RasterBytes(bmp) + got.Linear.Bytes() +
                                        LightPlaneBytes(bmp, got.Linear);
-            if (need > MemoryBudget)
-                FailFor(path, (held.Together.empty() ? std::string("the picture as light needs ")
-                                                     : held.Together + " as light need ") +
-                                  NeedText(need) + "; the limit is " + LimitText(MemoryBudget));
+            if (need > MemoryBudget) {
+                if (!held.Together.empty())
+                    FailForRoom(path, held, " as light", need);
+                FailFor(path, "the picture as light needs " + NeedText(need) + "; the limit is " +
+                                  LimitText(MemoryBudget));
+            }
             try {
                 MakeLightPlane(bmp, got.Linear, transfer, extras->AsFrame);
             } catch (const std::bad_alloc&) {
@@ -418,6 +430,28 @@ void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras
 void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held)
 {
     Load(path, out, &extras, held);
+}
+
+void LoadPictureInPlaceOf(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held,
+                          const std::function<bool()>& release)
+{
+    if (held.Bytes == 0) {
+        Load(path, out, &extras, {});
+        return;
+    }
+    try {
+        Load(path, out, &extras, held);
+        return;
+    } catch (const EPictureNoRoom&) {
+        if (!release())
+            throw;
+    }
+    // A failed load leaves `out` and `extras` as they were: the same request again.
+    try {
+        Load(path, out, &extras, {});
+    } catch (const EPictureError& e) {
+        throw EPictureError(std::string(e.what()) + " (the open picture was closed to make room for it)");
+    }
 }
 
 } // namespace vinsk

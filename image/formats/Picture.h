@@ -21,6 +21,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A refusal for want of room beside what the load was told is held (the
+// open picture, or the picture a frame is loaded for).
+class EPictureNoRoom : public EPictureError {
+public:
+    using EPictureError::EPictureError;
+};
+
 struct TPictureFormat {
     std::string Extension;   // without the dot, lower case
     std::string Description; // as the open dialog lists it
@@ -81,6 +88,15 @@ void LoadPicture(const std::string& path, TBitmap32& out, TPictureExtras& extras
 // transforms) or takes a lock (GraphicsMagick); FITS only when cfitsio was
 // built reentrant.
 bool PictureReadsBesideOthers(const std::string& path);
+
+// Loads a picture to replace the open one, of held.Bytes: both count
+// against the budget, since the open one stays until the new one is read.
+// When they do not fit together, `release` is asked to free the open one
+// (it returns false when that would lose work, and the refusal stands) and
+// the load is tried alone; a failure after the release says that the open
+// picture was closed.
+void LoadPictureInPlaceOf(const std::string& path, TBitmap32& out, TPictureExtras& extras, const TMemoryHeld& held,
+                          const std::function<bool()>& release);
 
 // Called with the path between a picture file's size check and the reads of
 // its bytes (nothing when empty): where a test changes the file under the

@@ -42,7 +42,8 @@ void CheckBudget(std::uint64_t bytes, std::uint64_t margin, std::int64_t width, 
     if (bytes + limits.Held <= limits.Budget + margin)
         return;
     if (!limits.Together.empty())
-        Fail(limits.Together + " need " + NeedText(bytes + limits.Held) + "; the limit is " + LimitText(limits.Budget));
+        throw EPictureNoRoom(limits.Together + " need " + NeedText(bytes + limits.Held) + "; the limit is " +
+                             LimitText(limits.Budget));
     Fail("the declared size " + SizeText(width, height) + " needs more than " + LimitText(limits.Budget) +
          " of memory");
 }

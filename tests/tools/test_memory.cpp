@@ -357,6 +357,112 @@ TEST_F(Memory, ASmallPicturePaddedToGigabytesCostsNoMore)
     ExpectLoaded(Run(Points(path, "1,1", "30,5", "15,4"), 8ull << 30));
 }
 
+// A DNG of side x side sensor pixels in lossless-JPEG tiles of 256 x 256
+// whose entropy-coded data is random bytes: valid frame headers over data
+// that decodes to noise, so LibRaw goes through the whole sensor. Every tile
+// is the same bytes, so the file stays small.
+TBytes GarbageDng(std::uint32_t side)
+{
+    constexpr std::uint32_t tileSide = 256;
+    TBytes jpeg = {0xFF, 0xD8};
+    // One Huffman table: the 16 difference lengths 0 to 15 as 4-bit codes.
+    jpeg.insert(jpeg.end(), {0xFF, 0xC4, 0x00, 0x23, 0x00, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    for (std::uint8_t v = 0; v < 16; ++v)
+        jpeg.push_back(v);
+    // 16 bits, 256 rows of 128 pixels in two components.
+    jpeg.insert(jpeg.end(), {0xFF, 0xC3, 0x00, 0x0E, 16, 1, 0, 0, 128, 2, 1, 0x11, 0, 2, 0x11, 0});
+    jpeg.insert(jpeg.end(), {0xFF, 0xDA, 0x00, 0x0A, 2, 1, 0x00, 2, 0x00, 1, 0, 0});
+    // About 11.5 bits a pixel: enough for the whole tile.
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 0; i < 128 * 1024; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        jpeg.push_back(static_cast<std::uint8_t>((seed >> 16) % 255)); // no 0xFF: no marker
+    }
+    jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+
+    struct TEntry {
+        std::uint16_t Tag, Type;
+        std::uint32_t Count;
+        TBytes Value; // little-endian
+    };
+    auto le = [](std::vector<std::uint32_t> values, int size) {
+        TBytes b;
+        for (std::uint32_t v : values)
+            for (int i = 0; i < size; ++i)
+                b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return b;
+    };
+    auto text = [](const std::string& t) { return TBytes(t.c_str(), t.c_str() + t.size() + 1); };
+    const std::uint32_t across = (side + tileSide - 1) / tileSide, tiles = across * across;
+    std::vector<TEntry> entries = {
+        {254, 4, 1, le({0}, 4)},
+        {256, 4, 1, le({side}, 4)},
+        {257, 4, 1, le({side}, 4)},
+        {258, 3, 1, le({16}, 2)},
+        {259, 3, 1, le({7}, 2)},
+        {262, 3, 1, le({32803}, 2)},
+        {271, 2, 6, text("Vinsk")},
+        {272, 2, 14, text("Sample camera")},
+        {277, 3, 1, le({1}, 2)},
+        {284, 3, 1, le({1}, 2)},
+        {322, 4, 1, le({tileSide}, 4)},
+        {323, 4, 1, le({tileSide}, 4)},
+        {324, 4, tiles, {}}, // the offsets, once the data's place is known
+        {325, 4, tiles, le(std::vector<std::uint32_t>(tiles, static_cast<std::uint32_t>(jpeg.size())), 4)},
+        {33421, 3, 2, le({2, 2}, 2)},
+        {33422, 1, 4, {0, 1, 1, 2}},
+        {50706, 1, 4, {1, 4, 0, 0}},
+        {50707, 1, 4, {1, 1, 0, 0}},
+        {50708, 2, 20, text("Vinsk Sample camera")},
+        {50717, 4, 1, le({65535}, 4)},
+        {50721, 10, 9, le({1, 1, 0, 1, 0, 1, 0, 1, 1, 1, 0, 1, 0, 1, 0, 1, 1, 1}, 4)},
+        {50728, 5, 3, le({1, 1, 1, 1, 1, 1}, 4)},
+        {50778, 3, 1, le({21}, 2)}};
+    const std::uint32_t ifdBytes = 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+    // Values of more than 4 bytes follow the directory, the tiles' data last.
+    std::uint32_t data = 8 + ifdBytes + tiles * 4;
+    for (const TEntry& e : entries)
+        if (e.Value.size() > 4)
+            data += static_cast<std::uint32_t>(e.Value.size());
+    entries[12].Value = le(std::vector<std::uint32_t>(tiles, data), 4);
+    TBytes dng = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    TBytes values;
+    const TBytes count = le({static_cast<std::uint32_t>(entries.size())}, 2);
+    dng.insert(dng.end(), count.begin(), count.end());
+    for (const TEntry& e : entries) {
+        const TBytes head = le({e.Tag, e.Type}, 2), n = le({e.Count}, 4);
+        dng.insert(dng.end(), head.begin(), head.end());
+        dng.insert(dng.end(), n.begin(), n.end());
+        TBytes field = e.Value;
+        if (field.size() > 4) {
+            field = le({8 + ifdBytes + static_cast<std::uint32_t>(values.size())}, 4);
+            values.insert(values.end(), e.Value.begin(), e.Value.end());
+        }
+        field.resize(4, 0);
+        dng.insert(dng.end(), field.begin(), field.end());
+    }
+    dng.insert(dng.end(), {0, 0, 0, 0});
+    dng.insert(dng.end(), values.begin(), values.end());
+    dng.insert(dng.end(), jpeg.begin(), jpeg.end());
+    return dng;
+}
+
+// LibRaw holds the sensor, its four-channel half-size picture and the
+// picture it hands out: 20000 x 20000 is refused before any of them, and
+// 19500 x 19500, below the limit, decodes within the promise (2.11 GB).
+TEST_F(Memory, AHugeDngOfGarbageIsRefusedOrStaysInTheBudget)
+{
+    const std::string path = File("garbage.dng");
+    Write(path, GarbageDng(20000));
+    ExpectRefused(Run(Points(path)), "the declared size 10000 x 10000 needs more than 2 GiB of memory");
+
+    Write(path, GarbageDng(19500));
+    const TChildRun r = Run(Points(path), 4ull << 30);
+    EXPECT_TRUE(r.Exited);
+    EXPECT_EQ(r.Err.find("Cannot load"), std::string::npos) << r.Err;
+    EXPECT_LT(r.PeakKiB, 2'200'000'000 / 1024);
+}
+
 // FITS: a header of many cards, one large compressed tile, a GZIP tile that
 // inflates to far more than its tile, and a plain picture whose file does not
 // end on a whole block. The time ceilings are generous: the faults they
@@ -405,6 +511,18 @@ TEST_F(Memory, OneLargeCompressedTileIsDecompressedOnce)
     // The raster, the plane and cfitsio's buffers for the one tile.
     EXPECT_LT(r.PeakKiB, 512 * 1024);
     EXPECT_LT(r.Seconds, 30.0);
+}
+
+// 15000 x 15000 in one GZIP tile: the raster and the plane take 1.8 GB, and
+// cfitsio's buffers for the tile 0.9 GB more (it peaked at 2.7 GB).
+TEST_F(Memory, CfitsiosTileBuffersCountInTheBudget)
+{
+    TBytes row;
+    for (int x = 0; x < 15000; ++x)
+        row.insert(row.end(), {0, static_cast<std::uint8_t>(x % 200)});
+    Write(File("large-tile.fits.fz"),
+          MakeCompressedFits16(15000, 15000, 15000, 15000, "GZIP_1", {GzipRepeated(row, 15000)}));
+    ExpectRefused(Run(Points(File("large-tile.fits.fz"))), "the declared size 15000 x 15000 needs more than 2 GiB of memory");
 }
 
 TEST_F(Memory, AGzipTileBombIsRefusedBeforeItInflates)

@@ -425,7 +425,7 @@ TFileBytes GzipRepeated(const TFileBytes& chunk, std::size_t times)
 }
 
 TFileBytes MakeCompressedFits16(int width, int height, int tileWidth, int tileHeight, const std::string& type,
-                                const std::vector<TFileBytes>& tiles)
+                                const std::vector<TFileBytes>& tiles, const std::vector<std::string>& parameters)
 {
     TFileBytes file = FitsHeader({FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "0"),
                                   FitsCard("EXTEND", "T")});
@@ -434,14 +434,16 @@ TFileBytes MakeCompressedFits16(int width, int height, int tileWidth, int tileHe
         heap += t.size();
         longest = std::max(longest, t.size());
     }
-    const TFileBytes table = FitsHeader(
-        {FitsCard("XTENSION", "'BINTABLE'"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "2"), FitsCard("NAXIS1", "8"),
+    std::vector<std::string> cards = {
+         FitsCard("XTENSION", "'BINTABLE'"), FitsCard("BITPIX", "8"), FitsCard("NAXIS", "2"), FitsCard("NAXIS1", "8"),
          FitsCard("NAXIS2", std::to_string(tiles.size())), FitsCard("PCOUNT", std::to_string(heap)),
          FitsCard("GCOUNT", "1"), FitsCard("TFIELDS", "1"), FitsCard("TTYPE1", "'COMPRESSED_DATA'"),
          FitsCard("TFORM1", "'1PB(" + std::to_string(longest) + ")'"), FitsCard("ZIMAGE", "T"),
          FitsCard("ZBITPIX", "16"), FitsCard("ZNAXIS", "2"), FitsCard("ZNAXIS1", std::to_string(width)),
          FitsCard("ZNAXIS2", std::to_string(height)), FitsCard("ZTILE1", std::to_string(tileWidth)),
-         FitsCard("ZTILE2", std::to_string(tileHeight)), FitsCard("ZCMPTYPE", "'" + type + "'")});
+         FitsCard("ZTILE2", std::to_string(tileHeight)), FitsCard("ZCMPTYPE", "'" + type + "'")};
+    cards.insert(cards.end(), parameters.begin(), parameters.end());
+    const TFileBytes table = FitsHeader(cards);
     file.insert(file.end(), table.begin(), table.end());
     TWriter data;
     std::size_t offset = 0;

@@ -67,9 +67,10 @@ TFileBytes GzipRepeated(const TFileBytes& chunk, std::size_t times);
 
 // A tile-compressed FITS of 16-bit samples as a compressing tool writes it:
 // an empty primary header, then a table whose rows hold the given tile
-// streams (the tiles of tileWidth x tileHeight, along the rows first).
+// streams (the tiles of tileWidth x tileHeight, along the rows first), and
+// the compression's parameters when it has any.
 TFileBytes MakeCompressedFits16(int width, int height, int tileWidth, int tileHeight, const std::string& type,
-                                const std::vector<TFileBytes>& tiles);
+                                const std::vector<TFileBytes>& tiles, const std::vector<std::string>& parameters = {});
 
 // A fresh path in the temporary folder with the given file name.
 std::string TempPath(const std::string& name);

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include <fitsio.h>
+
 #include "DecodeCases.h"
 #include "image/formats/Picture.h"
 #include "tools/writers/DeepWriters.h"
@@ -553,6 +555,96 @@ TEST(Fits, GzipTilesOfSeveralRowsReadInOrder)
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x)
             EXPECT_EQ(r.Extras.Linear.Sample(x, 3 - y, 0), static_cast<float>(10 * y + x)) << x << "," << y;
+}
+
+// HCOMPRESS tiles read whole; a stream cut short is refused by its tile's
+// number, since cfitsio's decoder reads on past the tile's bytes (a stream
+// missing only its last sign bits even decoded without an error).
+TEST(Fits, HcompressTilesCutShortAreRefusedByNumber)
+{
+    // 16 x 12 in tiles of 8 x 6: stored value 10 * row + column - 50.
+    auto tile = [](int x0, int y0) {
+        std::vector<int> values;
+        for (int y = y0; y < y0 + 6; ++y)
+            for (int x = x0; x < x0 + 8; ++x)
+                values.push_back(10 * y + x - 50);
+        std::vector<char> stream(4096);
+        long bytes = static_cast<long>(stream.size());
+        int status = 0;
+        fits_hcompress(values.data(), 8, 6, 0, stream.data(), &bytes, &status);
+        EXPECT_EQ(status, 0);
+        return TFileBytes(stream.begin(), stream.begin() + bytes);
+    };
+    const std::vector<TFileBytes> tiles = {tile(0, 0), tile(8, 0), tile(0, 6), tile(8, 6)};
+    const std::vector<std::string> lossless = {FitsCard("ZNAME1", "'SCALE'"), FitsCard("ZVAL1", "0"),
+                                               FitsCard("ZNAME2", "'SMOOTH'"), FitsCard("ZVAL2", "0")};
+    const std::string path = DeepPath("hcompress.fits.fz");
+    WriteFile(path, MakeCompressedFits16(16, 12, 8, 6, "HCOMPRESS_1", tiles, lossless));
+    const TLoaded r = Load(path);
+    ASSERT_EQ(r.Bitmap.Width(), 16);
+    ASSERT_EQ(r.Bitmap.Height(), 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x)
+            EXPECT_EQ(r.Extras.Linear.Sample(x, 11 - y, 0), static_cast<float>(10 * y + x - 50)) << x << "," << y;
+    // Cut in the sign bits, in the bit planes, and after the header.
+    for (const std::size_t keep : {tiles[2].size() - 1, tiles[2].size() / 2, std::size_t{25}}) {
+        std::vector<TFileBytes> cut = tiles;
+        cut[2].resize(keep);
+        const std::string damaged = DeepPath("hcompress_cut.fits.fz");
+        WriteFile(damaged, MakeCompressedFits16(16, 12, 8, 6, "HCOMPRESS_1", cut, lossless));
+        EXPECT_EQ(LoadError(damaged), "Cannot load " + damaged + ": the compressed tile 3 is damaged") << keep;
+    }
+}
+
+// A new picture read in place of the open one: both count against the
+// budget, and the open one is let go first only when they do not fit
+// together and it may go; a failure after that says so.
+TEST(Picture, TheOpenPictureIsLetGoOnlyWhenBothDoNotFit)
+{
+    const std::string header = "P6\n64 48\n255\n";
+    TFileBytes ppm(header.begin(), header.end());
+    ppm.resize(ppm.size() + 64 * 48 * 3, 0x80);
+    const std::string good = DeepPath("replacing.ppm"), bad = DeepPath("replacing_cut.ppm");
+    WriteFile(good, ppm);
+    WriteFile(bad, TFileBytes(ppm.begin(), ppm.begin() + 1000));
+    const std::uint64_t noFile = MemoryBudget - 1000;                // the file's bytes do not fit
+    const std::uint64_t noRaster = MemoryBudget - ppm.size() - 100; // the file fits, its raster not
+    const std::string together = "The open picture and the new one together";
+    struct TCase {
+        const char* Name;
+        std::string Path;
+        std::uint64_t Held;
+        bool MayGo;
+        int Asked;
+        std::string Error;
+    };
+    const TCase cases[] = {
+        {"fits beside", good, 1000, true, 0, ""},
+        {"nothing held", good, 0, true, 0, ""},
+        {"let go for the file", good, noFile, true, 1, ""},
+        {"let go for the raster", good, noRaster, true, 1, ""},
+        {"kept", good, noFile, false, 1,
+         "Cannot load " + good + ": " + together + " need 2.2 GB; the limit is 2 GiB"},
+        {"let go, then failed", bad, noRaster, true, 1,
+         "Cannot load " + bad + ": the file is truncated (the open picture was closed to make room for it)"},
+    };
+    for (const TCase& c : cases) {
+        TBitmap32 out;
+        TPictureExtras extras;
+        int asked = 0;
+        std::string error;
+        try {
+            LoadPictureInPlaceOf(c.Path, out, extras, {c.Held, together}, [&] {
+                ++asked;
+                return c.MayGo;
+            });
+        } catch (const EPictureError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(asked, c.Asked) << c.Name;
+        EXPECT_EQ(error, c.Error) << c.Name;
+        EXPECT_EQ(out.Width(), c.Error.empty() ? 64 : 0) << c.Name;
+    }
 }
 
 TEST(CameraRaw, DngThroughLibRawIsLinearHalfSize)
