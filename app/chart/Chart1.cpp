@@ -1,11 +1,11 @@
 #include "app/chart/Chart1.h"
+#include "app/chart/PlotFrame.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string_view>
 
 #include <QBuffer>
-#include <QVBoxLayout>
 #include <qcustomplot.h>
 
 #include "app/metafile/MetafileDevice.h"
@@ -59,21 +59,9 @@ QCPRange Padded(TSpan s, bool logarithmic)
 TChart1::TChart1(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Chart1"));
-    FPlot = new QCustomPlot(this);
-    FPlot->setObjectName(QStringLiteral("Chart1Plot"));
-    FPlot->setCursor(Qt::CrossCursor);
-    FPlot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(FPlot);
-
-    FPlot->plotLayout()->insertRow(0);
-    FTitle = new QCPTextElement(FPlot, QString(), QFont(QStringLiteral("Arial"), 12, QFont::Bold));
-    FPlot->plotLayout()->addElement(0, 0, FTitle);
-    for (QCPAxis* axis : {FPlot->xAxis, FPlot->yAxis}) {
-        axis->setLabelFont(QFont(QStringLiteral("Arial"), 10));
-        axis->setTickLabelFont(QFont(QStringLiteral("Arial"), 9));
-    }
+    const TPlotFrame frame = MakePlotFrame(this, QStringLiteral("Chart1Plot"));
+    FPlot = frame.Plot;
+    FTitle = frame.Title;
 
     // Above the axes: a click near an axis goes to the axis on a lower
     // layer, so points close to the edge of the plot could not be clicked.

@@ -1,10 +1,10 @@
 #include "app/drive/DriveChart.h"
+#include "app/chart/PlotFrame.h"
 
 #include <QBuffer>
 #include <QPdfWriter>
 #include <QRegularExpression>
 #include <QSvgGenerator>
-#include <QVBoxLayout>
 #include <qcustomplot.h>
 
 #include <algorithm>
@@ -129,25 +129,12 @@ void Fit(const QVector<double>& x, const QVector<double>& y, TSpan& xs, TSpan& y
 TDriveChart::TDriveChart(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("DriveChart"));
-    FPlot = new QCustomPlot(this);
-    FPlot->setObjectName(QStringLiteral("DriveChartPlot"));
-    FPlot->setCursor(Qt::CrossCursor);
-    FPlot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    const TPlotFrame frame = MakePlotFrame(this, QStringLiteral("DriveChartPlot"));
+    FPlot = frame.Plot;
     // Thick lines as segments: a joined antialiased polyline of thousands of
     // points draws slowly.
     FPlot->setPlottingHint(QCP::phFastPolylines, true);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(FPlot);
-
-    FPlot->plotLayout()->insertRow(0);
-    auto* title = new QCPTextElement(FPlot, QString(), QFont(QStringLiteral("Arial"), 12, QFont::Bold));
-    title->setObjectName(QStringLiteral("DriveChartTitle"));
-    FPlot->plotLayout()->addElement(0, 0, title);
-    for (QCPAxis* axis : {FPlot->xAxis, FPlot->yAxis}) {
-        axis->setLabelFont(QFont(QStringLiteral("Arial"), 10));
-        axis->setTickLabelFont(QFont(QStringLiteral("Arial"), 9));
-    }
+    frame.Title->setObjectName(QStringLiteral("DriveChartTitle"));
     // No text below 9 pt, which is what the PDF prints at.
     FPlot->legend->setFont(QFont(QStringLiteral("Arial"), 9));
     FPlot->legend->setBrush(QBrush(QColor(255, 255, 255, 215)));

@@ -97,6 +97,37 @@ TPoint Point(const std::string& text, const char* option)
     return {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
 }
 
+// Each "--option value" pair in turn: --out, --name and --seed here, the
+// rest as handle(option, value, the option's text for messages), which
+// returns false for an option it does not know; --help prints the usage and
+// ends, and --physical (the mode) is passed. --out is required.
+template <class F>
+void ForEachOption(int argc, char** argv, std::string& out, std::string& name, std::uint64_t& seed, F handle)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(Usage, stdout);
+            std::exit(0);
+        }
+        if (a == "--physical")
+            continue;
+        if (i + 1 >= argc)
+            Fail("missing value after " + a + " (see --help)");
+        const std::string v = argv[++i];
+        if (a == "--out")
+            out = v;
+        else if (a == "--name")
+            name = v;
+        else if (a == "--seed")
+            seed = static_cast<std::uint64_t>(Number(v, argv[i - 1]));
+        else if (!handle(a, v, argv[i - 1]))
+            Fail("unknown option " + a + " (see --help)");
+    }
+    if (out.empty())
+        Fail("--out DIR is required (see --help)");
+}
+
 } // namespace
 
 int PhysicalMain(int argc, char** argv);
@@ -108,21 +139,8 @@ int main(int argc, char** argv)
             return PhysicalMain(argc, argv);
     TSceneOptions o;
     std::string out, name = "trail", format = "png";
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
-        if (i + 1 >= argc)
-            Fail("missing value after " + a + " (see --help)");
-        const std::string v = argv[++i];
-        const char* opt = argv[i - 1];
-        if (a == "--out") {
-            out = v;
-        } else if (a == "--name") {
-            name = v;
-        } else if (a == "--format") {
+    ForEachOption(argc, argv, out, name, o.Seed, [&](const std::string& a, const std::string& v, const char* opt) {
+        if (a == "--format") {
             if (v != "png" && v != "jpg" && v != "tif" && v != "png16" && v != "fits" && v != "dng")
                 Fail("--format must be png, jpg, tif, png16, fits or dng");
             format = v;
@@ -159,14 +177,11 @@ int main(int argc, char** argv)
             o.DarkNoise *= f;
             o.FlatNoise *= f;
             o.ElectronsPerLevel /= f * f;
-        } else if (a == "--seed") {
-            o.Seed = static_cast<std::uint64_t>(Number(v, opt));
         } else {
-            Fail("unknown option " + a + " (see --help)");
+            return false;
         }
-    }
-    if (out.empty())
-        Fail("--out DIR is required (see --help)");
+        return true;
+    });
 
     try {
         o.Deep = format == "png16" || format == "fits" || format == "dng";
@@ -231,20 +246,9 @@ int PhysicalMain(int argc, char** argv)
     TPhysicalOptions o;
     std::string out, name = "physical";
     bool termsGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--physical")
-            continue;
-        if (i + 1 >= argc)
-            Fail("missing value after " + a + " (see --help)");
-        const std::string v = argv[++i];
-        const char* opt = argv[i - 1];
+    ForEachOption(argc, argv, out, name, o.Seed, [&](const std::string& a, const std::string& v, const char* opt) {
         double x = 0, y = 0;
-        if (a == "--out") {
-            out = v;
-        } else if (a == "--name") {
-            name = v;
-        } else if (a == "--size") {
+        if (a == "--size") {
             Pair(v, 'x', opt, x, y);
             o.Width = static_cast<std::int32_t>(x);
             o.Height = static_cast<std::int32_t>(y);
@@ -296,14 +300,11 @@ int PhysicalMain(int argc, char** argv)
             o.Dimming = Number(v, opt);
         } else if (a == "--bits") {
             o.Bits = static_cast<int>(Number(v, opt));
-        } else if (a == "--seed") {
-            o.Seed = static_cast<std::uint64_t>(Number(v, opt));
         } else {
-            Fail("unknown option " + a + " (see --help)");
+            return false;
         }
-    }
-    if (out.empty())
-        Fail("--out DIR is required (see --help)");
+        return true;
+    });
     try {
         const TPhysicalTrail trail = RenderPhysicalTrail(o);
         const std::string stem = out + "/" + name;

@@ -1,7 +1,7 @@
 #include "tools/writers/DeepWriters.h"
+#include "tools/writers/TiffMessages.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -119,21 +119,6 @@ TFitsPicture FitsFromImage16(const TRgb16Image& img)
 
 namespace {
 
-std::string& DngMessage()
-{
-    static std::string m;
-    return m;
-}
-
-void DngError(const char*, const char* fmt, va_list ap)
-{
-    char buf[256];
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    DngMessage() = buf;
-}
-
-void DngWarning(const char*, const char*, va_list) {}
-
 // The EXIF exposure time and focal length are allowed in IFD0 of a TIFF/EP
 // file, where LibRaw reads them; libtiff knows them only inside an EXIF IFD.
 constexpr ttag_t TagExposureTime = 33434;
@@ -154,9 +139,7 @@ void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSe
               const std::string& dateTime)
 {
     CheckShape(path, img);
-    TIFFSetErrorHandler(DngError);
-    TIFFSetWarningHandler(DngWarning);
-    DngMessage().clear();
+    ListenToTiff();
     TIFF* t = TIFFOpen(path.c_str(), "w");
     if (!t)
         throw EWriteError("Cannot create file " + path);
@@ -201,7 +184,7 @@ void WriteDng(const std::string& path, const TRgb16Image& img, double exposureSe
         ok = TIFFWriteDirectory(t) != 0;
     TIFFClose(t);
     if (!ok)
-        WriteFail(path, DngMessage().empty() ? "write failed" : DngMessage());
+        WriteFail(path, TiffMessage().empty() ? "write failed" : TiffMessage());
 }
 
 } // namespace vinsk::tools

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
+
+#include "tools/writers/TiffMessages.h"
 
 namespace vinsk::tools {
 
@@ -140,7 +143,7 @@ std::string JpegToFile(std::FILE* f, const TRgbImage& img, int quality, const st
     return {};
 }
 
-std::string& TiffMessage()
+std::string& LastTiffError()
 {
     static std::string m;
     return m;
@@ -150,7 +153,7 @@ void TiffError(const char*, const char* fmt, va_list ap)
 {
     char buf[256];
     std::vsnprintf(buf, sizeof buf, fmt, ap);
-    TiffMessage() = buf;
+    LastTiffError() = buf;
 }
 
 void TiffWarning(const char*, const char*, va_list) {}
@@ -172,6 +175,18 @@ void WriteWith(const std::string& path, const Image& img, Writer&& write)
 }
 
 } // namespace
+
+void ListenToTiff()
+{
+    TIFFSetErrorHandler(TiffError);
+    TIFFSetWarningHandler(TiffWarning);
+    LastTiffError().clear();
+}
+
+const std::string& TiffMessage()
+{
+    return LastTiffError();
+}
 
 void RemoveFailedWrite(const std::string& path)
 {
@@ -203,9 +218,7 @@ void WriteJpeg(const std::string& path, const TRgbImage& img, int quality, const
 void WriteTiff(const std::string& path, const TRgbImage& img, bool deflate)
 {
     CheckShape(path, img);
-    TIFFSetErrorHandler(TiffError);
-    TIFFSetWarningHandler(TiffWarning);
-    TiffMessage().clear();
+    ListenToTiff();
     TIFF* t = TIFFOpen(path.c_str(), "w");
     if (!t)
         throw EWriteError("Cannot create file " + path);
