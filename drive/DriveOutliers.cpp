@@ -18,10 +18,29 @@ constexpr std::size_t MinEachSide = 5;  // unmarked steps a fit wants on each si
 constexpr long double GrowSigmas = 3;   // a marked run takes neighbours this far up too
 constexpr long double MinExcess = 0.01L; // of the typical light: a smooth, noiseless trail marks nothing
 
+// The powers of a step's distance from k, in FitReach steps, for every
+// distance a fit can reach: the fits below take them from here.
+struct TPowers {
+    double X[2 * MaxReach + 1], X2[2 * MaxReach + 1], X3[2 * MaxReach + 1], X4[2 * MaxReach + 1];
+
+    TPowers()
+    {
+        for (std::size_t i = 0; i <= 2 * MaxReach; ++i) {
+            const double x = (static_cast<double>(i) - static_cast<double>(MaxReach)) / FitReach;
+            X[i] = x;
+            X2[i] = x * x;
+            X3[i] = X2[i] * x;
+            X4[i] = X2[i] * X2[i];
+        }
+    }
+};
+
 // The quadratic through the usable steps about k, its value at k; false
-// when they do not fix one.
-bool QuadraticAt(const std::vector<long double>& y, const std::vector<char>& usable, std::size_t lo, std::size_t hi,
-                 std::size_t k, long double& value)
+// when they do not fix one. y is the light in double: the baseline only
+// decides which steps stand out, and these loops were half the analysis's
+// time in the extended format.
+bool QuadraticAt(const std::vector<double>& y, const std::vector<char>& usable, const TPowers& pw, std::size_t lo,
+                 std::size_t hi, std::size_t k, double& value)
 {
     // Each side reaches FitReach steps, further when marked steps leave it
     // fewer than MinEachSide of its own: the value at k is then read between
@@ -36,23 +55,21 @@ bool QuadraticAt(const std::vector<long double>& y, const std::vector<char>& usa
         ++to;
         seen += usable[to] ? 1 : 0;
     }
-    // Sums in double: the baseline only decides which steps stand out, and
-    // these loops were half the analysis's time in the extended format.
     double s[5] = {0, 0, 0, 0, 0}, t[3] = {0, 0, 0};
+    const std::size_t shift = MaxReach - k; // table index of step j is j + shift
     for (std::size_t j = from; j <= to; ++j) {
         if (!usable[j])
             continue;
-        const double x = (static_cast<double>(j) - static_cast<double>(k)) / FitReach;
-        const double x2 = x * x;
+        const std::size_t i = j + shift;
         s[0] += 1;
-        s[1] += x;
-        s[2] += x2;
-        s[3] += x2 * x;
-        s[4] += x2 * x2;
-        const auto v = static_cast<double>(y[j]);
+        s[1] += pw.X[i];
+        s[2] += pw.X2[i];
+        s[3] += pw.X3[i];
+        s[4] += pw.X4[i];
+        const double v = y[j];
         t[0] += v;
-        t[1] += v * x;
-        t[2] += v * x2;
+        t[1] += v * pw.X[i];
+        t[2] += v * pw.X2[i];
     }
     if (s[0] < 4)
         return false;
@@ -66,6 +83,48 @@ bool QuadraticAt(const std::vector<long double>& y, const std::vector<char>& usa
             det;
     return true;
 }
+
+// The median of the unmarked light in a window that only moves forward,
+// kept sorted as it moves: each move sorts in the few steps that enter and
+// takes out the few that leave.
+class TSlidingMedian {
+public:
+    TSlidingMedian(const std::vector<double>& y, const std::vector<char>& bad) : FY(y), FBad(bad) {}
+
+    // The median of the good steps a..z; neither end moves back between calls.
+    long double At(std::size_t a, std::size_t z)
+    {
+        if (!FStarted) {
+            FA = FEnd = a;
+            FStarted = true;
+        }
+        for (; FA < a; ++FA)
+            if (FA < FEnd && !FBad[FA]) {
+                const auto at = std::lower_bound(FSorted.begin(), FSorted.end(), FY[FA]);
+                if (at != FSorted.end() && *at == FY[FA])
+                    FSorted.erase(at);
+            }
+        FEnd = std::max(FEnd, FA);
+        for (; FEnd <= z; ++FEnd)
+            if (!FBad[FEnd])
+                FSorted.insert(std::upper_bound(FSorted.begin(), FSorted.end(), FY[FEnd]), FY[FEnd]);
+        // As Median takes it: the mean of the two middle values for an even count.
+        const std::size_t n = FSorted.size(), m = n / 2;
+        if (n == 0)
+            return 0;
+        long double med = FSorted[m];
+        if (n % 2 == 0)
+            med = (med + FSorted[m - 1]) / 2;
+        return med;
+    }
+
+private:
+    const std::vector<double>& FY;
+    const std::vector<char>& FBad;
+    std::vector<double> FSorted;
+    bool FStarted = false;
+    std::size_t FA = 0, FEnd = 0; // the window holds the good steps FA..FEnd-1
+};
 
 } // namespace
 
@@ -106,19 +165,19 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
         return out;
     const long double floorExcess = MinExcess * typical;
 
+    std::vector<double> y(n);
+    for (std::size_t k = 0; k < n; ++k)
+        y[k] = static_cast<double>(light[k]);
+    const TPowers powers;
     std::vector<long double> base(n, 0);
     {
         // On every fourth step, straight between: a median of 91 moves
         // little from one step to the next, and it only seeds the marks.
         constexpr std::size_t Stride = 4;
-        std::vector<double> window;
+        TSlidingMedian window(y, bad);
         auto medianAt = [&](std::size_t k) {
-            window.clear();
             const std::size_t a = k > lo + SeedReach ? k - SeedReach : lo, z = std::min(hi, k + SeedReach);
-            for (std::size_t j = a; j <= z; ++j)
-                if (!bad[j])
-                    window.push_back(static_cast<double>(light[j]));
-            return Median(window);
+            return window.At(a, z);
         };
         std::size_t prev = lo;
         base[lo] = medianAt(lo);
@@ -152,8 +211,8 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
         for (std::size_t k = lo; k <= hi; ++k)
             usable[k] = !bad[k] && !marked[k];
         for (std::size_t k = lo; k <= hi; ++k) {
-            long double v;
-            if (QuadraticAt(light, usable, lo, hi, k, v))
+            double v;
+            if (QuadraticAt(y, usable, powers, lo, hi, k, v))
                 base[k] = v;
         }
         const std::vector<char> before = marked;

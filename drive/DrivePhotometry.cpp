@@ -634,7 +634,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         if (bandValues.empty())
             outside = true;
         raw[k] = sum;
-        bgStep[k] = Median(bandValues);
+        bgStep[k] = MedianOfFew(bandValues.data(), bandValues.data() + bandValues.size());
         const bool inCore = s >= 0 && s <= length;
         if (outside) {
             bad[k] = 1;

@@ -22,6 +22,12 @@ long double Median(T* first, T* last)
     return med;
 }
 
+// The same median of up to a few dozen values, by a sorting network: the
+// drive's photometry takes one of some thirty samples at every step of a
+// trail, where nth_element's unpredictable branches cost more than the
+// comparisons. More values, or any NaN, go to Median. Reorders the range.
+long double MedianOfFew(double* first, double* last);
+
 template <class T>
 long double Median(std::vector<T>& v)
 {

@@ -2,6 +2,7 @@
 // long-double DFT.
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -33,7 +34,37 @@ TEST(Numeric, MediansOfOddEvenAndEmptyRanges)
         std::vector<double> a = r.Values, b = r.Values;
         EXPECT_EQ(Median(a), r.Median) << r.Values.size();
         EXPECT_EQ(UpperMedian(b), r.Upper) << r.Values.size();
+        std::vector<double> c = r.Values;
+        EXPECT_EQ(MedianOfFew(c.data(), c.data() + c.size()), r.Median) << r.Values.size();
     }
+}
+
+// The sorting networks against nth_element at every count around their
+// sizes (16, 32, 64 and past them), with ties and infinities.
+TEST(Numeric, FewValuesHaveTheMedianOfAnyCount)
+{
+    std::uint64_t seed = 88172645463325252ull;
+    auto next = [&] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    for (std::size_t n = 1; n <= 70; ++n)
+        for (int draw = 0; draw < 20; ++draw) {
+            std::vector<double> v(n);
+            for (double& x : v) {
+                const std::uint64_t r = next();
+                // Few levels make ties; some draws hold infinities.
+                x = draw % 2 ? static_cast<double>(r % 7) : static_cast<double>(r % 100000) / 7 - 5000;
+                if (draw % 5 == 4 && r % 11 == 0)
+                    x = r % 2 ? HUGE_VAL : -HUGE_VAL;
+            }
+            std::vector<double> a = v, b = v;
+            const long double few = MedianOfFew(a.data(), a.data() + n), all = Median(b);
+            // -inf and +inf in the middle make a NaN either way.
+            EXPECT_TRUE(few == all || (std::isnan(few) && std::isnan(all))) << n << " values, draw " << draw;
+        }
 }
 
 TEST(Numeric, SolveNeedsPivotingAndRefusesSingularSystems)
