@@ -166,6 +166,18 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std:
     const std::size_t nb = (n + Block - 1) / Block;
     std::vector<double> walk(nb + 1);
     const double blockSd = sd * std::sqrt(static_cast<double>(Block));
+    // Each step's block, its place in it and the block's length, and each
+    // time's share of the exposure: the same in every draw.
+    std::vector<std::size_t> at(n + 1);
+    std::vector<double> into(n + 1), span(n + 1), tOverT(m);
+    for (std::size_t k = 0; k <= n; ++k) {
+        const std::size_t j = std::min(k / Block, nb - 1), len = std::min(Block, n - j * Block);
+        at[k] = j;
+        into[k] = static_cast<double>(k - j * Block);
+        span[k] = static_cast<double>(len);
+    }
+    for (std::size_t i = 0; i < m; ++i)
+        tOverT[i] = r.T[i] / T;
     long double sum = 0, sum2 = 0;
     for (int draw = 0; draw < Draws; ++draw) {
         // Box and Muller: two normal draws from two uniform ones.
@@ -181,8 +193,8 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std:
         }
         walk[nb] = c;
         for (std::size_t k = 0; k <= n; ++k) {
-            const std::size_t j = std::min(k / Block, nb - 1), len = std::min(Block, n - j * Block);
-            cum[k] = walk[j] + (walk[j + 1] - walk[j]) * static_cast<double>(k - j * Block) / static_cast<double>(len);
+            const std::size_t j = at[k];
+            cum[k] = walk[j] + (walk[j + 1] - walk[j]) * into[k] / span[k];
         }
         const double all = c;
         // The drift-free error moves by -w0 dt; the drift removal takes the
@@ -190,7 +202,7 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std:
         double se = 0, ste = 0;
         for (std::size_t i = 0; i < m; ++i) {
             const double t = r.T[i];
-            move[i] = scale * (cum[first + i] - t / T * all);
+            move[i] = scale * (cum[first + i] - tOverT[i] * all);
             se += move[i];
             ste += (t - tMean) * move[i];
         }

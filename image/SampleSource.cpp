@@ -1,6 +1,7 @@
 #include "image/SampleSource.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace vinsk {
@@ -94,18 +95,35 @@ inline bool Clipped(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, TCh
     return Clipped(bitmap.ScanLine(y)[x], channel) || (bitmap.Clipped().Bits(pixel) & MaskBits(channel)) != 0;
 }
 
+// The mean of three channels at every sum of their levels, as Level gives
+// it: a table read instead of a division per pixel.
+const std::array<float, 3 * 255 + 1>& MeanLevels()
+{
+    static const std::array<float, 3 * 255 + 1> table = [] {
+        std::array<float, 3 * 255 + 1> t{};
+        for (std::uint32_t sum = 0; sum < t.size(); ++sum)
+            t[sum] = static_cast<float>(sum / 3.0);
+        return t;
+    }();
+    return table;
+}
+
 // A block of one channel, the channel fixed so each row is one plain loop.
 template <TChannel Channel>
 void RasterBlock(const TBitmap32& bitmap, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                  float* values, std::uint8_t* saturated, std::size_t stride)
 {
     const TClipMask& mask = bitmap.Clipped();
+    const std::array<float, 3 * 255 + 1>& mean = MeanLevels();
     for (std::int32_t r = 0; r < h; ++r) {
         const std::uint32_t* row = bitmap.ScanLine(y + r) + x;
         float* v = values + r * stride;
         std::uint8_t* s = saturated + r * stride;
         for (std::int32_t k = 0; k < w; ++k) {
-            v[k] = static_cast<float>(Level(row[k], Channel));
+            if constexpr (Channel == ChannelR || Channel == ChannelG || Channel == ChannelB)
+                v[k] = static_cast<float>(Level(row[k], Channel));
+            else
+                v[k] = mean[ChannelSum(row[k])];
             s[k] = Clipped(row[k], Channel);
         }
         if (mask.Any()) {
