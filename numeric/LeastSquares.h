@@ -24,13 +24,20 @@ bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& row
                           std::array<long double, N>& p)
 {
     constexpr int m = static_cast<int>(N);
-    std::vector<long double> ata(N * N, 0), atb(N, 0), x;
-    for (std::size_t k = 0; k < rows.size(); ++k)
+    // The sums in local arrays: in vectors every term was a load and a
+    // store of the extended format.
+    std::array<long double, N * N> sums{};
+    std::array<long double, N> rhs{};
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::array<long double, N + 1>& r = rows[k];
         for (std::size_t i = 0; i < N; ++i) {
+            const long double wi = w[k] * r[i];
             for (std::size_t j = 0; j < N; ++j)
-                ata[i * N + j] += w[k] * rows[k][i] * rows[k][j];
-            atb[i] += w[k] * rows[k][i] * rows[k][N];
+                sums[i * N + j] += wi * r[j];
+            rhs[i] += wi * r[N];
         }
+    }
+    std::vector<long double> ata(sums.begin(), sums.end()), atb(rhs.begin(), rhs.end()), x;
     if (!SolveLinear(ata, atb, m, x))
         return false;
     for (std::size_t i = 0; i < N; ++i) {
