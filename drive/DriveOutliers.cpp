@@ -84,7 +84,7 @@ bool QuadraticAt(const std::vector<double>& y, const std::vector<char>& usable, 
     return true;
 }
 
-// The median of the unmarked light in a window that only moves forward,
+// The median of the good steps' light in a window that only moves forward,
 // kept sorted as it moves: each move sorts in the few steps that enter and
 // takes out the few that leave.
 class TSlidingMedian {
@@ -99,14 +99,14 @@ public:
             FStarted = true;
         }
         for (; FA < a; ++FA)
-            if (FA < FEnd && !FBad[FA]) {
+            if (FA < FEnd && Held(FA)) {
                 const auto at = std::lower_bound(FSorted.begin(), FSorted.end(), FY[FA]);
                 if (at != FSorted.end() && *at == FY[FA])
                     FSorted.erase(at);
             }
         FEnd = std::max(FEnd, FA);
         for (; FEnd <= z; ++FEnd)
-            if (!FBad[FEnd])
+            if (Held(FEnd))
                 FSorted.insert(std::upper_bound(FSorted.begin(), FSorted.end(), FY[FEnd]), FY[FEnd]);
         // As Median takes it: the mean of the two middle values for an even count.
         const std::size_t n = FSorted.size(), m = n / 2;
@@ -119,6 +119,10 @@ public:
     }
 
 private:
+    // A NaN has no place in the order: it is kept out, so that it never
+    // needs finding again.
+    bool Held(std::size_t j) const { return !FBad[j] && FY[j] == FY[j]; }
+
     const std::vector<double>& FY;
     const std::vector<char>& FBad;
     std::vector<double> FSorted;
