@@ -1,5 +1,6 @@
 #include "numeric/Median.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -34,17 +35,30 @@ struct TNetwork {
 template <std::size_t N>
 inline constexpr TNetwork<N> Network{};
 
-template <std::size_t N, std::size_t... C>
-void Sort(double* v, std::index_sequence<C...>)
+// One stretch of the network's comparators, from Base on.
+template <std::size_t N, std::size_t Base, std::size_t... C>
+void SortStretch(double* v, std::index_sequence<C...>)
 {
     constexpr const TNetwork<N>& net = Network<N>;
     (
         [&] {
-            const double a = v[net.Low[C]], b = v[net.High[C]];
-            v[net.Low[C]] = std::min(a, b);
-            v[net.High[C]] = std::max(a, b);
+            const double a = v[net.Low[Base + C]], b = v[net.High[Base + C]];
+            v[net.Low[Base + C]] = std::min(a, b);
+            v[net.High[Base + C]] = std::max(a, b);
         }(),
         ...);
+}
+
+// In stretches of 128: a fold over all 543 of the 64-input network nests
+// deeper than some compilers allow.
+template <std::size_t N, std::size_t Base = 0>
+void Sort(double* v)
+{
+    constexpr std::size_t Stretch = 128, count = Network<N>.Count;
+    if constexpr (Base < count) {
+        SortStretch<N, Base>(v, std::make_index_sequence<std::min(Stretch, count - Base)>{});
+        Sort<N, Base + Stretch>(v);
+    }
 }
 
 template <std::size_t N>
@@ -55,7 +69,7 @@ long double NetworkMedian(const double* first, std::size_t n)
     double v[N];
     for (std::size_t i = 0; i < N; ++i)
         v[i] = i < n ? first[i] : std::numeric_limits<double>::infinity();
-    Sort<N>(v, std::make_index_sequence<Network<N>.Count>{});
+    Sort<N>(v);
     const std::size_t m = n / 2;
     long double med = v[m];
     if (n % 2 == 0)
