@@ -108,14 +108,7 @@ public:
         for (; FEnd <= z; ++FEnd)
             if (Held(FEnd))
                 FSorted.insert(std::upper_bound(FSorted.begin(), FSorted.end(), FY[FEnd]), FY[FEnd]);
-        // As Median takes it: the mean of the two middle values for an even count.
-        const std::size_t n = FSorted.size(), m = n / 2;
-        if (n == 0)
-            return 0;
-        long double med = FSorted[m];
-        if (n % 2 == 0)
-            med = (med + FSorted[m - 1]) / 2;
-        return med;
+        return MedianOfSorted(FSorted.data(), FSorted.size());
     }
 
 private:

@@ -70,11 +70,7 @@ long double NetworkMedian(const double* first, std::size_t n)
     for (std::size_t i = 0; i < N; ++i)
         v[i] = i < n ? first[i] : std::numeric_limits<double>::infinity();
     Sort<N>(v);
-    const std::size_t m = n / 2;
-    long double med = v[m];
-    if (n % 2 == 0)
-        med = (med + v[m - 1]) / 2;
-    return med;
+    return MedianOfSorted(v, n);
 }
 
 } // namespace

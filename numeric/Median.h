@@ -22,10 +22,22 @@ long double Median(T* first, T* last)
     return med;
 }
 
+// The same median of values already in order.
+inline long double MedianOfSorted(const double* v, std::size_t n)
+{
+    if (n == 0)
+        return 0;
+    const std::size_t m = n / 2;
+    long double med = v[m];
+    if (n % 2 == 0)
+        med = (med + v[m - 1]) / 2;
+    return med;
+}
+
 // The same median of up to a few dozen values, by a sorting network: the
 // drive's photometry takes one of some thirty samples at every step of a
 // trail, where nth_element's unpredictable branches cost more than the
-// comparisons. More values, or any NaN, go to Median. Reorders the range.
+// comparisons. More values, or any NaN, go to Median, which reorders them.
 long double MedianOfFew(double* first, double* last);
 
 template <class T>
