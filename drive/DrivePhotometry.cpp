@@ -89,11 +89,13 @@ bool MakeArc(const TDriveInput& in, TArc& arc)
 
 // --------------------------------------------------------------- sampling
 
-// Bilinear reads from a cache of the picture in tiles of 32 x 32 cells,
+// Bilinear reads from a cache of the picture in tiles of 16 x 16 cells,
 // filled on first use with one Block call each: the walk reads some twenty
 // values per step across the trail, and neighbouring steps fall into the
 // same few tiles, so the picture is touched once near the trail and never
-// pixel by pixel through a virtual call.
+// pixel by pixel through a virtual call. Smaller tiles fill fewer pixels
+// the trail never reaches; a line across the trail looks its tiles up once
+// each.
 class TSampler {
 public:
     TSampler(const TSampleSource& s, TChannel c)
@@ -114,20 +116,66 @@ public:
         return ReadAt<false>(x, y, v, unused);
     }
 
+    // The samples at (x + j nx, y + j ny) for j = from..to, in that order,
+    // into v; false when one needs a pixel outside the picture. The
+    // positions move one way with j, so both ends inside put every sample
+    // inside, and the tile is looked up only where the line enters another.
+    template <bool WithSaturation>
+    bool ReadLine(double x, double y, double nx, double ny, int from, int to, double* v, bool& saturated)
+    {
+        if (!Inside(x + from * nx, y + from * ny) || !Inside(x + to * nx, y + to * ny))
+            return false;
+        std::uint32_t tileX = ~0u, tileY = ~0u;
+        std::size_t base = 0;
+        bool sat = false;
+        for (int j = from; j <= to; ++j) {
+            const double px = x + j * nx, py = y + j * ny;
+            const auto ix = static_cast<std::uint32_t>(px), iy = static_cast<std::uint32_t>(py);
+            const double ax = px - ix, ay = py - iy;
+            if (ix / Tile != tileX || iy / Tile != tileY) {
+                tileX = ix / Tile;
+                tileY = iy / Tile;
+                base = TileStart(tileX, tileY);
+            }
+            const std::size_t at = base + (iy % Tile) * Stride + ix % Tile;
+            const float* p = FValues.data() + at;
+            *v++ = (1 - ay) * ((1 - ax) * p[0] + ax * p[1]) + ay * ((1 - ax) * p[Stride] + ax * p[Stride + 1]);
+            if constexpr (WithSaturation) {
+                const std::uint8_t* q = FSaturated.data() + at;
+                sat = sat || (q[0] | q[1] | q[Stride] | q[Stride + 1]) != 0;
+            }
+        }
+        saturated = saturated || sat;
+        return true;
+    }
+    bool ReadLine(double x, double y, double nx, double ny, int from, int to, double* v)
+    {
+        bool unused = false;
+        return ReadLine<false>(x, y, nx, ny, from, to, v, unused);
+    }
+
 private:
+    bool Inside(double x, double y) const { return x >= 0 && y >= 0 && x < FW && y < FH; }
+
+    // Where tile (tx, ty)'s cells start in the store, filling it on first use.
+    std::size_t TileStart(std::uint32_t tx, std::uint32_t ty)
+    {
+        const std::size_t slot = ty * FTilesX + tx;
+        if (FSlot[slot] == 0)
+            Fill(tx, ty, slot);
+        return (FSlot[slot] - 1) * TileCells;
+    }
+
     template <bool WithSaturation>
     bool ReadAt(double x, double y, double& v, bool& saturated)
     {
         // Truncation is the floor here, as both are at least 0; floor itself
         // is a library call without SSE4.1, and this is the walk's inner read.
-        if (!(x >= 0 && y >= 0 && x < FW && y < FH))
+        if (!Inside(x, y))
             return false; // on the last row or column exactly, the outer weight is zero
         const auto ix = static_cast<std::uint32_t>(x), iy = static_cast<std::uint32_t>(y);
         const double ax = x - ix, ay = y - iy;
-        const std::size_t slot = (iy / Tile) * FTilesX + ix / Tile;
-        if (FSlot[slot] == 0)
-            Fill(ix / Tile, iy / Tile, slot);
-        const std::size_t at = (FSlot[slot] - 1) * TileCells + (iy % Tile) * Stride + ix % Tile;
+        const std::size_t at = TileStart(ix / Tile, iy / Tile) + (iy % Tile) * Stride + ix % Tile;
         const float* p = FValues.data() + at;
         v = (1 - ay) * ((1 - ax) * p[0] + ax * p[1]) + ay * ((1 - ax) * p[Stride] + ax * p[Stride + 1]);
         if constexpr (WithSaturation) {
@@ -137,7 +185,7 @@ private:
         return true;
     }
 
-    static constexpr std::uint32_t Tile = 32, Stride = Tile + 1;
+    static constexpr std::uint32_t Tile = 16, Stride = Tile + 1;
     static constexpr std::size_t TileCells = static_cast<std::size_t>(Stride) * Stride;
 
     // A tile holds its cells' pixels and the next column and row; at the
@@ -189,15 +237,13 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
 {
     TCross c;
     double v[2 * CrossReach + 1];
-    bool sat = false;
     const double x = static_cast<double>(xl), y = static_cast<double>(yl);
     const double nx = static_cast<double>(nxl), ny = static_cast<double>(nyl);
-    for (int j = -CrossReach; j <= CrossReach; ++j)
-        if (!sampler.Read(x + j * nx, y + j * ny, v[j + CrossReach], sat))
-            return c;
+    if (!sampler.ReadLine(x, y, nx, ny, -CrossReach, CrossReach, v))
+        return c;
     c.Inside = true;
     double edge[6] = {v[0], v[1], v[2], v[2 * CrossReach - 2], v[2 * CrossReach - 1], v[2 * CrossReach]};
-    const long double bg = Median(edge, edge + 6);
+    const double bg = static_cast<double>(Median(edge, edge + 6));
     int best = CrossReach;
     for (int j = 3; j <= 2 * CrossReach - 3; ++j)
         if (v[j] > v[best])
@@ -205,14 +251,14 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
     // The centre is the centroid of all the light across the trail: the
     // brightest sample of a defocused star's ring jumps between its two
     // crests, and a band centred there loses a changing share of the light.
-    long double flux = 0, moment = 0;
+    double flux = 0, moment = 0;
     for (int j = 3; j <= 2 * CrossReach - 3; ++j) {
         flux += v[j] - bg;
         moment += (v[j] - bg) * (j - CrossReach);
     }
     c.Flux = flux;
     c.Peak = v[best] - bg;
-    c.Offset = flux > 0 ? std::clamp(moment / flux, -1.0L * CrossReach / 2, 1.0L * CrossReach / 2) : 0;
+    c.Offset = flux > 0 ? std::clamp(moment / flux, -1.0 * CrossReach / 2, 1.0 * CrossReach / 2) : 0;
     // The crest usually lies between two samples: a Gaussian through the
     // three highest gives its true height, which the width estimate needs.
     const double a = static_cast<double>(v[best - 1] - bg), b = static_cast<double>(v[best] - bg), d = static_cast<double>(v[best + 1] - bg);
@@ -232,26 +278,25 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
 bool CentroidNear(TSampler& sampler, double x, double y, double nx, double ny, int reach, long double& offset)
 {
     constexpr int Side = 6;
-    long double bg = 0;
-    for (int side = -1; side <= 1; side += 2)
-        for (int j = reach + 2; j < reach + 2 + Side; ++j) {
-            double v;
-            if (!sampler.Read(x + side * j * nx, y + side * j * ny, v))
-                return false;
-            bg += v;
-        }
+    double before[Side], after[Side], v[2 * CrossReach + 1];
+    if (!sampler.ReadLine(x, y, nx, ny, -(reach + 1 + Side), -(reach + 2), before) ||
+        !sampler.ReadLine(x, y, nx, ny, reach + 2, reach + 1 + Side, after) ||
+        !sampler.ReadLine(x, y, nx, ny, -reach, reach, v))
+        return false;
+    double bg = 0;
+    for (int i = Side - 1; i >= 0; --i) // outwards from the trail on each side
+        bg += before[i];
+    for (int i = 0; i < Side; ++i)
+        bg += after[i];
     bg /= 2 * Side;
-    long double flux = 0, moment = 0;
+    double flux = 0, moment = 0;
     for (int j = -reach; j <= reach; ++j) {
-        double v;
-        if (!sampler.Read(x + j * nx, y + j * ny, v))
-            return false;
-        flux += v - bg;
-        moment += (v - bg) * j;
+        flux += v[j + reach] - bg;
+        moment += (v[j + reach] - bg) * j;
     }
     if (!(flux > 0))
         return false;
-    offset = std::clamp(moment / flux, -0.5L * reach, 0.5L * reach);
+    offset = std::clamp(moment / flux, -0.5 * reach, 0.5 * reach);
     return true;
 }
 
@@ -259,18 +304,17 @@ bool CentroidNear(TSampler& sampler, double x, double y, double nx, double ny, i
 // centre, background removed.
 struct TProfile {
     static constexpr int Half = 2 * CrossReach;
-    std::vector<long double> Sum = std::vector<long double>(2 * Half + 1, 0);
+    std::vector<double> Sum = std::vector<double>(2 * Half + 1, 0);
     std::size_t Count = 0;
 
     void Add(TSampler& sampler, double x, double y, double nx, double ny)
     {
         double v[2 * Half + 1];
-        for (int u = -Half; u <= Half; ++u)
-            if (!sampler.Read(x + 0.5 * u * nx, y + 0.5 * u * ny, v[u + Half]))
-                return;
+        if (!sampler.ReadLine(x, y, 0.5 * nx, 0.5 * ny, -Half, Half, v))
+            return;
         // The mean of the outer three pixels each side: a median of
         // quantised levels is biased, and no other star is expected here.
-        long double bg = 0;
+        double bg = 0;
         for (int u = 0; u < 6; ++u)
             bg += v[u] + v[2 * Half - u];
         bg /= 12;
@@ -509,7 +553,6 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     std::vector<long double> raw(steps, 0), bgStep(steps, 0), alpha(steps, 0);
     std::vector<char> bad(steps, 0);
     std::size_t saturatedCore = 0, outsideCore = 0;
-    std::vector<double> bandValues;
     // The crest: the arc moved across by the measured offsets. Each step
     // covers the crest's own length there, which on a curved trail differs
     // from the fitted arc's pixel when the two are not concentric; the
@@ -611,30 +654,43 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     // own unless the bands hold several times the segment's pixels.
     const int outer = frac > 0 ? m + 1 : m;
     const int gap = 2, band = std::max(6, 3 * outer);
+    std::vector<double> segment(2 * static_cast<std::size_t>(outer) + 1), bandValues(2 * static_cast<std::size_t>(band));
     for (std::size_t k = 0; k < steps; ++k) {
         const long double s = s0 + k;
         const double nx = static_cast<double>(normX[k]), ny = static_cast<double>(normY[k]);
         const double cx = static_cast<double>(crestX[k]), cy = static_cast<double>(crestY[k]);
         bool sat = false, outside = false;
-        long double sum = 0;
-        for (int j = -outer; j <= outer; ++j) {
-            double val;
-            if (sampler.Read(cx + j * nx, cy + j * ny, val, sat))
-                sum += (j < -m || j > m) ? frac * val : val;
-            else
-                outside = true;
+        double sum = 0;
+        if (sampler.ReadLine<true>(cx, cy, nx, ny, -outer, outer, segment.data(), sat)) {
+            for (int j = -outer; j <= outer; ++j)
+                sum += (j < -m || j > m) ? frac * segment[j + outer] : segment[j + outer];
+        } else {
+            for (int j = -outer; j <= outer; ++j) {
+                double val;
+                if (sampler.Read(cx + j * nx, cy + j * ny, val, sat))
+                    sum += (j < -m || j > m) ? frac * val : val;
+                else
+                    outside = true;
+            }
         }
-        bandValues.clear();
-        for (int side = -1; side <= 1; side += 2)
+        // The median takes the bands in any order.
+        std::size_t inBands = 0;
+        for (int side = -1; side <= 1; side += 2) {
+            const int near = side * (outer + gap), far = side * (outer + gap + band - 1);
+            if (sampler.ReadLine(cx, cy, nx, ny, std::min(near, far), std::max(near, far), bandValues.data() + inBands)) {
+                inBands += static_cast<std::size_t>(band);
+                continue;
+            }
             for (int j = outer + gap; j < outer + gap + band; ++j) {
                 double val;
                 if (sampler.Read(cx + side * j * nx, cy + side * j * ny, val))
-                    bandValues.push_back(val);
+                    bandValues[inBands++] = val;
             }
-        if (bandValues.empty())
+        }
+        if (inBands == 0)
             outside = true;
         raw[k] = sum;
-        bgStep[k] = MedianOfFew(bandValues.data(), bandValues.data() + bandValues.size());
+        bgStep[k] = MedianOfFew(bandValues.data(), bandValues.data() + inBands);
         const bool inCore = s >= 0 && s <= length;
         if (outside) {
             bad[k] = 1;
