@@ -23,6 +23,11 @@ constexpr long double MinExcess = 0.01L; // of the typical light: a smooth, nois
 struct TPowers {
     double X[2 * MaxReach + 1], X2[2 * MaxReach + 1], X3[2 * MaxReach + 1], X4[2 * MaxReach + 1];
 
+    // The weights that give a quadratic's value at k from the 2 FitReach + 1
+    // steps about it when all of them are usable: most steps are, and the
+    // fit is then one weighted sum.
+    double Whole[2 * FitReach + 1];
+
     TPowers()
     {
         for (std::size_t i = 0; i <= 2 * MaxReach; ++i) {
@@ -32,6 +37,21 @@ struct TPowers {
             X3[i] = X2[i] * x;
             X4[i] = X2[i] * X2[i];
         }
+        // The value at 0 of the least-squares quadratic in x is
+        // sum (a - c x^2) y / (n a - s2 c') with the even moments s2, s4:
+        // a = s4, c = s2 (the odd ones vanish on a symmetric window).
+        long double s2 = 0, s4 = 0;
+        const auto n = static_cast<long double>(2 * FitReach + 1);
+        for (std::size_t i = 0; i <= 2 * FitReach; ++i) {
+            const long double x = (static_cast<long double>(i) - FitReach) / FitReach;
+            s2 += x * x;
+            s4 += x * x * x * x;
+        }
+        const long double det = n * s4 - s2 * s2;
+        for (std::size_t i = 0; i <= 2 * FitReach; ++i) {
+            const long double x = (static_cast<long double>(i) - FitReach) / FitReach;
+            Whole[i] = static_cast<double>((s4 - s2 * x * x) / det);
+        }
     }
 };
 
@@ -40,11 +60,18 @@ struct TPowers {
 // decides which steps stand out, and these loops were half the analysis's
 // time in the extended format.
 bool QuadraticAt(const std::vector<double>& y, const std::vector<char>& usable, const TPowers& pw, std::size_t lo,
-                 std::size_t hi, std::size_t k, double& value)
+                 std::size_t hi, std::size_t k, bool usableAround, double& value)
 {
     // Each side reaches FitReach steps, further when marked steps leave it
     // fewer than MinEachSide of its own: the value at k is then read between
     // light on both sides, not extrapolated from one.
+    if (k >= lo + FitReach && k + FitReach <= hi && usableAround) {
+        double v = 0;
+        for (std::size_t i = 0; i <= 2 * FitReach; ++i)
+            v += pw.Whole[i] * y[k - FitReach + i];
+        value = v;
+        return true;
+    }
     std::size_t from = k, to = k, seen = 0;
     while (from > lo && (k - from < FitReach || (seen < MinEachSide && k - from < MaxReach))) {
         --from;
@@ -207,10 +234,21 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
     for (int round = 0; round < 3; ++round) {
         for (std::size_t k = lo; k <= hi; ++k)
             usable[k] = !bad[k] && !marked[k];
+        // How many of the steps k - FitReach .. k + FitReach are not usable.
+        std::size_t unusable = 0;
+        auto count = [&](std::size_t j, int sign) {
+            if (j >= lo && j <= hi && !usable[j])
+                unusable += sign;
+        };
+        for (std::size_t j = lo; j < lo + FitReach && j <= hi; ++j)
+            count(j, 1);
         for (std::size_t k = lo; k <= hi; ++k) {
+            count(k + FitReach, 1);
             double v;
-            if (QuadraticAt(y, usable, powers, lo, hi, k, v))
+            if (QuadraticAt(y, usable, powers, lo, hi, k, unusable == 0, v))
                 base[k] = v;
+            if (k >= lo + FitReach)
+                count(k - FitReach, -1);
         }
         const std::vector<char> before = marked;
         mark();
