@@ -37,9 +37,9 @@ struct TPowers {
             X3[i] = X2[i] * x;
             X4[i] = X2[i] * X2[i];
         }
-        // The value at 0 of the least-squares quadratic in x is
-        // sum (a - c x^2) y / (n a - s2 c') with the even moments s2, s4:
-        // a = s4, c = s2 (the odd ones vanish on a symmetric window).
+        // On a symmetric window the odd moments vanish, and the value at 0
+        // of the least-squares quadratic is sum (s4 - s2 x^2) y / (n s4 - s2^2)
+        // with the even moments s2 and s4.
         long double s2 = 0, s4 = 0;
         const auto n = static_cast<long double>(2 * FitReach + 1);
         for (std::size_t i = 0; i <= 2 * FitReach; ++i) {
