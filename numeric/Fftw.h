@@ -2,8 +2,8 @@
 // threads at once.
 //
 // FFTW's planner is not thread-safe: plans are made and destroyed here under
-// one lock, while the transforms themselves run concurrently. The plan and
-// its buffers free themselves when an exception passes.
+// one lock, while the transforms themselves run concurrently. Plans are kept
+// by size and shared; the buffers free themselves when an exception passes.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,7 @@ private:
     std::unique_ptr<double[], TFree> FIn;
     std::unique_ptr<double[][2], TFree> FOut;
     void* FPlan = nullptr;
+    bool FOwnPlan = false; // made for this transform alone, not kept
 };
 
 } // namespace vinsk

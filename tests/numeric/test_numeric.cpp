@@ -131,14 +131,16 @@ TEST(Numeric, CirclesThroughThreeAndThroughManyPoints)
     }
 }
 
+// Plans are kept by size and run on other buffers: each transform alive at
+// the same time, and sizes past the kept ones, must still give its own DFT.
 TEST(Numeric, RealFftMatchesALongDoubleDft)
 {
-    for (const std::size_t n : {1u, 7u, 64u, 100u}) {
-        TRealFft fft(n);
+    auto check = [](TRealFft& fft, long double phase) {
+        const std::size_t n = fft.Size();
         ASSERT_EQ(fft.Bins(), n / 2 + 1);
         std::vector<long double> x(n);
         for (std::size_t i = 0; i < n; ++i) {
-            x[i] = 0.3L + std::sin(0.7L * i) + 0.01L * i * i;
+            x[i] = 0.3L + std::sin(0.7L * i + phase) + 0.01L * i * i;
             fft.In()[i] = static_cast<double>(x[i]);
         }
         fft.Execute();
@@ -152,5 +154,15 @@ TEST(Numeric, RealFftMatchesALongDoubleDft)
             EXPECT_NEAR(fft.Out()[k][0], static_cast<double>(re), 1e-12 * (1 + n * n)) << n << " " << k;
             EXPECT_NEAR(fft.Out()[k][1], static_cast<double>(im), 1e-12 * (1 + n * n)) << n << " " << k;
         }
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const std::size_t n : {1u, 7u, 64u, 100u}) {
+            TRealFft first(n), second(n);
+            check(first, 0);
+            check(second, 1);
+        }
+    for (std::size_t n = 2; n < 40; ++n) {
+        TRealFft fft(n);
+        check(fft, 0.5L);
     }
 }
