@@ -127,18 +127,37 @@ public:
         }
         for (; FA < a; ++FA)
             if (FA < FEnd && Held(FA)) {
-                const auto at = std::lower_bound(FSorted.begin(), FSorted.end(), FY[FA]);
-                if (at != FSorted.end() && *at == FY[FA])
-                    FSorted.erase(at);
+                const std::size_t at = Before(FY[FA], false);
+                if (at < FSorted.size() && FSorted[at] == FY[FA])
+                    FSorted.erase(FSorted.begin() + static_cast<std::ptrdiff_t>(at));
             }
         FEnd = std::max(FEnd, FA);
         for (; FEnd <= z; ++FEnd)
             if (Held(FEnd))
-                FSorted.insert(std::upper_bound(FSorted.begin(), FSorted.end(), FY[FEnd]), FY[FEnd]);
+                FSorted.insert(FSorted.begin() + static_cast<std::ptrdiff_t>(Before(FY[FEnd], true)), FY[FEnd]);
         return MedianOfSorted(FSorted.data(), FSorted.size());
     }
 
 private:
+    // How many kept values lie below y (with orEqual, not above it): a
+    // binary search whose steps are conditional moves, since the light's
+    // noise makes every branch a coin toss.
+    std::size_t Before(double y, bool orEqual) const
+    {
+        const double* base = FSorted.data();
+        std::size_t n = FSorted.size();
+        if (n == 0)
+            return 0;
+        while (n > 1) {
+            const std::size_t half = n / 2;
+            const bool right = orEqual ? !(y < base[half - 1]) : base[half - 1] < y;
+            base = right ? base + half : base;
+            n -= half;
+        }
+        const bool last = orEqual ? !(y < *base) : *base < y;
+        return static_cast<std::size_t>(base - FSorted.data()) + (last ? 1 : 0);
+    }
+
     // A NaN has no place in the order: it is kept out, so that it never
     // needs finding again.
     bool Held(std::size_t j) const { return !FBad[j] && FY[j] == FY[j]; }
