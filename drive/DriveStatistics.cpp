@@ -158,26 +158,27 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std:
     for (double t : r.T)
         stt += (t - tMean) * (t - tMean);
     constexpr int Draws = 24;
-    std::vector<double> cum(n + 1), move(m);
     const std::vector<double> smooth = SmoothOver(r.T, r.Error, r.Stats.SmoothWindow);
     // One draw per block of steps, the walk straight between them: the
     // smoothing window spans several blocks, and it is the walk, not the
     // wiggle inside a block, that moves the peak-to-peak.
     const std::size_t nb = (n + Block - 1) / Block;
-    std::vector<double> walk(nb + 1);
+    std::vector<double> walk(nb + 1), move(m), blockShare(nb);
     const double blockSd = sd * std::sqrt(static_cast<double>(Block));
-    // Each step's block, its place in it and the block's length, and each
-    // time's share of the exposure: the same in every draw.
-    std::vector<std::size_t> at(n + 1);
-    std::vector<double> into(n + 1), span(n + 1), tOverT(m);
-    for (std::size_t k = 0; k <= n; ++k) {
-        const std::size_t j = std::min(k / Block, nb - 1), len = std::min(Block, n - j * Block);
-        at[k] = j;
-        into[k] = static_cast<double>(k - j * Block);
-        span[k] = static_cast<double>(len);
-    }
-    for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t j = 0; j < nb; ++j) // a short last block moves less
+        blockShare[j] = std::sqrt(static_cast<double>(std::min(Block, n - j * Block)) / Block);
+    // Each fitted step's block and its share of the way through it, each
+    // time's share of the exposure and distance from the mean time: the
+    // same in every draw.
+    std::vector<std::size_t> at(m);
+    std::vector<double> into(m), tOverT(m), fromMean(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t k = first + i, j = std::min(k / Block, nb - 1), len = std::min(Block, n - j * Block);
+        at[i] = j;
+        into[i] = static_cast<double>(k - j * Block) / static_cast<double>(len);
         tOverT[i] = r.T[i] / T;
+        fromMean[i] = r.T[i] - tMean;
+    }
     long double sum = 0, sum2 = 0;
     for (int draw = 0; draw < Draws; ++draw) {
         // Box and Muller: two normal draws from two uniform ones.
@@ -185,33 +186,30 @@ double PeakToPeakSigma(const TDriveResult& r, long double mountSpeed, const std:
         for (std::size_t j = 0; j < nb; j += 2) {
             const double rad = blockSd * std::sqrt(-2 * std::log(uniform())), ang = 2 * static_cast<double>(Pi) * uniform();
             walk[j] = c;
-            c += rad * std::cos(ang) * std::sqrt(static_cast<double>(std::min(Block, n - j * Block)) / Block);
+            c += rad * std::cos(ang) * blockShare[j];
             if (j + 1 < nb) {
                 walk[j + 1] = c;
-                c += rad * std::sin(ang) * std::sqrt(static_cast<double>(std::min(Block, n - (j + 1) * Block)) / Block);
+                c += rad * std::sin(ang) * blockShare[j + 1];
             }
         }
         walk[nb] = c;
-        for (std::size_t k = 0; k <= n; ++k) {
-            const std::size_t j = at[k];
-            cum[k] = walk[j] + (walk[j + 1] - walk[j]) * into[k] / span[k];
-        }
         const double all = c;
         // The drift-free error moves by -w0 dt; the drift removal takes the
         // best line out of that move.
         double se = 0, ste = 0;
         for (std::size_t i = 0; i < m; ++i) {
-            const double t = r.T[i];
-            move[i] = scale * (cum[first + i] - tOverT[i] * all);
+            const std::size_t j = at[i];
+            const double cum = walk[j] + (walk[j + 1] - walk[j]) * into[i];
+            move[i] = scale * (cum - tOverT[i] * all);
             se += move[i];
-            ste += (t - tMean) * move[i];
+            ste += fromMean[i] * move[i];
         }
         const double slope = stt > 0 ? ste / stt : 0, mean = se / static_cast<double>(m);
         // The smoothing is linear, and the walk, straight over each block,
         // passes through it almost unchanged: the smoothed error plus the move.
         double lo = std::numeric_limits<double>::max(), hi = -lo;
         for (std::size_t i = 0; i < m; ++i) {
-            const double v = smooth[i] + move[i] - mean - slope * (r.T[i] - tMean);
+            const double v = smooth[i] + move[i] - mean - slope * fromMean[i];
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
