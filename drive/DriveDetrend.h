@@ -39,7 +39,7 @@ struct TFit {
     // double's sixteen digits.
     void Harmonics(double t, double* c, double* s) const
     {
-        double turns = static_cast<double>((t - T0) / P);
+        double turns = (t - static_cast<double>(T0)) / static_cast<double>(P);
         turns -= std::floor(turns);
         const double w = static_cast<double>(2 * Pi) * turns, c1 = std::cos(w), s1 = std::sin(w);
         double ci = c1, si = s1;
@@ -53,7 +53,7 @@ struct TFit {
     }
     void Row(double t, double* a) const
     {
-        const double tau = static_cast<double>((t - Mid) / Half);
+        const double tau = (t - static_cast<double>(Mid)) / static_cast<double>(Half);
         double p = 1;
         for (int d = 0; d <= Degree; ++d, p *= tau)
             a[d] = p;
