@@ -557,15 +557,17 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     // covers the crest's own length there, which on a curved trail differs
     // from the fitted arc's pixel when the two are not concentric; the
     // angle of a step follows that length and direction.
-    std::vector<long double> crestX(steps), crestY(steps), normX(steps), normY(steps);
+    std::vector<long double> crestX(steps), crestY(steps), normX(steps), normY(steps), arcX(steps), arcY(steps);
+    for (std::size_t k = 0; k < steps; ++k) {
+        long double tx, ty;
+        arc.At(s0 + k, arcX[k], arcY[k], tx, ty);
+        normX[k] = -ty;
+        normY[k] = tx;
+    }
     auto placeCrest = [&] {
         for (std::size_t k = 0; k < steps; ++k) {
-            long double x, y, tx, ty;
-            arc.At(s0 + k, x, y, tx, ty);
-            normX[k] = -ty;
-            normY[k] = tx;
-            crestX[k] = x + offset[k] * normX[k];
-            crestY[k] = y + offset[k] * normY[k];
+            crestX[k] = arcX[k] + offset[k] * normX[k];
+            crestY[k] = arcY[k] + offset[k] * normY[k];
         }
     };
     placeCrest();
