@@ -42,6 +42,64 @@ long double LongRunVariance(const std::vector<double>& a, const std::vector<doub
     return lrv / static_cast<long double>(used);
 }
 
+// Increments held back to enter the normal sums together: each sum still
+// takes them one by one in their order, but is loaded and stored once for
+// the lot, and those loads and stores were most of a fit's time.
+struct TPending {
+    static constexpr std::size_t Size = 4;
+    std::vector<double> A; // Size rows of m columns
+    double W[Size] = {}, D[Size] = {};
+    std::size_t M;
+
+    explicit TPending(int m) : A(Size * static_cast<std::size_t>(m)), M(static_cast<std::size_t>(m)) {}
+    double* Columns(std::size_t j) { return A.data() + j * M; }
+
+    // Adds the first count increments to the upper triangle of the normal
+    // matrix and to its right-hand side.
+    void AddTo(double* sums, double* atb, int m, std::size_t count) const
+    {
+        if (count == Size)
+            AddAll<Size>(sums, atb, m);
+        else
+            for (std::size_t j = 0; j < count; ++j)
+                Add(sums, atb, m, j);
+    }
+
+private:
+    template <std::size_t N>
+    void AddAll(double* sums, double* atb, int m) const
+    {
+        const double* a[N];
+        for (std::size_t j = 0; j < N; ++j)
+            a[j] = A.data() + j * M;
+        for (int r = 0; r < m; ++r) {
+            double ar[N];
+            for (std::size_t j = 0; j < N; ++j) {
+                ar[j] = a[j][r] * W[j];
+                atb[r] += ar[j] * D[j];
+            }
+            double* row = sums + r * m;
+            for (int c = r; c < m; ++c) {
+                double v = row[c];
+                for (std::size_t j = 0; j < N; ++j)
+                    v += ar[j] * a[j][c];
+                row[c] = v;
+            }
+        }
+    }
+    void Add(double* sums, double* atb, int m, std::size_t j) const
+    {
+        const double* a = A.data() + j * M;
+        for (int r = 0; r < m; ++r) {
+            const double ar = a[r] * W[j];
+            atb[r] += ar * D[j];
+            double* row = sums + r * m;
+            for (int c = r; c < m; ++c)
+                row[c] += ar * a[c];
+        }
+    }
+};
+
 } // namespace
 
 TFit FitSeries(const std::vector<double>& t, const std::vector<double>& e, int degree, int k, long double period)
@@ -200,7 +258,9 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
     f.Half = std::max<long double>((t.back() - static_cast<long double>(t.front())) / 2, 1e-9L);
     // Sums in double, as FitSeries: the columns are of one size, and these
     // loops run some forty times in a period search.
-    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), a(m), atbSum(m, 0);
+    std::vector<double> sums(static_cast<std::size_t>(m) * m, 0), prev(m + 1), cur(m + 1), atbSum(m, 0);
+    TPending pending(m);
+    std::size_t held = 0;
     std::vector<long double> ata(static_cast<std::size_t>(m) * m, 0), atb(m, 0);
     long double dd = 0;
     // Column sums over every step, for the intercept.
@@ -232,19 +292,19 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         const double dt = t[i] - t[from];
         if (!(dt > 0))
             continue; // a step that gathered no light: the next increment spans it
+        double* a = pending.Columns(held);
         for (int r = 0; r < m; ++r)
             a[r] = cur[r + 1] - prev[r + 1];
         const double di = e[i] - e[from], w = 1 / dt;
         dd += static_cast<long double>(di) * di * w;
-        for (int r = 0; r < m; ++r) {
-            const double ar = a[r] * w;
-            atbSum[r] += ar * di;
-            double* row = sums.data() + r * m;
-            for (int c = r; c < m; ++c)
-                row[c] += ar * a[c];
+        pending.W[held] = w;
+        pending.D[held] = di;
+        if (++held == TPending::Size) {
+            pending.AddTo(sums.data(), atbSum.data(), m, held);
+            held = 0;
         }
         if (noise) {
-            keptA.insert(keptA.end(), a.begin(), a.end());
+            keptA.insert(keptA.end(), a, a + m);
             keptW.push_back(w);
             keptDt.push_back(dt);
             keptD.push_back(di);
@@ -252,6 +312,7 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         std::swap(prev, cur);
         from = i;
     }
+    pending.AddTo(sums.data(), atbSum.data(), m, held);
     for (int r = 0; r < m; ++r) {
         atb[r] = atbSum[r];
         for (int c = r; c < m; ++c)
