@@ -34,7 +34,7 @@ TLightTrend LightTrend(const std::vector<long double>& light, const std::vector<
         return trend;
     mean /= static_cast<long double>(rows.size());
     std::array<long double, 3> p{};
-    if (!(mean > 0) || !WeightedLeastSquares<3>(rows, std::vector<long double>(rows.size(), 1), p))
+    if (!(mean > 0) || !LeastSquares<3>(rows, p))
         return trend;
     auto at = [&](long double x) { return p[0] + p[1] * x + p[2] * x * x; };
     long double lo = std::min(at(-1), at(1)), hi = std::max(at(-1), at(1));

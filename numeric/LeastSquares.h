@@ -48,4 +48,32 @@ bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& row
     return true;
 }
 
+// The same with every weight 1: the normal matrix's upper triangle only,
+// mirrored, which gives the very sums the weighted form would.
+template <std::size_t N>
+bool LeastSquares(const std::vector<std::array<long double, N + 1>>& rows, std::array<long double, N>& p)
+{
+    constexpr int m = static_cast<int>(N);
+    std::array<long double, N * N> sums{};
+    std::array<long double, N> rhs{};
+    for (const std::array<long double, N + 1>& r : rows)
+        for (std::size_t i = 0; i < N; ++i) {
+            for (std::size_t j = i; j < N; ++j)
+                sums[i * N + j] += r[i] * r[j];
+            rhs[i] += r[i] * r[N];
+        }
+    for (std::size_t i = 0; i < N; ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            sums[i * N + j] = sums[j * N + i];
+    std::vector<long double> ata(sums.begin(), sums.end()), atb(rhs.begin(), rhs.end()), x;
+    if (!SolveLinear(ata, atb, m, x))
+        return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!std::isfinite(static_cast<double>(x[i])))
+            return false;
+        p[i] = x[i];
+    }
+    return true;
+}
+
 } // namespace vinsk
