@@ -437,10 +437,13 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     const auto core = static_cast<std::size_t>(floorl(length)) + 1; // steps START..STOP
 
     // Pass 1: look across the trail along START..STOP for the crest and the
-    // width, on every third step (the next two take its look): the crest is
-    // smoothed over thirty steps and the width is a median, and the
-    // photometry below counts every step that leaves the picture.
-    constexpr std::size_t LookEvery = 3;
+    // width, on every sixth step (the next five take its look): the crest is
+    // smoothed over thirty steps and measured again near it below, the width
+    // is a median, and the photometry below counts every step that leaves
+    // the picture.
+    constexpr std::size_t LookEvery = 6;
+    // The cross-section's and the second centroid's looks, closer together.
+    constexpr std::size_t NearEvery = 3;
     std::vector<TCross> across(core);
     for (std::size_t k = 0; k < core; ++k) {
         if (k % LookEvery != 0) {
@@ -585,7 +588,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
     // measured); a long trail takes them on every sixth step or further
     // apart, as each look reads 65 samples.
     constexpr std::size_t ProfileLooks = 600;
-    const std::size_t profileEvery = LookEvery * std::max<std::size_t>(1, core / (LookEvery * ProfileLooks));
+    const std::size_t profileEvery = NearEvery * std::max<std::size_t>(1, core / (NearEvery * ProfileLooks));
     TProfile fifths[5], whole;
     for (std::size_t c = 0; c < core; c += profileEvery) {
         if (!(across[c].Inside && across[c].Flux > 0.5L * typical))
@@ -613,7 +616,7 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         const int reach = static_cast<int>(std::clamp(ceill(3 * width), 2.0L, 1.0L * CrossReach));
         std::vector<long double> refined(steps, 0);
         std::vector<char> measured(steps, 0);
-        for (std::size_t k = 0; k < steps; k += LookEvery) {
+        for (std::size_t k = 0; k < steps; k += NearEvery) {
             long double delta;
             if (reliable[k] && CentroidNear(sampler, static_cast<double>(crestX[k]), static_cast<double>(crestY[k]),
                                             static_cast<double>(normX[k]), static_cast<double>(normY[k]), reach,

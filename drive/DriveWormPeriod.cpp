@@ -149,10 +149,11 @@ long double RefinePeriod(const std::vector<double>& tFull, const std::vector<dou
         p = best;
     // The last word is the finer series': the coarse block means moved the
     // minimum by a few hundredths of a per cent. So near it the residual is a
-    // parabola, whose vertex three fits find, on 1,500 means at least (some
-    // ten a second on the longest worms, far finer than any harmonic).
+    // parabola, whose vertex three fits find, on 1,000 means at least (a
+    // hundred to a cycle of the fifth harmonic of a 1,000 s worm's two
+    // cycles; 1,500 moved the period by a ten-thousandth at most).
     std::vector<double> tf, pf;
-    BlockMeans(tFull, peFull, 1500, tf, pf, any ? bridged : nullptr, &fineBridged);
+    BlockMeans(tFull, peFull, 1000, tf, pf, any ? bridged : nullptr, &fineBridged);
     auto fine = [&](long double q) { return IncrementRss(tf, pf, k, q, degree, any ? &fineBridged : nullptr); };
     const long double h = 1e-3L * guess, r0 = fine(p - h), r1 = fine(p), r2 = fine(p + h);
     const long double den = r0 - 2 * r1 + r2;
