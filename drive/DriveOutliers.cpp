@@ -194,15 +194,16 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
     // The noise of one step, from the step-to-step differences: a few
     // outliers and the light's slow changes move their median deviation
     // little.
-    std::vector<long double> diffs;
+    // In double: sigma only sets the mark's height.
+    std::vector<double> diffs;
     for (std::size_t k = lo; k < hi; ++k)
         if (!bad[k] && !bad[k + 1])
-            diffs.push_back(light[k + 1] - light[k]);
+            diffs.push_back(static_cast<double>(light[k + 1] - light[k]));
     if (diffs.size() < 2 * FitReach)
         return out;
-    const long double mid = Median(diffs);
-    for (long double& d : diffs)
-        d = fabsl(d - mid);
+    const double mid = static_cast<double>(Median(diffs));
+    for (double& d : diffs)
+        d = std::fabs(d - mid);
     const long double sigma = 1.4826L * Median(diffs) / sqrtl(2.0L);
     if (!(sigma > 0))
         return out;
@@ -227,8 +228,9 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
         for (std::size_t k = lo + Stride;; k += Stride) {
             const std::size_t at = std::min(k, hi);
             base[at] = medianAt(at);
+            const long double slope = (base[at] - base[prev]) / static_cast<long double>(at - prev);
             for (std::size_t j = prev + 1; j < at; ++j)
-                base[j] = base[prev] + (base[at] - base[prev]) * static_cast<long double>(j - prev) / (at - prev);
+                base[j] = base[prev] + slope * static_cast<long double>(j - prev);
             prev = at;
             if (at == hi)
                 break;
