@@ -16,6 +16,23 @@ namespace vinsk {
 // period search some 5 % of its time.
 bool SolveLinear(std::vector<long double>& a, std::vector<long double>& b, int m, std::vector<long double>& x);
 
+// The answer of the normal equations; false when they are singular or the
+// answer is not finite.
+template <std::size_t N>
+bool SolveNormal(const std::array<long double, N * N>& sums, const std::array<long double, N>& rhs,
+                 std::array<long double, N>& p)
+{
+    std::vector<long double> ata(sums.begin(), sums.end()), atb(rhs.begin(), rhs.end()), x;
+    if (!SolveLinear(ata, atb, static_cast<int>(N), x))
+        return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!std::isfinite(static_cast<double>(x[i])))
+            return false;
+        p[i] = x[i];
+    }
+    return true;
+}
+
 // Weighted least squares for sum_j p_j x_j = y over rows {x_0 .. x_{N-1}, y}
 // through the normal equations; false when they are singular or the answer
 // is not finite.
@@ -23,7 +40,6 @@ template <std::size_t N>
 bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& rows, const std::vector<long double>& w,
                           std::array<long double, N>& p)
 {
-    constexpr int m = static_cast<int>(N);
     // The sums in local arrays: in vectors every term was a load and a
     // store of the extended format.
     std::array<long double, N * N> sums{};
@@ -37,15 +53,7 @@ bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& row
             rhs[i] += wi * r[N];
         }
     }
-    std::vector<long double> ata(sums.begin(), sums.end()), atb(rhs.begin(), rhs.end()), x;
-    if (!SolveLinear(ata, atb, m, x))
-        return false;
-    for (std::size_t i = 0; i < N; ++i) {
-        if (!std::isfinite(static_cast<double>(x[i])))
-            return false;
-        p[i] = x[i];
-    }
-    return true;
+    return SolveNormal<N>(sums, rhs, p);
 }
 
 // The same with every weight 1: the normal matrix's upper triangle only,
@@ -53,7 +61,6 @@ bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& row
 template <std::size_t N>
 bool LeastSquares(const std::vector<std::array<long double, N + 1>>& rows, std::array<long double, N>& p)
 {
-    constexpr int m = static_cast<int>(N);
     std::array<long double, N * N> sums{};
     std::array<long double, N> rhs{};
     for (const std::array<long double, N + 1>& r : rows)
@@ -65,15 +72,7 @@ bool LeastSquares(const std::vector<std::array<long double, N + 1>>& rows, std::
     for (std::size_t i = 0; i < N; ++i)
         for (std::size_t j = 0; j < i; ++j)
             sums[i * N + j] = sums[j * N + i];
-    std::vector<long double> ata(sums.begin(), sums.end()), atb(rhs.begin(), rhs.end()), x;
-    if (!SolveLinear(ata, atb, m, x))
-        return false;
-    for (std::size_t i = 0; i < N; ++i) {
-        if (!std::isfinite(static_cast<double>(x[i])))
-            return false;
-        p[i] = x[i];
-    }
-    return true;
+    return SolveNormal<N>(sums, rhs, p);
 }
 
 } // namespace vinsk
