@@ -125,6 +125,16 @@ public:
             FA = FEnd = a;
             FStarted = true;
         }
+        // A step that leaves and one that enters together move only the
+        // values between their places.
+        while (FA < a && FA < FEnd && FEnd <= z) {
+            if (!Held(FA))
+                ++FA;
+            else if (!Held(FEnd))
+                ++FEnd;
+            else
+                Replace(FY[FA++], FY[FEnd++]);
+        }
         for (; FA < a; ++FA)
             if (FA < FEnd && Held(FA)) {
                 const std::size_t at = Before(FY[FA], false);
@@ -139,6 +149,25 @@ public:
     }
 
 private:
+    // Takes out one value equal to out, when there is one, and puts in in.
+    void Replace(double out, double in)
+    {
+        const std::size_t p = Before(out, false);
+        if (!(p < FSorted.size() && FSorted[p] == out)) {
+            FSorted.insert(FSorted.begin() + static_cast<std::ptrdiff_t>(Before(in, true)), in);
+            return;
+        }
+        double* v = FSorted.data();
+        const std::size_t q = Before(in, true);
+        if (q > p) {
+            std::copy(v + p + 1, v + q, v + p);
+            v[q - 1] = in;
+        } else {
+            std::copy_backward(v + q, v + p, v + p + 1);
+            v[q] = in;
+        }
+    }
+
     // How many kept values lie below y (with orEqual, not above it): a
     // binary search whose steps are conditional moves, since the light's
     // noise makes every branch a coin toss.
