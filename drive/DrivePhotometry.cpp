@@ -126,22 +126,26 @@ public:
         if (!Inside(x + from * nx, y + from * ny) || !Inside(x + to * nx, y + to * ny))
             return false;
         std::uint32_t tileX = ~0u, tileY = ~0u;
-        std::size_t base = 0;
+        const float* tile = nullptr;
+        const std::uint8_t* flags = nullptr;
         bool sat = false;
-        for (int j = from; j <= to; ++j) {
-            const double px = x + j * nx, py = y + j * ny;
+        double jd = from; // j as the product takes it
+        for (int j = from; j <= to; ++j, jd += 1) {
+            const double px = x + jd * nx, py = y + jd * ny;
             const auto ix = static_cast<std::uint32_t>(px), iy = static_cast<std::uint32_t>(py);
             const double ax = px - ix, ay = py - iy;
             if (ix / Tile != tileX || iy / Tile != tileY) {
                 tileX = ix / Tile;
                 tileY = iy / Tile;
-                base = TileStart(tileX, tileY);
+                const std::size_t base = TileStart(tileX, tileY); // may grow the store
+                tile = FValues.data() + base;
+                flags = FSaturated.data() + base;
             }
-            const std::size_t at = base + (iy % Tile) * Stride + ix % Tile;
-            const float* p = FValues.data() + at;
+            const std::size_t at = (iy % Tile) * Stride + ix % Tile;
+            const float* p = tile + at;
             *v++ = (1 - ay) * ((1 - ax) * p[0] + ax * p[1]) + ay * ((1 - ax) * p[Stride] + ax * p[Stride + 1]);
             if constexpr (WithSaturation) {
-                const std::uint8_t* q = FSaturated.data() + at;
+                const std::uint8_t* q = flags + at;
                 sat = sat || (q[0] | q[1] | q[Stride] | q[Stride + 1]) != 0;
             }
         }
