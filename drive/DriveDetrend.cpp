@@ -441,16 +441,21 @@ TDetrended RemoveDrift(const std::vector<double>& tt, const std::vector<double>&
                 {}, {}};
     r.T = tt;
     r.Error.resize(pe.size());
+    // The drift at each step, once: the error, its mean and the removed
+    // drift all take it.
+    std::vector<long double> drift(use == TDetrend::None ? 0 : tt.size());
+    for (std::size_t i = 0; i < drift.size(); ++i)
+        drift[i] = trend.Poly(tt[i]);
     for (std::size_t i = 0; i < pe.size(); ++i)
-        r.Error[i] = StoreD(use == TDetrend::None ? pe[i] : pe[i] - trend.Poly(tt[i]));
+        r.Error[i] = StoreD(use == TDetrend::None ? pe[i] : pe[i] - drift[i]);
     if (use != TDetrend::None && !tt.empty()) {
         long double mean = 0;
-        for (double t : tt)
-            mean += trend.Poly(t);
+        for (long double d : drift)
+            mean += d;
         mean /= static_cast<long double>(tt.size());
         r.RemovedDrift.resize(tt.size());
         for (std::size_t i = 0; i < tt.size(); ++i)
-            r.RemovedDrift[i] = StoreD(trend.Poly(tt[i]) - mean);
+            r.RemovedDrift[i] = StoreD(drift[i] - mean);
     }
     if (use == TDetrend::None) {
         r.Drift = NaN;

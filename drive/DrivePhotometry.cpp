@@ -247,7 +247,7 @@ TCross LookAcross(TSampler& sampler, long double xl, long double yl, long double
         return c;
     c.Inside = true;
     double edge[6] = {v[0], v[1], v[2], v[2 * CrossReach - 2], v[2 * CrossReach - 1], v[2 * CrossReach]};
-    const double bg = static_cast<double>(Median(edge, edge + 6));
+    const double bg = static_cast<double>(MedianOfFew(edge, edge + 6));
     int best = CrossReach;
     for (int j = 3; j <= 2 * CrossReach - 3; ++j)
         if (v[j] > v[best])
