@@ -57,6 +57,8 @@ struct TFit {
         double p = 1;
         for (int d = 0; d <= Degree; ++d, p *= tau)
             a[d] = p;
+        if (K == 0)
+            return; // no period: its angle would be a NaN, slow in the sine
         double c[MaxK + 1], s[MaxK + 1];
         Harmonics(t, c, s);
         for (int i = 1; i <= K; ++i) {
