@@ -20,21 +20,20 @@ TLightTrend LightTrend(const std::vector<long double>& light, const std::vector<
     // A step's light is its dwell time: per arc second it is the rate's
     // inverse, which the mount's error moves by well under a per cent.
     const long double mid = (first + static_cast<long double>(last)) / 2, half = (last - static_cast<long double>(first)) / 2;
-    std::vector<std::array<long double, 4>> rows;
-    rows.reserve(last - first + 1);
+    TNormalEquations<3> normal;
     long double mean = 0;
     for (std::size_t k = first; k <= last; ++k) {
         if (!(alpha[k] > 0))
             continue;
         const long double x = (k - mid) / half, q = light[k] / alpha[k];
-        rows.push_back({1, x, x * x, q});
+        normal.Add({1, x, x * x, q});
         mean += q;
     }
-    if (rows.size() < 4)
+    if (normal.Rows() < 4)
         return trend;
-    mean /= static_cast<long double>(rows.size());
+    mean /= static_cast<long double>(normal.Rows());
     std::array<long double, 3> p{};
-    if (!(mean > 0) || !LeastSquares<3>(rows, p))
+    if (!(mean > 0) || !normal.Solve(p))
         return trend;
     auto at = [&](long double x) { return p[0] + p[1] * x + p[2] * x * x; };
     long double lo = std::min(at(-1), at(1)), hi = std::max(at(-1), at(1));

@@ -56,23 +56,36 @@ bool WeightedLeastSquares(const std::vector<std::array<long double, N + 1>>& row
     return SolveNormal<N>(sums, rhs, p);
 }
 
-// The same with every weight 1: the normal matrix's upper triangle only,
-// mirrored, which gives the very sums the weighted form would.
+// Least squares with every weight 1, its normal equations built up one row
+// at a time: the matrix's upper triangle only, mirrored, which gives the
+// very sums the weighted form would.
 template <std::size_t N>
-bool LeastSquares(const std::vector<std::array<long double, N + 1>>& rows, std::array<long double, N>& p)
-{
-    std::array<long double, N * N> sums{};
-    std::array<long double, N> rhs{};
-    for (const std::array<long double, N + 1>& r : rows)
+class TNormalEquations {
+public:
+    void Add(const std::array<long double, N + 1>& r)
+    {
         for (std::size_t i = 0; i < N; ++i) {
             for (std::size_t j = i; j < N; ++j)
-                sums[i * N + j] += r[i] * r[j];
-            rhs[i] += r[i] * r[N];
+                FSums[i * N + j] += r[i] * r[j];
+            FRhs[i] += r[i] * r[N];
         }
-    for (std::size_t i = 0; i < N; ++i)
-        for (std::size_t j = 0; j < i; ++j)
-            sums[i * N + j] = sums[j * N + i];
-    return SolveNormal<N>(sums, rhs, p);
-}
+        ++FRows;
+    }
+    std::size_t Rows() const { return FRows; }
+    // False when the equations are singular or the answer is not finite.
+    bool Solve(std::array<long double, N>& p) const
+    {
+        std::array<long double, N * N> sums = FSums;
+        for (std::size_t i = 0; i < N; ++i)
+            for (std::size_t j = 0; j < i; ++j)
+                sums[i * N + j] = sums[j * N + i];
+        return SolveNormal<N>(sums, FRhs, p);
+    }
+
+private:
+    std::array<long double, N * N> FSums{};
+    std::array<long double, N> FRhs{};
+    std::size_t FRows = 0;
+};
 
 } // namespace vinsk
