@@ -69,7 +69,9 @@ TDriveResult Analyse(const TSampleSource& samples, const TDriveInput& in)
         return Refused<TDriveResult>(series.Refusal);
     const TBridged* bridged = series.Bridged.empty() ? nullptr : &series.Bridged;
     long double period = FindWormPeriod(series.T, series.PE, set, r, bridged, series.LightBend);
-    if (period > 0 && JointDegree(r.Record, period) == 2 &&
+    // Only light that changed in time bends the error (LightBend): without
+    // it there is nothing to unbend, and no joint fit to make for it.
+    if (period > 0 && series.LightBend != 0 && JointDegree(r.Record, period) == 2 &&
         Unbend(FitIncrements(series.T, series.PE, set.Harmonics, period, nullptr, 2, bridged), e, r, series,
                set.Harmonics, bridged) &&
         r.WormSource == TWormSource::Estimated) {
