@@ -47,55 +47,53 @@ long double LongRunVariance(const std::vector<double>& a, const std::vector<doub
 // the lot, and those loads and stores were most of a fit's time.
 struct TPending {
     static constexpr std::size_t Size = 4;
-    std::vector<double> A; // Size rows of m columns
+    std::vector<double> A; // Size rows of M columns
     double W[Size] = {}, D[Size] = {};
-    std::size_t M;
+    int M;
 
-    explicit TPending(int m) : A(Size * static_cast<std::size_t>(m)), M(static_cast<std::size_t>(m)) {}
-    double* Columns(std::size_t j) { return A.data() + j * M; }
+    explicit TPending(int m) : A(Size * static_cast<std::size_t>(m)), M(m) {}
+    double* Columns(std::size_t j) { return A.data() + j * static_cast<std::size_t>(M); }
 
     // Adds the first count increments to the upper triangle of the normal
     // matrix and to its right-hand side.
-    void AddTo(double* sums, double* atb, int m, std::size_t count) const
+    void AddTo(double* sums, double* atb, std::size_t count) const
     {
-        if (count == Size)
-            AddAll<Size>(sums, atb, m);
-        else
-            for (std::size_t j = 0; j < count; ++j)
-                Add(sums, atb, m, j);
+        switch (count) {
+        case 4:
+            return Add<4>(sums, atb);
+        case 3:
+            return Add<3>(sums, atb);
+        case 2:
+            return Add<2>(sums, atb);
+        case 1:
+            return Add<1>(sums, atb);
+        default:
+            return;
+        }
     }
 
 private:
+    static_assert(Size == 4, "AddTo counts up to Size");
+
     template <std::size_t N>
-    void AddAll(double* sums, double* atb, int m) const
+    void Add(double* sums, double* atb) const
     {
         const double* a[N];
         for (std::size_t j = 0; j < N; ++j)
-            a[j] = A.data() + j * M;
-        for (int r = 0; r < m; ++r) {
+            a[j] = A.data() + j * static_cast<std::size_t>(M);
+        for (int r = 0; r < M; ++r) {
             double ar[N];
             for (std::size_t j = 0; j < N; ++j) {
                 ar[j] = a[j][r] * W[j];
                 atb[r] += ar[j] * D[j];
             }
-            double* row = sums + r * m;
-            for (int c = r; c < m; ++c) {
+            double* row = sums + r * M;
+            for (int c = r; c < M; ++c) {
                 double v = row[c];
                 for (std::size_t j = 0; j < N; ++j)
                     v += ar[j] * a[j][c];
                 row[c] = v;
             }
-        }
-    }
-    void Add(double* sums, double* atb, int m, std::size_t j) const
-    {
-        const double* a = A.data() + j * M;
-        for (int r = 0; r < m; ++r) {
-            const double ar = a[r] * W[j];
-            atb[r] += ar * D[j];
-            double* row = sums + r * m;
-            for (int c = r; c < m; ++c)
-                row[c] += ar * a[c];
         }
     }
 };
@@ -300,7 +298,7 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         pending.W[held] = w;
         pending.D[held] = di;
         if (++held == TPending::Size) {
-            pending.AddTo(sums.data(), atbSum.data(), m, held);
+            pending.AddTo(sums.data(), atbSum.data(), held);
             held = 0;
         }
         if (noise) {
@@ -312,7 +310,7 @@ TFit FitIncrements(const std::vector<double>& t, const std::vector<double>& e, i
         std::swap(prev, cur);
         from = i;
     }
-    pending.AddTo(sums.data(), atbSum.data(), m, held);
+    pending.AddTo(sums.data(), atbSum.data(), held);
     for (int r = 0; r < m; ++r) {
         atb[r] = atbSum[r];
         for (int c = r; c < m; ++c)

@@ -62,9 +62,6 @@ struct TPowers {
 bool QuadraticAt(const std::vector<double>& y, const std::vector<char>& usable, const TPowers& pw, std::size_t lo,
                  std::size_t hi, std::size_t k, bool usableAround, double& value)
 {
-    // Each side reaches FitReach steps, further when marked steps leave it
-    // fewer than MinEachSide of its own: the value at k is then read between
-    // light on both sides, not extrapolated from one.
     if (k >= lo + FitReach && k + FitReach <= hi && usableAround) {
         double v = 0;
         for (std::size_t i = 0; i <= 2 * FitReach; ++i)
@@ -72,6 +69,9 @@ bool QuadraticAt(const std::vector<double>& y, const std::vector<char>& usable, 
         value = v;
         return true;
     }
+    // Each side reaches FitReach steps, further when marked steps leave it
+    // fewer than MinEachSide of its own: the value at k is then read between
+    // light on both sides, not extrapolated from one.
     std::size_t from = k, to = k, seen = 0;
     while (from > lo && (k - from < FitReach || (seen < MinEachSide && k - from < MaxReach))) {
         --from;
@@ -137,24 +137,34 @@ public:
         }
         for (; FA < a; ++FA)
             if (FA < FEnd && Held(FA)) {
-                const std::size_t at = Before(FY[FA], false);
-                if (at < FSorted.size() && FSorted[at] == FY[FA])
+                const std::size_t at = Find(FY[FA]);
+                if (at < FSorted.size())
                     FSorted.erase(FSorted.begin() + static_cast<std::ptrdiff_t>(at));
             }
         FEnd = std::max(FEnd, FA);
         for (; FEnd <= z; ++FEnd)
             if (Held(FEnd))
-                FSorted.insert(FSorted.begin() + static_cast<std::ptrdiff_t>(Before(FY[FEnd], true)), FY[FEnd]);
+                Insert(FY[FEnd]);
         return MedianOfSorted(FSorted.data(), FSorted.size());
     }
 
 private:
+    // The place of a kept value equal to y; the count of kept values when
+    // there is none.
+    std::size_t Find(double y) const
+    {
+        const std::size_t at = Before(y, false);
+        return at < FSorted.size() && FSorted[at] == y ? at : FSorted.size();
+    }
+
+    void Insert(double y) { FSorted.insert(FSorted.begin() + static_cast<std::ptrdiff_t>(Before(y, true)), y); }
+
     // Takes out one value equal to out, when there is one, and puts in in.
     void Replace(double out, double in)
     {
-        const std::size_t p = Before(out, false);
-        if (!(p < FSorted.size() && FSorted[p] == out)) {
-            FSorted.insert(FSorted.begin() + static_cast<std::ptrdiff_t>(Before(in, true)), in);
+        const std::size_t p = Find(out);
+        if (p == FSorted.size()) {
+            Insert(in);
             return;
         }
         double* v = FSorted.data();
@@ -286,19 +296,16 @@ TOutliers FindOutliers(const std::vector<long double>& light, const std::vector<
             usable[k] = !bad[k] && !marked[k];
         // How many of the steps k - FitReach .. k + FitReach are not usable.
         std::size_t unusable = 0;
-        auto count = [&](std::size_t j, int sign) {
-            if (j >= lo && j <= hi && !usable[j])
-                unusable += sign;
-        };
+        auto notUsable = [&](std::size_t j) -> std::size_t { return j >= lo && j <= hi && !usable[j] ? 1 : 0; };
         for (std::size_t j = lo; j < lo + FitReach && j <= hi; ++j)
-            count(j, 1);
+            unusable += notUsable(j);
         for (std::size_t k = lo; k <= hi; ++k) {
-            count(k + FitReach, 1);
+            unusable += notUsable(k + FitReach);
             double v;
             if (QuadraticAt(y, usable, powers, lo, hi, k, unusable == 0, v))
                 base[k] = v;
             if (k >= lo + FitReach)
-                count(k - FitReach, -1);
+                unusable -= notUsable(k - FitReach);
         }
         const std::vector<char> before = marked;
         mark();

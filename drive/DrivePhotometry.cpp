@@ -674,19 +674,16 @@ TPhotometry MeasureLight(const TSampleSource& samples, const TDriveInput& in)
         const double nx = static_cast<double>(normX[k]), ny = static_cast<double>(normY[k]);
         const double cx = static_cast<double>(crestX[k]), cy = static_cast<double>(crestY[k]);
         bool sat = false, outside = false;
-        double sum = 0;
-        if (sampler.ReadLine<true>(cx, cy, nx, ny, -outer, outer, segment.data(), sat)) {
+        // Near the picture's edge sample by sample; one outside adds nothing.
+        if (!sampler.ReadLine<true>(cx, cy, nx, ny, -outer, outer, segment.data(), sat))
             for (int j = -outer; j <= outer; ++j)
-                sum += (j < -m || j > m) ? frac * segment[j + outer] : segment[j + outer];
-        } else {
-            for (int j = -outer; j <= outer; ++j) {
-                double val;
-                if (sampler.Read(cx + j * nx, cy + j * ny, val, sat))
-                    sum += (j < -m || j > m) ? frac * val : val;
-                else
+                if (!sampler.Read(cx + j * nx, cy + j * ny, segment[j + outer], sat)) {
+                    segment[j + outer] = 0;
                     outside = true;
-            }
-        }
+                }
+        double sum = 0;
+        for (int j = -outer; j <= outer; ++j)
+            sum += (j < -m || j > m) ? frac * segment[j + outer] : segment[j + outer];
         // The median takes the bands in any order.
         std::size_t inBands = 0;
         for (int side = -1; side <= 1; side += 2) {

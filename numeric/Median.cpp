@@ -10,9 +10,6 @@ namespace vinsk {
 
 namespace {
 
-// Batcher's odd-even merge sort for N = 2^p inputs, as index pairs, made at
-// compile time so that the network unrolls into straight-line minima and
-// maxima: a loop over a table of pairs is slower than nth_element.
 // Room for Batcher's comparators of N = 2^p inputs, fewer than N p (p + 1) / 4.
 constexpr std::size_t MaxComparators(std::size_t N)
 {
@@ -22,6 +19,9 @@ constexpr std::size_t MaxComparators(std::size_t N)
     return N * p * (p + 1) / 4 + 1;
 }
 
+// Batcher's odd-even merge sort for N = 2^p inputs, as index pairs, made at
+// compile time so that the network unrolls into straight-line minima and
+// maxima: a loop over a table of pairs is slower than nth_element.
 template <std::size_t N>
 struct TNetwork {
     std::array<std::uint16_t, MaxComparators(N)> Low{}, High{};
